@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test; exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build}
+
+"$root/scripts/build.sh" "$@"
+ctest --test-dir "$build_dir" --output-on-failure --timeout 300

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "panel/serial_port.h"
+#include "prefs/panel_settings.h"
+#include "signs/sign_patterns.h"
+
+#include <cstdint>
+
+// Builds the panel's command frames and hands them to the port, one write per frame and one
+// write per line byte of an upload. Arguments are checked before anything is written.
+class PanelCommands {
+public:
+    explicit PanelCommands(SerialPort& port) : port_(port) {}
+
+    void display_on();
+    void enter_test_mode();
+    void set_redled_time(std::int16_t ledTime);
+    void set_greenled_time(std::int16_t ledTime);
+    void command_78();
+    void command_79();
+    void command_7a();
+    void set_sign_code(const std::int16_t& code);
+
+    void ledTimesGreen();
+    void ledTimesRed();
+    void ledTimesYellow();
+
+    void sendPattern(const SignPattern& pattern);
+    // Sends one plane of the pattern in one colour, preceded by that colour's LED times.
+    // A colour other than red, green or yellow sends nothing.
+    void sendPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane);
+
+private:
+    void command(std::uint8_t code);
+    void commandWithArgument(std::uint8_t code, std::uint8_t argument);
+    void setLedTime(std::uint8_t code, std::int16_t ledTime);
+    void upload(std::uint8_t code, const SignPattern& pattern, int plane);
+    void uploadBlank(std::uint8_t code);
+
+    SerialPort& port_;
+};

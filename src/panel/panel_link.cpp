@@ -1,0 +1,63 @@
+#include "panel/panel_link.h"
+
+#include "panel/numbered_error.h"
+#include "panel/port_settings.h"
+
+std::string initSerialDetail(int errorNumber)
+{
+    switch (errorNumber) {
+    case errnum::invalidPortNumber: return "Invalid Port number";
+    case errnum::portAlreadyOpen: return "Port already opened";
+    case errnum::hardwareNotAvailable: return "Hardware not available";
+    case errnum::couldNotOpenDevice: return "Could not open device";
+    default: {
+        const std::string number = std::to_string(errorNumber);
+        return "Error numbr was" + (errorNumber >= 0 ? " " + number : number);
+    }
+    }
+}
+
+void PanelLink::initSerial(const std::int16_t& /*port*/, const std::int16_t& baud)
+{
+    // The port number is applied by every open, so a changed preference needs no new set-up.
+    try {
+        port_.setSettings(settingsString(baud));
+    } catch (const NumberedError& e) {
+        status_.setPanelText(linkStatusPanel,
+                             "Error initializing Serial Port\n" + initSerialDetail(e.number()));
+        status_.setPanelToolTip(linkStatusPanel, e.what());
+    }
+}
+
+bool PanelLink::openPort()
+{
+    try {
+        if (!port_.isOpen()) {
+            port_.setPortNumber(settings_.comPort);
+            port_.setOpen(true);
+        }
+    } catch (const NumberedError& e) {
+        status_.setPanelText(linkStatusPanel, openFailureText);
+        status_.setPanelToolTip(linkStatusPanel, e.what());
+        return false;
+    }
+    status_.setPanelText(linkStatusPanel, blankStatusText);
+    status_.setPanelToolTip(linkStatusPanel, {});
+    return true;
+}
+
+void PanelLink::closePort()
+{
+    if (port_.isOpen()) port_.setOpen(false);
+}
+
+void PanelLink::abandonSend(const NumberedError& failure)
+{
+    try {
+        closePort();
+    } catch (const NumberedError&) {
+        // The port closes even when the drain fails; the first failure is the one to show.
+    }
+    status_.setPanelText(linkStatusPanel, writeFailureText);
+    status_.setPanelToolTip(linkStatusPanel, failure.what());
+}

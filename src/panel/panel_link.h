@@ -1,0 +1,41 @@
+#pragma once
+
+#include "panel/numbered_error.h"
+#include "panel/serial_port.h"
+#include "panel/status_line.h"
+#include "prefs/panel_settings.h"
+
+#include <cstdint>
+#include <string>
+
+inline constexpr int linkStatusPanel = 1;
+inline const std::string openFailureText = "Erro a abrir a porta serie";
+inline const std::string writeFailureText = "Erro a escrever na porta serie";
+// What a successful open leaves in the link's status panel.
+inline const std::string blankStatusText(29, ' ');
+
+// Configures the port once, and opens and closes it around every exchange with the panel,
+// reporting the outcome in status panel 1. The system's reason for a failed open goes to the
+// panel's tooltip, so the panel text stays the one operators know.
+class PanelLink {
+public:
+    PanelLink(SerialPort& port, StatusLine& status, const PanelSettings& settings)
+        : port_(port), status_(status), settings_(settings) {}
+
+    void initSerial(const std::int16_t& port, const std::int16_t& baud);
+    [[nodiscard]] bool openPort();
+    void closePort();
+    // After a send has failed part-way: closes the port whatever it says, and tells the
+    // operator in status panel 1, with the system's reason as the tooltip.
+    void abandonSend(const NumberedError& failure);
+
+    [[nodiscard]] SerialPort& port() { return port_; }
+
+private:
+    SerialPort& port_;
+    StatusLine& status_;
+    const PanelSettings& settings_;
+};
+
+// The second line of the message shown when the port cannot be configured.
+[[nodiscard]] std::string initSerialDetail(int errorNumber);

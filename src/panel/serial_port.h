@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+// The few things the program needs of a serial port. Failures throw NumberedError.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Selects the port the next open uses: 1 = COM1, 2 = COM2.
+    virtual void setPortNumber(std::int16_t number) = 0;
+    // " 9600,N,8,1" style; applies to every later open. A string that cannot be used
+    // throws error 380 and leaves the previous settings in force.
+    virtual void setSettings(const std::string& settings) = 0;
+    [[nodiscard]] virtual bool isOpen() const = 0;
+    // Closing returns only once every written byte has reached the line (or throws).
+    virtual void setOpen(bool open) = 0;
+    virtual void write(std::span<const std::uint8_t> bytes) = 0;
+};

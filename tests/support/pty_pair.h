@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A pseudo-terminal standing in for the panel: the program writes to the slave device,
+// the test reads what reached the line from the master.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    [[nodiscard]] const std::string& slavePath() const { return slavePath_; }
+    // Reads until `count` bytes have arrived or `timeoutMs` passed with nothing new.
+    [[nodiscard]] std::vector<std::uint8_t> read(std::size_t count, int timeoutMs = 2000);
+    // Everything that has arrived so far, without waiting.
+    [[nodiscard]] std::vector<std::uint8_t> readAvailable();
+    // The other end goes away, as a pulled-out adapter would.
+    void hangUp();
+    // A descriptor of the device itself, for looking at its line settings.
+    [[nodiscard]] int slaveFd() const { return slaveKeeper_; }
+
+private:
+    int master_ = -1;
+    int slaveKeeper_ = -1;
+    std::string slavePath_;
+};
