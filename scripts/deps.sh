@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    fonts-dejavu-core
+    fonts-dejavu-core xvfb xdotool
 )
 
 missing=()

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "panel/panel_commands.h"
+#include "panel/panel_link.h"
+#include "prefs/panel_settings.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class Form3;
+class Form5;
+class PanelPreview;
+class PanelStatusBar;
+class QButtonGroup;
+class QGroupBox;
+class QRadioButton;
+class SerialPort;
+class SignDisplay;
+
+// The main window: the five sign buttons, the preview, the menu and the status bar. It owns
+// the panel link and routes every operator action to it.
+class Form1 final : public QMainWindow {
+    Q_OBJECT
+public:
+    Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    void Form_Load();
+    void Form_Activate();
+    void Option1_Click(std::int16_t index);
+    void MNU_PREFS_Click();
+    void MNU_ABOUT_Click();
+    void MNU_EXIT_Click();
+
+    [[nodiscard]] PanelStatusBar& statusBar1() const { return *StatusBar1; }
+    [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }
+    [[nodiscard]] SignDisplay& signDisplay() const { return *signs_; }
+    [[nodiscard]] QRadioButton& option1(std::int16_t index) const;
+    [[nodiscard]] bool firstActivation() const { return firstActivation_ != 0; }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildSignButtons(QWidget* central);
+
+    QString caption_;
+    PanelSettings& settings_;
+    SerialPort& MSComm1;
+    PanelStatusBar* StatusBar1 = nullptr;
+    PanelLink link_;
+    PanelCommands commands_;
+    QGroupBox* Frame1 = nullptr;
+    QButtonGroup* Option1 = nullptr;
+    std::array<QRadioButton*, 5> optionButtons_{};
+    PanelPreview* Picture1 = nullptr;
+    SignDisplay* signs_ = nullptr;
+    std::unique_ptr<Form3> about;
+    std::unique_ptr<Form5> options;
+    std::int16_t firstActivation_ = 0;
+    bool centred_ = false;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// The About box.
+class Form3 final : public QDialog {
+    Q_OBJECT
+public:
+    explicit Form3(QWidget* parent = nullptr);
+
+    void OKButton_Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QLabel* Label1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* OKButton = nullptr;
+};

@@ -1,0 +1,37 @@
+#include "app/startup.h"
+
+#include "app/form1.h"
+#include "app/single_instance.h"
+#include "panel/qt_serial_port.h"
+#include "prefs/panel_settings.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+QString appTitle;
+Form1* mainForm = nullptr;
+
+namespace {
+PanelSettings panelSettings;
+}
+
+int Main()
+{
+    appTitle = QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3");
+
+    SingleInstance instance;
+    if (!instance.acquire()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Info"),
+                        QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+
+    QtSerialPort MSComm1;
+    Form1 form(appTitle, panelSettings, MSComm1);
+    mainForm = &form;
+    form.show();
+    const int code = QApplication::exec();
+    mainForm = nullptr;
+    return code;
+}

@@ -1,0 +1,77 @@
+#include "app/status_bar.h"
+
+#include "app/twips.h"
+
+#include <QDateTime>
+
+namespace {
+constexpr int panelCount = 4;
+constexpr std::array<int, panelCount> panelWidths{2725, 1000, 1000, 1000};
+constexpr int minimumPanelWidth = 1000;
+} // namespace
+
+PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
+{
+    setObjectName(QStringLiteral("StatusBar1"));
+    setSizeGripEnabled(true);
+    for (int i = 0; i < panelCount; ++i) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setMinimumWidth(twips(minimumPanelWidth));
+        label->setTextFormat(Qt::PlainText);
+        // The link's panel takes whatever width the window gives beyond the design.
+        if (i == 0) {
+            label->resize(twips(panelWidths[0]), label->height());
+            addWidget(label, 1);
+        } else {
+            label->setFixedWidth(twips(panelWidths[static_cast<std::size_t>(i)]));
+            addPermanentWidget(label);
+        }
+        panels_[static_cast<std::size_t>(i)] = label;
+    }
+    clock_.setSingleShot(true);
+    clock_.setTimerType(Qt::CoarseTimer);
+    connect(&clock_, &QTimer::timeout, this, &PanelStatusBar::refreshClock);
+    refreshClock();
+}
+
+void PanelStatusBar::refreshClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    panels_[2]->setText(now.toString(QStringLiteral("dd-MM-yyyy")));
+    panels_[3]->setText(now.toString(QStringLiteral("HH:mm")));
+    // Wake once a minute, just after it turns, rather than polling.
+    const QTime t = now.time();
+    const int msToNextMinute = 60'000 - (t.second() * 1000 + t.msec()) + 50;
+    clock_.start(msToNextMinute);
+}
+
+void PanelStatusBar::setPanelText(int panel, const std::string& text)
+{
+    if (panel < 1 || panel > 2) return;
+    const auto index = static_cast<std::size_t>(panel - 1);
+    texts_[index] = QString::fromStdString(text);
+    // A panel is one line high: the line feed of a two-line message shows as a blank.
+    QString shown = texts_[index];
+    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    panels_[index]->setText(shown);
+}
+
+void PanelStatusBar::setPanelToolTip(int panel, const std::string& toolTip)
+{
+    if (panel < 1 || panel > panelCount) return;
+    panels_[static_cast<std::size_t>(panel - 1)]->setToolTip(QString::fromStdString(toolTip));
+}
+
+QString PanelStatusBar::panelText(int panel) const
+{
+    if (panel < 1 || panel > panelCount) return {};
+    if (panel > 2) return panels_[static_cast<std::size_t>(panel - 1)]->text();
+    return texts_[static_cast<std::size_t>(panel - 1)];
+}
+
+QLabel& PanelStatusBar::panel(int panel) const
+{
+    return *panels_.at(static_cast<std::size_t>(panel - 1));
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "panel/status_line.h"
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <array>
+
+// StatusBar1: panel 1 the link's messages, panel 2 the port, panels 3 and 4 the date and the
+// time, which keep themselves current.
+class PanelStatusBar final : public QStatusBar, public StatusLine {
+    Q_OBJECT
+public:
+    explicit PanelStatusBar(QWidget* parent = nullptr);
+
+    void setPanelText(int panel, const std::string& text) override;
+    void setPanelToolTip(int panel, const std::string& toolTip) override;
+
+    // The text as last set, line feeds included.
+    [[nodiscard]] QString panelText(int panel) const;
+    [[nodiscard]] QLabel& panel(int panel) const;
+
+private:
+    void refreshClock();
+
+    std::array<QLabel*, 4> panels_{};
+    std::array<QString, 4> texts_{};
+    QTimer clock_;
+};
