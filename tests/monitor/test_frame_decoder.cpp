@@ -15,7 +15,8 @@ Bytes fromHex(const std::string& hex)
 {
     Bytes bytes;
     std::istringstream in(hex);
-    for (std::string pair; in >> pair;) bytes.push_back(static_cast<std::uint8_t>(std::stoi(pair, nullptr, 16)));
+    for (std::string pair; in >> pair;)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(pair, nullptr, 16)));
     return bytes;
 }
 
@@ -63,15 +64,20 @@ Bytes streamOf(const std::vector<Expected>& events)
     return all;
 }
 
+std::string describe(Kind kind, const std::string& hex, const std::string& meaning, bool showsMatrix)
+{
+    return std::to_string(static_cast<int>(kind)) + " | " + hex + " | " + meaning
+           + (showsMatrix ? " | matrix" : "");
+}
+
 void expectEvents(const std::vector<WireEvent>& got, const std::string& how)
 {
-    ASSERT_EQ(got.size(), everything.size()) << how;
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].kind, everything[i].kind) << how << ", event " << i;
-        EXPECT_EQ(hexBytes(got[i].bytes), everything[i].hex) << how << ", event " << i;
-        EXPECT_EQ(got[i].meaning, everything[i].meaning) << how << ", event " << i;
-        EXPECT_EQ(!got[i].matrix.empty(), everything[i].showsMatrix) << how << ", event " << i;
-    }
+    std::vector<std::string> want;
+    for (const auto& e : everything) want.push_back(describe(e.kind, e.hex, e.meaning, e.showsMatrix));
+    std::vector<std::string> seen;
+    for (const auto& e : got)
+        seen.push_back(describe(e.kind, hexBytes(e.bytes), e.meaning, !e.matrix.empty()));
+    EXPECT_EQ(seen, want) << how;
 }
 
 std::vector<WireEvent> decodeInChunks(const Bytes& stream, const std::vector<std::size_t>& cuts)

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -41,7 +42,8 @@ protected:
     std::optional<QString> nextLine()
     {
         while (!monitor.canReadLine()) {
-            if (deadline.hasExpired() || !monitor.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            if (deadline.hasExpired()
+                || !monitor.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
                 return std::nullopt;
         }
         return QString::fromUtf8(monitor.readLine()).chopped(1);
@@ -94,7 +96,9 @@ TEST_P(PainelMonitorTest, ShowsTheFramesOfPararAndItsRedX)
                                                "A5 79 5A 76 51  set_greenled_time 175",
                                                "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane",
                                                "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
-                                 + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"}
+                                 + redX
+                                 + QStringList{"A5 79 5A 7B 04  set_sign_code 4",
+                                               "A5 79 5A 71  display_on"}
                                  + redX;
 
     const QRegularExpression stamped(QStringLiteral("^(\\d+\\.\\d{3})  (.*)$"));

@@ -65,12 +65,13 @@ int main(int argc, char** argv)
         "Plays the signalling panel's end of the serial line and prints every frame that arrives."));
     parser.addHelpOption();
     const QCommandLineOption pty(QStringLiteral("pty"),
-                                 QStringLiteral("Create a pseudo-terminal and print its device path first."));
+                                 QStringLiteral("Create a pseudo-terminal, print its path first."));
     const QCommandLineOption window(QStringLiteral("window"),
                                     QStringLiteral("Also show the panel's matrix in a window."));
     parser.addOption(pty);
     parser.addOption(window);
-    parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("Serial device to read, at 9600 8N1."));
+    parser.addPositionalArgument(QStringLiteral("DEVICE"),
+                                 QStringLiteral("Serial device to read, at 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
     if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1)

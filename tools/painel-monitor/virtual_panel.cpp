@@ -21,9 +21,8 @@ public:
     void setRows(const QStringList& rows)
     {
         for (std::size_t row = 0; row < dots_.size(); ++row) {
-            const QString text = static_cast<qsizetype>(row) < rows.size() ? rows[static_cast<qsizetype>(row)] : QString();
             QString dots;
-            for (const QChar c : text) {
+            for (const QChar c : rows.value(static_cast<qsizetype>(row))) {
                 if (c != QLatin1Char(' ')) dots += c;
             }
             dots_[row] = dots.leftJustified(8, QLatin1Char('.'), true);
