@@ -1,0 +1,113 @@
+#include "pty_line.h"
+#include "quit_on_signals.h"
+#include "virtual_panel.h"
+#include "wire_monitor.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSerialPort>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+bool wantsWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--window") == 0) return true;
+    }
+    return false;
+}
+
+[[noreturn]] void fail(const QString& message)
+{
+    std::fprintf(stderr, "painel-monitor: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+// The real line: read-only, since the panel never answers.
+std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monitor)
+{
+    auto port = std::make_unique<QSerialPort>(name);
+    port->setBaudRate(QSerialPort::Baud9600);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadOnly)) fail(QStringLiteral("%1: %2").arg(name, port->errorString()));
+    QObject::connect(port.get(), &QSerialPort::readyRead, &monitor,
+                     [&monitor, p = port.get()] { monitor.take(p->readAll()); });
+    QObject::connect(port.get(), &QSerialPort::errorOccurred, &monitor,
+                     [p = port.get()](QSerialPort::SerialPortError error) {
+                         if (error == QSerialPort::ResourceError)
+                             fail(QStringLiteral("%1: %2").arg(p->portName(), p->errorString()));
+                     });
+    return port;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Without a window the monitor needs no display, so it runs on a headless machine too.
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsWindow(argc, argv))
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("painel-monitor"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the signalling panel's end of the serial line and prints every frame that arrives."));
+    parser.addHelpOption();
+    const QCommandLineOption pty(QStringLiteral("pty"),
+                                 QStringLiteral("Create a pseudo-terminal, print its path first."));
+    const QCommandLineOption window(QStringLiteral("window"),
+                                    QStringLiteral("Also show the panel's matrix in a window."));
+    parser.addOption(pty);
+    parser.addOption(window);
+    parser.addPositionalArgument(QStringLiteral("DEVICE"),
+                                 QStringLiteral("Serial device to read, at 9600 8N1."));
+    parser.process(*app);
+    const QStringList devices = parser.positionalArguments();
+    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1)
+        parser.showHelp(2);
+
+    QuitOnSignals quitOnSignals;
+    WireMonitor monitor;
+
+    std::unique_ptr<PtyLine> ptyLine;
+    std::unique_ptr<QSerialPort> device;
+    QString lineName;
+    if (parser.isSet(pty)) {
+        try {
+            ptyLine = std::make_unique<PtyLine>();
+        } catch (const std::runtime_error& e) {
+            fail(QString::fromLocal8Bit(e.what()));
+        }
+        lineName = ptyLine->slavePath();
+        // Alone on the first line, so that a script can read it and link the port to it.
+        std::printf("%s\n", qPrintable(lineName));
+        std::fflush(stdout);
+        QObject::connect(ptyLine.get(), &PtyLine::received, &monitor, &WireMonitor::take);
+    } else {
+        lineName = devices.front();
+        device = openDevice(lineName, monitor);
+    }
+
+    std::unique_ptr<VirtualPanel> panel;
+    if (parser.isSet(window)) {
+        panel = std::make_unique<VirtualPanel>(lineName);
+        QObject::connect(&monitor, &WireMonitor::logged, panel.get(), &VirtualPanel::appendLog);
+        QObject::connect(&monitor, &WireMonitor::matrixShown, panel.get(), &VirtualPanel::showMatrix);
+        panel->show();
+    }
+
+    QCoreApplication::exec();
+    monitor.finish();
+    return 0;
+}

@@ -1,0 +1,68 @@
+#include "pty_line.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+void closeOnExecNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+} // namespace
+
+PtyLine::PtyLine(QObject* parent) : QObject(parent)
+{
+    // Raw, so that the line discipline passes every byte through untouched (no LF to CR LF, no
+    // echo); 9600 8N1 only so that a sender looking at the line sees the panel's settings.
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ::cfsetispeed(&raw, B9600);
+    ::cfsetospeed(&raw, B9600);
+    raw.c_cflag |= CLOCAL | CREAD;
+    char name[256] = {};
+    if (::openpty(&master_, &slaveKeeper_, name, &raw, nullptr) != 0)
+        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    slavePath_ = QString::fromLocal8Bit(name);
+    // The slave descriptor is never read: holding it keeps the master alive while no sender
+    // has the device open, so senders may open and close it as often as they like.
+    closeOnExecNonBlocking(master_);
+    closeOnExecNonBlocking(slaveKeeper_);
+
+    notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &PtyLine::readAvailable);
+}
+
+PtyLine::~PtyLine()
+{
+    delete notifier_;
+    ::close(slaveKeeper_);
+    ::close(master_);
+}
+
+void PtyLine::readAvailable()
+{
+    QByteArray bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break; // EAGAIN: drained
+    }
+    if (!bytes.isEmpty()) emit received(bytes);
+}

@@ -1,0 +1,63 @@
+#include "wire_monitor.h"
+
+#include <cstdio>
+#include <span>
+
+namespace {
+
+// A sender writes a whole action back to back: at 9600 baud a byte takes about a millisecond.
+// A silence this long inside a frame means the frame was cut off, and what comes next is a new
+// frame rather than the missing bytes; it also brings out stray bytes that no prefix follows.
+constexpr int quietMs = 200;
+
+} // namespace
+
+WireMonitor::WireMonitor(QObject* parent) : QObject(parent)
+{
+    clock_.start();
+    quiet_.setSingleShot(true);
+    quiet_.setInterval(quietMs);
+    connect(&quiet_, &QTimer::timeout, this, [this] { report(decoder_.flush(), lastArrivalMs_); });
+}
+
+void WireMonitor::take(const QByteArray& bytes)
+{
+    lastArrivalMs_ = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    const auto data = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                static_cast<std::size_t>(bytes.size()));
+    report(decoder_.feed(data), lastArrivalMs_);
+    quiet_.start();
+}
+
+void WireMonitor::finish()
+{
+    quiet_.stop();
+    report(decoder_.flush(), lastArrivalMs_);
+}
+
+void WireMonitor::report(const std::vector<WireEvent>& events, double atMs)
+{
+    for (const WireEvent& event : events) {
+        // Two blanks between the fields, as the meaning may itself hold a number.
+        const QString line = QStringLiteral("%1  %2  %3")
+                                 .arg(atMs, 0, 'f', 3)
+                                 .arg(QString::fromStdString(hexBytes(event.bytes)),
+                                      QString::fromStdString(event.meaning));
+        print(line);
+        emit logged(line);
+        if (event.matrix.empty()) continue;
+        QStringList rows;
+        for (const std::string& row : event.matrix) {
+            rows << QString::fromStdString(row);
+            print(rows.back());
+        }
+        emit matrixShown(rows);
+    }
+}
+
+void WireMonitor::print(const QString& line)
+{
+    const QByteArray text = line.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+    std::fflush(stdout);
+}
