@@ -10,7 +10,10 @@
 
 #include <ostream>
 
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline std::ostream& operator<<(std::ostream& os, const QString& text)
+{
+    return os << '"' << text.toStdString() << '"';
+}
 
 // Every test gets its own empty config home, so nothing reaches the real one.
 struct PrefsFolderTest : ::testing::Test {
