@@ -4,11 +4,13 @@
 #include "prefs/preferences_format.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QDir>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 
 namespace {
 
@@ -61,6 +63,7 @@ Form5::Form5(PanelSettings& settings, QWidget* parent) : QDialog(parent), settin
     CancelButton = placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton",
                           twipsRect(2548, 2756, 1215, 375));
     OKButton->setDefault(true);
+    fitFontToLayout();
 
     setTabOrder(Combo1, Option1);
     setTabOrder(Option1, Option2);
@@ -75,6 +78,21 @@ Form5::Form5(PanelSettings& settings, QWidget* parent) : QDialog(parent), settin
     connect(CancelButton, &QPushButton::clicked, this, &Form5::CancelButton_Click);
 
     Form_Load();
+}
+
+// The positions were laid out for an 8-point dialog font. With a wider font the mono-colour
+// label runs under the colour list beside it, so the font is made smaller until it fits.
+void Form5::fitFontToLayout()
+{
+    const int room = Combo2->x() - Option2->x()
+                     - style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, Option2)
+                     - style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, Option2);
+    QFont smaller = font();
+    smaller.setPointSizeF(8);
+    while (smaller.pointSizeF() > 6
+           && QFontMetrics(smaller).horizontalAdvance(Option2->text()) >= room)
+        smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+    setFont(smaller);
 }
 
 ColourCode Form5::colourFromName(const QString& name)

@@ -29,6 +29,7 @@ private:
     void Option2_Click();
     void OKButton_Click();
     void CancelButton_Click();
+    void fitFontToLayout();
 
     PanelSettings& settings_;
     QGroupBox* Frame1 = nullptr;
