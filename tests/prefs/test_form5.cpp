@@ -1,11 +1,9 @@
 #include "prefs/form5.h"
-#include "prefs/preferences_file.h"
 #include "prefs_test_support.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,33 +15,24 @@
 
 namespace {
 
-template <typename W>
-W* control(const Form5& dialog, const char* name)
-{
-    auto* widget = dialog.findChild<W*>(QString::fromLatin1(name));
-    if (!widget) ADD_FAILURE() << "no control " << name;
-    return widget;
-}
+QComboBox* combo(const Form5& dialog, const char* name) { return dialog.findChild<QComboBox*>(name); }
 
-// What an operator does: open the list with the mouse, move to the item with the arrow keys
-// and take it with Enter. (A click on the item right after opening is ignored as the tail of
-// a double click.)
-void pick(const Form5& dialog, const char* combo, const QString& text)
+// As an operator picks: open the list with the mouse, arrow to the item, take it with Enter.
+// (A click on the item just after opening would be ignored as the tail of a double click.)
+void pick(const Form5& dialog, const char* name, const QString& text)
 {
-    auto* box = control<QComboBox>(dialog, combo);
+    QComboBox* box = combo(dialog, name);
     QTest::mouseClick(box, Qt::LeftButton);
     QAbstractItemView* list = box->view();
-    ASSERT_TRUE(list->isVisible()) << combo;
-    const int target = box->findText(text);
-    for (int step = 0; step < 4 && list->currentIndex().row() != target; ++step)
-        QTest::keyClick(list, list->currentIndex().row() < target ? Qt::Key_Down : Qt::Key_Up);
+    ASSERT_TRUE(list->isVisible()) << name;
+    for (int step = 0; step < 4 && list->currentIndex().row() != box->findText(text); ++step)
+        QTest::keyClick(list, list->currentIndex().row() < box->findText(text) ? Qt::Key_Down : Qt::Key_Up);
     QTest::keyClick(list, Qt::Key_Return);
-    EXPECT_FALSE(list->isVisible()) << combo;
 }
 
 void click(const Form5& dialog, const char* name)
 {
-    auto* button = control<QAbstractButton>(dialog, name);
+    auto* button = dialog.findChild<QAbstractButton*>(name);
     // A radio button takes clicks on its circle and label only, at the left.
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
 }
@@ -54,7 +43,7 @@ int runModal(Form5& dialog, const std::function<void(Form5&)>& steps)
     QTimer::singleShot(0, &dialog, [&] {
         steps(dialog);
         if (dialog.isVisible()) {
-            ADD_FAILURE() << "dialog still open";
+            ADD_FAILURE() << "the dialog is still open";
             dialog.done(-1);
         }
     });
@@ -62,28 +51,6 @@ int runModal(Form5& dialog, const std::function<void(Form5&)>& steps)
 }
 
 using PreferencesDialog = PrefsFolderTest;
-
-TEST_F(PreferencesDialog, LayoutAndTabOrder)
-{
-    PanelSettings settings;
-    const Form5 dialog(settings);
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Opções"));
-    EXPECT_EQ(control<QGroupBox>(dialog, "Frame1")->title(), QStringLiteral("Porta série"));
-    EXPECT_EQ(control<QComboBox>(dialog, "Combo1")->parent(), control<QGroupBox>(dialog, "Frame1"));
-    auto* colours = control<QComboBox>(dialog, "Combo2");
-    EXPECT_EQ(colours->parent(), control<QGroupBox>(dialog, "Frame2"));
-    EXPECT_FALSE(colours->isEditable());
-    const QStringList items{colours->itemText(0), colours->itemText(1), colours->itemText(2)};
-    EXPECT_EQ(items, (QStringList{"Vermelho", "Verde", "Amarelo"}));
-
-    QStringList tabOrder;
-    QWidget* w = control<QWidget>(dialog, "Combo1");
-    for (int i = 0; i < 6; ++i, w = w->nextInFocusChain()) {
-        while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
-        tabOrder << w->objectName();
-    }
-    EXPECT_EQ(tabOrder, (QStringList{"Combo1", "Option1", "Option2", "Combo2", "OKButton", "CancelButton"}));
-}
 
 TEST_F(PreferencesDialog, OpensShowingTheSettings)
 {
@@ -95,62 +62,46 @@ TEST_F(PreferencesDialog, OpensShowingTheSettings)
     };
     for (auto [settings, option, colourEnabled, colour, port] : cases) {
         const Form5 dialog(settings);
-        EXPECT_TRUE(control<QRadioButton>(dialog, option)->isChecked()) << option;
-        EXPECT_EQ(control<QComboBox>(dialog, "Combo2")->isEnabled(), colourEnabled);
-        EXPECT_EQ(control<QComboBox>(dialog, "Combo2")->currentText(), colour);
-        EXPECT_EQ(control<QComboBox>(dialog, "Combo1")->currentText(), port);
+        EXPECT_TRUE(dialog.findChild<QRadioButton*>(option)->isChecked()) << option;
+        EXPECT_EQ(combo(dialog, "Combo2")->isEnabled(), colourEnabled);
+        EXPECT_EQ(combo(dialog, "Combo2")->currentText(), colour);
+        EXPECT_EQ(combo(dialog, "Combo1")->currentText(), port);
     }
 }
 
 TEST_F(PreferencesDialog, OperatorChoicesReachSettingsAndFile)
 {
-    const QByteArray oldFile("COM=1\r\nMODE=1\r\nCOLOUR=255\r\n");
-    struct Case {
-        const char* what;
-        PanelSettings before;
-        std::function<void(Form5&)> steps;
-        int result;
-        PanelSettings after;
-        QByteArray file;
-    };
+    const QByteArray old("COM=1\r\nMODE=1\r\nCOLOUR=255\r\n");
+    struct Case { PanelSettings before; std::function<void(Form5&)> steps; int result; PanelSettings after; QByteArray file; };
     const std::vector<Case> cases{
-        {"mono without a colour", {1, 1, 65535}, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); },
+        {{1, 1, 65535}, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); },
          QDialog::Accepted, {1, 2, 255}, "COM=1\r\nMODE= 2\r\nCOLOUR= 255\r\n"},
-        {"multi keeps the colour", {2, 2, 65535}, [](Form5& d) { click(d, "Option1"); click(d, "OKButton"); },
+        {{2, 2, 65535}, [](Form5& d) { click(d, "Option1"); click(d, "OKButton"); },
          QDialog::Accepted, {2, 1, 65535}, "COM=2\r\nMODE= 1\r\nCOLOUR= 65535\r\n"},
-        {"every control", {}, [](Form5& d) {
-             pick(d, "Combo1", "COM2:");
+        {{}, [](Form5& d) {
+             pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "OKButton");
+         },
+         QDialog::Accepted, {2, 2, 65280}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n"},
+        {{}, [](Form5& d) {
+             click(d, "Option2"); pick(d, "Combo2", "Amarelo"); click(d, "Option1");
+             EXPECT_FALSE(combo(d, "Combo2")->isEnabled());
              click(d, "Option2");
-             pick(d, "Combo2", "Verde");
-             click(d, "OKButton");
-         }, QDialog::Accepted, {2, 2, 65280}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n"},
-        {"colour survives switching back", {}, [](Form5& d) {
-             click(d, "Option2");
-             pick(d, "Combo2", "Amarelo");
-             click(d, "Option1");
-             EXPECT_FALSE(control<QComboBox>(d, "Combo2")->isEnabled());
-             click(d, "Option2");
-             EXPECT_EQ(control<QComboBox>(d, "Combo2")->currentText(), "Amarelo");
+             EXPECT_EQ(combo(d, "Combo2")->currentText(), "Amarelo");
              click(d, "OKButton");
          }, QDialog::Accepted, {1, 2, 65535}, "COM=1\r\nMODE= 2\r\nCOLOUR= 65535\r\n"},
-        {"cancel", {}, [](Form5& d) {
-             pick(d, "Combo1", "COM2:");
-             click(d, "Option2");
-             pick(d, "Combo2", "Amarelo");
-             click(d, "CancelButton");
-         }, QDialog::Rejected, {}, oldFile},
-        {"escape", {}, [](Form5& d) {
-             click(d, "Option2");
-             QTest::keyClick(&d, Qt::Key_Escape);
-         }, QDialog::Rejected, {}, oldFile},
+        {{}, [](Form5& d) {
+             pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "CancelButton");
+         },
+         QDialog::Rejected, {}, old},
+        {{}, [](Form5& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, QDialog::Rejected, {}, old},
     };
-    for (const auto& c : cases) {
-        put(oldFile);
-        PanelSettings settings = c.before;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        put(old);
+        PanelSettings settings = cases[i].before;
         Form5 dialog(settings);
-        EXPECT_EQ(runModal(dialog, c.steps), c.result) << c.what;
-        EXPECT_EQ(settings, c.after) << c.what;
-        EXPECT_EQ(bytes(), c.file) << c.what;
+        EXPECT_EQ(runModal(dialog, cases[i].steps), cases[i].result) << "case " << i;
+        EXPECT_EQ(settings, cases[i].after) << "case " << i;
+        EXPECT_EQ(bytes(), cases[i].file) << "case " << i;
     }
 }
 
@@ -159,7 +110,6 @@ TEST_F(PreferencesDialog, FailedWriteIsReportedAndTheSettingsStillApply)
     QFile blocker(folder); // a file where the folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-
     QString message;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
@@ -172,8 +122,7 @@ TEST_F(PreferencesDialog, FailedWriteIsReportedAndTheSettingsStillApply)
 
     PanelSettings settings;
     Form5 dialog(settings);
-    EXPECT_EQ(runModal(dialog, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); }),
-              QDialog::Accepted);
+    EXPECT_EQ(runModal(dialog, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); }), QDialog::Accepted);
     EXPECT_EQ(message, QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
                            .arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     EXPECT_EQ(settings, (PanelSettings{1, 2, 255}));
@@ -182,12 +131,12 @@ TEST_F(PreferencesDialog, FailedWriteIsReportedAndTheSettingsStillApply)
 
 TEST(ColourNames, EveryOtherNameOrCodeMeansRed)
 {
-    const std::vector<std::pair<QString, ColourCode>> names{
-        {"Vermelho", 255}, {"Verde", 65280}, {"Amarelo", 65535}, {"", 255}, {"verde", 255}, {"Verde ", 255}};
-    for (const auto& [name, code] : names) EXPECT_EQ(Form5::colourFromName(name), code) << name;
-    const std::vector<std::pair<ColourCode, QString>> codes{
-        {255, "Vermelho"}, {65280, "Verde"}, {65535, "Amarelo"}, {0, "Vermelho"}, {-65280, "Vermelho"}};
-    for (const auto& [code, name] : codes) EXPECT_EQ(Form5::nameFromColour(code), name) << code;
+    for (const auto& [name, code] : std::vector<std::pair<QString, ColourCode>>{
+             {"Vermelho", 255}, {"Verde", 65280}, {"Amarelo", 65535}, {"", 255}, {"verde", 255}, {"Verde ", 255}})
+        EXPECT_EQ(Form5::colourFromName(name), code) << name;
+    for (const auto& [code, name] : std::vector<std::pair<ColourCode, QString>>{
+             {255, "Vermelho"}, {65280, "Verde"}, {65535, "Amarelo"}, {0, "Vermelho"}, {-65280, "Vermelho"}})
+        EXPECT_EQ(Form5::nameFromColour(code), name) << code;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,7 +19,6 @@ TEST(PreferencesReader, FileBytesGiveSettings)
 {
     const std::vector<ReaderCase> cases{
         {"COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n", {2, 2, 65280}},
-        {"COM=1\r\nMODE= 1\r\nCOLOUR= 255\r\n", {1, 1, 255}},
         // Files too short to hold three lines: the missing ones count as keyless.
         {"", {1, 1, 255}},
         {"COM=2", {2, 1, 255}},
@@ -29,8 +28,7 @@ TEST(PreferencesReader, FileBytesGiveSettings)
         {"COM=12\r\nMODE= 1\r\nCOLOUR= 255\r\n", {1, 1, 255}},
         {"COM=21xyz\r\nMODE= 1\r\nCOLOUR= 255\r\n", {2, 1, 255}},
         {"COM= 2\r\nMODE= 2\r\nCOLOUR= 65535\r\n", {1, 2, 65535}},
-        {"COM=3\r\nMODE= 3\r\nCOLOUR= 0\r\n", {1, 1, 255}},
-        {"COM=0\r\nMODE= 0\r\nCOLOUR= 123\r\n", {1, 1, 255}},
+        {"COM=3\r\nMODE= 0\r\nCOLOUR= 123\r\n", {1, 1, 255}},
         {"COM:2\r\nMODE:2\r\nCOLOUR:65280\r\n", {2, 2, 65280}},
         {"COM=\r\nMODE=\r\nCOLOUR=\r\n", {1, 1, 255}},
         // Keys are case-sensitive and looked for in their own line only.
@@ -47,10 +45,9 @@ TEST(PreferencesReader, FileBytesGiveSettings)
         {"COM=2\rMODE= 2\r\nMODE= 2\r\nCOLOUR= 65\r280\r\n", {2, 2, 255}},
         {"COM=1\r\nMODE= +2\r\nCOLOUR= -65280\r\n", {1, 2, 255}},
         // Rounding, a half to the even neighbour.
-        {"COM=1\r\nMODE= 1.5\r\nCOLOUR= 65279.5\r\n", {1, 2, 65280}},
-        {"COM=1\r\nMODE= 2.5\r\nCOLOUR= 65280.5\r\n", {1, 2, 65280}},
-        {"COM=1\r\nMODE= 2.5000001\r\nCOLOUR= 65534.5\r\n", {1, 1, 255}},
-        {"COM=1\r\nMODE= 0.5\r\nCOLOUR= 65534.50000000000000000001\r\n", {1, 1, 65535}},
+        {"COM=1\r\nMODE= 2.5\r\nCOLOUR= 65279.5\r\n", {1, 2, 65280}},
+        {"COM=1\r\nMODE= 1.5\r\nCOLOUR= 65534.5\r\n", {1, 2, 255}},
+        {"COM=1\r\nMODE= 2.5000001\r\nCOLOUR= 65534.50000000000000000001\r\n", {1, 1, 65535}},
         // Too large for the field: rejected, never wrapped round onto an accepted value.
         {"COM=1\r\nMODE= 99999\r\nCOLOUR= 4294967551\r\n", {1, 1, 255}},
         {"COM=1\r\nMODE= 65538\r\nCOLOUR= 4295032831\r\n", {1, 1, 255}},
@@ -63,22 +60,10 @@ TEST(PreferencesReader, FileBytesGiveSettings)
 
 TEST(PreferencesReader, NumericValueAtTheEdgesOf64Bits)
 {
-    constexpr auto max = std::numeric_limits<std::int64_t>::max();
-    constexpr auto min = std::numeric_limits<std::int64_t>::min();
     const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases{
-        {"", 0}, {"-", 0}, {".", 0}, {"x1", 0}, {"-0.5", 0}, {"-1.5", -2}, {"- 3.5", -4},
-        {"1.2.3", 1}, {"9223372036854775807", max}, {"9223372036854775807.4", max},
-        {"9223372036854775807.5", std::nullopt}, {"9223372036854775808", std::nullopt},
-        {"-9223372036854775808", min}, {"-9223372036854775808.5", min},
-        {"-9223372036854775808.6", std::nullopt},
-    };
+        {"- 3.5", -4}, {"9223372036854775807.4", INT64_MAX}, {"9223372036854775807.5", std::nullopt},
+        {"-9223372036854775808.5", INT64_MIN}, {"-9223372036854775808.6", std::nullopt}};
     for (const auto& [text, expected] : cases) EXPECT_EQ(numericValue(text), expected) << text;
-}
-
-TEST(PreferencesWriter, WritesThreeLinesEndedByCrLf)
-{
-    EXPECT_EQ(formatPreferences({}), "COM=1\r\nMODE= 1\r\nCOLOUR= 255\r\n");
-    EXPECT_EQ(formatPreferences({2, 2, 65535}), "COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\n");
 }
 
 } // namespace
