@@ -6,3 +6,5 @@ build_dir=${BUILD_DIR:-$root/build}
 
 "$root/scripts/build.sh" "$@"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300
+# The preferences reader under libFuzzer for a bounded time (about 20 s).
+"$root/tests/prefs/fuzz/run.sh"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "prefs/panel_settings.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+// The preferences dialog ("Opções"): serial port, colour mode of the signs and the colour of
+// mono-colour signs. It edits the settings it is given in place, and only on OK, which also
+// rewrites the preferences file; any other way of closing it changes nothing.
+class Form5 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit Form5(PanelSettings& settings, QWidget* parent = nullptr);
+
+    // Every name but "Verde" and "Amarelo" (exact, case-sensitive) means red.
+    [[nodiscard]] static ColourCode colourFromName(const QString& name);
+    // Every code but green and yellow is shown as red.
+    [[nodiscard]] static QString nameFromColour(ColourCode colour);
+
+private:
+    void Form_Load();
+    void Option1_Click();
+    void Option2_Click();
+    void OKButton_Click();
+    void CancelButton_Click();
+    void fitFontToLayout();
+
+    PanelSettings& settings_;
+    QGroupBox* Frame1 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    QPushButton* OKButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+};
