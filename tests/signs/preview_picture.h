@@ -29,9 +29,3 @@ inline std::string pictureOf(const QImage& image)
     }
     return picture;
 }
-
-inline const std::string emptyPicture = [] {
-    std::string rows;
-    for (int i = 0; i < 8; ++i) rows += "........\n";
-    return rows;
-}();

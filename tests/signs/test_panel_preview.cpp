@@ -16,18 +16,11 @@ bool allPixelsAre(const QImage& image, QRgb colour)
 
 constexpr QRgb grey = 0x808080;
 
-SignPatterns builtPatterns()
-{
-    SignPatterns patterns;
-    initPatterns(patterns);
-    return patterns;
-}
-
 } // namespace
 
 TEST(PanelPreviewTest, StartsEmptyAtTheScreensPixelDensity)
 {
-    PanelPreview preview;
+    const PanelPreview preview;
     EXPECT_EQ(preview.size(), QSize(200, 200));
     EXPECT_EQ(preview.backColor(), 0x808080);
     const QImage image = preview.image();
@@ -38,27 +31,23 @@ TEST(PanelPreviewTest, StartsEmptyAtTheScreensPixelDensity)
 
 TEST(PanelPreviewTest, ShowsTheLastMatrixAgainAfterBeingHiddenAndShown)
 {
+    SignPatterns patterns;
+    initPatterns(patterns);
     PanelPreview preview;
-    preview.drawPattern(builtPatterns().patternChequer2);
+    preview.drawPattern(patterns.patternChequer2);
     preview.show();
     preview.hide();
     preview.showMinimized();
     preview.showNormal();
     const QImage onScreen = preview.grab().toImage();
-    EXPECT_EQ(pictureOf(onScreen), "RRGGRRGG\n"
-                                   "RRGGRRGG\n"
-                                   "GGRRGGRR\n"
-                                   "GGRRGGRR\n"
-                                   "RRGGRRGG\n"
-                                   "RRGGRRGG\n"
-                                   "GGRRGGRR\n"
-                                   "GGRRGGRR\n");
+    EXPECT_EQ(pictureOf(onScreen), "RRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\nRRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\n");
     EXPECT_EQ(onScreen, preview.image().convertToFormat(onScreen.format()));
 }
 
 TEST(PanelPreviewTest, ABlankDrawLeavesNoTraceOfTheDotsBefore)
 {
-    const SignPatterns patterns = builtPatterns();
+    SignPatterns patterns;
+    initPatterns(patterns);
     PanelPreview preview;
     preview.drawPattern(patterns.patternStop);
     preview.drawPattern(SignPattern{});
