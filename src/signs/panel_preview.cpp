@@ -10,8 +10,9 @@ namespace {
 constexpr qreal dotRadius = 100;
 constexpr qreal firstCentre = 350;
 constexpr qreal pitch = 325;
-// Each dot is outlined in its own colour, one pixel wide at any density.
-constexpr qreal outlineWidth = PanelPreview::twipsPerPixel;
+// Each dot is outlined in its own colour, one pixel wide: the same as a disc half a pixel
+// larger, which fills without the cost of stroking an outline.
+constexpr qreal paintedRadius = dotRadius + PanelPreview::twipsPerPixel / 2.0;
 
 QColor toQColor(ColourCode c)
 {
@@ -80,13 +81,12 @@ void PanelPreview::render()
     image.fill(toQColor(backColor_));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
     painter.scale(1.0 / twipsPerPixel, 1.0 / twipsPerPixel);
     for (std::size_t line = 0; line < 8; ++line)
         for (std::size_t bit = 8; bit-- > 0;) {
-            const QColor colour = toQColor(matrix_[line][bit]);
-            painter.setPen(QPen(colour, outlineWidth));
-            painter.setBrush(colour);
-            painter.drawEllipse(dotCentre(line, bit), dotRadius, dotRadius);
+            painter.setBrush(toQColor(matrix_[line][bit]));
+            painter.drawEllipse(dotCentre(line, bit), paintedRadius, paintedRadius);
         }
     painter.end();
     image_ = std::move(image);
