@@ -1,0 +1,102 @@
+#include "signs/panel_preview.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <optional>
+
+namespace {
+
+constexpr qreal dotRadius = 100;
+constexpr qreal firstCentre = 350;
+constexpr qreal pitch = 325;
+// Each dot is outlined in its own colour, one pixel wide: the same as a disc half a pixel
+// larger, which fills without the cost of stroking an outline.
+constexpr qreal paintedRadius = dotRadius + PanelPreview::twipsPerPixel / 2.0;
+
+QColor toQColor(ColourCode c)
+{
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+// Line 0 is the rightmost column, bit 0 the top row.
+QPointF dotCentre(std::size_t line, std::size_t bit)
+{
+    return {firstCentre + pitch * qreal(7 - line), firstCentre + pitch * qreal(bit)};
+}
+
+bool hasBit(std::int16_t value, std::size_t bit) { return (value & (1 << bit)) != 0; }
+
+} // namespace
+
+PanelPreview::PanelPreview(QWidget* parent) : QWidget(parent)
+{
+    setFixedSize(sizeTwips / twipsPerPixel, sizeTwips / twipsPerPixel);
+    // The image covers the whole widget, so Qt need not erase underneath it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    for (auto& line : matrix_) line.fill(backColor_);
+    render();
+}
+
+template <typename ColourOf>
+void PanelPreview::draw(ColourOf colourOf)
+{
+    // Background dots take the colour the surface has now, not the one it was created with.
+    for (std::size_t line = 0; line < 8; ++line)
+        for (std::size_t bit = 0; bit < 8; ++bit) matrix_[line][bit] = colourOf(line, bit).value_or(backColor_);
+    render();
+    update();
+}
+
+void PanelPreview::drawPattern(const SignPattern& pattern)
+{
+    draw([&](std::size_t line, std::size_t bit) -> std::optional<ColourCode> {
+        const auto& planes = pattern[line];
+        const bool red = hasBit(planes[redPlane], bit);
+        const bool green = hasBit(planes[greenPlane], bit);
+        if (red && green) return colourYellow;
+        if (red) return colourRed;
+        if (green) return colourGreen;
+        return std::nullopt;
+    });
+}
+
+void PanelPreview::drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane)
+{
+    // Planes other than 0 and 1 do not exist; showing nothing beats reading out of bounds.
+    const bool validPlane = plane == redPlane || plane == greenPlane;
+    draw([&](std::size_t line, std::size_t bit) -> std::optional<ColourCode> {
+        if (!validPlane || !hasBit(pattern[line][static_cast<std::size_t>(plane)], bit)) return std::nullopt;
+        return colour;
+    });
+}
+
+void PanelPreview::render()
+{
+    const qreal ratio = devicePixelRatioF();
+    QImage image(size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    // Every draw paints all 64 dots over the background, so starting from a clean background
+    // shows the same matrix without the anti-aliased rims of the dots it replaces.
+    image.fill(toQColor(backColor_));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.scale(1.0 / twipsPerPixel, 1.0 / twipsPerPixel);
+    for (std::size_t line = 0; line < 8; ++line)
+        for (std::size_t bit = 8; bit-- > 0;) {
+            painter.setBrush(toQColor(matrix_[line][bit]));
+            painter.drawEllipse(dotCentre(line, bit), paintedRadius, paintedRadius);
+        }
+    painter.end();
+    image_ = std::move(image);
+}
+
+void PanelPreview::paintEvent(QPaintEvent* event)
+{
+    // Moved to a screen of another density: paint the same matrix again at the new one.
+    if (image_.devicePixelRatio() != devicePixelRatioF()) render();
+    QPainter painter(this);
+    painter.setClipRect(event->rect());
+    painter.drawImage(QPoint(0, 0), image_);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "prefs/panel_settings.h"
+#include "signs/sign_patterns.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+// Picture1: the 8 x 8 matrix of coloured dots that mirrors what the panel was last told to show.
+// Drawing works in twips on a 3000 x 3000 twip surface. What was drawn is kept in an image at
+// the screen's pixel density, so covering and restoring the window shows it again.
+class PanelPreview : public QWidget {
+public:
+    static constexpr int twipsPerPixel = 15;
+    static constexpr int sizeTwips = 3000;
+
+    explicit PanelPreview(QWidget* parent = nullptr);
+
+    void drawPattern(const SignPattern& pattern);
+    void drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane);
+
+    [[nodiscard]] ColourCode backColor() const { return backColor_; }
+    // What the surface currently shows, at its device pixel ratio.
+    [[nodiscard]] QImage image() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Colour of every dot of the last draw, indexed [line][bit].
+    using Matrix = std::array<std::array<ColourCode, 8>, 8>;
+
+    template <typename ColourOf>
+    void draw(ColourOf colourOf);
+    void render();
+
+    ColourCode backColor_ = previewBackground;
+    Matrix matrix_{};
+    QImage image_;
+};

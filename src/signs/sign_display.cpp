@@ -1,0 +1,80 @@
+#include "signs/sign_display.h"
+
+#include "panel/numbered_error.h"
+
+SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
+                         const PanelSettings& settings, QObject* parent)
+    : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
+{
+    timer_.setInterval(chequerIntervalMs);
+    // A coarse timer may fire up to 5 % late on every tick, which shows as an uneven flag.
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &SignDisplay::Timer1_Timer);
+}
+
+template <typename Send>
+void SignDisplay::sendAndClose(Send send)
+{
+    if (!link_.openPort()) return;
+    // An exception must not leave a Qt event handler; the operator learns of the failure from
+    // the status line instead.
+    try {
+        send();
+        link_.closePort();
+    } catch (const NumberedError& e) {
+        link_.abandonSend(e);
+    }
+}
+
+void SignDisplay::Option1_Click(std::int16_t index)
+{
+    sendAndClose([&] { showSign(index); });
+}
+
+void SignDisplay::showSign(SignKind kind)
+{
+    const SignDescription* sign = describeSign(kind);
+    if (sign == nullptr) return;
+    const SignPattern& pattern = patterns_.*(sign->pattern);
+    const bool multiColour = settings_.signalMode == multiColourSigns;
+    const bool animate = multiColour && kind == signChequer;
+
+    // Stopped before anything is sent, so no tick of the old flag can follow the new sign.
+    if (!animate) timer_.stop();
+    if (multiColour) {
+        (commands_.*(sign->ledTimes))();
+        preview_.drawPattern(pattern);
+        commands_.sendPattern(pattern);
+        // Choosing the flag again while it animates keeps the running cadence.
+        if (animate && !timer_.isActive()) timer_.start();
+    } else {
+        preview_.drawPatternMono(pattern, settings_.signColour, sign->monoPlane);
+        commands_.sendPatternMono(pattern, settings_.signColour, sign->monoPlane);
+    }
+    commands_.set_sign_code(sign->code);
+    commands_.display_on();
+}
+
+void SignDisplay::Timer1_Timer()
+{
+    // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
+    sendAndClose([&] {
+        const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
+        commands_.sendPattern(next);
+        preview_.drawPattern(next);
+        // Flipped only once the image is out, so a failed tick sends the same image next time.
+        chequerPhase_ = !chequerPhase_;
+    });
+}
+
+void SignDisplay::initPanel()
+{
+    // The patterns must exist even when the panel cannot be reached.
+    initPatterns(patterns_);
+    sendAndClose([&] {
+        commands_.set_redled_time(25);
+        commands_.set_greenled_time(175);
+        commands_.display_on();
+        showSign(signStop);
+    });
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "panel/panel_commands.h"
+#include "panel/panel_link.h"
+#include "prefs/panel_settings.h"
+#include "signs/panel_preview.h"
+#include "signs/sign_patterns.h"
+#include "signs/sign_table.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+
+// Puts the operator's sign on the panel and in the preview, runs the panel's start-up sequence
+// and animates the chequered flag. Each handler opens the port, sends and closes it again; a
+// send that fails part-way closes the port and says so in the status line, and the program
+// carries on, so the next click or tick starts afresh.
+class SignDisplay : public QObject {
+public:
+    static constexpr int chequerIntervalMs = 250;
+
+    SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
+                const PanelSettings& settings, QObject* parent = nullptr);
+
+    // Click on sign button `index`. Clicking the selected button sends its sign again: the
+    // panel never answers, so this is how an operator repeats a sign it may have missed.
+    void Option1_Click(std::int16_t index);
+    // Sends and draws one sign on a port that is already open. Throws NumberedError when a
+    // write fails; the preview and the timer then stay as far as the sign had got.
+    void showSign(SignKind kind);
+    void Timer1_Timer();
+    // Run once when the main window first shows.
+    void initPanel();
+
+    // Timer1: drives the chequered flag while it is enabled.
+    [[nodiscard]] QTimer& timer() { return timer_; }
+    // True when the next tick sends patternChequer1.
+    [[nodiscard]] bool chequerPhase() const { return chequerPhase_; }
+    [[nodiscard]] const SignPatterns& patterns() const { return patterns_; }
+
+private:
+    template <typename Send>
+    void sendAndClose(Send send);
+
+    PanelLink& link_;
+    PanelCommands& commands_;
+    PanelPreview& preview_;
+    const PanelSettings& settings_;
+    SignPatterns patterns_;
+    QTimer timer_;
+    bool chequerPhase_ = false;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "panel/panel_commands.h"
+#include "signs/sign_patterns.h"
+
+#include <cstdint>
+
+// The Index of a sign button: 0 "Parar", 1 "Frente", 2 "Direita", 3 "Esquerda", 4 "Xadrez".
+using SignKind = std::int16_t;
+
+inline constexpr SignKind signStop = 0;
+inline constexpr SignKind signChequer = 4;
+inline constexpr SignKind signKindCount = 5;
+
+// What one sign sends and shows. The multi-colour LED times are the sign's own; in mono-colour
+// mode the colour's LED times apply instead, and only `monoPlane` of the pattern is shown.
+struct SignDescription {
+    SignPattern SignPatterns::*pattern;
+    void (PanelCommands::*ledTimes)();
+    std::int16_t monoPlane;
+    std::int16_t code;
+};
+
+// nullptr for anything that is not a sign button's Index.
+[[nodiscard]] const SignDescription* describeSign(SignKind kind);
