@@ -77,9 +77,10 @@ private slots:
     }
     void cleanup()
     {
-        for (auto& p : processes_) {
-            p->kill();
-            p->waitForFinished(5000);
+        // Newest first: the programs before the display server they draw on.
+        for (auto p = processes_.rbegin(); p != processes_.rend(); ++p) {
+            (*p)->kill();
+            (*p)->waitForFinished(5000);
         }
         processes_.clear();
         home_.reset();
@@ -132,7 +133,8 @@ private slots:
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
         QVERIFY2(!xvfb.isEmpty() && !xdotool.isEmpty(), "Xvfb and xdotool are needed (scripts/deps.sh installs them)");
-        QProcess server;
+        processes_.push_back(std::make_unique<QProcess>());
+        QProcess& server = *processes_.back();
         server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                             QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                             QStringLiteral("1024x768x24")});
@@ -144,6 +146,7 @@ private slots:
         QProcessEnvironment env = environment(QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), display);
         QProcess& first = start(env);
+        QVERIFY(first.waitForStarted());
         QVERIFY(com1.read(stopMultiColour.size(), 10000) == stopMultiColour);
 
         QProcess& second = start(env);
@@ -167,10 +170,6 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
         QVERIFY(com1.readAvailable().empty());
-        first.kill();
-        first.waitForFinished(5000);
-        server.terminate();
-        server.waitForFinished(5000);
     }
 };
 
