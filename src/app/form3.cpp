@@ -40,7 +40,7 @@ Form3::Form3(QWidget* parent) : QDialog(parent)
     const QFont regular = tahoma(8.83);
     Label1 = label(this, "Label1", QStringLiteral("Controlo do painel sinalético"),
                    twipsRect(210, 315, 5580, 330), tahoma(12.23, true));
-    Label3 = label(this, "Label3", QStringLiteral("Equipa de desenvolvimento do painel"),
+    Label3 = label(this, "Label3", QStringLiteral("Autores: equipa do painel"),
                    twipsRect(208, 1092, 3055, 273), regular);
     Label4 = label(this, "Label4", QStringLiteral("Maio de 2003"), twipsRect(210, 1785, 1380, 330), regular);
     Label5 = label(this, "Label5", QStringLiteral("Sinalização - Desenvolvimento"),

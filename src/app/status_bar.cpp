@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace {
 constexpr int panelCount = 4;
 constexpr std::array<int, panelCount> panelWidths{2725, 1000, 1000, 1000};
@@ -25,7 +27,10 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
             label->resize(twips(panelWidths[0]), label->height());
             addWidget(label, 1);
         } else {
-            label->setFixedWidth(twips(panelWidths[static_cast<std::size_t>(i)]));
+            // Wide enough for its text in whatever font the desktop uses.
+            const QString widest = i == 1 ? QStringLiteral("COM8:") : i == 2 ? QStringLiteral("00-00-0000") : QStringLiteral("00:00");
+            const int textWidth = label->fontMetrics().horizontalAdvance(widest) + 4 * label->frameWidth() + 8;
+            label->setFixedWidth(std::max(twips(panelWidths[static_cast<std::size_t>(i)]), textWidth));
             addPermanentWidget(label);
         }
         panels_[static_cast<std::size_t>(i)] = label;
