@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -63,6 +64,7 @@ private slots:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit()); }
     void init()
     {
+        QFile::remove(home_.path() + QStringLiteral("/painel-sinaletico/pref.vyr"));
         port_ = FakeSerialPort{};
         settings_ = PanelSettings{};
         startForm();
@@ -173,6 +175,19 @@ private slots:
         QCOMPARE(form_->statusBar1().panelText(1), QStringLiteral("Erro a abrir a porta serie"));
         QCOMPARE(form_->statusBar1().panel(1).toolTip(), QStringLiteral("Permission denied"));
         QCOMPARE(port_.calls, (std::vector<std::string>{"setPortNumber 1", "open"}));
+
+        // OK on COM2: the status bar and the next open follow the new port at once.
+        port_.clearRecord();
+        port_.openError.reset();
+        onNextModal([](QWidget* dialog) {
+            dialog->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(1);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("OKButton")), Qt::LeftButton);
+        });
+        prefs->trigger();
+        QCOMPARE(settings_.comPort, std::int16_t{2});
+        QCOMPARE(form_->statusBar1().panelText(2), QStringLiteral("COM2:"));
+        QCOMPARE(port_.calls, (std::vector<std::string>{"setPortNumber 2", "open", "close"}));
+        QCOMPARE(openDialogs("Form5"), 0);
     }
 
     void exitClosesTheWindowLikeTheCloseBox()

@@ -128,6 +128,7 @@ private slots:
     }
 
     // Needs a real X display: the refusal is a message box the operator must dismiss.
+    // Also the kiosk case: a desktop where the window is shown but never activated.
     void aSecondCopyIsRefusedWithAMessage()
     {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
@@ -147,6 +148,8 @@ private slots:
         env.insert(QStringLiteral("DISPLAY"), display);
         QProcess& first = start(env);
         QVERIFY(first.waitForStarted());
+        // A bare X server has no window manager, so nothing ever activates this window: the
+        // panel must be set up all the same.
         QVERIFY(com1.read(stopMultiColour.size(), 10000) == stopMultiColour);
 
         QProcess& second = start(env);
