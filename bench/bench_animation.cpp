@@ -202,10 +202,19 @@ int main(int argc, char** argv)
         floorWriter.join();
         const bool stillRunning = program.running();
         program.kill();
-        if (!stillRunning) throw std::runtime_error("the program ended during the animation");
+        if (!stillRunning) throw std::runtime_error("the program ended during the animation (" + program.ending() + ")");
         if (floorFailed) throw std::runtime_error("the floor writer could not write");
 
         const Cadence& c = programTicks.cadence();
+        // For a closer look: every period of both, one pair a line.
+        if (const char* file = std::getenv("BENCH_PERIODS_FILE")) {
+            if (FILE* out = std::fopen(file, "w")) {
+                const auto& f = floorTicks.cadence().periods;
+                for (std::size_t i = 0; i < c.periods.size(); ++i)
+                    std::fprintf(out, "%.3f %.3f\n", c.periods[i], i < f.size() ? f[i] : 0.0);
+                std::fclose(out);
+            }
+        }
         const std::string name = "[program on xcb vs POSIX absolute-deadline writer, " + std::to_string(c.ticks)
                                  + " ticks over " + fixed(seconds, 0) + " s]";
         report(name, c, floorTicks.cadence());

@@ -165,10 +165,17 @@ bool Child::running()
     if (pid_ <= 0) return false;
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+        ended(status);
         return false;
     }
     return true;
+}
+
+void Child::ended(int status)
+{
+    pid_ = -1;
+    ending_ = WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
+                                : "signal " + std::to_string(WTERMSIG(status));
 }
 
 long Child::peakResidentKiB() const
@@ -195,13 +202,20 @@ void Child::kill()
     pid_ = -1;
 }
 
+void Child::stop()
+{
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    if (wait(2000) == -1) kill();
+}
+
 int Child::wait(int timeoutMs)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (pid_ > 0) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
+            ended(status);
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         if (Clock::now() >= deadline) return -1;
@@ -254,6 +268,9 @@ PrivateDisplay::PrivateDisplay()
     if (number.find('\n') == std::string::npos) throw std::runtime_error("Xvfb did not start");
     name_ = ':' + number.substr(0, number.find('\n'));
 }
+
+// A server killed outright would leave its lock and socket behind for the next one to trip on.
+PrivateDisplay::~PrivateDisplay() { server_->stop(); }
 
 double median(std::vector<double> values)
 {

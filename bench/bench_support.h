@@ -71,15 +71,22 @@ public:
 
     [[nodiscard]] pid_t pid() const { return pid_; }
     [[nodiscard]] bool running();
+    // How it ended, once running() has said it has: "exit code N" or "signal N".
+    [[nodiscard]] const std::string& ending() const { return ending_; }
     // VmHWM from /proc: the peak resident set so far, in KiB; -1 when unreadable.
     [[nodiscard]] long peakResidentKiB() const;
     // SIGKILL and reap.
     void kill();
+    // SIGTERM, so that it can clean up after itself, and reap; SIGKILL if it takes too long.
+    void stop();
     // Waits for a normal end; the exit status, or -1 on a signal or time-out.
     int wait(int timeoutMs);
 
 private:
+    void ended(int status);
+
     pid_t pid_ = -1;
+    std::string ending_;
 };
 
 // Runs a command to its end and returns what it printed; empty on failure.
@@ -91,6 +98,9 @@ class PrivateDisplay {
 public:
     // Throws std::runtime_error when Xvfb cannot be started.
     PrivateDisplay();
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
     [[nodiscard]] const std::string& name() const { return name_; }
 
 private:
