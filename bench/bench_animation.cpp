@@ -6,6 +6,7 @@
 //
 //   bench_animation [SECONDS]      (default 60)
 #include "bench_support.h"
+#include "tick_stamper.h"
 
 #include "panel/frame_decoder.h"
 
@@ -26,7 +27,6 @@
 namespace {
 
 constexpr double tickMs = 250.0;
-constexpr std::size_t tickBytes = 24;
 
 struct Events {
     std::vector<WireEvent> events;
@@ -59,39 +59,6 @@ int signCode(const Events& action)
     }
     return -1;
 }
-
-struct Cadence {
-    std::vector<double> periods;
-    std::size_t ticks = 0;
-    std::size_t badTicks = 0;
-    std::size_t bytes = 0;
-};
-
-// Stamps each tick when its green plane, the tick's last frame, has arrived: the moment the
-// panel has the whole new image.
-class TickStamper {
-public:
-    void take(const Chunk& chunk)
-    {
-        for (const WireEvent& e : decoder_.feed(chunk.bytes)) {
-            if (e.kind != WireEvent::Kind::Frame) ++cadence_.badTicks;
-            bytesInTick_ += e.bytes.size();
-            cadence_.bytes += e.bytes.size();
-            if (e.meaning != "green plane") continue;
-            if (bytesInTick_ != tickBytes) ++cadence_.badTicks;
-            bytesInTick_ = 0;
-            if (cadence_.ticks++ > 0) cadence_.periods.push_back(msBetween(last_, chunk.at));
-            last_ = chunk.at;
-        }
-    }
-    [[nodiscard]] const Cadence& cadence() const { return cadence_; }
-
-private:
-    FrameDecoder decoder_;
-    Cadence cadence_;
-    std::size_t bytesInTick_ = 0;
-    Clock::time_point last_;
-};
 
 // The floor: open, write the tick's frames, drain and close on absolute deadlines.
 void perfectTicks(const std::string& device, double seconds, std::atomic<bool>& failed)
@@ -157,7 +124,7 @@ int main(int argc, char** argv)
         Child program({PROGRAM_PATH}, env);
 
         FrameDecoder decoder;
-        const Events startUp = readSignAction(line, decoder, Clock::now() + std::chrono::seconds(20));
+        (void)readSignAction(line, decoder, Clock::now() + std::chrono::seconds(20));
         const std::map<std::string, std::string> x{{"DISPLAY", display.name()}};
         std::string window = captureOutput({"xdotool", "search", "--sync", "--name", "^Tramonda"}, x);
         window = window.substr(0, window.find('\n'));
@@ -222,18 +189,22 @@ int main(int argc, char** argv)
                  "250.0 ms", fixed(firstTickMs / tickMs, 3));
         if (c.badTicks != 0) printRow("animation: ticks not exactly red + green plane", std::to_string(c.badTicks), "0", "—");
 
-        const auto wire = [](std::size_t bytes) { return fixed(double(bytes) * 10.0 / 9600.0 * 1000.0, 1) + " ms wire time"; };
-        printRow("bytes on the line: start-up (" + std::to_string(startUp.bytes) + ")", std::to_string(startUp.bytes) + " B",
-                 wire(startUp.bytes), "—");
+        const auto wire = [](std::size_t needed) {
+            return std::to_string(needed) + " B = " + fixed(double(needed) * 10.0 / 9600.0 * 1000.0, 1) + " ms at 9600 baud";
+        };
+        std::string clickBytes;
+        std::size_t clickTotal = 0;
         for (const Events& click : clicks) {
-            printRow("bytes on the line: multi-colour sign click, sign code " + std::to_string(signCode(click)),
-                     std::to_string(click.bytes) + " B", wire(click.bytes), "—");
+            clickBytes += (clickBytes.empty() ? "" : " ") + std::to_string(click.bytes);
+            clickTotal += click.bytes;
         }
-        const std::size_t perTick = c.ticks > 0 ? c.bytes / c.ticks : 0;
-        printRow("bytes on the line: animation tick (mean of " + std::to_string(c.ticks) + ")",
-                 std::to_string(perTick) + " B", wire(perTick), "—");
+        printRow("bytes on the line: multi-colour sign click (codes 2 1 3 7 in turn)", clickBytes + " B", wire(43),
+                 fixed(double(clickTotal) / double(clicks.size()) / 43.0, 2));
+        const double perTick = c.ticks > 0 ? double(c.bytes) / double(c.ticks) : 0;
+        printRow("bytes on the line: animation tick (mean of " + std::to_string(c.ticks) + ")", fixed(perTick, 1) + " B",
+                 wire(TickStamper::tickBytes), fixed(perTick / double(TickStamper::tickBytes), 2));
         // At 9600 baud a tick needs a tenth of its period; the line itself is never the limit.
-        printRow("animation: line occupancy at 9600 baud", fixed(double(tickBytes) * 10.0 / 9600.0 * 1000.0 / tickMs * 100, 1) + " %",
+        printRow("animation: line occupancy at 9600 baud", fixed(double(TickStamper::tickBytes) * 10.0 / 9600.0 * 1000.0 / tickMs * 100, 1) + " %",
                  "100 %", "—");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_animation: %s\n", e.what());

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -211,17 +211,19 @@ void Child::stop()
 
 int Child::wait(int timeoutMs)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pid_ > 0) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            ended(status);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid_ <= 0) return -1;
+    // A descriptor that turns readable when the process ends: waiting needs no polling loop.
+    const int ends = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (ends >= 0) {
+        pollfd pfd{ends, POLLIN, 0};
+        while (::poll(&pfd, 1, timeoutMs) < 0 && errno == EINTR) {
         }
-        if (Clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::close(ends);
     }
-    return -1;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return -1;
+    ended(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string captureOutput(const std::vector<std::string>& argv,
