@@ -33,11 +33,3 @@ awk -F, '
 
 "$build_dir/bench/bench_startup" "$startup_runs"
 "$build_dir/bench/bench_animation" "$animation_seconds"
-
-# The physical floor: what the line itself needs at 9600 baud, 10 bits a byte.
-for action in "start-up:57" "multi-colour sign:43" "mono-colour sign:43" "animation tick:24"; do
-    name=${action%:*}
-    bytes=${action#*:}
-    printf '| wire floor at 9600 baud: %s, %s B | — | %s ms | — |\n' "$name" "$bytes" \
-        "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b * 10 / 9600 * 1000 }')"
-done
