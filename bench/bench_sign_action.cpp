@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -122,6 +125,53 @@ void BM_PosixFloor(benchmark::State& state)
 // The same floor with the program's own write granularity: one call per frame and per line byte.
 void BM_PosixFloorPerWrite(benchmark::State& state) { writeAndDrain(state, stopSignWrites()); }
 
+// What the product's port does on the device, system call for system call, without the lock
+// file: exclusive open, the line settings, one write per frame and line byte, drain, the old
+// settings back, close. The figure a port layer on plain POSIX calls would reach.
+void BM_PosixAsThePortDoesWithoutLockFile(benchmark::State& state)
+{
+    const std::vector<Bytes> writes = stopSignWrites();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const int fd = ::open(line->device().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            state.SkipWithError("open failed");
+            break;
+        }
+        termios saved{};
+        ::tcgetattr(fd, &saved);
+        termios raw = saved;
+        ::cfmakeraw(&raw);
+        ::cfsetispeed(&raw, B9600);
+        ::cfsetospeed(&raw, B9600);
+        raw.c_cflag |= CLOCAL | CREAD;
+        ::tcsetattr(fd, TCSANOW, &raw);
+        for (const auto& w : writes) bytes += std::size_t(::write(fd, w.data(), w.size()));
+        int queued = 0;
+        ::ioctl(fd, TIOCOUTQ, &queued);
+        ::tcdrain(fd);
+        ::tcsetattr(fd, TCSANOW, &saved);
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
+    state.SetBytesProcessed(std::int64_t(bytes));
+}
+
+// Qt SerialPort's UUCP lock file alone, taken and dropped as each open and close does: in the
+// folder it picks (/var/lock), and on a tmpfs for comparison.
+void BM_LockFile(benchmark::State& state, const char* folder)
+{
+    const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..painel-bench");
+    for (auto _ : state) {
+        QLockFile lock(path);
+        if (!lock.tryLock(0)) {
+            state.SkipWithError("could not take the lock");
+            break;
+        }
+        lock.unlock();
+    }
+}
+
 // The preview's share of a click: one redraw of the whole matrix.
 void BM_PreviewDraw(benchmark::State& state)
 {
@@ -136,6 +186,9 @@ void BM_PreviewDraw(benchmark::State& state)
 BENCHMARK(BM_SignClick)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_PosixFloor)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_PosixFloorPerWrite)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PosixAsThePortDoesWithoutLockFile)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_LockFile, var_lock, "/var/lock")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_LockFile, dev_shm, "/dev/shm")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_PreviewDraw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 int main(int argc, char** argv)
