@@ -25,7 +25,7 @@ awk -F, '
     function row(f, a, b) { printf "| %s | %s | %s | %.1f |\n", f, us(t[a]), us(t[b]), t[a] / t[b] }
     END {
         row("multi-colour sign click (Parar, 43 B) through the port layer on a pty vs POSIX open, one write, tcdrain, close", "BM_SignClick", "BM_PosixFloor")
-        row("  the same click vs POSIX with the program'\''s 25 writes", "BM_SignClick", "BM_PosixFloorPerWrite")
+        row("  the same click vs POSIX with the program'\''s 22 writes", "BM_SignClick", "BM_PosixFloorPerWrite")
         row("  attribution: POSIX doing all the port does but the lock file vs one-write floor", "BM_PosixAsThePortDoesWithoutLockFile", "BM_PosixFloor")
         row("  attribution: Qt SerialPort'\''s lock file in /var/lock vs the same on tmpfs", "BM_LockFile/var_lock", "BM_LockFile/dev_shm")
         printf "| %s | %s | %s | %s |\n", "  attribution: preview redraw inside the click (64 anti-aliased discs)", us(t["BM_PreviewDraw"]), "—", "—"
