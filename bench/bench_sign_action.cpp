@@ -41,7 +41,8 @@ public:
         QDir().mkpath(configFolder());
         QFile::link(QString::fromStdString(pty_.slavePath()), configFolder() + QStringLiteral("/com1"));
         reader_ = std::thread([this] {
-            while (!stop_) received_ += pty_.read(SIZE_MAX, 5).size();
+            // One chunk at a time, so the count is current whenever it is looked at.
+            while (!stop_) received_ += pty_.read(1, 5).size();
         });
     }
     ~PanelLine()

@@ -79,37 +79,16 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
 
 } // namespace
 
-BenchLine::BenchLine()
-{
-    termios raw{};
-    ::cfmakeraw(&raw);
-    ::cfsetispeed(&raw, B9600);
-    ::cfsetospeed(&raw, B9600);
-    raw.c_cflag |= CLOCAL | CREAD;
-    char name[256] = {};
-    if (::openpty(&master_, &slaveKeeper_, name, &raw, nullptr) != 0)
-        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slaveKeeper_, F_SETFD, FD_CLOEXEC);
-    device_ = name;
-}
-
-BenchLine::~BenchLine()
-{
-    ::close(slaveKeeper_);
-    ::close(master_);
-}
-
 std::optional<Chunk> BenchLine::next(Clock::time_point deadline)
 {
     for (;;) {
-        pollfd pfd{master_, POLLIN, 0};
+        pollfd pfd{masterFd(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, remainingMs(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return std::nullopt;
         const auto at = Clock::now();
         std::uint8_t buffer[4096];
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        const ssize_t n = ::read(masterFd(), buffer, sizeof buffer);
         if (n <= 0) return std::nullopt;
         return Chunk{at, std::vector<std::uint8_t>(buffer, buffer + n)};
     }

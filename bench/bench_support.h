@@ -4,6 +4,8 @@
 // monotonic time stamp on every chunk, child processes with their own environment, a scratch
 // home for the program, and a private X server.
 
+#include "pty_pair.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -25,13 +27,8 @@ struct Chunk {
 // A raw pseudo-terminal standing in for the panel's line.
 class BenchLine {
 public:
-    BenchLine();
-    ~BenchLine();
-    BenchLine(const BenchLine&) = delete;
-    BenchLine& operator=(const BenchLine&) = delete;
-
-    [[nodiscard]] const std::string& device() const { return device_; }
-    [[nodiscard]] int masterFd() const { return master_; }
+    [[nodiscard]] const std::string& device() const { return pty_.slavePath(); }
+    [[nodiscard]] int masterFd() const { return pty_.masterFd(); }
     // The next chunk the sender wrote, stamped when the read returned; nothing once the
     // deadline has passed.
     [[nodiscard]] std::optional<Chunk> next(Clock::time_point deadline);
@@ -39,9 +36,7 @@ public:
     [[nodiscard]] bool readAtLeast(std::size_t count, Clock::time_point deadline, std::vector<std::uint8_t>& into);
 
 private:
-    int master_ = -1;
-    int slaveKeeper_ = -1;
-    std::string device_;
+    PtyPair pty_;
 };
 
 // HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR of one run of the program, with COM1 linked.

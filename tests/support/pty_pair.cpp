@@ -11,10 +11,17 @@
 PtyPair::PtyPair()
 {
     char name[256] = {};
+    // Raw, so every byte passes untouched; 9600 8N1 like the panel's own line.
     termios raw{};
-    cfmakeraw(&raw);
+    ::cfmakeraw(&raw);
+    ::cfsetispeed(&raw, B9600);
+    ::cfsetospeed(&raw, B9600);
+    raw.c_cflag |= CLOCAL | CREAD;
     if (::openpty(&master_, &slaveKeeper_, name, &raw, nullptr) != 0)
         throw std::runtime_error("openpty failed");
+    // Programs started by a test or a benchmark must not inherit the panel's end of the line.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slaveKeeper_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
     // Holding one slave descriptor open ourselves keeps the master readable across the
     // program's own opens and closes of the device.

@@ -22,6 +22,7 @@ public:
     void hangUp();
     // A descriptor of the device itself, for looking at its line settings.
     [[nodiscard]] int slaveFd() const { return slaveKeeper_; }
+    [[nodiscard]] int masterFd() const { return master_; }
 
 private:
     int master_ = -1;
