@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into BUILD_DIR (default build/). Extra arguments go to cmake's configure.
+# Installs what the job DEPS (build, test or bench; default test) needs, then configures and
+# builds into BUILD_DIR (default build/). Extra arguments go to cmake's configure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" "${DEPS:-test}"
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@"
 cmake --build "$build_dir" --parallel "$(nproc)"

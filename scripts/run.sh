@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
+DEPS=build "$root/scripts/build.sh" -DBUILD_TESTING=OFF
 
 program=$build_dir/painel-sinaletico
 monitor_program=$build_dir/painel-monitor

@@ -4,7 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 
-"$root/scripts/build.sh" "$@"
+DEPS=test "$root/scripts/build.sh" -DBUILD_TESTING=ON "$@"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300
 # The preferences reader under libFuzzer for a bounded time (about 20 s).
 "$root/tests/prefs/fuzz/run.sh"

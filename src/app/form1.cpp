@@ -3,7 +3,7 @@
 #include "app/fonts.h"
 #include "app/form3.h"
 #include "app/status_bar.h"
-#include "app/twips.h"
+#include "prefs/twips.h"
 #include "prefs/form5.h"
 #include "prefs/preferences_file.h"
 #include "signs/panel_preview.h"
@@ -41,13 +41,15 @@ QString portName(std::int16_t comPort) { return QStringLiteral("COM%1:").arg(com
 
 } // namespace
 
-Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QWidget* parent)
+Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QString preferencesFile,
+             QWidget* parent)
     : QMainWindow(parent),
       caption_(caption),
       settings_(settings),
+      preferencesFile_(std::move(preferencesFile)),
       MSComm1(port),
       StatusBar1(new PanelStatusBar(this)),
-      link_(MSComm1, *StatusBar1, settings_),
+      link_(MSComm1, *StatusBar1),
       commands_(MSComm1)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -134,7 +136,7 @@ QRadioButton& Form1::option1(std::int16_t index) const
 
 void Form1::Form_Load()
 {
-    readPreferences(settings_);
+    readPreferences(settings_, preferencesFile_);
     setWindowTitle(caption_);
     firstActivation_ = -1;
 }
@@ -170,16 +172,12 @@ void Form1::Option1_Click(std::int16_t index) { signs_->Option1_Click(index); }
 
 void Form1::MNU_PREFS_Click()
 {
-    options = std::make_unique<Form5>(settings_, this);
+    options = std::make_unique<Form5>(settings_, preferencesFile_, this);
     options->exec();
     options.reset();
     StatusBar1->setPanelText(2, portName(settings_.comPort).toStdString());
-    (void)link_.openPort();
-    try {
-        link_.closePort();
-    } catch (const NumberedError& e) {
-        link_.abandonSend(e);
-    }
+    // Sends nothing: status panel 1 then says whether the chosen port opens.
+    link_.openSendClose(settings_.comPort, [] {});
 }
 
 void Form1::MNU_ABOUT_Click()

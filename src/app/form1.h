@@ -25,7 +25,9 @@ class SignDisplay;
 class Form1 final : public QMainWindow {
     Q_OBJECT
 public:
-    Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QWidget* parent = nullptr);
+    // The settings are read from `preferencesFile` when the window loads.
+    Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QString preferencesFile,
+          QWidget* parent = nullptr);
     ~Form1() override;
 
     void Form_Load();
@@ -51,6 +53,7 @@ private:
 
     QString caption_;
     PanelSettings& settings_;
+    QString preferencesFile_;
     SerialPort& MSComm1;
     PanelStatusBar* StatusBar1 = nullptr;
     PanelLink link_;

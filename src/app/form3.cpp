@@ -1,7 +1,7 @@
 #include "app/form3.h"
 
 #include "app/fonts.h"
-#include "app/twips.h"
+#include "prefs/twips.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -2,8 +2,10 @@
 
 #include "app/form1.h"
 #include "app/single_instance.h"
+#include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
 #include "prefs/panel_settings.h"
+#include "prefs/preferences_file.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -28,7 +30,7 @@ int Main()
     }
 
     QtSerialPort MSComm1;
-    Form1 form(appTitle, panelSettings, MSComm1);
+    Form1 form(appTitle, panelSettings, MSComm1, preferencesPath(configFolder()));
     mainForm = &form;
     form.show();
     const int code = QApplication::exec();

@@ -1,6 +1,6 @@
 #include "app/status_bar.h"
 
-#include "app/twips.h"
+#include "prefs/twips.h"
 
 #include <QDateTime>
 

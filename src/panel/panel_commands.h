@@ -1,8 +1,7 @@
 #pragma once
 
 #include "panel/serial_port.h"
-#include "prefs/panel_settings.h"
-#include "signs/sign_patterns.h"
+#include "panel/sign_pattern.h"
 
 #include <cstdint>
 

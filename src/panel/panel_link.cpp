@@ -29,11 +29,11 @@ void PanelLink::initSerial(const std::int16_t& /*port*/, const std::int16_t& bau
     }
 }
 
-bool PanelLink::openPort()
+bool PanelLink::openPort(std::int16_t comPort)
 {
     try {
         if (!port_.isOpen()) {
-            port_.setPortNumber(settings_.comPort);
+            port_.setPortNumber(comPort);
             port_.setOpen(true);
         }
     } catch (const NumberedError& e) {
@@ -49,6 +49,21 @@ bool PanelLink::openPort()
 void PanelLink::closePort()
 {
     if (port_.isOpen()) port_.setOpen(false);
+}
+
+bool PanelLink::openSendClose(std::int16_t comPort, const std::function<void()>& send)
+{
+    if (!openPort(comPort)) return false;
+    // An exception must not leave a Qt event handler; the operator learns of the failure from
+    // the status line instead.
+    try {
+        send();
+        closePort();
+    } catch (const NumberedError& e) {
+        abandonSend(e);
+        return false;
+    }
+    return true;
 }
 
 void PanelLink::abandonSend(const NumberedError& failure)

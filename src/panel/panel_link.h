@@ -3,9 +3,9 @@
 #include "panel/numbered_error.h"
 #include "panel/serial_port.h"
 #include "panel/status_line.h"
-#include "prefs/panel_settings.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr int linkStatusPanel = 1;
@@ -19,12 +19,15 @@ inline const std::string blankStatusText(29, ' ');
 // panel's tooltip, so the panel text stays the one operators know.
 class PanelLink {
 public:
-    PanelLink(SerialPort& port, StatusLine& status, const PanelSettings& settings)
-        : port_(port), status_(status), settings_(settings) {}
+    PanelLink(SerialPort& port, StatusLine& status) : port_(port), status_(status) {}
 
     void initSerial(const std::int16_t& port, const std::int16_t& baud);
-    [[nodiscard]] bool openPort();
+    [[nodiscard]] bool openPort(std::int16_t comPort);
     void closePort();
+    // Every action's road: open port `comPort`, run `send`, close the port so that all of it
+    // reaches the line. A failure on the way is shown in the status line, the port is left
+    // closed and the program carries on. True when everything went out.
+    bool openSendClose(std::int16_t comPort, const std::function<void()>& send);
     // After a send has failed part-way: closes the port whatever it says, and tells the
     // operator in status panel 1, with the system's reason as the tooltip.
     void abandonSend(const NumberedError& failure);
@@ -34,7 +37,6 @@ public:
 private:
     SerialPort& port_;
     StatusLine& status_;
-    const PanelSettings& settings_;
 };
 
 // The second line of the message shown when the port cannot be configured.

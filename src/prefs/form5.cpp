@@ -2,6 +2,7 @@
 
 #include "prefs/preferences_file.h"
 #include "prefs/preferences_format.h"
+#include "prefs/twips.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -13,15 +14,6 @@
 #include <QStyle>
 
 namespace {
-
-constexpr int twipsPerPixel = 15;
-
-[[nodiscard]] constexpr int pixels(int twips) { return (twips + twipsPerPixel / 2) / twipsPerPixel; }
-
-[[nodiscard]] QRect twipsRect(int left, int top, int width, int height)
-{
-    return {pixels(left), pixels(top), pixels(width), pixels(height)};
-}
 
 template <typename W>
 W* placed(W* widget, const char* name, const QRect& geometry)
@@ -37,11 +29,12 @@ const QString yellow = QStringLiteral("Amarelo");
 
 } // namespace
 
-Form5::Form5(PanelSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings)
+Form5::Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent)
+    : QDialog(parent), settings_(settings), preferencesFile_(std::move(preferencesFile))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Opções"));
-    setFixedSize(pixels(3939), pixels(3328));
+    setFixedSize(twipsSize(3939, 3328));
 
     // Combo2 is created after Option2, whose box reaches under it, so the list stays on top.
     Frame1 = placed(new QGroupBox(QStringLiteral("Porta série"), this), "Frame1",
@@ -140,10 +133,10 @@ void Form5::OKButton_Click()
     }
 
     // The new settings apply for this run even when they cannot be kept for the next one.
-    if (const auto failure = writePreferences(settings_)) {
+    if (const auto failure = writePreferences(settings_, preferencesFile_)) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(preferencesPath()), *failure));
+                                 .arg(QDir::toNativeSeparators(preferencesFile_), *failure));
     }
     accept();
 }

@@ -16,7 +16,8 @@ class Form5 : public QDialog {
     Q_OBJECT
 
 public:
-    explicit Form5(PanelSettings& settings, QWidget* parent = nullptr);
+    // `preferencesFile` is where OK writes the settings.
+    Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent = nullptr);
 
     // Every name but "Verde" and "Amarelo" (exact, case-sensitive) means red.
     [[nodiscard]] static ColourCode colourFromName(const QString& name);
@@ -32,6 +33,7 @@ private:
     void fitFontToLayout();
 
     PanelSettings& settings_;
+    QString preferencesFile_;
     QGroupBox* Frame1 = nullptr;
     QComboBox* Combo1 = nullptr;
     QGroupBox* Frame2 = nullptr;

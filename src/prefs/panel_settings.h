@@ -1,14 +1,8 @@
 #pragma once
 
+#include "panel/sign_pattern.h"
+
 #include <cstdint>
-
-// A colour laid out 0x00BBGGRR.
-using ColourCode = std::int32_t;
-
-inline constexpr ColourCode colourRed = 255;
-inline constexpr ColourCode colourGreen = 65280;
-inline constexpr ColourCode colourYellow = 65535;
-inline constexpr ColourCode previewBackground = 0x808080;
 
 inline constexpr std::int16_t multiColourSigns = 1;
 inline constexpr std::int16_t monoColourSigns = 2;

@@ -1,6 +1,5 @@
 #include "prefs/preferences_file.h"
 
-#include "panel/port_devices.h"
 #include "prefs/preferences_format.h"
 
 #include <QDir>
@@ -8,43 +7,58 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-QString preferencesPath()
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+QString preferencesPath(const QString& configFolder)
 {
 #ifdef Q_OS_WIN
+    Q_UNUSED(configFolder);
     return QStringLiteral("c:\\pref.vyr");
 #else
-    return configFolder() + QStringLiteral("/pref.vyr");
+    return configFolder + QStringLiteral("/pref.vyr");
 #endif
 }
 
 std::string ReadTextFile(const QString& fileName, bool& errFlag)
 {
+    errFlag = true;
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        errFlag = true;
+#ifdef Q_OS_UNIX
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer;
+    // the kind of file is then taken from the open descriptor, not from the name.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info{};
+    if (fd < 0) return {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxPreferencesBytes
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return {};
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        errFlag = true;
-        return {};
-    }
+#else
+    const QFileInfo info(fileName);
+    if (!info.isFile() || info.size() > maxPreferencesBytes || !file.open(QIODevice::ReadOnly)) return {};
+#endif
+    // One byte more than allowed tells a file that grew since it was looked at.
+    const QByteArray bytes = file.read(maxPreferencesBytes + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > maxPreferencesBytes) return {};
     errFlag = false;
     return bytes.toStdString();
 }
 
-void readPreferences(PanelSettings& settings)
+void readPreferences(PanelSettings& settings, const QString& fileName)
 {
     settings = PanelSettings{};
     bool errFlag = false;
-    const std::string text = ReadTextFile(preferencesPath(), errFlag);
+    const std::string text = ReadTextFile(fileName, errFlag);
     if (errFlag) return;
     settings = parsePreferences(text);
 }
 
-std::optional<QString> writePreferences(const PanelSettings& settings)
+std::optional<QString> writePreferences(const PanelSettings& settings, const QString& path)
 {
-    const QString path = preferencesPath();
     // A folder that cannot be made shows up as the save file's own failure to open, which
     // carries the system's reason; mkpath gives none.
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -1,5 +1,7 @@
 #include "signs/panel_preview.h"
 
+#include "prefs/twips.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -12,7 +14,7 @@ constexpr qreal firstCentre = 350;
 constexpr qreal pitch = 325;
 // Each dot is outlined in its own colour, one pixel wide: the same as a disc half a pixel
 // larger, which fills without the cost of stroking an outline.
-constexpr qreal paintedRadius = dotRadius + PanelPreview::twipsPerPixel / 2.0;
+constexpr qreal paintedRadius = dotRadius + twipsPerPixel / 2.0;
 
 QColor toQColor(ColourCode c)
 {
@@ -31,7 +33,7 @@ bool hasBit(std::int16_t value, std::size_t bit) { return (value & (1 << bit)) !
 
 PanelPreview::PanelPreview(QWidget* parent) : QWidget(parent)
 {
-    setFixedSize(sizeTwips / twipsPerPixel, sizeTwips / twipsPerPixel);
+    setFixedSize(twipsSize(sizeTwips, sizeTwips));
     // The image covers the whole widget, so Qt need not erase underneath it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (auto& line : matrix_) line.fill(backColor_);

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "prefs/panel_settings.h"
-#include "signs/sign_patterns.h"
+#include "panel/sign_pattern.h"
 
 #include <QImage>
 #include <QWidget>
@@ -14,7 +13,7 @@
 // the screen's pixel density, so covering and restoring the window shows it again.
 class PanelPreview : public QWidget {
 public:
-    static constexpr int twipsPerPixel = 15;
+    static constexpr ColourCode previewBackground = 0x808080;
     static constexpr int sizeTwips = 3000;
 
     explicit PanelPreview(QWidget* parent = nullptr);

@@ -1,7 +1,5 @@
 #include "signs/sign_display.h"
 
-#include "panel/numbered_error.h"
-
 SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                          const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
@@ -12,23 +10,9 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&timer_, &QTimer::timeout, this, &SignDisplay::Timer1_Timer);
 }
 
-template <typename Send>
-void SignDisplay::sendAndClose(Send send)
-{
-    if (!link_.openPort()) return;
-    // An exception must not leave a Qt event handler; the operator learns of the failure from
-    // the status line instead.
-    try {
-        send();
-        link_.closePort();
-    } catch (const NumberedError& e) {
-        link_.abandonSend(e);
-    }
-}
-
 void SignDisplay::Option1_Click(std::int16_t index)
 {
-    sendAndClose([&] { showSign(index); });
+    link_.openSendClose(settings_.comPort, [&] { showSign(index); });
 }
 
 void SignDisplay::showSign(SignKind kind)
@@ -58,7 +42,7 @@ void SignDisplay::showSign(SignKind kind)
 void SignDisplay::Timer1_Timer()
 {
     // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
-    sendAndClose([&] {
+    link_.openSendClose(settings_.comPort, [&] {
         const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
         commands_.sendPattern(next);
         preview_.drawPattern(next);
@@ -71,7 +55,7 @@ void SignDisplay::initPanel()
 {
     // The patterns must exist even when the panel cannot be reached.
     initPatterns(patterns_);
-    sendAndClose([&] {
+    link_.openSendClose(settings_.comPort, [&] {
         commands_.set_redled_time(25);
         commands_.set_greenled_time(175);
         commands_.display_on();

@@ -40,9 +40,6 @@ public:
     [[nodiscard]] const SignPatterns& patterns() const { return patterns_; }
 
 private:
-    template <typename Send>
-    void sendAndClose(Send send);
-
     PanelLink& link_;
     PanelCommands& commands_;
     PanelPreview& preview_;

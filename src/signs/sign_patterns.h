@@ -1,14 +1,6 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
-
-// An 8 x 8 two-colour image indexed [line][plane]: plane 0 the red LEDs, plane 1 the green
-// ones, one byte of dots per line. Line 0 is the rightmost column, bit 0 the top row.
-using SignPattern = std::array<std::array<std::int16_t, 2>, 8>;
-
-inline constexpr int redPlane = 0;
-inline constexpr int greenPlane = 1;
+#include "panel/sign_pattern.h"
 
 // All zero until initPatterns has filled them.
 struct SignPatterns {

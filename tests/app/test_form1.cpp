@@ -1,227 +1,163 @@
 #include "app/form1.h"
-#include "app/form3.h"
 #include "app/single_instance.h"
+#include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
-#include "signs/sign_display.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest>
+#include <QtWidgets>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
-
-const Bytes startupFrames{0xA5, 0x79, 0x5A, 0x75, 0xE7, 0xA5, 0x79, 0x5A, 0x76, 0x51, 0xA5, 0x79, 0x5A, 0x71};
-
-// The sign-code frame of each sign: what tells the signs apart on the line.
-Bytes signCodeFrame(std::uint8_t code) { return {0xA5, 0x79, 0x5A, 0x7B, code}; }
-
-// Where an operator clicks a sign button: on its round indicator.
-void clickSign(QRadioButton& button)
-{
-    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
-}
 
 // Runs `action` on whichever modal dialog opens next, from inside its own event loop.
 void onNextModal(const std::function<void(QWidget*)>& action)
 {
     QTimer::singleShot(0, qApp, [action] {
-        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
-        action(QApplication::activeModalWidget());
+        if (QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
+            action(QApplication::activeModalWidget());
     });
 }
 
-int openDialogs(const char* className)
+void clickButton(QWidget* dialog, const char* name)
 {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->inherits(className)) ++n;
-    return n;
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
 }
 
-class Form1Test : public QObject {
-    Q_OBJECT
+struct Form1Test : ::testing::Test {
+    QTemporaryDir home;
+    FakeSerialPort port;
+    PanelSettings settings;
+    std::unique_ptr<Form1> form;
 
-    QTemporaryDir home_;
-    FakeSerialPort port_;
-    PanelSettings settings_;
-    std::unique_ptr<Form1> form_;
-
-    void startForm()
+    void start()
     {
-        form_ = std::make_unique<Form1>(QStringLiteral("Caption"), settings_, port_);
-        form_->show();
-        QTRY_VERIFY(!form_->firstActivation());
+        form = std::make_unique<Form1>(QStringLiteral("Caption"), settings, port, home.filePath("pref.vyr"));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->firstActivation(); }));
     }
-
-private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit()); }
-    void init()
+    void clickSign(std::int16_t index)
     {
-        QFile::remove(home_.path() + QStringLiteral("/painel-sinaletico/pref.vyr"));
-        port_ = FakeSerialPort{};
-        settings_ = PanelSettings{};
-        startForm();
+        QRadioButton& button = form->option1(index);
+        QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
     }
-    void cleanup() { form_.reset(); }
-
-    void startUpSendsThePanelItsFirstSignOnce()
-    {
-        QCOMPARE(form_->windowTitle(), QStringLiteral("Caption"));
-        QVERIFY(form_->option1(0).isChecked());
-        QCOMPARE(form_->statusBar1().panelText(2), QStringLiteral("COM1:"));
-        QCOMPARE(form_->statusBar1().panelText(1), QString(29, QLatin1Char(' ')));
-        const Bytes wire = port_.wire();
-        QVERIFY(wire.size() == startupFrames.size() + 43);
-        QVERIFY(Bytes(wire.begin(), wire.begin() + 14) == startupFrames);
-        QVERIFY(port_.writes.back() == (Bytes{0xA5, 0x79, 0x5A, 0x71}));
-        QVERIFY(!port_.open);
-        // Activation comes again (a dialog closing, the window refocused): no second start-up.
-        port_.clearRecord();
-        form_->Form_Activate();
-        QEvent activate(QEvent::WindowActivate);
-        QApplication::sendEvent(form_.get(), &activate);
-        QVERIFY(port_.writes.empty());
-    }
-
-    void aClickOnEachSignSendsItsFrames()
-    {
-        const std::vector<std::pair<std::int16_t, std::uint8_t>> signs{{1, 2}, {3, 1}, {2, 3}, {0, 4}, {4, 7}};
-        for (auto [index, code] : signs) {
-            port_.clearRecord();
-            clickSign(form_->option1(index));
-            QVERIFY(form_->option1(index).isChecked());
-            QCOMPARE(port_.writes.size(), std::size_t{22});
-            QVERIFY(port_.writes[20] == signCodeFrame(code));
-            QCOMPARE(port_.calls.back(), std::string("close"));
-        }
-        // Clicking the chosen sign again repeats it: the panel cannot say it missed one.
-        port_.clearRecord();
-        clickSign(form_->option1(4));
-        QVERIFY(port_.writes.size() == 22 && port_.writes[20] == signCodeFrame(7));
-    }
-
-    void arrowKeysMoveThroughTheSignsInScreenOrder()
-    {
-        form_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-        form_->option1(0).setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), &form_->option1(0));
-        // Screen order is Parar, Frente, Esquerda, Direita, Xadrez.
-        for (auto [index, code] : std::vector<std::pair<std::int16_t, std::uint8_t>>{{1, 2}, {3, 1}, {2, 3}}) {
-            port_.clearRecord();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-            QCOMPARE(QApplication::focusWidget(), &form_->option1(index));
-            QVERIFY(form_->option1(index).isChecked());
-            QVERIFY(port_.writes.size() == 22 && port_.writes[20] == signCodeFrame(code));
-        }
-    }
-
-    void aboutBoxShowsItsTextsAndLeavesNothingBehind()
-    {
-        auto* about = form_->findChild<QAction*>(QStringLiteral("MNU_ABOUT"));
-        QVERIFY(about != nullptr);
-        for (int round = 0; round < 2; ++round) {
-            port_.clearRecord();
-            QString caption;
-            QStringList texts;
-            bool okFocused = false;
-            onNextModal([&](QWidget* dialog) {
-                caption = dialog->windowTitle();
-                for (const char* name : {"Label1", "Label3", "Label4", "Label5"})
-                    texts << dialog->findChild<QLabel*>(QString::fromLatin1(name))->text();
-                auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("OKButton"));
-                okFocused = dialog->focusWidget() == ok;
-                QTest::mouseClick(ok, Qt::LeftButton);
-            });
-            about->trigger();
-            QVERIFY(okFocused);
-            QCOMPARE(caption, QStringLiteral("Sobre ..."));
-            QCOMPARE(texts.value(0), QStringLiteral("Controlo do painel sinalético"));
-            QCOMPARE(texts.value(2), QStringLiteral("Maio de 2003"));
-            QCOMPARE(openDialogs("Form3"), 0);
-            QVERIFY(port_.writes.empty());
-        }
-    }
-
-    void preferencesDialogThenPortTriedOnceWithoutRepeatingStartUp()
-    {
-        auto* prefs = form_->findChild<QAction*>(QStringLiteral("MNU_PREFS"));
-        QVERIFY(prefs != nullptr);
-        QCOMPARE(prefs->shortcut(), QKeySequence(QStringLiteral("Ctrl+P")));
-        port_.clearRecord();
-        form_->statusBar1().setPanelText(2, "stale");
-        onNextModal([](QWidget* dialog) {
-            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("CancelButton")), Qt::LeftButton);
-        });
-        prefs->trigger();
-        QCOMPARE(form_->statusBar1().panelText(2), QStringLiteral("COM1:"));
-        QCOMPARE(port_.calls, (std::vector<std::string>{"setPortNumber 1", "open", "close"}));
-        QVERIFY(port_.writes.empty());
-
-        // The port cannot be opened: the failure shows, nothing else happens.
-        port_.clearRecord();
-        port_.openError = errnum::couldNotOpenDevice;
-        onNextModal([](QWidget* dialog) {
-            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("CancelButton")), Qt::LeftButton);
-        });
-        prefs->trigger();
-        QCOMPARE(form_->statusBar1().panelText(1), QStringLiteral("Erro a abrir a porta serie"));
-        QCOMPARE(form_->statusBar1().panel(1).toolTip(), QStringLiteral("Permission denied"));
-        QCOMPARE(port_.calls, (std::vector<std::string>{"setPortNumber 1", "open"}));
-
-        // OK on COM2: the status bar and the next open follow the new port at once.
-        port_.clearRecord();
-        port_.openError.reset();
-        onNextModal([](QWidget* dialog) {
-            dialog->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(1);
-            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("OKButton")), Qt::LeftButton);
-        });
-        prefs->trigger();
-        QCOMPARE(settings_.comPort, std::int16_t{2});
-        QCOMPARE(form_->statusBar1().panelText(2), QStringLiteral("COM2:"));
-        QCOMPARE(port_.calls, (std::vector<std::string>{"setPortNumber 2", "open", "close"}));
-        QCOMPARE(openDialogs("Form5"), 0);
-    }
-
-    void exitClosesTheWindowLikeTheCloseBox()
-    {
-        auto* exit = form_->findChild<QAction*>(QStringLiteral("MNU_EXIT"));
-        QCOMPARE(exit->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
-        exit->trigger();
-        QVERIFY(!form_->isVisible());
-        QVERIFY(!port_.open);
-    }
-
-    void startUpWithoutAPortLeavesThePreviewEmpty()
-    {
-        form_.reset();
-        port_ = FakeSerialPort{};
-        port_.openError = errnum::invalidPortNumber;
-        startForm();
-        QVERIFY(port_.writes.empty());
-        QCOMPARE(form_->statusBar1().panelText(1), QStringLiteral("Erro a abrir a porta serie"));
-        QCOMPARE(form_->option1(0).isChecked(), true);
-    }
-
-    void secondLockOnTheSamePathIsRefused()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("lock"));
-        SingleInstance first(path);
-        QVERIFY(first.acquire());
-        SingleInstance second(path);
-        QVERIFY(!second.acquire());
-    }
+    [[nodiscard]] QString panel(int n) const { return form->statusBar1().panelText(n); }
 };
 
-} // namespace
+TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnce)
+{
+    start();
+    EXPECT_EQ(form->windowTitle(), "Caption");
+    EXPECT_TRUE(form->option1(0).isChecked());
+    EXPECT_EQ(panel(2), "COM1:");
+    EXPECT_EQ(panel(1), QString(29, ' '));
+    EXPECT_EQ(port.sent(), frames::startup + " " + frames::sign[0]);
+    EXPECT_FALSE(port.open);
+    // Activation comes again (a dialog closing, the window refocused): no second start-up.
+    port.clearRecord();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form.get(), &activate);
+    EXPECT_EQ(port.sent(), "");
+}
 
-QTEST_MAIN(Form1Test)
-#include "test_form1.moc"
+TEST_F(Form1Test, ClicksAndArrowKeysSendTheirSigns)
+{
+    start();
+    for (const std::int16_t index : {1, 3, 2, 0, 4, 4}) {
+        port.clearRecord();
+        clickSign(index);
+        EXPECT_TRUE(form->option1(index).isChecked());
+        EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
+        EXPECT_EQ(port.writes.size(), 22U);
+    }
+    // Screen order is Parar, Frente, Esquerda, Direita, Xadrez.
+    clickSign(0);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (const std::int16_t index : {1, 3, 2}) {
+        port.clearRecord();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        EXPECT_EQ(QApplication::focusWidget(), &form->option1(index));
+        EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
+    }
+}
+
+TEST_F(Form1Test, AboutBoxShowsItsTextsAndSendsNothing)
+{
+    start();
+    port.clearRecord();
+    QStringList texts;
+    onNextModal([&](QWidget* dialog) {
+        texts << dialog->windowTitle();
+        for (const char* name : {"Label1", "Label4"}) texts << dialog->findChild<QLabel*>(name)->text();
+        EXPECT_EQ(dialog->focusWidget(), dialog->findChild<QPushButton*>("OKButton"));
+        clickButton(dialog, "OKButton");
+    });
+    form->findChild<QAction*>("MNU_ABOUT")->trigger();
+    EXPECT_EQ(texts, (QStringList{"Sobre ...", "Controlo do painel sinalético", "Maio de 2003"}));
+    EXPECT_EQ(port.sent(), "");
+}
+
+TEST_F(Form1Test, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)
+{
+    start();
+    auto* prefs = form->findChild<QAction*>("MNU_PREFS");
+    EXPECT_EQ(prefs->shortcut(), QKeySequence("Ctrl+P"));
+    port.clearRecord();
+    form->statusBar1().setPanelText(2, "stale");
+    onNextModal([](QWidget* dialog) { clickButton(dialog, "CancelButton"); });
+    prefs->trigger();
+    EXPECT_EQ(panel(2), "COM1:");
+    EXPECT_EQ(port.calls, (std::vector<std::string>{"setPortNumber 1", "open", "close"}));
+    EXPECT_EQ(port.sent(), "");
+
+    // OK on COM2: the status bar and the next open follow the new port at once.
+    port.clearRecord();
+    onNextModal([](QWidget* dialog) {
+        dialog->findChild<QComboBox*>("Combo1")->setCurrentIndex(1);
+        clickButton(dialog, "OKButton");
+    });
+    prefs->trigger();
+    EXPECT_EQ(settings.comPort, 2);
+    EXPECT_EQ(panel(2), "COM2:");
+    EXPECT_EQ(port.calls, (std::vector<std::string>{"setPortNumber 2", "open", "close"}));
+}
+
+TEST_F(Form1Test, ExitClosesTheWindowAndTheStatusBarKeepsDateAndTime)
+{
+    const QDateTime before = QDateTime::currentDateTime();
+    start();
+    const QDateTime after = QDateTime::currentDateTime();
+    for (const auto& [n, format] : {std::pair{3, "dd-MM-yyyy"}, std::pair{4, "HH:mm"}})
+        EXPECT_TRUE(panel(n) == before.toString(format) || panel(n) == after.toString(format)) << panel(n).toStdString();
+    auto* exit = form->findChild<QAction*>("MNU_EXIT");
+    EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
+    exit->trigger();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST(StartUp, ASecondCopyIsRefusedWithTheInfoBox)
+{
+    QTemporaryDir home;
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    SingleInstance first;
+    ASSERT_TRUE(first.acquire());
+    QStringList seen;
+    onNextModal([&](QWidget* box) {
+        seen << box->windowTitle() << qobject_cast<QMessageBox*>(box)->text();
+        qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
+    // Should the copy start after all, this ends it instead of waiting for ever.
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, qApp, &QApplication::quit);
+    guard.start(10000);
+    EXPECT_EQ(Main(), 0);
+    EXPECT_EQ(seen, (QStringList{"Info", "Sorry! Para esse já dei..;-)."}));
+    EXPECT_EQ(mainForm, nullptr);
+}
+
+} // namespace

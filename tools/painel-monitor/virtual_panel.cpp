@@ -8,25 +8,18 @@
 #include <algorithm>
 #include <array>
 
-// Eight by eight round LEDs, drawn from the rows the monitor prints ("R . G Y ...").
+// Eight by eight round LEDs.
 class LedMatrix : public QWidget {
 public:
     explicit LedMatrix(QWidget* parent = nullptr) : QWidget(parent)
     {
         setMinimumSize(200, 200);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-        dots_.fill(QString(8, QLatin1Char('.')));
     }
 
-    void setRows(const QStringList& rows)
+    void setMatrix(const Matrix& matrix)
     {
-        for (std::size_t row = 0; row < dots_.size(); ++row) {
-            QString dots;
-            for (const QChar c : rows.value(static_cast<qsizetype>(row))) {
-                if (c != QLatin1Char(' ')) dots += c;
-            }
-            dots_[row] = dots.leftJustified(8, QLatin1Char('.'), true);
-        }
+        dots_ = matrix;
         update();
     }
 
@@ -43,7 +36,7 @@ protected:
         painter.setPen(Qt::NoPen);
         for (int row = 0; row < 8; ++row) {
             for (int column = 0; column < 8; ++column) {
-                painter.setBrush(colourOf(dots_[static_cast<std::size_t>(row)][column]));
+                painter.setBrush(colourOf(dots_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]));
                 const QPointF centre = origin + QPointF((column + 0.5) * pitch, (row + 0.5) * pitch);
                 painter.drawEllipse(centre, pitch * 0.4, pitch * 0.4);
             }
@@ -51,17 +44,18 @@ protected:
     }
 
 private:
-    [[nodiscard]] static QColor colourOf(QChar dot)
+    [[nodiscard]] static QColor colourOf(Dot dot)
     {
-        switch (dot.toLatin1()) {
-        case 'R': return Qt::red;
-        case 'G': return Qt::green;
-        case 'Y': return Qt::yellow;
-        default: return QColor(0x40, 0x40, 0x40); // an LED that is off still shows
+        switch (dot) {
+        case Dot::Red: return Qt::red;
+        case Dot::Green: return Qt::green;
+        case Dot::Yellow: return Qt::yellow;
+        case Dot::Off: break;
         }
+        return {0x40, 0x40, 0x40}; // an LED that is off still shows
     }
 
-    std::array<QString, 8> dots_;
+    Matrix dots_{};
 };
 
 VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(parent)
@@ -80,6 +74,6 @@ VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(paren
     resize(520, 640);
 }
 
-void VirtualPanel::showMatrix(const QStringList& rows) { matrix_->setRows(rows); }
+void VirtualPanel::showMatrix(const Matrix& matrix) { matrix_->setMatrix(matrix); }
 
 void VirtualPanel::appendLog(const QString& line) { log_->appendPlainText(line); }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include "frame_decoder.h"
+
 #include <QWidget>
 
 class LedMatrix;
@@ -13,7 +14,7 @@ class VirtualPanel : public QWidget {
 public:
     explicit VirtualPanel(const QString& line, QWidget* parent = nullptr);
 
-    void showMatrix(const QStringList& rows);
+    void showMatrix(const Matrix& matrix);
     void appendLog(const QString& line);
 
 private:

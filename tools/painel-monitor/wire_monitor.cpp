@@ -45,13 +45,17 @@ void WireMonitor::report(const std::vector<WireEvent>& events, double atMs)
                                       QString::fromStdString(event.meaning));
         print(line);
         emit logged(line);
-        if (event.matrix.empty()) continue;
-        QStringList rows;
-        for (const std::string& row : event.matrix) {
-            rows << QString::fromStdString(row);
-            print(rows.back());
+        if (!event.matrix) continue;
+        // Top row first, each dot R, G, Y or "." (off), single blanks between them.
+        for (const auto& row : *event.matrix) {
+            QString text;
+            for (const Dot dot : row) {
+                if (!text.isEmpty()) text += QLatin1Char(' ');
+                text += QLatin1Char(".RGY"[static_cast<int>(dot)]);
+            }
+            print(text);
         }
-        emit matrixShown(rows);
+        emit matrixShown(*event.matrix);
     }
 }
 

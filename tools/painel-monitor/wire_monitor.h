@@ -1,12 +1,11 @@
 #pragma once
 
-#include "panel/frame_decoder.h"
+#include "frame_decoder.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 
 // Turns the bytes received from the line into log lines on standard output, one a frame, each
@@ -24,7 +23,7 @@ public:
 signals:
     // A frame's line; the matrix rows come separately.
     void logged(const QString& line);
-    void matrixShown(const QStringList& rows);
+    void matrixShown(const Matrix& matrix);
 
 private:
     void report(const std::vector<WireEvent>& events, double atMs);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the preferences reader for a bounded time (FUZZ_SECONDS, default 20). Exits non-zero
-# when the fuzzer finds a failing input; skips, saying why, when clang has no libFuzzer.
+# Builds the preferences reader's libFuzzer target (CMake option PAINEL_FUZZ, clang) and fuzzes
+# it for a bounded time (FUZZ_SECONDS, default 20). Exits non-zero when the fuzzer finds a
+# failing input; skips, saying why, when clang has no libFuzzer.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
@@ -12,25 +13,20 @@ if [ "$seconds" -le 0 ]; then
     echo "Preferences fuzz run skipped: FUZZ_SECONDS=$seconds."
     exit 0
 fi
-if ! command -v "$cxx" >/dev/null; then
-    echo "Preferences fuzz run skipped: $cxx not found (scripts/deps.sh installs clang)."
-    exit 0
-fi
-mkdir -p "$out/corpus"
 if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' \
-        | "$cxx" -x c++ -fsanitize=fuzzer - -o "$out/probe" 2>/dev/null; then
-    echo "Preferences fuzz run skipped: $cxx cannot link libFuzzer (install libclang-rt-14-dev)."
+        | "$cxx" -x c++ -fsanitize=fuzzer - -o /tmp/painel-fuzz-probe.$$ 2>/dev/null; then
+    echo "Preferences fuzz run skipped: $cxx cannot link libFuzzer (scripts/deps.sh installs clang and libclang-rt-14-dev)."
     exit 0
 fi
+rm -f /tmp/painel-fuzz-probe.$$
 
-# The reader is Qt-free, so its own sources build the target directly.
-"$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I "$root/src" "$here/fuzz_preferences_reader.cpp" "$root/src/prefs/preferences_format.cpp" \
-    -o "$out/fuzz_preferences_reader"
+cmake -S "$root" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_TESTING=OFF -DPAINEL_FUZZ=ON >/dev/null
+cmake --build "$out" --target fuzz_preferences_reader >/dev/null
 
 # New inputs go to the build folder's corpus; the seeds in the source tree stay as they are.
+mkdir -p "$out/corpus"
 set +e
-"$out/fuzz_preferences_reader" "$out/corpus" "$here/corpus" -dict="$here/preferences.dict" \
+"$out/tests/prefs/fuzz/fuzz_preferences_reader" "$out/corpus" "$here/corpus" -dict="$here/preferences.dict" \
     -max_total_time="$seconds" -artifact_prefix="$out/" >"$out/fuzz.log" 2>&1
 status=$?
 set -e

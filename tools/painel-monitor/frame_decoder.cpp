@@ -1,4 +1,4 @@
-#include "panel/frame_decoder.h"
+#include "frame_decoder.h"
 
 #include <algorithm>
 #include <optional>
@@ -186,7 +186,7 @@ void FrameDecoder::emitFrame(std::vector<WireEvent>& out, std::size_t length, st
                     {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length)},
                     std::move(meaning),
                     {}};
-    if (showsMatrix) event.matrix = renderMatrix();
+    if (showsMatrix) event.matrix = matrix();
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
     out.push_back(std::move(event));
 }
@@ -203,21 +203,11 @@ Dot FrameDecoder::dot(int row, int column) const
     return Dot::Off;
 }
 
-std::vector<std::string> FrameDecoder::renderMatrix() const
+Matrix FrameDecoder::matrix() const
 {
-    std::vector<std::string> rows;
-    for (int row = 0; row < 8; ++row) {
-        std::string text;
-        for (int column = 0; column < 8; ++column) {
-            if (column > 0) text += ' ';
-            switch (dot(row, column)) {
-            case Dot::Off: text += '.'; break;
-            case Dot::Red: text += 'R'; break;
-            case Dot::Green: text += 'G'; break;
-            case Dot::Yellow: text += 'Y'; break;
-            }
-        }
-        rows.push_back(std::move(text));
-    }
-    return rows;
+    Matrix dots{};
+    for (int row = 0; row < 8; ++row)
+        for (int column = 0; column < 8; ++column)
+            dots[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = dot(row, column);
+    return dots;
 }

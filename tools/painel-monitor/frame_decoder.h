@@ -2,9 +2,16 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+// What lights behind one dot.
+enum class Dot { Off, Red, Green, Yellow };
+
+// The display as the panel lights it: [row][column], row 0 the top row, column 0 the leftmost.
+using Matrix = std::array<std::array<Dot, 8>, 8>;
 
 // One thing seen on the line: a whole frame, or bytes that make no frame.
 struct WireEvent {
@@ -18,13 +25,9 @@ struct WireEvent {
     Kind kind = Kind::Frame;
     std::vector<std::uint8_t> bytes;
     std::string meaning;
-    // The eight dot rows of the display, when this event changed what the panel shows;
-    // empty otherwise.
-    std::vector<std::string> matrix;
+    // The display, when this event changed what the panel shows.
+    std::optional<Matrix> matrix;
 };
-
-// What lights behind one dot.
-enum class Dot { Off, Red, Green, Yellow };
 
 // Decodes the byte stream the panel receives, in whatever chunks it arrives, and keeps the
 // panel's picture as the uploads leave it. It knows nothing of timing; the caller decides
@@ -39,9 +42,7 @@ public:
     [[nodiscard]] bool displayOn() const { return displayOn_; }
     // row 0 is the top row, column 0 the leftmost (line 7).
     [[nodiscard]] Dot dot(int row, int column) const;
-    // Top row first; each row the eight dots from left to right as "R", "G", "Y" or ".",
-    // separated by single blanks.
-    [[nodiscard]] std::vector<std::string> renderMatrix() const;
+    [[nodiscard]] Matrix matrix() const;
 
 private:
     // Decodes what it can from pending_; false when it needs more bytes.

@@ -2,10 +2,11 @@
 
 #include <QRect>
 #include <QSize>
-#include <QtMath>
 
-// Layouts are given in twips: 15 of them to a pixel at 96 dots per inch.
-[[nodiscard]] constexpr int twips(int t) { return (t + 7) / 15; }
+// Layouts are given in twips: 15 of them to a pixel at 96 dots per inch. Every window of the
+// program places its controls through these.
+inline constexpr int twipsPerPixel = 15;
+[[nodiscard]] constexpr int twips(int t) { return (t + twipsPerPixel / 2) / twipsPerPixel; }
 [[nodiscard]] inline QRect twipsRect(int left, int top, int width, int height)
 {
     return {twips(left), twips(top), twips(width), twips(height)};

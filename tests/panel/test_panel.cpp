@@ -1,0 +1,216 @@
+#include "fake_serial_port.h"
+#include "fake_status_line.h"
+#include "panel/panel_commands.h"
+#include "panel/panel_link.h"
+#include "panel/port_devices.h"
+#include "panel/port_settings.h"
+#include "panel/qt_serial_port.h"
+#include "pty_pair.h"
+#include "signs/sign_patterns.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <termios.h>
+
+namespace {
+
+// What every sign sends is checked frame by frame where the signs are sent; these are the
+// commands and arguments no sign uses.
+TEST(PanelCommands, CommandsAtTheEdgesOfTheirArgumentsAndRejectedOnesWriteNothing)
+{
+    FakeSerialPort port;
+    port.open = true;
+    PanelCommands c(port);
+    SignPatterns patterns;
+    initPatterns(patterns);
+    c.enter_test_mode();
+    c.command_78();
+    c.command_79();
+    c.command_7a();
+    c.set_redled_time(256);
+    c.set_greenled_time(1);
+    c.set_sign_code(0);
+    c.set_sign_code(255);
+    EXPECT_EQ(port.sent(), "A5 79 5A 72 A5 79 5A 78 A5 79 5A 79 A5 79 5A 7A A5 79 5A 75 00 A5 79 5A 76 FF "
+                           "A5 79 5A 7B 00 A5 79 5A 7B FF");
+    SignPattern notBytes = patterns.patternStop;
+    notBytes[3][redPlane] = 0x100;
+    const std::vector<std::pair<std::function<void()>, int>> rejected{
+        {[&] { c.set_redled_time(0); }, errnum::invalidArgument},
+        {[&] { c.set_redled_time(257); }, errnum::invalidArgument},
+        {[&] { c.set_greenled_time(-32511); }, errnum::invalidArgument},
+        {[&] { c.set_greenled_time(-32512); }, errnum::overflow},
+        {[&] { c.set_sign_code(-1); }, errnum::invalidArgument},
+        {[&] { c.set_sign_code(256); }, errnum::invalidArgument},
+        {[&] { c.sendPatternMono(patterns.patternStop, colourRed, 2); }, errnum::subscriptOutOfRange},
+        {[&] { c.sendPatternMono(patterns.patternStop, 0x808080, 0); }, 0},
+        // A line that is not a byte stops the upload there.
+        {[&] { c.sendPattern(notBytes); }, errnum::invalidArgument},
+    };
+    for (std::size_t i = 0; i < rejected.size(); ++i) {
+        port.clearRecord();
+        int number = 0;
+        try {
+            rejected[i].first();
+        } catch (const NumberedError& e) {
+            number = e.number();
+        }
+        EXPECT_EQ(number, rejected[i].second) << "case " << i;
+        EXPECT_EQ(port.sent(), i + 1 < rejected.size() ? "" : "A5 79 5A 73 C3 E7 7E") << "case " << i;
+    }
+}
+
+// Failures of a send part-way are checked through the sign clicks; these are the link's own.
+TEST(PanelLink, ConfigurationAndOpenFailuresAreShownNotRaised)
+{
+    FakeSerialPort port;
+    FakeStatusLine status;
+    PanelLink link{port, status};
+    link.initSerial(1, 9600);
+    EXPECT_EQ(port.settings, " 9600,N,8,1");
+    EXPECT_TRUE(status.texts.empty());
+    for (const auto& [number, detail] : std::vector<std::pair<int, std::string>>{
+             {8002, "Invalid Port number"}, {8005, "Port already opened"}, {8010, "Hardware not available"},
+             {8012, "Could not open device"}, {380, "Error numbr was 380"}, {-5, "Error numbr was-5"}}) {
+        port.settingsError = number;
+        link.initSerial(1, 9600);
+        EXPECT_EQ(status.texts[1], "Error initializing Serial Port\n" + detail);
+    }
+    port.openError = errnum::couldNotOpenDevice;
+    EXPECT_FALSE(link.openSendClose(2, [] { ADD_FAILURE() << "sent without a port"; }));
+    EXPECT_EQ(status.texts[1] + " / " + status.toolTips[1], "Erro a abrir a porta serie / Permission denied");
+    // The next open clears the message and its reason; a port already open is used as it is.
+    port.openError.reset();
+    EXPECT_TRUE(link.openSendClose(2, [] {}));
+    EXPECT_EQ(status.texts[1] + "/" + status.toolTips[1], std::string(29, ' ') + "/");
+    port.open = true;
+    port.clearRecord();
+    EXPECT_TRUE(link.openPort(1));
+    EXPECT_EQ(port.calls, std::vector<std::string>{});
+}
+
+TEST(PortSettings, ParsedStrictly)
+{
+    const std::vector<std::pair<std::string, PortSettings>> accepted{
+        {" 9600,N,8,1", {9600, Parity::None, 8, StopBits::One}},   {"19200,e,7,2", {19200, Parity::Even, 7, StopBits::Two}},
+        {"300,O,5,1.5", {300, Parity::Odd, 5, StopBits::OneAndHalf}}, {"1200,M,6,1", {1200, Parity::Mark, 6, StopBits::One}},
+        {"1200,s,8,1", {1200, Parity::Space, 8, StopBits::One}}};
+    for (const auto& [text, expected] : accepted) EXPECT_EQ(parsePortSettings(text), expected) << text;
+    for (const char* text : {"", "9600,N,8", "9600,N,8,1,1", "0,N,8,1", "96x0,N,8,1", "9600,X,8,1", "9600,N,9,1",
+                             "9600,N,4,1", "9600,N,8,3", "9600,NN,8,1"})
+        EXPECT_THROW((void)parsePortSettings(text), NumberedError) << text;
+    EXPECT_EQ(settingsString(-5), "-5,N,8,1");
+    EXPECT_DOUBLE_EQ(wireSeconds(parsePortSettings(" 9600,N,8,1"), 960), 1.0);
+    EXPECT_DOUBLE_EQ(wireSeconds(parsePortSettings("9600,E,8,2"), 800), 1.0);
+}
+
+// A fresh configuration folder, where the com<n> links live.
+struct QtSerialPortTest : ::testing::Test {
+    QTemporaryDir home;
+    PtyPair pty;
+    QtSerialPort port;
+
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(configFolder());
+        link(1, QString::fromStdString(pty.slavePath()));
+        port.setSettings(" 9600,N,8,1");
+    }
+    void link(int n, const QString& target) const
+    {
+        const QString name = configFolder() + QStringLiteral("/com%1").arg(n);
+        QFile::remove(name);
+        ASSERT_TRUE(QFile::link(target, name));
+    }
+    // "Parar" as a click sends it: 43 bytes in 22 writes.
+    void sendStopSign()
+    {
+        SignPatterns patterns;
+        initPatterns(patterns);
+        PanelCommands commands(port);
+        commands.ledTimesRed();
+        commands.sendPattern(patterns.patternStop);
+        commands.set_sign_code(4);
+        commands.display_on();
+    }
+};
+
+int errorNumberOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const NumberedError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+TEST_F(QtSerialPortTest, EveryByteWrittenBeforeAnImmediateCloseArrivesInOrder)
+{
+    for (int run = 0; run < 20; ++run) {
+        port.setPortNumber(1);
+        port.setOpen(true);
+        sendStopSign();
+        port.setOpen(false);
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_EQ(hex(pty.read(43)), frames::sign[0]) << "run " << run;
+        EXPECT_TRUE(pty.readAvailable().empty()) << "run " << run;
+    }
+}
+
+TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
+{
+    port.setOpen(true);
+    pty.hangUp();
+    EXPECT_EQ(errorNumberOf([&] {
+        sendStopSign();
+        port.setOpen(false);
+    }), errnum::writeFailed);
+    if (port.isOpen()) {
+        EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), errnum::writeFailed);
+    }
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(QtSerialPortTest, SettingsApplyAtEveryOpenAndARejectedStringChangesNothing)
+{
+    port.setSettings("19200,N,8,1");
+    EXPECT_EQ(errorNumberOf([&] { port.setSettings("fast,N,8,1"); }), 380);
+    port.setOpen(true);
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t{CS8});
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t{0});
+    port.setOpen(false);
+}
+
+TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbers)
+{
+    link(2, home.path() + QStringLiteral("/unplugged"));
+    port.setPortNumber(2);
+    EXPECT_EQ(errorNumberOf([&] { port.setOpen(true); }), errnum::invalidPortNumber);
+    EXPECT_FALSE(port.isOpen());
+    port.setPortNumber(1);
+    port.setOpen(true);
+    EXPECT_EQ(errorNumberOf([&] { port.setOpen(true); }), errnum::portAlreadyOpen);
+    EXPECT_EQ(errorNumberOf([&] { port.setPortNumber(2); }), errnum::portAlreadyOpen);
+    port.setOpen(false);
+    EXPECT_EQ(errorNumberOf([&] { port.setPortNumber(0); }), errnum::invalidPortNumber);
+    const std::uint8_t byte = 0;
+    EXPECT_EQ(errorNumberOf([&] { port.write(std::span(&byte, 1)); }), errnum::portNotOpen);
+    // A port is its link, else the standard device; a link whose device is missing is not
+    // silently replaced by another device.
+    EXPECT_EQ(deviceForPort(1), QString::fromStdString(pty.slavePath()));
+    EXPECT_EQ(deviceForPort(2), configFolder() + QStringLiteral("/com2"));
+    EXPECT_EQ(deviceForPort(3), QStringLiteral("/dev/ttyS2"));
+}
+
+} // namespace

@@ -1,0 +1,239 @@
+#include "prefs/form5.h"
+#include "prefs/preferences_file.h"
+#include "prefs/preferences_format.h"
+
+#include <QtWidgets>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using namespace std::string_literals;
+
+// Every test gets its own empty configuration folder.
+struct PrefsFolderTest : ::testing::Test {
+    QTemporaryDir home;
+    QString folder = home.path() + QStringLiteral("/painel-sinaletico");
+    QString file = preferencesPath(folder);
+
+    void put(const QByteArray& bytes) const
+    {
+        QDir().mkpath(folder);
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    [[nodiscard]] QByteArray bytes() const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : "<no file>";
+    }
+};
+
+TEST(PreferencesReader, FileBytesGiveSettings)
+{
+    const std::vector<std::pair<std::string, PanelSettings>> cases{
+        {"COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n", {2, 2, 65280}},
+        // Files too short to hold three lines: the missing ones count as keyless.
+        {"", {1, 1, 255}},
+        {"COM=2\r\nMODE= 2", {2, 2, 255}},
+        {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
+        // Only the fifth character of the port line counts.
+        {"COM=12\r\nMODE= 1\r\nCOLOUR= 255\r\n", {1, 1, 255}},
+        {"COM=21xyz\r\nMODE= 1\r\nCOLOUR= 255\r\n", {2, 1, 255}},
+        {"COM= 2\r\nMODE= 2\r\nCOLOUR= 65535\r\n", {1, 2, 65535}},
+        {"COM=3\r\nMODE= 0\r\nCOLOUR= 123\r\n", {1, 1, 255}},
+        {"COM:2\r\nMODE:2\r\nCOLOUR:65280\r\n", {2, 2, 65280}},
+        // Keys are whole, case-sensitive and looked for in their own line only.
+        {"com=2\r\nmode= 2\r\ncolour= 65280\r\n", {1, 1, 255}},
+        {"COM=1\r\nMODX= 2\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
+        {"COM=1\r\nMOD= 2\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
+        {"MODE= 2\r\nCOM=2\r\nCOLOUR= 65535\r\n", {1, 1, 65535}},
+        {"COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\nCOM=1\r\nMODE= 1\r\n", {2, 2, 65535}},
+        // The number stops at the first character that cannot continue it; blanks, tabs and
+        // line feeds are skipped wherever they stand, CR is not.
+        {"COM=1\r\nMODE= 2 xyz\r\nCOLOUR= 65280.\r\n", {1, 2, 65280}},
+        {"COM=1\r\nMODE= 2 2\r\nCOLOUR= 6 5\t2\n80\r\n", {1, 1, 65280}},
+        {"COM=2\rMODE= 2\r\nMODE= 2\r\nCOLOUR= 65\r280\r\n", {2, 2, 255}},
+        {"COM=1\r\nMODE= +2\r\nCOLOUR= -65280\r\n", {1, 2, 255}},
+        // Rounding, a half to the even neighbour.
+        {"COM=1\r\nMODE= 2.5\r\nCOLOUR= 65279.5\r\n", {1, 2, 65280}},
+        {"COM=1\r\nMODE= 1.5\r\nCOLOUR= 65534.5\r\n", {1, 2, 255}},
+        {"COM=1\r\nMODE= 2.5000001\r\nCOLOUR= 65534.50000000000000000001\r\n", {1, 1, 65535}},
+        // Too large for the field: rejected, never wrapped round onto an accepted value.
+        {"COM=1\r\nMODE= 65538\r\nCOLOUR= 4295032831\r\n", {1, 1, 255}},
+        {"COM=1\r\nMODE= 99999999999999999999999\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
+        {"COM=2\r\nMODE= 2\0\r\nCOLOUR= 65535\r\n"s, {2, 2, 65535}},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(parsePreferences(text), expected) << testing::PrintToString(text);
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, std::optional<std::int64_t>>>{
+             {"- 3.5", -4}, {"9223372036854775807.4", INT64_MAX}, {"9223372036854775807.5", std::nullopt},
+             {"-9223372036854775808.5", INT64_MIN}, {"-9223372036854775808.6", std::nullopt}})
+        EXPECT_EQ(numericValue(text), expected) << text;
+}
+
+using PreferencesFile = PrefsFolderTest;
+
+TEST_F(PreferencesFile, WriterRoundTripIsByteExact)
+{
+    for (const auto& [settings, expected] : std::vector<std::pair<PanelSettings, QByteArray>>{
+             {{}, "COM=1\r\nMODE= 1\r\nCOLOUR= 255\r\n"}, {{2, 2, 65535}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\n"}}) {
+        EXPECT_EQ(writePreferences(settings, file), std::nullopt);
+        EXPECT_EQ(bytes(), expected);
+        PanelSettings read{9, 9, 9};
+        readPreferences(read, file);
+        EXPECT_EQ(read, settings);
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"pref.vyr"});
+}
+
+// Anything but a regular file of at most 64 KiB reads as unreadable, at once: defaults apply.
+TEST_F(PreferencesFile, OnlyASmallRegularFileIsRead)
+{
+    const QByteArray good("COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\n");
+    put(good + QByteArray(maxPreferencesBytes - good.size(), ' '));
+    bool errFlag = true;
+    EXPECT_EQ(ReadTextFile(file, errFlag).size(), std::size_t(maxPreferencesBytes));
+    EXPECT_FALSE(errFlag);
+
+    const std::vector<std::pair<const char*, std::function<void()>>> unreadable{
+        {"missing", [] {}},
+        {"a folder", [&] { QDir().mkpath(file); }},
+        {"one byte too long", [&] { put(good + QByteArray(maxPreferencesBytes - good.size() + 1, ' ')); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); }},
+        {"/dev/zero", [&] { ASSERT_TRUE(QFile::link("/dev/zero", file)); }},
+        {"/dev/urandom", [&] { ASSERT_TRUE(QFile::link("/dev/urandom", file)); }},
+    };
+    for (const auto& [what, make] : unreadable) {
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        make();
+        EXPECT_EQ(ReadTextFile(file, errFlag), "") << what;
+        EXPECT_TRUE(errFlag) << what;
+        PanelSettings settings{2, 2, 65535};
+        readPreferences(settings, file);
+        EXPECT_EQ(settings, PanelSettings{}) << what;
+    }
+}
+
+// The file-size limit cuts the write short the way a full disk does, and holds for root too.
+TEST_F(PreferencesFile, WriteCutShortKeepsTheOldFileAndLeavesNoTemporary)
+{
+    const QByteArray old("COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n");
+    put(old);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (const rlim_t limit : {rlim_t{0}, rlim_t{16}}) {
+        rlimit small = saved;
+        small.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const auto failure = writePreferences({}, file);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_EQ(failure, QString::fromLocal8Bit(std::strerror(EFBIG))) << limit;
+        EXPECT_EQ(bytes(), old);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"pref.vyr"});
+    }
+}
+
+QComboBox* combo(const Form5& dialog, const char* name) { return dialog.findChild<QComboBox*>(name); }
+
+// As an operator picks: open the list with the mouse, arrow to the item, take it with Enter.
+void pick(const Form5& dialog, const char* name, const QString& text)
+{
+    QComboBox* box = combo(dialog, name);
+    QTest::mouseClick(box, Qt::LeftButton);
+    QAbstractItemView* list = box->view();
+    for (int step = 0; step < 4 && list->currentIndex().row() != box->findText(text); ++step)
+        QTest::keyClick(list, list->currentIndex().row() < box->findText(text) ? Qt::Key_Down : Qt::Key_Up);
+    QTest::keyClick(list, Qt::Key_Return);
+}
+
+// A radio button takes clicks on its circle and label only, at the left.
+void click(const Form5& dialog, const char* name)
+{
+    auto* button = dialog.findChild<QAbstractButton*>(name);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+}
+
+// Plays the operator's steps inside the dialog's own modal loop.
+int runModal(Form5& dialog, const std::function<void(Form5&)>& steps)
+{
+    QTimer::singleShot(0, &dialog, [&] {
+        steps(dialog);
+        if (dialog.isVisible()) {
+            ADD_FAILURE() << "the dialog is still open";
+            dialog.done(-1);
+        }
+    });
+    return dialog.exec();
+}
+
+using PreferencesDialog = PrefsFolderTest;
+
+TEST_F(PreferencesDialog, OperatorChoicesReachSettingsAndFile)
+{
+    const QByteArray old("COM=1\r\nMODE=1\r\nCOLOUR=255\r\n");
+    struct Case { PanelSettings before; std::function<void(Form5&)> steps; int result; PanelSettings after; QByteArray file; };
+    const std::vector<Case> cases{
+        {{1, 1, 65535}, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); },
+         QDialog::Accepted, {1, 2, 255}, "COM=1\r\nMODE= 2\r\nCOLOUR= 255\r\n"},
+        {{2, 2, 65535}, [](Form5& d) { click(d, "Option1"); click(d, "OKButton"); },
+         QDialog::Accepted, {2, 1, 65535}, "COM=2\r\nMODE= 1\r\nCOLOUR= 65535\r\n"},
+        // Multi-colour mode keeps the stored colour for a later switch to mono-colour.
+        {{1, 1, 65280}, [](Form5& d) { click(d, "OKButton"); },
+         QDialog::Accepted, {1, 1, 65280}, "COM=1\r\nMODE= 1\r\nCOLOUR= 65280\r\n"},
+        {{}, [](Form5& d) {
+             pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "OKButton");
+         }, QDialog::Accepted, {2, 2, 65280}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n"},
+        {{}, [](Form5& d) {
+             click(d, "Option2"); pick(d, "Combo2", "Amarelo"); click(d, "Option1");
+             EXPECT_FALSE(combo(d, "Combo2")->isEnabled());
+             click(d, "Option2");
+             EXPECT_EQ(combo(d, "Combo2")->currentText(), "Amarelo");
+             click(d, "OKButton");
+         }, QDialog::Accepted, {1, 2, 65535}, "COM=1\r\nMODE= 2\r\nCOLOUR= 65535\r\n"},
+        {{}, [](Form5& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); click(d, "CancelButton"); },
+         QDialog::Rejected, {}, old},
+        {{}, [](Form5& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, QDialog::Rejected, {}, old},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        put(old);
+        PanelSettings settings = cases[i].before;
+        Form5 dialog(settings, file);
+        EXPECT_EQ(runModal(dialog, cases[i].steps), cases[i].result) << "case " << i;
+        EXPECT_EQ(settings, cases[i].after) << "case " << i;
+        EXPECT_EQ(bytes(), cases[i].file) << "case " << i;
+    }
+}
+
+TEST_F(PreferencesDialog, FailedWriteIsReportedAndTheSettingsStillApply)
+{
+    QFile blocker(folder); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QString message;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            message = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    watcher.start(0);
+    PanelSettings settings;
+    Form5 dialog(settings, file);
+    EXPECT_EQ(runModal(dialog, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); }), QDialog::Accepted);
+    EXPECT_EQ(message, QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
+                           .arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+    EXPECT_EQ(settings, (PanelSettings{1, 2, 255}));
+}
+
+} // namespace
