@@ -29,10 +29,9 @@ TEST(PanelCommands, CommandsAtTheEdgesOfTheirArgumentsAndRejectedOnesWriteNothin
     PanelCommands c(port);
     SignPatterns patterns;
     initPatterns(patterns);
-    c.enter_test_mode();
-    c.command_78();
-    c.command_79();
-    c.command_7a();
+    for (const auto command : {&PanelCommands::enter_test_mode, &PanelCommands::command_78, &PanelCommands::command_79,
+                               &PanelCommands::command_7a})
+        (c.*command)();
     c.set_redled_time(256);
     c.set_greenled_time(1);
     c.set_sign_code(0);
@@ -110,38 +109,6 @@ TEST(PortSettings, ParsedStrictly)
     EXPECT_DOUBLE_EQ(wireSeconds(parsePortSettings("9600,E,8,2"), 800), 1.0);
 }
 
-// A fresh configuration folder, where the com<n> links live.
-struct QtSerialPortTest : ::testing::Test {
-    QTemporaryDir home;
-    PtyPair pty;
-    QtSerialPort port;
-
-    void SetUp() override
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(configFolder());
-        link(1, QString::fromStdString(pty.slavePath()));
-        port.setSettings(" 9600,N,8,1");
-    }
-    void link(int n, const QString& target) const
-    {
-        const QString name = configFolder() + QStringLiteral("/com%1").arg(n);
-        QFile::remove(name);
-        ASSERT_TRUE(QFile::link(target, name));
-    }
-    // "Parar" as a click sends it: 43 bytes in 22 writes.
-    void sendStopSign()
-    {
-        SignPatterns patterns;
-        initPatterns(patterns);
-        PanelCommands commands(port);
-        commands.ledTimesRed();
-        commands.sendPattern(patterns.patternStop);
-        commands.set_sign_code(4);
-        commands.display_on();
-    }
-};
-
 int errorNumberOf(const std::function<void()>& action)
 {
     try {
@@ -152,14 +119,49 @@ int errorNumberOf(const std::function<void()>& action)
     return 0;
 }
 
+// A fresh configuration folder, where COM1 is linked to the pseudo-terminal and COM2 to a
+// device that is missing.
+struct QtSerialPortTest : ::testing::Test {
+    QTemporaryDir home;
+    PtyPair pty;
+    QtSerialPort port;
+
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(configFolder());
+        ASSERT_TRUE(QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
+        ASSERT_TRUE(QFile::link(home.path() + "/unplugged", configFolder() + "/com2"));
+    }
+    // "Parar" as a click sends it, 43 bytes in 22 writes, and the close.
+    void sendStopSign()
+    {
+        SignPatterns patterns;
+        initPatterns(patterns);
+        PanelCommands commands(port);
+        commands.ledTimesRed();
+        commands.sendPattern(patterns.patternStop);
+        commands.set_sign_code(4);
+        commands.display_on();
+        port.setOpen(false);
+    }
+};
+
 TEST_F(QtSerialPortTest, EveryByteWrittenBeforeAnImmediateCloseArrivesInOrder)
 {
+    // The settings apply at every open; a string that cannot be used changes nothing.
+    port.setSettings("19200,N,8,1");
+    EXPECT_EQ(errorNumberOf([&] { port.setSettings("fast,N,8,1"); }), 380);
+    port.setOpen(true);
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8});
+    port.setOpen(false);
+    port.setSettings(" 9600,N,8,1");
     for (int run = 0; run < 20; ++run) {
-        port.setPortNumber(1);
         port.setOpen(true);
         sendStopSign();
-        port.setOpen(false);
-        EXPECT_FALSE(port.isOpen());
         EXPECT_EQ(hex(pty.read(43)), frames::sign[0]) << "run " << run;
         EXPECT_TRUE(pty.readAvailable().empty()) << "run " << run;
     }
@@ -169,32 +171,15 @@ TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
 {
     port.setOpen(true);
     pty.hangUp();
-    EXPECT_EQ(errorNumberOf([&] {
-        sendStopSign();
-        port.setOpen(false);
-    }), errnum::writeFailed);
+    EXPECT_EQ(errorNumberOf([&] { sendStopSign(); }), errnum::writeFailed);
     if (port.isOpen()) {
         EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), errnum::writeFailed);
     }
     EXPECT_FALSE(port.isOpen());
 }
 
-TEST_F(QtSerialPortTest, SettingsApplyAtEveryOpenAndARejectedStringChangesNothing)
+TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbersAndAMissingDeviceIsNotReplaced)
 {
-    port.setSettings("19200,N,8,1");
-    EXPECT_EQ(errorNumberOf([&] { port.setSettings("fast,N,8,1"); }), 380);
-    port.setOpen(true);
-    termios t{};
-    ASSERT_EQ(tcgetattr(pty.slaveFd(), &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
-    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t{CS8});
-    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t{0});
-    port.setOpen(false);
-}
-
-TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbers)
-{
-    link(2, home.path() + QStringLiteral("/unplugged"));
     port.setPortNumber(2);
     EXPECT_EQ(errorNumberOf([&] { port.setOpen(true); }), errnum::invalidPortNumber);
     EXPECT_FALSE(port.isOpen());
@@ -206,11 +191,9 @@ TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbers)
     EXPECT_EQ(errorNumberOf([&] { port.setPortNumber(0); }), errnum::invalidPortNumber);
     const std::uint8_t byte = 0;
     EXPECT_EQ(errorNumberOf([&] { port.write(std::span(&byte, 1)); }), errnum::portNotOpen);
-    // A port is its link, else the standard device; a link whose device is missing is not
-    // silently replaced by another device.
     EXPECT_EQ(deviceForPort(1), QString::fromStdString(pty.slavePath()));
-    EXPECT_EQ(deviceForPort(2), configFolder() + QStringLiteral("/com2"));
-    EXPECT_EQ(deviceForPort(3), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(deviceForPort(2), configFolder() + "/com2");
+    EXPECT_EQ(deviceForPort(3), "/dev/ttyS2");
 }
 
 } // namespace
