@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/form3.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
@@ -85,20 +86,13 @@ TEST_F(Form1Test, ClicksAndArrowKeysSendTheirSigns)
     }
 }
 
-TEST_F(Form1Test, AboutBoxShowsItsTextsAndSendsNothing)
+TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
-    start();
-    port.clearRecord();
-    QStringList texts;
-    onNextModal([&](QWidget* dialog) {
-        texts << dialog->windowTitle();
-        for (const char* name : {"Label1", "Label4"}) texts << dialog->findChild<QLabel*>(name)->text();
-        EXPECT_EQ(dialog->focusWidget(), dialog->findChild<QPushButton*>("OKButton"));
-        clickButton(dialog, "OKButton");
-    });
-    form->findChild<QAction*>("MNU_ABOUT")->trigger();
-    EXPECT_EQ(texts, (QStringList{"Sobre ...", "Controlo do painel sinalético", "Maio de 2003"}));
-    EXPECT_EQ(port.sent(), "");
+    Form3 about;
+    about.show();
+    EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|"
+                  + about.findChild<QLabel*>("Label4")->text(), "Sobre ...|Controlo do painel sinalético|Maio de 2003");
+    EXPECT_EQ(about.focusWidget(), about.findChild<QPushButton*>("OKButton"));
 }
 
 TEST_F(Form1Test, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)

@@ -1,15 +1,17 @@
-// The built program, run as an operator would run it, against pseudo-terminals standing in
+// The built programs, run as an operator would run them, against pseudo-terminals standing in
 // for the panel.
 #include "frames.h"
 #include "program_home.h"
 #include "pty_pair.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <csignal>
 
 namespace {
 
@@ -17,8 +19,8 @@ struct ProgramTest : ::testing::Test {
     ProgramHome home;
     PtyPair com1;
     std::vector<std::unique_ptr<QProcess>> processes;
+    QDeadlineTimer deadline{20000};
 
-    void SetUp() override { ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath()))); }
     void TearDown() override
     {
         // Newest first: the programs before the display server they draw on.
@@ -27,29 +29,37 @@ struct ProgramTest : ::testing::Test {
             (*p)->waitForFinished(5000);
         }
     }
-    QProcess& start(const QString& program, const QStringList& arguments, const QProcessEnvironment& env)
+    // The program talks to com1 unless a test linked COM1 elsewhere.
+    QProcess& start(const QString& program, const QStringList& arguments = {}, const QProcessEnvironment& env = {})
     {
+        if (program == PROGRAM_PATH && !QFileInfo(home.config() + "/com1").isSymLink())
+            EXPECT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
         processes.push_back(std::make_unique<QProcess>());
-        processes.back()->setProcessEnvironment(env);
+        processes.back()->setProcessEnvironment(env.isEmpty() ? home.environment() : env);
         processes.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         processes.back()->start(program, arguments);
         EXPECT_TRUE(processes.back()->waitForStarted(10000));
         return *processes.back();
     }
-    QProcess& startProgram(const QProcessEnvironment& env) { return start(PROGRAM_PATH, {}, env); }
-    [[nodiscard]] std::string startUpOn(PtyPair& pty) { return hex(pty.read(57, 10000)); }
+    // The monitor's next line, time stamp taken off, or nothing once the deadline has passed.
+    std::optional<QString> nextLine(QProcess& monitor)
+    {
+        while (!monitor.canReadLine())
+            if (deadline.hasExpired() || !monitor.waitForReadyRead(int(deadline.remainingTime()))) return std::nullopt;
+        return QString::fromUtf8(monitor.readLine()).chopped(1).remove(QRegularExpression("^\\d+\\.\\d{3}  (?=A5)"));
+    }
 };
 
-const std::string defaultStartUp = frames::startup + " " + frames::sign[0];
+const std::string startUp = frames::startup + " " + frames::sign[0];
 
 TEST_F(ProgramTest, AKilledCopyDoesNotBlockTheNext)
 {
-    QProcess& first = startProgram(home.environment());
-    EXPECT_EQ(startUpOn(com1), defaultStartUp);
+    QProcess& first = start(PROGRAM_PATH);
+    EXPECT_EQ(hex(com1.read(57, 10000)), startUp);
     first.kill(); // SIGKILL: no chance to remove its lock
     ASSERT_TRUE(first.waitForFinished(5000));
-    QProcess& second = startProgram(home.environment());
-    EXPECT_EQ(startUpOn(com1), defaultStartUp);
+    QProcess& second = start(PROGRAM_PATH);
+    EXPECT_EQ(hex(com1.read(57, 10000)), startUp);
     EXPECT_EQ(second.state(), QProcess::Running);
 }
 
@@ -57,17 +67,14 @@ TEST_F(ProgramTest, AKilledCopyDoesNotBlockTheNext)
 // and the refusal of a second copy is a message box the operator must dismiss.
 TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
 {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     const QString xdotool = QStandardPaths::findExecutable("xdotool");
-    ASSERT_FALSE(xvfb.isEmpty() || xdotool.isEmpty()) << "Xvfb and xdotool are needed (scripts/deps.sh installs them)";
-    QProcess& server = start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, home.environment());
-    ASSERT_TRUE(server.waitForReadyRead(10000));
+    QProcess& server = start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForReadyRead(10000) && !xdotool.isEmpty()) << "needs Xvfb and xdotool (scripts/deps.sh)";
     QProcessEnvironment env = home.environment("xcb");
     env.insert("DISPLAY", ":" + QString::fromLatin1(server.readLine()).trimmed());
-
-    QProcess& first = startProgram(env);
-    EXPECT_EQ(startUpOn(com1), defaultStartUp);
-    QProcess& second = startProgram(env);
+    QProcess& first = start(PROGRAM_PATH, {}, env);
+    EXPECT_EQ(hex(com1.read(57, 10000)), startUp);
+    QProcess& second = start(PROGRAM_PATH, {}, env);
     const auto xdo = [&](const QStringList& args) {
         QProcess tool;
         tool.setProcessEnvironment(env);
@@ -85,6 +92,39 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_TRUE(com1.readAvailable().empty());
+}
+
+// The start-up as the virtual panel prints it: the LED times and display_on while the matrix
+// is still dark, then "Parar", its red X shown after the green plane and after display_on.
+TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
+{
+    QStringList redX;
+    for (const QString& row : QString::fromStdString(frames::picture[0]).split('\n', Qt::SkipEmptyParts))
+        redX << QStringList(row.split("", Qt::SkipEmptyParts)).join(' ');
+    const QStringList log = QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
+                                        "A5 79 5A 71  display_on"}
+                            + QStringList(8, ". . . . . . . .")
+                            + QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
+                                          "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane",
+                                          "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
+                            + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
+    for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window"}, SIGINT}}) {
+        QProcess& monitor = start(PAINEL_MONITOR, arguments);
+        const QString device = nextLine(monitor).value_or("");
+        QFile::remove(home.config() + "/com1");
+        ASSERT_TRUE(device.startsWith("/dev/") && home.linkPort(1, device)) << device.toStdString();
+        QProcess& program = start(PROGRAM_PATH);
+        for (const QString& want : log) EXPECT_EQ(nextLine(monitor).value_or("<nothing>"), want);
+        EXPECT_FALSE(QFile::exists(home.config() + "/pref.vyr")); // reading the defaults writes nothing
+        program.kill();
+        ASSERT_TRUE(program.waitForFinished(5000));
+        // Stopped by a signal, the monitor leaves the normal way and prints nothing more.
+        ::kill(pid_t(monitor.processId()), signal);
+        ASSERT_TRUE(monitor.waitForFinished(10000));
+        EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(monitor.exitCode(), 0);
+        EXPECT_EQ(monitor.readAll(), QByteArray());
+    }
 }
 
 } // namespace

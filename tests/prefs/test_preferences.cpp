@@ -37,42 +37,39 @@ struct PrefsFolderTest : ::testing::Test {
     }
 };
 
+// A file's text with "|" for each CR LF.
+std::string crlf(std::string text)
+{
+    for (std::size_t at; (at = text.find('|')) != std::string::npos;) text.replace(at, 1, "\r\n");
+    return text;
+}
+
 TEST(PreferencesReader, FileBytesGiveSettings)
 {
     const std::vector<std::pair<std::string, PanelSettings>> cases{
-        {"COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n", {2, 2, 65280}},
+        {"COM=2|MODE= 2|COLOUR= 65280|", {2, 2, 65280}}, {"COM:2|MODE:2|COLOUR:65280|", {2, 2, 65280}},
         // Files too short to hold three lines: the missing ones count as keyless.
-        {"", {1, 1, 255}},
-        {"COM=2\r\nMODE= 2", {2, 2, 255}},
-        {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
+        {"", {1, 1, 255}}, {"COM=2|MODE= 2", {2, 2, 255}}, {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
         // Only the fifth character of the port line counts.
-        {"COM=12\r\nMODE= 1\r\nCOLOUR= 255\r\n", {1, 1, 255}},
-        {"COM=21xyz\r\nMODE= 1\r\nCOLOUR= 255\r\n", {2, 1, 255}},
-        {"COM= 2\r\nMODE= 2\r\nCOLOUR= 65535\r\n", {1, 2, 65535}},
-        {"COM=3\r\nMODE= 0\r\nCOLOUR= 123\r\n", {1, 1, 255}},
-        {"COM:2\r\nMODE:2\r\nCOLOUR:65280\r\n", {2, 2, 65280}},
+        {"COM=12|MODE= 1|COLOUR= 255|", {1, 1, 255}}, {"COM=21xyz|MODE= 1|COLOUR= 255|", {2, 1, 255}},
+        {"COM= 2|MODE= 2|COLOUR= 65535|", {1, 2, 65535}}, {"COM=3|MODE= 0|COLOUR= 123|", {1, 1, 255}},
         // Keys are whole, case-sensitive and looked for in their own line only.
-        {"com=2\r\nmode= 2\r\ncolour= 65280\r\n", {1, 1, 255}},
-        {"COM=1\r\nMODX= 2\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
-        {"COM=1\r\nMOD= 2\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
-        {"MODE= 2\r\nCOM=2\r\nCOLOUR= 65535\r\n", {1, 1, 65535}},
-        {"COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\nCOM=1\r\nMODE= 1\r\n", {2, 2, 65535}},
+        {"com=2|mode= 2|colour= 65280|", {1, 1, 255}}, {"MODE= 2|COM=2|COLOUR= 65535|", {1, 1, 65535}},
+        {"COM=1|MODX= 2|COLOUR= 65280|", {1, 1, 65280}}, {"COM=1|MOD= 2|COLOUR= 65280|", {1, 1, 65280}},
+        {"COM=2|MODE= 2|COLOUR= 65535|COM=1|MODE= 1|", {2, 2, 65535}},
         // The number stops at the first character that cannot continue it; blanks, tabs and
         // line feeds are skipped wherever they stand, CR is not.
-        {"COM=1\r\nMODE= 2 xyz\r\nCOLOUR= 65280.\r\n", {1, 2, 65280}},
-        {"COM=1\r\nMODE= 2 2\r\nCOLOUR= 6 5\t2\n80\r\n", {1, 1, 65280}},
-        {"COM=2\rMODE= 2\r\nMODE= 2\r\nCOLOUR= 65\r280\r\n", {2, 2, 255}},
-        {"COM=1\r\nMODE= +2\r\nCOLOUR= -65280\r\n", {1, 2, 255}},
+        {"COM=1|MODE= 2 xyz|COLOUR= 65280.|", {1, 2, 65280}}, {"COM=1|MODE= 2 2|COLOUR= 6 5\t2\n80|", {1, 1, 65280}},
+        {"COM=2\rMODE= 2|MODE= 2|COLOUR= 65\r280|", {2, 2, 255}}, {"COM=1|MODE= +2|COLOUR= -65280|", {1, 2, 255}},
         // Rounding, a half to the even neighbour.
-        {"COM=1\r\nMODE= 2.5\r\nCOLOUR= 65279.5\r\n", {1, 2, 65280}},
-        {"COM=1\r\nMODE= 1.5\r\nCOLOUR= 65534.5\r\n", {1, 2, 255}},
-        {"COM=1\r\nMODE= 2.5000001\r\nCOLOUR= 65534.50000000000000000001\r\n", {1, 1, 65535}},
+        {"COM=1|MODE= 2.5|COLOUR= 65279.5|", {1, 2, 65280}}, {"COM=1|MODE= 1.5|COLOUR= 65534.5|", {1, 2, 255}},
+        {"COM=1|MODE= 2.5000001|COLOUR= 65534.50000000000000000001|", {1, 1, 65535}},
         // Too large for the field: rejected, never wrapped round onto an accepted value.
-        {"COM=1\r\nMODE= 65538\r\nCOLOUR= 4295032831\r\n", {1, 1, 255}},
-        {"COM=1\r\nMODE= 99999999999999999999999\r\nCOLOUR= 65280\r\n", {1, 1, 65280}},
-        {"COM=2\r\nMODE= 2\0\r\nCOLOUR= 65535\r\n"s, {2, 2, 65535}},
+        {"COM=1|MODE= 65538|COLOUR= 4295032831|", {1, 1, 255}},
+        {"COM=1|MODE= 99999999999999999999999|COLOUR= 65280|", {1, 1, 65280}},
+        {"COM=2|MODE= 2\0|COLOUR= 65535|"s, {2, 2, 65535}},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(parsePreferences(text), expected) << testing::PrintToString(text);
+    for (const auto& [text, expected] : cases) EXPECT_EQ(parsePreferences(crlf(text)), expected) << text;
     for (const auto& [text, expected] : std::vector<std::pair<std::string, std::optional<std::int64_t>>>{
              {"- 3.5", -4}, {"9223372036854775807.4", INT64_MAX}, {"9223372036854775807.5", std::nullopt},
              {"-9223372036854775808.5", INT64_MIN}, {"-9223372036854775808.6", std::nullopt}})
@@ -83,10 +80,10 @@ using PreferencesFile = PrefsFolderTest;
 
 TEST_F(PreferencesFile, WriterRoundTripIsByteExact)
 {
-    for (const auto& [settings, expected] : std::vector<std::pair<PanelSettings, QByteArray>>{
-             {{}, "COM=1\r\nMODE= 1\r\nCOLOUR= 255\r\n"}, {{2, 2, 65535}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\n"}}) {
+    for (const auto& [settings, expected] : std::vector<std::pair<PanelSettings, std::string>>{
+             {{}, "COM=1|MODE= 1|COLOUR= 255|"}, {{2, 2, 65535}, "COM=2|MODE= 2|COLOUR= 65535|"}}) {
         EXPECT_EQ(writePreferences(settings, file), std::nullopt);
-        EXPECT_EQ(bytes(), expected);
+        EXPECT_EQ(bytes().toStdString(), crlf(expected));
         PanelSettings read{9, 9, 9};
         readPreferences(read, file);
         EXPECT_EQ(read, settings);
@@ -180,37 +177,32 @@ using PreferencesDialog = PrefsFolderTest;
 
 TEST_F(PreferencesDialog, OperatorChoicesReachSettingsAndFile)
 {
-    const QByteArray old("COM=1\r\nMODE=1\r\nCOLOUR=255\r\n");
-    struct Case { PanelSettings before; std::function<void(Form5&)> steps; int result; PanelSettings after; QByteArray file; };
-    const std::vector<Case> cases{
-        {{1, 1, 65535}, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); },
-         QDialog::Accepted, {1, 2, 255}, "COM=1\r\nMODE= 2\r\nCOLOUR= 255\r\n"},
-        {{2, 2, 65535}, [](Form5& d) { click(d, "Option1"); click(d, "OKButton"); },
-         QDialog::Accepted, {2, 1, 65535}, "COM=2\r\nMODE= 1\r\nCOLOUR= 65535\r\n"},
+    const std::string old = "COM=1|MODE=1|COLOUR=255|";
+    using Steps = std::function<void(Form5&)>;
+    const std::vector<std::tuple<PanelSettings, Steps, PanelSettings, std::string>> cases{
+        {{1, 1, 65535}, [](Form5& d) { click(d, "Option2"); click(d, "OKButton"); }, {1, 2, 255}, "COM=1|MODE= 2|COLOUR= 255|"},
+        {{2, 2, 65535}, [](Form5& d) { click(d, "Option1"); click(d, "OKButton"); }, {2, 1, 65535}, "COM=2|MODE= 1|COLOUR= 65535|"},
         // Multi-colour mode keeps the stored colour for a later switch to mono-colour.
-        {{1, 1, 65280}, [](Form5& d) { click(d, "OKButton"); },
-         QDialog::Accepted, {1, 1, 65280}, "COM=1\r\nMODE= 1\r\nCOLOUR= 65280\r\n"},
-        {{}, [](Form5& d) {
-             pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "OKButton");
-         }, QDialog::Accepted, {2, 2, 65280}, "COM=2\r\nMODE= 2\r\nCOLOUR= 65280\r\n"},
+        {{1, 1, 65280}, [](Form5& d) { click(d, "OKButton"); }, {1, 1, 65280}, "COM=1|MODE= 1|COLOUR= 65280|"},
+        {{}, [](Form5& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "OKButton"); },
+         {2, 2, 65280}, "COM=2|MODE= 2|COLOUR= 65280|"},
         {{}, [](Form5& d) {
              click(d, "Option2"); pick(d, "Combo2", "Amarelo"); click(d, "Option1");
              EXPECT_FALSE(combo(d, "Combo2")->isEnabled());
              click(d, "Option2");
              EXPECT_EQ(combo(d, "Combo2")->currentText(), "Amarelo");
              click(d, "OKButton");
-         }, QDialog::Accepted, {1, 2, 65535}, "COM=1\r\nMODE= 2\r\nCOLOUR= 65535\r\n"},
-        {{}, [](Form5& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); click(d, "CancelButton"); },
-         QDialog::Rejected, {}, old},
-        {{}, [](Form5& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, QDialog::Rejected, {}, old},
+         }, {1, 2, 65535}, "COM=1|MODE= 2|COLOUR= 65535|"},
+        {{}, [](Form5& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); click(d, "CancelButton"); }, {}, old},
+        {{}, [](Form5& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, {}, old},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        put(old);
-        PanelSettings settings = cases[i].before;
+    for (const auto& [before, steps, after, text] : cases) {
+        put(QByteArray::fromStdString(crlf(old)));
+        PanelSettings settings = before;
         Form5 dialog(settings, file);
-        EXPECT_EQ(runModal(dialog, cases[i].steps), cases[i].result) << "case " << i;
-        EXPECT_EQ(settings, cases[i].after) << "case " << i;
-        EXPECT_EQ(bytes(), cases[i].file) << "case " << i;
+        EXPECT_EQ(runModal(dialog, steps), text == old ? QDialog::Rejected : QDialog::Accepted) << text;
+        EXPECT_EQ(settings, after) << text;
+        EXPECT_EQ(bytes().toStdString(), crlf(text));
     }
 }
 

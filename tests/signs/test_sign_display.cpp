@@ -1,5 +1,4 @@
 #include "fake_serial_port.h"
-#include "fake_status_line.h"
 #include "signs/sign_display.h"
 
 #include <QSignalSpy>
@@ -113,29 +112,20 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
         EXPECT_EQ(rig.picture(), second ? chequer2Picture : pictures[4]);
         EXPECT_FALSE(rig.port.open);
     }
+    // A tick that cannot send keeps its image for the next one, and the flag runs on; mono-colour
+    // mode chosen meanwhile does not change the images.
+    rig.port.failAtWrite = rig.port.writeCount + 5;
+    rig.display.Timer1_Timer();
+    EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
+    EXPECT_TRUE(timer.isActive());
+    rig.settings.signalMode = monoColourSigns;
+    rig.port.clearRecord();
+    rig.display.Timer1_Timer();
+    EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
     // Another sign stops the timer before its first write, even when that write fails.
     rig.port.failAtWrite = rig.port.writeCount + 1;
     rig.display.Option1_Click(2);
     EXPECT_FALSE(timer.isActive());
-}
-
-TEST(SignAnimation, ATickThatCannotSendKeepsItsImageForTheNextTick)
-{
-    Rig rig;
-    rig.display.Option1_Click(4);
-    rig.port.openError = errnum::couldNotOpenDevice;
-    rig.display.Timer1_Timer();
-    rig.port.openError.reset();
-    rig.port.failAtWrite = rig.port.writeCount + 5;
-    rig.display.Timer1_Timer();
-    EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
-    EXPECT_EQ(rig.picture(), pictures[4]);
-    EXPECT_TRUE(rig.display.timer().isActive());
-    // Mono-colour mode chosen while the flag runs: the ticks still send the two-colour images.
-    rig.settings.signalMode = monoColourSigns;
-    rig.port.clearRecord();
-    rig.display.Timer1_Timer();
-    EXPECT_EQ(rig.port.sent(), frames::chequerTick2);
 }
 
 TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNextClickWhole)

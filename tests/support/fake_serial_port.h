@@ -3,25 +3,23 @@
 #include "frames.h"
 #include "panel/numbered_error.h"
 #include "panel/serial_port.h"
+#include "panel/status_line.h"
 
+#include <map>
 #include <optional>
-#include <string>
 #include <vector>
 
-// Records every call; can be told to fail an open, a close or the k-th write (counted from 1
-// over the fake's life) with a given error number.
+// Records every call; can be told to fail the settings, an open, a close or the k-th write
+// (counted from 1 over the fake's life).
 class FakeSerialPort final : public SerialPort {
 public:
     void setPortNumber(std::int16_t number) override { calls.push_back("setPortNumber " + std::to_string(number)); }
-
     void setSettings(const std::string& s) override
     {
         if (settingsError) throw NumberedError(*settingsError, "settings rejected");
         settings = s;
     }
-
     [[nodiscard]] bool isOpen() const override { return open; }
-
     void setOpen(bool value) override
     {
         calls.push_back(value ? "open" : "close");
@@ -29,35 +27,33 @@ public:
         open = value;
         if (!value && closeError) throw NumberedError(*closeError, "close failed");
     }
-
     void write(std::span<const std::uint8_t> bytes) override
     {
         if (++writeCount == failAtWrite) throw NumberedError(errnum::writeFailed, "write failed");
         if (!open) throw NumberedError(errnum::portNotOpen, "port not open");
         writes.emplace_back(bytes.begin(), bytes.end());
     }
-
-    // Every byte that was written, in order, as hex text.
+    // Every byte that was written, in order.
     [[nodiscard]] std::string sent() const
     {
         Bytes all;
         for (const auto& w : writes) all.insert(all.end(), w.begin(), w.end());
         return hex(all);
     }
-
-    void clearRecord()
-    {
-        writes.clear();
-        calls.clear();
-    }
+    void clearRecord() { writes.clear(), calls.clear(); }
 
     std::vector<Bytes> writes;
     std::vector<std::string> calls;
     std::string settings;
     bool open = false;
     int writeCount = 0;
-    std::optional<int> openError;
-    std::optional<int> closeError;
-    std::optional<int> settingsError;
-    std::optional<int> failAtWrite;
+    std::optional<int> openError, closeError, settingsError, failAtWrite;
+};
+
+class FakeStatusLine final : public StatusLine {
+public:
+    void setPanelText(int panel, const std::string& text) override { texts[panel] = text; }
+    void setPanelToolTip(int panel, const std::string& toolTip) override { toolTips[panel] = toolTip; }
+
+    std::map<int, std::string> texts, toolTips;
 };

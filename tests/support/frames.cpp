@@ -1,25 +1,20 @@
 #include "frames.h"
 
-#include <charconv>
+#include <cstdio>
+#include <sstream>
 
 std::string hex(std::span<const std::uint8_t> bytes)
 {
     std::string text;
-    for (const std::uint8_t b : bytes) {
-        if (!text.empty()) text += ' ';
-        text += "0123456789ABCDEF"[b >> 4];
-        text += "0123456789ABCDEF"[b & 0xF];
-    }
+    char two[4];
+    for (const std::uint8_t b : bytes) text.append(two, std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", b));
     return text;
 }
 
 Bytes fromHex(std::string_view text)
 {
     Bytes bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
-        std::uint8_t b = 0;
-        std::from_chars(text.data() + i, text.data() + i + 2, b, 16);
-        bytes.push_back(b);
-    }
+    std::istringstream in{std::string(text)};
+    for (unsigned b = 0; in >> std::hex >> b;) bytes.push_back(std::uint8_t(b));
     return bytes;
 }

@@ -18,10 +18,7 @@ struct ProgramHome {
     }
     [[nodiscard]] QString config() const { return dir.path() + QStringLiteral("/config/painel-sinaletico"); }
     [[nodiscard]] QString runtime() const { return dir.path() + QStringLiteral("/runtime"); }
-    [[nodiscard]] bool linkPort(int n, const QString& device) const
-    {
-        return QFile::link(device, config() + QStringLiteral("/com%1").arg(n));
-    }
+    [[nodiscard]] bool linkPort(int n, const QString& device) const { return QFile::link(device, config() + "/com" + QString::number(n)); }
     [[nodiscard]] QProcessEnvironment environment(const QString& platform = QStringLiteral("offscreen")) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
