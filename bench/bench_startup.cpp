@@ -1,141 +1,87 @@
-// Start-up to the first byte on the line: the real program against a bare Qt window that writes
-// one byte through QSerialPort once shown, each on a fresh pseudo-terminal, runs interleaved.
-// Also the peak memory of both, and the bytes of the start-up in either colour mode.
-//
-//   bench_startup [RUNS]        (default 15; offscreen, then xcb on a private Xvfb if it starts)
-#include "bench_support.h"
+// Start-up to the first byte on the line, and peak memory, of the program against a bare Qt
+// window that writes one byte through QSerialPort once shown (this binary with --bare DEVICE).
+// Runs alternate, each on a fresh pseudo-terminal and home folder; the median of each is shown.
+#include "program_home.h"
+#include "pty_pair.h"
 
-#include "panel/frame_decoder.h"
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
-#include <string>
+#include <fstream>
 
 namespace {
 
 struct Run {
-    double firstByteMs = 0;
-    std::size_t bytes = 0;
-    long peakKiB = 0;
+    double ms = 0, mib = 0;
+    double bytes = 0;
 };
 
-// The program's start-up is over with the display_on that follows the first sign code.
-bool startUpComplete(FrameDecoder& decoder, std::span<const std::uint8_t> chunk, bool& sawSignCode)
+// Peak resident memory of a running process, from /proc.
+double peakMib(qint64 pid)
 {
-    for (const WireEvent& e : decoder.feed(chunk)) {
-        if (e.kind != WireEvent::Kind::Frame) throw std::runtime_error("unexpected bytes: " + hexBytes(e.bytes));
-        if (e.meaning.starts_with("set_sign_code")) sawSignCode = true;
-        if (sawSignCode && e.meaning == "display_on") return true;
-    }
-    return false;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string key; status >> key;)
+        if (key == "VmHWM:" && status >> key) return std::stod(key) / 1024;
+    return 0;
 }
 
-Run runOnce(const std::vector<std::string>& argv, bool isProgram, const std::map<std::string, std::string>& platform,
-            const std::string& preferences = {})
+Run run(const QString& program, const QStringList& arguments)
 {
-    BenchLine line;
-    ScratchHome home(line.device(), preferences);
-    auto env = home.environment();
-    env.insert(platform.begin(), platform.end());
-    std::vector<std::string> args = argv;
-    if (!isProgram) args.push_back(line.device());
-
-    const auto started = Clock::now();
-    Child child(args, env);
-    const auto deadline = started + std::chrono::seconds(20);
-    Run run;
-    FrameDecoder decoder;
-    bool sawSignCode = false;
-    for (bool done = false; !done;) {
-        const auto chunk = line.next(deadline);
-        if (!chunk) throw std::runtime_error(args.front() + ": nothing more on the line after "
-                                             + std::to_string(run.bytes) + " bytes");
-        if (run.bytes == 0) run.firstByteMs = msBetween(started, chunk->at);
-        run.bytes += chunk->bytes.size();
-        done = isProgram ? startUpComplete(decoder, chunk->bytes, sawSignCode) : true;
-    }
-    run.peakKiB = child.peakResidentKiB();
-    child.kill();
-    return run;
+    ProgramHome home;
+    PtyPair pty;
+    (void)home.linkPort(1, QString::fromStdString(pty.slavePath()));
+    QProcess process;
+    process.setProcessEnvironment(home.environment());
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, QStringList(arguments).replaceInStrings("DEVICE", QString::fromStdString(pty.slavePath())));
+    Run r;
+    r.bytes = double(pty.read(1, 10000).size());
+    r.ms = double(clock.nsecsElapsed()) / 1e6;
+    r.bytes += double(pty.read(SIZE_MAX, 300).size()); // the rest of the start-up, until the line is quiet
+    r.mib = peakMib(process.processId());
+    process.kill();
+    process.waitForFinished();
+    return r;
 }
 
-std::string ms(double v) { return fixed(v, 1) + " ms"; }
-std::string mib(double kib) { return fixed(kib / 1024.0, 1) + " MiB"; }
-
-void measure(const std::string& platformName, const std::map<std::string, std::string>& platform, int runs)
+double median(std::vector<Run>& runs, double Run::*field)
 {
-    const std::vector<std::string> program{PROGRAM_PATH};
-    const std::vector<std::string> bare{BARE_WINDOW_PATH};
-    const std::vector<std::string> labelled{BARE_WINDOW_PATH, "--label"};
-    // One of each first, so that neither pays alone for a cold page cache.
-    (void)runOnce(program, true, platform);
-    (void)runOnce(bare, false, platform);
-    std::vector<double> programFirst, bareFirst, programPeak, barePeak, labelledFirst, labelledPeak;
-    for (int i = 0; i < runs; ++i) {
-        const Run p = runOnce(program, true, platform);
-        const Run b = runOnce(bare, false, platform);
-        const Run l = runOnce(labelled, false, platform);
-        labelledFirst.push_back(l.firstByteMs);
-        labelledPeak.push_back(double(l.peakKiB));
-        programFirst.push_back(p.firstByteMs);
-        programPeak.push_back(double(p.peakKiB));
-        bareFirst.push_back(b.firstByteMs);
-        barePeak.push_back(double(b.peakKiB));
-    }
-    const auto range = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return " (" + fixed(v.front(), 1) + "–" + fixed(v.back(), 1) + ")";
-    };
-    const std::string n = " [" + platformName + ", median of " + std::to_string(runs) + "]";
-    printRow("start-up to first byte, program vs bare Qt window" + n, ms(median(programFirst)) + range(programFirst),
-             ms(median(bareFirst)) + range(bareFirst), fixed(median(programFirst) / median(bareFirst), 2));
-    printRow("peak memory VmHWM, program vs bare Qt window" + n, mib(median(programPeak)), mib(median(barePeak)),
-             fixed(median(programPeak) / median(barePeak), 2));
-    // Where the gap goes: the same bare window with one text label, so with the font database.
-    printRow("  attribution: bare window + one QLabel, first byte vs bare" + n,
-             ms(median(labelledFirst)) + range(labelledFirst), ms(median(bareFirst)),
-             fixed(median(labelledFirst) / median(bareFirst), 2));
-    printRow("  attribution: bare window + one QLabel, VmHWM vs bare" + n, mib(median(labelledPeak)),
-             mib(median(barePeak)), fixed(median(labelledPeak) / median(barePeak), 2));
-}
-
-// What the start-up puts on the line in each colour mode, against what the wire format needs:
-// LED times and display_on (14 bytes), then one sign action (43 bytes in either mode).
-void startUpBytes()
-{
-    constexpr std::size_t panelStartUp = 14;
-    constexpr std::size_t signAction = 43;
-    const std::map<std::string, std::string> offscreen{{"QT_QPA_PLATFORM", "offscreen"}};
-    const Run multi = runOnce({PROGRAM_PATH}, true, offscreen);
-    const Run mono = runOnce({PROGRAM_PATH}, true, offscreen, "COM=1\r\nMODE= 2\r\nCOLOUR= 255\r\n");
-    const auto row = [](const std::string& figure, std::size_t seen, std::size_t needed) {
-        printRow("bytes on the line: " + figure, std::to_string(seen) + " B",
-                 std::to_string(needed) + " B = " + fixed(double(needed) * 10.0 / 9600.0 * 1000.0, 1) + " ms at 9600 baud",
-                 fixed(double(seen) / double(needed), 2));
-    };
-    row("start-up, multi-colour", multi.bytes, panelStartUp + signAction);
-    row("mono-colour sign (a MODE= 2 start-up less its first 14)", mono.bytes - panelStartUp, signAction);
+    std::sort(runs.begin(), runs.end(), [field](const Run& a, const Run& b) { return a.*field < b.*field; });
+    return runs[runs.size() / 2].*field;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
-    try {
-        startUpBytes();
-        measure("offscreen", {{"QT_QPA_PLATFORM", "offscreen"}}, runs);
-        try {
-            PrivateDisplay display;
-            measure("xcb on Xvfb", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.name()}}, runs);
-        } catch (const std::runtime_error& e) {
-            std::fprintf(stderr, "bench_startup: no X server (%s); xcb figures skipped\n", e.what());
-        }
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_startup: %s\n", e.what());
-        return 1;
+    if (argc == 3 && std::string(argv[1]) == "--bare") {
+        QApplication app(argc, argv);
+        QWidget window;
+        window.show();
+        QSerialPort port(QString::fromLocal8Bit(argv[2]));
+        QTimer::singleShot(0, &window, [&port] {
+            if (port.open(QIODevice::WriteOnly)) port.write("\x71", 1), port.waitForBytesWritten(1000);
+        });
+        return QApplication::exec();
     }
-    return 0;
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
+    std::vector<Run> program, bare;
+    for (int i = 0; i < runs; ++i) {
+        program.push_back(run(PROGRAM_PATH, {}));
+        bare.push_back(run(QCoreApplication::applicationFilePath(), {"--bare", "DEVICE"}));
+    }
+    const double ms[] = {median(program, &Run::ms), median(bare, &Run::ms)};
+    const double mib[] = {median(program, &Run::mib), median(bare, &Run::mib)};
+    const double bytes = median(program, &Run::bytes);
+    std::printf("| start-up to first byte, offscreen, program vs bare window | %.1f ms | %.1f ms | %.2f |\n", ms[0], ms[1], ms[0] / ms[1]);
+    std::printf("| peak memory, offscreen, program vs bare window | %.1f MiB | %.1f MiB | %.2f |\n", mib[0], mib[1], mib[0] / mib[1]);
+    std::printf("| bytes: start-up (multi-colour) | %.0f B | 57 B = 59.4 ms wire | %.2f |\n", bytes, bytes / 57);
 }

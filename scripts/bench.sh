@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Builds into BUILD_DIR (default build/) and runs every benchmark one after the other, printing
-# one table: each figure beside its floor from the same run. Takes about two minutes, most of it
-# the 60 s animation; ANIMATION_SECONDS and STARTUP_RUNS shorten or lengthen those.
+# Builds into BUILD_DIR (default build/) with the benchmarks and runs them one after the other,
+# printing one table: each figure beside its floor from the same run. About 90 s, most of it the
+# flag's cadence; ANIMATION_SECONDS (default 60) and STARTUP_RUNS (default 15) change the two
+# long parts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
-animation_seconds=${ANIMATION_SECONDS:-60}
-startup_runs=${STARTUP_RUNS:-15}
-
-"$root/scripts/build.sh" >&2
+DEPS=bench "$root/scripts/build.sh" -DBUILD_TESTING=ON -DPAINEL_BENCH=ON >&2
 
 # The figures depend on the machine's load and on where Qt SerialPort keeps its lock files.
 echo "Machine: $(nproc) cores, $(uname -sr), load average $(cut -d' ' -f1-3 /proc/loadavg) at start;" \
@@ -16,20 +14,15 @@ echo "Machine: $(nproc) cores, $(uname -sr), load average $(cut -d' ' -f1-3 /pro
 echo
 echo "| figure | measured | floor | ratio |"
 echo "|---|---|---|---|"
-
-# One sign click through the real port layer (Google Benchmark), floors and attribution.
-csv=$("$build_dir/bench/bench_sign_action" --benchmark_format=csv 2>/dev/null)
-awk -F, '
-    NR > 1 { gsub(/"/, "", $1); sub(/\/real_time$/, "", $1); t[$1] = $3 }
-    function us(x) { return sprintf("%.1f µs", x) }
-    function row(f, a, b) { printf "| %s | %s | %s | %.1f |\n", f, us(t[a]), us(t[b]), t[a] / t[b] }
+"$build_dir/bench/bench_click" --benchmark_format=csv 2>/dev/null | awk -F, '
+    NR == 1 { for (i = 1; i <= NF; i++) if ($i == "\"bytes\"") b = i }
+    NR > 1 { gsub(/"/, "", $1); sub(/\/real_time$/, "", $1); t[$1] = $3 / 1000; if (b && $b != "") bytes[$1] = $b }
+    function row(f, a, b) { printf "| %s | %.1f µs | %.1f µs | %.1f |\n", f, t[a], t[b], t[a] / t[b] }
     END {
-        row("multi-colour sign click (Parar, 43 B) through the port layer on a pty vs POSIX open, one write, tcdrain, close", "BM_SignClick", "BM_PosixFloor")
-        row("  the same click vs POSIX with the program'\''s 22 writes", "BM_SignClick", "BM_PosixFloorPerWrite")
-        row("  attribution: POSIX doing all the port does but the lock file vs one-write floor", "BM_PosixAsThePortDoesWithoutLockFile", "BM_PosixFloor")
-        row("  attribution: Qt SerialPort'\''s lock file in /var/lock vs the same on tmpfs", "BM_LockFile/var_lock", "BM_LockFile/dev_shm")
-        printf "| %s | %s | %s | %s |\n", "  attribution: preview redraw inside the click (64 anti-aliased discs)", us(t["BM_PreviewDraw"]), "—", "—"
-    }' <<<"$csv"
-
-"$build_dir/bench/bench_startup" "$startup_runs"
-"$build_dir/bench/bench_animation" "$animation_seconds"
+        row("multi-colour click through the port on a pty vs POSIX open, one write, tcdrain, close", "BM_SignClick", "BM_PosixFloor")
+        row("the same click vs POSIX with the program'\''s 22 writes", "BM_SignClick", "BM_PosixFloorPerWrite")
+        printf "| of which: preview redraw (64 anti-aliased discs) | %.1f µs | — | — |\n", t["BM_PreviewDraw"]
+        printf "| bytes: multi-colour sign click | %.0f B | 43 B = 44.8 ms wire | %.2f |\n", bytes["BM_SignClick"], bytes["BM_SignClick"] / 43
+    }'
+QT_QPA_PLATFORM=offscreen "$build_dir/bench/bench_startup" "${STARTUP_RUNS:-15}"
+"$build_dir/bench/bench_cadence" "${ANIMATION_SECONDS:-60}"

@@ -1,0 +1,103 @@
+// One multi-colour "Parar" click, from the handler until the port is closed and drained, through
+// the product's port on a pseudo-terminal; against the same bytes written with POSIX calls to
+// the same device, in one write and in the click's own writes; and the preview's redraw alone.
+#include "bench_line.h"
+#include "fake_serial_port.h"
+#include "panel/qt_serial_port.h"
+#include "signs/sign_display.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+BenchLine* line = nullptr;
+
+// The product's click, through whichever port it is given.
+struct Click {
+    FakeStatusLine status;
+    PanelSettings settings;
+    PanelLink link;
+    PanelCommands commands;
+    PanelPreview preview;
+    SignDisplay display{link, commands, preview, settings};
+
+    explicit Click(SerialPort& port) : link(port, status), commands(port)
+    {
+        link.initSerial(1, 9600);
+        display.initPanel();
+    }
+};
+
+std::vector<Bytes> clickWrites()
+{
+    FakeSerialPort port;
+    Click click(port);
+    port.clearRecord();
+    click.display.Option1_Click(0);
+    return port.writes;
+}
+
+void posixSend(const std::vector<Bytes>& writes)
+{
+    const int fd = ::open(line->device().c_str(), O_WRONLY | O_NOCTTY);
+    for (const Bytes& w : writes) benchmark::DoNotOptimize(::write(fd, w.data(), w.size()));
+    ::tcdrain(fd);
+    ::close(fd);
+}
+
+void BM_SignClick(benchmark::State& state)
+{
+    const std::size_t before = line->received() + 57; // the start-up the click's set-up sends
+    QtSerialPort port;
+    Click click(port);
+    while (line->received() < before) std::this_thread::yield();
+    for (auto _ : state) click.display.Option1_Click(0);
+    while (line->received() < before + 43 * state.iterations()) std::this_thread::yield();
+    state.counters["bytes"] = double(line->received() - before) / double(state.iterations());
+    if (click.status.texts[1] != std::string(29, ' ')) state.SkipWithError(click.status.texts[1].c_str());
+}
+
+void BM_PosixFloor(benchmark::State& state)
+{
+    Bytes all;
+    for (const Bytes& w : clickWrites()) all.insert(all.end(), w.begin(), w.end());
+    for (auto _ : state) posixSend({all});
+}
+
+void BM_PosixFloorPerWrite(benchmark::State& state)
+{
+    const std::vector<Bytes> writes = clickWrites();
+    for (auto _ : state) posixSend(writes);
+}
+
+void BM_PreviewDraw(benchmark::State& state)
+{
+    PanelPreview preview;
+    SignPatterns patterns;
+    initPatterns(patterns);
+    for (auto _ : state) preview.drawPattern(patterns.patternStop);
+}
+
+BENCHMARK(BM_SignClick)->UseRealTime();
+BENCHMARK(BM_PosixFloor)->UseRealTime();
+BENCHMARK(BM_PosixFloorPerWrite)->UseRealTime();
+BENCHMARK(BM_PreviewDraw)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    BenchLine panelLine;
+    line = &panelLine;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "pty_pair.h"
+
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A pseudo-terminal standing in for the panel, reachable as COM1 through a configuration folder
+// of its own unless told otherwise, with a reader thread that drains the line as bytes arrive and notes when each
+// read ended.
+class BenchLine {
+public:
+    explicit BenchLine(bool asCom1 = true);
+    ~BenchLine();
+    BenchLine(const BenchLine&) = delete;
+    BenchLine& operator=(const BenchLine&) = delete;
+
+    [[nodiscard]] const std::string& device() const { return pty_.slavePath(); }
+    [[nodiscard]] std::size_t received() const { return received_; }
+    // For each mark, the time (seconds on the steady clock) at which the count of bytes
+    // received first reached it.
+    [[nodiscard]] std::vector<double> timesReaching(const std::vector<std::size_t>& marks) const;
+
+private:
+    QTemporaryDir home_;
+    PtyPair pty_;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> received_{0};
+    mutable std::mutex mutex_;
+    std::vector<std::pair<double, std::size_t>> reads_;
+    std::thread reader_;
+};
+
+// Seconds on the steady clock.
+[[nodiscard]] double now();
