@@ -2,16 +2,29 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <span>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
 
 // Every frame in the tests is written as hex text, "A5 79 5A 71": upper case, single blanks.
-[[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
-[[nodiscard]] Bytes fromHex(std::string_view text);
+[[nodiscard]] inline std::string hex(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    char two[4];
+    for (const std::uint8_t b : bytes) text.append(two, std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", b));
+    return text;
+}
+[[nodiscard]] inline Bytes fromHex(const std::string& text)
+{
+    Bytes bytes;
+    std::istringstream in(text);
+    for (unsigned b = 0; in >> std::hex >> b;) bytes.push_back(std::uint8_t(b));
+    return bytes;
+}
 
 namespace frames {
 
