@@ -17,15 +17,19 @@ namespace {
 PanelSettings panelSettings;
 }
 
+std::unique_ptr<QMessageBox> secondCopyMessage()
+{
+    return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"),
+                                         QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
+}
+
 int Main()
 {
     appTitle = QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3");
 
     SingleInstance instance;
     if (!instance.acquire()) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Info"),
-                        QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
-        box.exec();
+        secondCopyMessage()->exec();
         return 0;
     }
 

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <memory>
+
+class QMessageBox;
+
 class Form1;
 
 // Caption of the main window.
@@ -10,3 +14,6 @@ extern Form1* mainForm;
 
 // Runs the program inside an existing QApplication; returns its exit code.
 int Main();
+
+// What a second copy shows the operator before it ends.
+[[nodiscard]] std::unique_ptr<QMessageBox> secondCopyMessage();

@@ -43,7 +43,7 @@ TEST(FrameDecoder, DecodesEveryCommandStrayBytesAndUnknownCommandsWhateverTheRea
     for (std::size_t cut = 1; cut <= stream.size(); ++cut) {
         FrameDecoder decoder;
         std::vector<std::string> seen;
-        const auto take = [&](const std::vector<WireEvent>& events) {
+        const auto take = [&seen](const std::vector<WireEvent>& events) {
             for (const auto& e : events) seen.push_back(describe(e));
         };
         if (cut < stream.size()) {

