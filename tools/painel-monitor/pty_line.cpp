@@ -14,31 +14,38 @@
 
 namespace {
 
-void closeOnExecNonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
+void nonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 } // namespace
 
-PtyLine::PtyLine(QObject* parent) : QObject(parent)
+RawPty openRawPty()
 {
-    // Raw, so that the line discipline passes every byte through untouched (no LF to CR LF, no
-    // echo); 9600 8N1 only so that a sender looking at the line sees the panel's settings.
+    // 9600 8N1 only so that a sender looking at the line sees the panel's settings.
     termios raw{};
     ::cfmakeraw(&raw);
-    ::cfsetispeed(&raw, B9600);
-    ::cfsetospeed(&raw, B9600);
+    ::cfsetspeed(&raw, B9600);
     raw.c_cflag |= CLOCAL | CREAD;
+    RawPty pty;
     char name[256] = {};
-    if (::openpty(&master_, &slaveKeeper_, name, &raw, nullptr) != 0)
+    if (::openpty(&pty.master, &pty.slave, name, &raw, nullptr) != 0)
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
-    slavePath_ = QString::fromLocal8Bit(name);
+    pty.slavePath = name;
+    // Programs started later must not inherit either end of the panel's line.
+    ::fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(pty.slave, F_SETFD, FD_CLOEXEC);
+    return pty;
+}
+
+PtyLine::PtyLine(QObject* parent) : QObject(parent)
+{
+    const RawPty pty = openRawPty();
+    master_ = pty.master;
+    slaveKeeper_ = pty.slave;
+    slavePath_ = QString::fromStdString(pty.slavePath);
     // The slave descriptor is never read: holding it keeps the master alive while no sender
     // has the device open, so senders may open and close it as often as they like.
-    closeOnExecNonBlocking(master_);
-    closeOnExecNonBlocking(slaveKeeper_);
+    nonBlocking(master_);
+    nonBlocking(slaveKeeper_);
 
     notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PtyLine::readAvailable);

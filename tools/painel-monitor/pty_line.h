@@ -4,7 +4,19 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+
 class QSocketNotifier;
+
+// A pseudo-terminal whose line discipline passes every byte through untouched (no LF to CR LF,
+// no echo), at the panel's 9600 8N1, both ends close-on-exec. Throws std::runtime_error when
+// none can be had.
+struct RawPty {
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+};
+[[nodiscard]] RawPty openRawPty();
 
 // A pseudo-terminal whose slave device stands in for the panel's serial port: whatever a sender
 // writes to the slave is received here from the master.
