@@ -77,9 +77,8 @@ TEST(PanelLink, ConfigurationAndOpenFailuresAreShownNotRaised)
     link.initSerial(1, 9600);
     EXPECT_EQ(port.settings, " 9600,N,8,1");
     EXPECT_TRUE(status.texts.empty());
-    for (const auto& [number, detail] : std::vector<std::pair<int, std::string>>{
-             {8002, "Invalid Port number"}, {8005, "Port already opened"}, {8010, "Hardware not available"},
-             {8012, "Could not open device"}, {380, "Error numbr was 380"}, {-5, "Error numbr was-5"}}) {
+    for (const auto& [number, detail] : std::vector<std::pair<int, std::string>>{{8002, "Invalid Port number"},
+             {8005, "Port already opened"}, {8010, "Hardware not available"}, {8012, "Could not open device"}, {-5, "Error numbr was-5"}}) {
         port.settingsError = number;
         link.initSerial(1, 9600);
         EXPECT_EQ(status.texts[1], "Error initializing Serial Port\n" + detail);

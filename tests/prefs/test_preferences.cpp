@@ -51,8 +51,8 @@ TEST(PreferencesReader, FileBytesGiveSettings)
         // Files too short to hold three lines: the missing ones count as keyless.
         {"", {1, 1, 255}}, {"COM=2|MODE= 2", {2, 2, 255}}, {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
         // Only the fifth character of the port line counts.
-        {"COM=12|MODE= 1|COLOUR= 255|", {1, 1, 255}}, {"COM=21xyz|MODE= 1|COLOUR= 255|", {2, 1, 255}},
-        {"COM= 2|MODE= 2|COLOUR= 65535|", {1, 2, 65535}}, {"COM=3|MODE= 0|COLOUR= 123|", {1, 1, 255}},
+        {"COM=12|MODE= 1|COLOUR= 255|", {1, 1, 255}}, {"COM=21xyz|", {2, 1, 255}}, {"COM= 2|MODE= 2|COLOUR= 65535|", {1, 2, 65535}},
+        {"COM=3|MODE= 0|COLOUR= 123|", {1, 1, 255}},
         // Keys are whole, case-sensitive and looked for in their own line only.
         {"com=2|mode= 2|colour= 65280|", {1, 1, 255}}, {"MODE= 2|COM=2|COLOUR= 65535|", {1, 1, 65535}},
         {"COM=1|MODX= 2|COLOUR= 65280|", {1, 1, 65280}}, {"COM=1|MOD= 2|COLOUR= 65280|", {1, 1, 65280}},
@@ -65,8 +65,7 @@ TEST(PreferencesReader, FileBytesGiveSettings)
         {"COM=1|MODE= 2.5|COLOUR= 65279.5|", {1, 2, 65280}}, {"COM=1|MODE= 1.5|COLOUR= 65534.5|", {1, 2, 255}},
         {"COM=1|MODE= 2.5000001|COLOUR= 65534.50000000000000000001|", {1, 1, 65535}},
         // Too large for the field: rejected, never wrapped round onto an accepted value.
-        {"COM=1|MODE= 65538|COLOUR= 4295032831|", {1, 1, 255}},
-        {"COM=1|MODE= 99999999999999999999999|COLOUR= 65280|", {1, 1, 65280}},
+        {"COM=1|MODE= 65538|COLOUR= 4295032831|", {1, 1, 255}}, {"COM=1|MODE= 99999999999999999999999|COLOUR= 65280|", {1, 1, 65280}},
         {"COM=2|MODE= 2\0|COLOUR= 65535|"s, {2, 2, 65535}},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(parsePreferences(crlf(text)), expected) << text;
@@ -187,9 +186,7 @@ TEST_F(PreferencesDialog, OperatorChoicesReachSettingsAndFile)
 
 TEST_F(PreferencesDialog, FailedWriteIsReportedAndTheSettingsStillApply)
 {
-    QFile blocker(folder); // a file where the folder should be
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(QFile(folder).open(QIODevice::WriteOnly)); // a file where the folder should be
     QString message;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
