@@ -177,7 +177,7 @@ void Form1::MNU_PREFS_Click()
     options.reset();
     StatusBar1->setPanelText(2, portName(settings_.comPort).toStdString());
     // Sends nothing: status panel 1 then says whether the chosen port opens.
-    link_.openSendClose(settings_.comPort, [] {});
+    (void)link_.openSendClose(settings_.comPort, [] {});
 }
 
 void Form1::MNU_ABOUT_Click()

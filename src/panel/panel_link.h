@@ -27,7 +27,7 @@ public:
     // Every action's road: open port `comPort`, run `send`, close the port so that all of it
     // reaches the line. A failure on the way is shown in the status line, the port is left
     // closed and the program carries on. True when everything went out.
-    bool openSendClose(std::int16_t comPort, const std::function<void()>& send);
+    [[nodiscard]] bool openSendClose(std::int16_t comPort, const std::function<void()>& send);
     // After a send has failed part-way: closes the port whatever it says, and tells the
     // operator in status panel 1, with the system's reason as the tooltip.
     void abandonSend(const NumberedError& failure);

@@ -32,16 +32,14 @@ std::string ReadTextFile(const QString& fileName, bool& errFlag)
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info{};
     if (fd < 0) return {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxPreferencesBytes
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return {};
     }
 #else
-    const QFileInfo info(fileName);
-    if (!info.isFile() || info.size() > maxPreferencesBytes || !file.open(QIODevice::ReadOnly)) return {};
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly)) return {};
 #endif
-    // One byte more than allowed tells a file that grew since it was looked at.
+    // One byte more than allowed tells a file that is too long, however long it is.
     const QByteArray bytes = file.read(maxPreferencesBytes + 1);
     if (file.error() != QFileDevice::NoError || bytes.size() > maxPreferencesBytes) return {};
     errFlag = false;

@@ -12,7 +12,8 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
 
 void SignDisplay::Option1_Click(std::int16_t index)
 {
-    link_.openSendClose(settings_.comPort, [&] { showSign(index); });
+    // A click that could not be sent has already said so in the status line.
+    (void)link_.openSendClose(settings_.comPort, [&] { showSign(index); });
 }
 
 void SignDisplay::showSign(SignKind kind)
@@ -42,20 +43,21 @@ void SignDisplay::showSign(SignKind kind)
 void SignDisplay::Timer1_Timer()
 {
     // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
-    link_.openSendClose(settings_.comPort, [&] {
-        const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
-        commands_.sendPattern(next);
-        preview_.drawPattern(next);
-        // Flipped only once the image is out, so a failed tick sends the same image next time.
+    const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
+    // Flipped only once the image is out, the close included, so a failed tick sends the same
+    // image next time.
+    if (link_.openSendClose(settings_.comPort, [&] {
+            commands_.sendPattern(next);
+            preview_.drawPattern(next);
+        }))
         chequerPhase_ = !chequerPhase_;
-    });
 }
 
 void SignDisplay::initPanel()
 {
     // The patterns must exist even when the panel cannot be reached.
     initPatterns(patterns_);
-    link_.openSendClose(settings_.comPort, [&] {
+    (void)link_.openSendClose(settings_.comPort, [&] {
         commands_.set_redled_time(25);
         commands_.set_greenled_time(175);
         commands_.display_on();

@@ -13,6 +13,7 @@
 
 #include <functional>
 
+#include <fcntl.h>
 #include <termios.h>
 
 namespace {
@@ -137,6 +138,11 @@ TEST_F(QtSerialPortTest, EveryByteWrittenBeforeAnImmediateCloseArrivesInOrder)
     EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8});
     port.setOpen(false);
+    // The line passes every byte untouched, whoever writes it.
+    const int fd = ::open(pty.slavePath().c_str(), O_WRONLY | O_NOCTTY);
+    EXPECT_EQ(::write(fd, "\n\r\x03", 3), 3);
+    ::close(fd);
+    EXPECT_EQ(hex(pty.read(3)), "0A 0D 03");
     port.setSettings(" 9600,N,8,1");
     for (int run = 0; run < 20; ++run) {
         port.setOpen(true);
