@@ -51,9 +51,9 @@ void PanelLink::closePort()
     if (port_.isOpen()) port_.setOpen(false);
 }
 
-bool PanelLink::openSendClose(std::int16_t comPort, const std::function<void()>& send)
+SendOutcome PanelLink::openSendClose(std::int16_t comPort, const std::function<void()>& send)
 {
-    if (!openPort(comPort)) return false;
+    if (!openPort(comPort)) return SendOutcome::NotOpened;
     // An exception must not leave a Qt event handler; the operator learns of the failure from
     // the status line instead.
     try {
@@ -61,9 +61,9 @@ bool PanelLink::openSendClose(std::int16_t comPort, const std::function<void()>&
         closePort();
     } catch (const NumberedError& e) {
         abandonSend(e);
-        return false;
+        return SendOutcome::Failed;
     }
-    return true;
+    return SendOutcome::Sent;
 }
 
 void PanelLink::abandonSend(const NumberedError& failure)

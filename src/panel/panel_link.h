@@ -14,6 +14,9 @@ inline const std::string writeFailureText = "Erro a escrever na porta serie";
 // What a successful open leaves in the link's status panel.
 inline const std::string blankStatusText(29, ' ');
 
+// How an action's exchange with the panel ended.
+enum class SendOutcome { Sent, NotOpened, Failed };
+
 // Configures the port once, and opens and closes it around every exchange with the panel,
 // reporting the outcome in status panel 1. The system's reason for a failed open goes to the
 // panel's tooltip, so the panel text stays the one operators know.
@@ -26,8 +29,8 @@ public:
     void closePort();
     // Every action's road: open port `comPort`, run `send`, close the port so that all of it
     // reaches the line. A failure on the way is shown in the status line, the port is left
-    // closed and the program carries on. True when everything went out.
-    [[nodiscard]] bool openSendClose(std::int16_t comPort, const std::function<void()>& send);
+    // closed and the program carries on.
+    [[nodiscard]] SendOutcome openSendClose(std::int16_t comPort, const std::function<void()>& send);
     // After a send has failed part-way: closes the port whatever it says, and tells the
     // operator in status panel 1, with the system's reason as the tooltip.
     void abandonSend(const NumberedError& failure);

@@ -3,8 +3,6 @@
 #include "panel/numbered_error.h"
 #include "panel/port_devices.h"
 
-#include <QDeadlineTimer>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,11 +11,17 @@
 #include <thread>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace {
+
+// How far the line may fall behind the wire time of what was written before the send is given
+// up: room for a USB adapter's latency, yet short enough that a stalled line costs the window
+// little, as the flag then tries once a second.
+constexpr qint64 lineMarginMs = 50;
 
 // Open failures as the status texts know them; anything unexpected is "hardware not available".
 int openErrorNumber(QSerialPort::SerialPortError error)
@@ -107,78 +111,81 @@ void QtSerialPort::open()
         throw NumberedError(openErrorNumber(error), text(device + QStringLiteral(": ") + port_.errorString()));
     }
     bytesSinceOpen_ = 0;
+    lastProgressMs_ = 0;
+    sinceOpen_.start();
 }
 
-void QtSerialPort::failWrite(const QString& reason) const
+void QtSerialPort::failWrite(const QString& reason)
 {
+    abandoned_ = true;
     throw NumberedError(errnum::writeFailed, text(port_.portName() + QStringLiteral(": ") + reason));
+}
+
+void QtSerialPort::failStalled()
+{
+    failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_));
+}
+
+qint64 QtSerialPort::msLeft() const
+{
+    return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed();
 }
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen())
         throw NumberedError(errnum::portNotOpen, "Operation valid only when the port is open");
-    const auto size = static_cast<qint64>(bytes.size());
-    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
-        failWrite(port_.errorString());
-    bytesSinceOpen_ += size;
-    // Hand the bytes to the device now: a device that has gone away only shows when data
-    // actually goes out, and the caller must hear of it at this write.
-    port_.flush();
-    if (port_.error() != QSerialPort::NoError) failWrite(port_.errorString());
-}
-
-void QtSerialPort::drainDevice(qint64 deadlineMs) const
-{
+    bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
 #ifdef Q_OS_UNIX
+    // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
+    // then told apart from a device that has gone (EIO), and waited for only until the deadline.
     const int fd = static_cast<int>(port_.handle());
-    const QDeadlineTimer deadline(deadlineMs);
-    // tcdrain has no time-out of its own; wait for the driver's queue to empty first, so the
-    // final tcdrain only has the UART's own FIFO left to wait for.
-    for (;;) {
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
-        if (deadline.hasExpired())
-            failWrite(QStringLiteral("%1 bytes still waiting to be sent").arg(queued));
-        const double perByte = wireSeconds(settings_, 1) * 1000.0;
-        const auto wait = std::chrono::milliseconds(
-            std::clamp<qint64>(static_cast<qint64>(queued * perByte), 1, 20));
-        std::this_thread::sleep_for(wait);
-    }
-    while (::tcdrain(fd) != 0) {
-        if (errno != EINTR) {
-            // A pseudo-terminal or a USB adapter that has gone cannot be drained.
-            if (errno == EIO || errno == ENXIO || errno == ENODEV)
-                failWrite(QString::fromLocal8Bit(std::strerror(errno)));
-            break;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            lastProgressMs_ = sinceOpen_.elapsed();
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            failWrite(QString::fromLocal8Bit(std::strerror(errno)));
+        } else if (pollfd room{fd, POLLOUT, 0}; msLeft() <= 0 || ::poll(&room, 1, static_cast<int>(msLeft())) == 0) {
+            failStalled();
         }
     }
 #else
-    Q_UNUSED(deadlineMs);
+    const auto size = static_cast<qint64>(bytes.size());
+    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
+        failWrite(port_.errorString());
+#endif
+}
+
+void QtSerialPort::drain()
+{
+#ifdef Q_OS_UNIX
+    // Not tcdrain, which has no time limit: the driver's queue is watched until it is empty,
+    // and the UART's own few bytes then leave during the close.
+    const int fd = static_cast<int>(port_.handle());
+    for (int queued = 0, before = 0; ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0; before = queued) {
+        if (queued != before) lastProgressMs_ = sinceOpen_.elapsed();
+        if (msLeft() <= 0) failStalled();
+        const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(wait, 1, std::min<qint64>(20, msLeft()))));
+    }
 #endif
 }
 
 void QtSerialPort::close()
 {
-    // What the line needs for everything written since the open, with room for a slow driver.
-    const qint64 budgetMs = 500 + static_cast<qint64>(2000.0 * wireSeconds(settings_, bytesSinceOpen_));
-    const QDeadlineTimer deadline(budgetMs);
     std::optional<NumberedError> failure;
     try {
-        // QSerialPort::close() drops whatever is still in its own buffer.
-        while (port_.bytesToWrite() > 0) {
-            if (deadline.hasExpired()) failWrite(QStringLiteral("Timed out sending to the port"));
-            if (!port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))
-                && port_.error() != QSerialPort::NoError && port_.error() != QSerialPort::TimeoutError)
-                failWrite(port_.errorString());
-        }
-        if (port_.error() != QSerialPort::NoError && port_.error() != QSerialPort::TimeoutError)
-            failWrite(port_.errorString());
-        drainDevice(std::max<qint64>(1, deadline.remainingTime()));
+        if (!abandoned_) drain();
     } catch (const NumberedError& e) {
         failure = e;
     }
+    // The output of a send that was given up is dropped, so that the close does not wait for
+    // it in the kernel (up to the driver's closing wait, 30 s by default).
+    if (abandoned_) port_.clear(QSerialPort::Output);
     port_.close();
     bytesSinceOpen_ = 0;
+    abandoned_ = false;
     if (failure) throw *failure;
 }

@@ -3,11 +3,14 @@
 #include "panel/port_settings.h"
 #include "panel/serial_port.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 // The product's serial port. Bytes are pushed to the device as they are written, so a device
-// that has gone away fails the write; closing waits until everything written has left, within a
-// deadline set by the wire time, so a stalled adapter cannot hang the program.
+// that has gone away fails the write; closing waits until everything written has left. Every
+// wait ends by one deadline: the wire time of what was written since the open plus a margin.
+// A line that stops taking bytes fails the send by then, its queued output is dropped and the
+// port closed, so a stalled adapter never holds the program up for long.
 class QtSerialPort final : public SerialPort {
 public:
     QtSerialPort() = default;
@@ -27,11 +30,16 @@ private:
     void open();
     void close();
     void applySettings();
-    [[noreturn]] void failWrite(const QString& reason) const;
-    void drainDevice(qint64 deadlineMs) const;
+    [[noreturn]] void failWrite(const QString& reason);
+    [[noreturn]] void failStalled();
+    [[nodiscard]] qint64 msLeft() const;
+    void drain();
 
     QSerialPort port_;
     std::int16_t number_ = 1;
     PortSettings settings_;
     std::int64_t bytesSinceOpen_ = 0;
+    QElapsedTimer sinceOpen_;
+    qint64 lastProgressMs_ = 0; // when the line last took bytes, on sinceOpen_'s clock
+    bool abandoned_ = false;    // a send since the open failed
 };

@@ -31,7 +31,7 @@ void SignDisplay::showSign(SignKind kind)
         preview_.drawPattern(pattern);
         commands_.sendPattern(pattern);
         // Choosing the flag again while it animates keeps the running cadence.
-        if (animate && !timer_.isActive()) timer_.start();
+        if (animate && !timer_.isActive()) timer_.start(chequerIntervalMs);
     } else {
         preview_.drawPatternMono(pattern, settings_.signColour, sign->monoPlane);
         commands_.sendPatternMono(pattern, settings_.signColour, sign->monoPlane);
@@ -44,13 +44,18 @@ void SignDisplay::Timer1_Timer()
 {
     // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
     const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
+    const SendOutcome outcome = link_.openSendClose(settings_.comPort, [&] {
+        commands_.sendPattern(next);
+        preview_.drawPattern(next);
+    });
     // Flipped only once the image is out, the close included, so a failed tick sends the same
     // image next time.
-    if (link_.openSendClose(settings_.comPort, [&] {
-            commands_.sendPattern(next);
-            preview_.drawPattern(next);
-        }))
-        chequerPhase_ = !chequerPhase_;
+    if (outcome == SendOutcome::Sent) chequerPhase_ = !chequerPhase_;
+    // Each try on a line that fails part-way waits for the line, so it is tried once a second
+    // until a send gets through; a port that does not open costs nothing and keeps the pace.
+    // Set only on a change, as setting the interval restarts the timer.
+    const int interval = outcome == SendOutcome::Failed ? failingLineRetryMs : chequerIntervalMs;
+    if (timer_.interval() != interval) timer_.setInterval(interval);
 }
 
 void SignDisplay::initPanel()

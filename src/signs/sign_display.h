@@ -19,6 +19,8 @@
 class SignDisplay : public QObject {
 public:
     static constexpr int chequerIntervalMs = 250;
+    // While the line fails part-way, the flag tries this often instead.
+    static constexpr int failingLineRetryMs = 1000;
 
     SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                 const PanelSettings& settings, QObject* parent = nullptr);

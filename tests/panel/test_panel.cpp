@@ -5,6 +5,7 @@
 #include "panel/port_settings.h"
 #include "panel/qt_serial_port.h"
 #include "pty_pair.h"
+#include "stalled_line.h"
 #include "signs/sign_patterns.h"
 
 #include <QtCore>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -83,11 +86,11 @@ TEST(PanelLink, ConfigurationAndOpenFailuresAreShownNotRaised)
         EXPECT_EQ(status.texts[1], "Error initializing Serial Port\n" + detail);
     }
     port.openError = errnum::couldNotOpenDevice;
-    EXPECT_FALSE(link.openSendClose(2, [] { ADD_FAILURE() << "sent without a port"; }));
+    EXPECT_EQ(link.openSendClose(2, [] { ADD_FAILURE() << "sent without a port"; }), SendOutcome::NotOpened);
     EXPECT_EQ(status.texts[1] + " / " + status.toolTips[1], "Erro a abrir a porta serie / Permission denied");
     // The next open clears the message and its reason; a port already open is used as it is.
     port.openError.reset();
-    EXPECT_TRUE(link.openSendClose(2, [] {}));
+    EXPECT_EQ(link.openSendClose(2, [] {}), SendOutcome::Sent);
     EXPECT_EQ(status.texts[1] + "/" + status.toolTips[1], std::string(29, ' ') + "/");
     port.open = true;
     port.clearRecord();
@@ -157,10 +160,50 @@ TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
     port.setOpen(true);
     pty.hangUp();
     EXPECT_EQ(errorNumberOf([&] { sendStopSign(); }), errnum::writeFailed);
-    // Failing at a write leaves the port open; its close fails too, yet closes it.
-    const bool stillOpen = port.isOpen();
-    EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), stillOpen ? errnum::writeFailed : 0);
+    // The send is given up: the close drops what is queued, without waiting or failing again.
+    EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), 0);
     EXPECT_FALSE(port.isOpen());
+}
+
+// The far end has stopped reading and the line's buffer is full. A line that stays full fails the
+// send with a reason an operator can read, and the send and the close are over within the wire
+// time plus 100 ms; a buffer that empties again within the deadline is no failure.
+TEST_F(QtSerialPortTest, AFullLineFailsTheSendOnlyWhenItStaysFullPastTheDeadline)
+{
+    const auto wireMs = static_cast<qint64>(1000 * wireSeconds(PortSettings{}, 43));
+    for (const bool resumes : {false, true}) {
+        auto stuck = std::make_unique<StuckFarEnd>(pty.slavePath());
+        std::vector<std::uint8_t> arrived;
+        std::thread farEnd;
+        if (resumes) {
+            stuck.reset(); // still full, but nothing fills it any more
+            farEnd = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the far end's pause
+                arrived = pty.read(SIZE_MAX, 300);
+            });
+        }
+        QElapsedTimer clock;
+        clock.start();
+        std::string reason;
+        port.setOpen(true);
+        try {
+            sendStopSign();
+        } catch (const NumberedError& e) {
+            reason = e.what();
+            port.setOpen(false);
+        }
+        const qint64 took = clock.elapsed();
+        EXPECT_FALSE(port.isOpen());
+        if (resumes) {
+            farEnd.join();
+            EXPECT_EQ(reason, "");
+            ASSERT_GE(arrived.size(), 43U);
+            EXPECT_EQ(hex({arrived.end() - 43, arrived.end()}), frames::sign[0]);
+        } else {
+            EXPECT_NE(reason.find("a linha não aceita dados há"), std::string::npos) << reason;
+            EXPECT_LT(took, wireMs + 100);
+        }
+    }
 }
 
 TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbersAndAMissingDeviceIsNotReplaced)

@@ -1,5 +1,9 @@
 #include "fake_serial_port.h"
+#include "panel/port_devices.h"
+#include "panel/qt_serial_port.h"
+#include "pty_pair.h"
 #include "signs/sign_display.h"
+#include "stalled_line.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -8,6 +12,8 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
+
 
 namespace {
 
@@ -33,8 +39,9 @@ const auto& pictures = frames::picture;
 
 // The program's sign handling with the recording port. Unless told otherwise the port cannot
 // open during the start-up sequence, so the patterns are built and nothing is recorded yet.
+template <typename Port = FakeSerialPort>
 struct Rig {
-    FakeSerialPort port;
+    Port port;
     FakeStatusLine status;
     PanelSettings settings;
     PanelLink link{port, status};
@@ -44,9 +51,9 @@ struct Rig {
 
     explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}) : settings(initial)
     {
-        if (!portAtStartUp) port.openError = errnum::couldNotOpenDevice;
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(8012);
         display.initPanel();
-        port.openError.reset();
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
     }
     [[nodiscard]] std::string picture() const { return pictureOf(preview.image()); }
 };
@@ -117,11 +124,17 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     }
     // A tick whose close fails (its bytes may not all be out) keeps its image for the next one,
     // and the flag runs on; mono-colour mode chosen meanwhile does not change the images.
+    // While the line fails part-way the flag tries once a second; a port that does not open
+    // keeps its pace.
     rig.port.closeError = errnum::writeFailed;
     rig.display.Timer1_Timer();
     EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
-    EXPECT_TRUE(timer.isActive());
+    EXPECT_EQ(std::pair(timer.isActive(), timer.interval()), std::pair(true, 1000));
     rig.port.closeError.reset();
+    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.display.Timer1_Timer();
+    rig.port.openError.reset();
+    EXPECT_EQ(timer.interval(), 250);
     rig.settings.signalMode = monoColourSigns;
     rig.port.clearRecord();
     rig.display.Timer1_Timer();
@@ -175,6 +188,28 @@ TEST(SignClick, PreviewKeepsItsPictureAndLeavesNoTraceOfTheDotsBefore)
     QImage blank(rig.preview.image().size(), QImage::Format_RGB32);
     blank.fill(0x808080);
     EXPECT_EQ(rig.preview.image(), blank);
+}
+
+// A line whose far end has stopped reading, its buffer kept full, while the flag animates for
+// 10 s: the window is never held up for long, and once the line is read again a click is whole.
+TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    PtyPair pty;
+    ASSERT_TRUE(QDir().mkpath(configFolder()) && QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
+    Rig<QtSerialPort> rig(true);
+    rig.display.Option1_Click(4);
+    auto stuck = std::make_unique<StuckFarEnd>(pty.slavePath());
+    const EventLoopProbe probe;
+    EXPECT_FALSE(QTest::qWaitFor([] { return false; }, 10000));
+    EXPECT_LT(probe.blocked, 1000);
+    EXPECT_LT(probe.longest, 150);
+    EXPECT_NE(rig.status.toolTips[1].find("a linha não aceita dados há"), std::string::npos);
+    stuck.reset();
+    while (!pty.read(1 << 16, 50).empty()) {}
+    rig.display.Option1_Click(1);
+    EXPECT_EQ(hex(pty.read(43)), frames::sign[1]);
 }
 
 } // namespace
