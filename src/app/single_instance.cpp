@@ -3,23 +3,37 @@
 #include <QDir>
 #include <QStandardPaths>
 
-SingleInstance::SingleInstance(const QString& lockPath) : lock_(lockPath)
-{
-    // Held for the whole run: age alone never makes it stale, only a dead owner does.
-    lock_.setStaleLockTime(0);
-}
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
-QString SingleInstance::defaultLockPath()
+QStringList SingleInstance::defaultLockPaths()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
-    return folder + QStringLiteral("/painel-sinaletico.lock");
+    QStringList paths;
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty()) paths << runtime + QStringLiteral("/painel-sinaletico.lock");
+#ifdef Q_OS_UNIX
+    // The temporary folder is shared: the user id in the name keeps the lock the user's own.
+    paths << QDir::tempPath() + QStringLiteral("/painel-sinaletico-%1.lock").arg(::getuid());
+#else
+    paths << QDir::tempPath() + QStringLiteral("/painel-sinaletico.lock");
+#endif
+    return paths;
 }
 
 bool SingleInstance::acquire()
 {
-    if (lock_.tryLock(0)) return true;
-    // A lock that cannot even be written (a read-only runtime folder) says nothing about
-    // another copy; refusing to start would leave the panel without its program.
-    return lock_.error() != QLockFile::LockFailedError;
+    for (const QString& path : paths_) {
+        auto lock = std::make_unique<QLockFile>(path);
+        // Held for the whole run: age alone never makes it stale, only a dead owner does.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            lock_ = std::move(lock);
+            return true;
+        }
+        if (lock->error() == QLockFile::LockFailedError) return false;
+    }
+    // No lock can be written anywhere, which says nothing about another copy; refusing to start
+    // would leave the panel without its program.
+    return true;
 }

@@ -1,19 +1,25 @@
 #pragma once
 
 #include <QLockFile>
-#include <QString>
+#include <QStringList>
+
+#include <memory>
 
 // One copy per user. The lock is a file holding the owner's process id, so a copy that was
-// killed or crashed leaves a lock that the next copy recognises as stale and takes over.
+// killed or crashed leaves a lock that the next copy recognises as stale and takes over. The
+// places are tried in turn: one where no lock can be written (a read-only folder) gives way to
+// the next, so the rule holds there too.
 class SingleInstance {
 public:
-    explicit SingleInstance(const QString& lockPath = defaultLockPath());
+    explicit SingleInstance(QStringList lockPaths = defaultLockPaths()) : paths_(std::move(lockPaths)) {}
 
     // False only when another live copy holds the lock.
     [[nodiscard]] bool acquire();
 
-    [[nodiscard]] static QString defaultLockPath();
+    // The runtime folder, then a place in the temporary folder private to the user.
+    [[nodiscard]] static QStringList defaultLockPaths();
 
 private:
-    QLockFile lock_;
+    QStringList paths_;
+    std::unique_ptr<QLockFile> lock_;
 };

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/form3.h"
+#include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
@@ -108,6 +109,17 @@ TEST(StartUp, ASecondCopyIsToldSoInTheInfoBox)
 {
     const auto box = secondCopyMessage();
     EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Info|Sorry! Para esse já dei..;-).");
+}
+
+TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
+{
+    QTemporaryDir dir;
+    // /proc takes no new files, not even root's, as a read-only runtime folder would not.
+    const QStringList places{"/proc/painel-sinaletico.lock", dir.filePath("painel-sinaletico.lock")};
+    SingleInstance first(places), second(places);
+    EXPECT_TRUE(first.acquire());
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(SingleInstance({places[0]}).acquire()); // nowhere to lock: it starts all the same
 }
 
 struct ProgramTest : ::testing::Test {
