@@ -33,8 +33,10 @@ int Main()
         return 0;
     }
 
+    const QString preferences = preferencesPath(configFolder());
+    removeStaleTemporaries(preferences);
     QtSerialPort MSComm1;
-    Form1 form(appTitle, panelSettings, MSComm1, preferencesPath(configFolder()));
+    Form1 form(appTitle, panelSettings, MSComm1, preferences);
     mainForm = &form;
     form.show();
     const int code = QApplication::exec();

@@ -2,6 +2,7 @@
 
 #include "prefs/preferences_format.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,6 +54,15 @@ void readPreferences(PanelSettings& settings, const QString& fileName)
     const std::string text = ReadTextFile(fileName, errFlag);
     if (errFlag) return;
     settings = parsePreferences(text);
+}
+
+void removeStaleTemporaries(const QString& fileName)
+{
+    // QSaveFile names its temporary after the file with six characters added: "pref.vyr.AbC123".
+    const QFileInfo file(fileName);
+    const QDateTime minuteAgo = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& left : QDir(file.absolutePath()).entryInfoList({file.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
+        if (left.lastModified() < minuteAgo) QFile::remove(left.absoluteFilePath());
 }
 
 std::optional<QString> writePreferences(const PanelSettings& settings, const QString& path)

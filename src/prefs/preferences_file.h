@@ -24,6 +24,10 @@ inline constexpr qint64 maxPreferencesBytes = 64 * 1024;
 // defaults, silently.
 void readPreferences(PanelSettings& settings, const QString& fileName);
 
+// Removes the temporary files a writer killed half-way left beside the file, once they are more
+// than a minute old (a writer still at work is left alone).
+void removeStaleTemporaries(const QString& fileName);
+
 // Replaces the file with the settings, creating its folder when needed. The replacement is
 // atomic: on failure the old file stays exactly as it was and no temporary file is left.
 // nullopt on success, otherwise the system's reason.

@@ -112,6 +112,18 @@ TEST_F(PreferencesFile, OnlyASmallRegularFileIsRead)
     }
 }
 
+TEST_F(PreferencesFile, TemporariesLeftOverAMinuteAgoAreRemoved)
+{
+    put("COM=2\r\n");
+    for (const QString name : {"pref.vyr.Old123", "pref.vyr.New123", "pref.vyr.bak"}) {
+        QFile left(folder + "/" + name);
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        if (!name.contains("New")) left.setFileTime(QDateTime::currentDateTime().addSecs(-61), QFileDevice::FileModificationTime);
+    }
+    removeStaleTemporaries(file);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"pref.vyr", "pref.vyr.bak", "pref.vyr.New123"}));
+}
+
 // The file-size limit cuts the write short the way a full disk does, and holds for root too.
 TEST_F(PreferencesFile, WriteCutShortKeepsTheOldFileAndLeavesNoTemporary)
 {
