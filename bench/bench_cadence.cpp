@@ -1,19 +1,24 @@
 // The chequered flag's cadence on the line: the sign display with its real timer and the
 // product's port on a pseudo-terminal, each tick stamped when its last byte is read; in the same
 // run, a POSIX writer sends the same 24 bytes to a second pseudo-terminal on absolute 250 ms
-// deadlines (clock_nanosleep), the floor.
+// deadlines (clock_nanosleep), the floor. Then the window's event loop is timed while the flag
+// goes on, first on the healthy line, then with the line's far end stopped and its buffer full.
 #include "bench_line.h"
 #include "fake_serial_port.h"
 #include "panel/qt_serial_port.h"
 #include "signs/sign_display.h"
+#include "stalled_line.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -42,6 +47,20 @@ Cadence cadenceOf(const BenchLine& line, std::size_t offset)
     std::sort(periods.begin(), periods.end());
     std::sort(deviations.begin(), deviations.end());
     return {periods[periods.size() / 2], deviations.back(), deviations[deviations.size() * 99 / 100], times.size()};
+}
+
+struct Latency {
+    double blockedPercent; // of the time, the event loop was late by more than its 10 ms probe
+    double longestMs;
+};
+
+Latency eventLoopLatency(int seconds)
+{
+    const EventLoopProbe probe;
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return {100.0 * double(probe.blocked) / double(probe.clock.elapsed()), double(probe.longest)};
 }
 
 void row(const char* figure, double measured, double floor)
@@ -100,5 +119,14 @@ int main(int argc, char** argv)
     const double bytesPerTick = double(flagLine.received() - 100) / double(std::max<std::size_t>(flag.ticks, 1));
     if (flag.ticks < 2 || floor.ticks < 2) return 1;
     std::printf("| bytes: animation tick | %.0f B | 24 B = 25.0 ms wire | %.2f |\n", bytesPerTick, bytesPerTick / 24);
-    return status.texts[1] == std::string(29, ' ') ? 0 : 1;
+    const int stallSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const Latency healthy = eventLoopLatency(stallSeconds);
+    flagLine.pause(true);
+    auto stuck = std::make_unique<StuckFarEnd>(flagLine.device());
+    const Latency stalled = eventLoopLatency(stallSeconds);
+    stuck.reset();
+    std::printf("| UI thread blocked while the flag animates, stalled line vs healthy (%d s each) | %.1f %% | %.1f %% | — |\n",
+                stallSeconds, stalled.blockedPercent, healthy.blockedPercent);
+    std::printf("| longest UI block, stalled line vs healthy | %.0f ms | %.0f ms | — |\n", stalled.longestMs, healthy.longestMs);
+    return 0;
 }

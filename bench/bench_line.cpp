@@ -25,7 +25,7 @@ BenchLine::BenchLine(bool asCom1)
         pollfd pfd{pty_.masterFd(), POLLIN, 0};
         char buffer[4096];
         while (!stop_) {
-            if (::poll(&pfd, 1, 5) <= 0) continue;
+            if (paused_ ? ::poll(nullptr, 0, 5) >= 0 : ::poll(&pfd, 1, 5) <= 0) continue;
             const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
             if (n <= 0) continue;
             const double at = now();

@@ -21,6 +21,8 @@ public:
 
     [[nodiscard]] const std::string& device() const { return pty_.slavePath(); }
     [[nodiscard]] std::size_t received() const { return received_; }
+    // A paused line is not read: its far end has stopped, and its buffer fills up.
+    void pause(bool paused) { paused_ = paused; }
     // For each mark, the time (seconds on the steady clock) at which the count of bytes
     // received first reached it.
     [[nodiscard]] std::vector<double> timesReaching(const std::vector<std::size_t>& marks) const;
@@ -29,6 +31,7 @@ private:
     QTemporaryDir home_;
     PtyPair pty_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> paused_{false};
     std::atomic<std::size_t> received_{0};
     mutable std::mutex mutex_;
     std::vector<std::pair<double, std::size_t>> reads_;
