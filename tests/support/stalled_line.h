@@ -19,7 +19,9 @@ class StuckFarEnd {
 public:
     explicit StuckFarEnd(const std::string& device) : fd_(::open(device.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY))
     {
-        fill();
+        // The kernel moves what was written on towards the reader for a while after the first
+        // refusal: full means no room for 20 ms.
+        for (pollfd room{fd_, POLLOUT, 0}; room.revents = 0, fill(), ::poll(&room, 1, 20) > 0;) {}
         filler_ = std::thread([this] {
             for (pollfd room{fd_, POLLOUT, 0}; !resumed_; ::poll(&room, 1, 5)) fill();
         });
