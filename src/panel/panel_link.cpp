@@ -31,14 +31,14 @@ void PanelLink::initSerial(const std::int16_t& /*port*/, const std::int16_t& bau
 
 bool PanelLink::openPort(std::int16_t comPort)
 {
+    lastPort_ = comPort;
     try {
         if (!port_.isOpen()) {
             port_.setPortNumber(comPort);
             port_.setOpen(true);
         }
     } catch (const NumberedError& e) {
-        status_.setPanelText(linkStatusPanel, openFailureText);
-        status_.setPanelToolTip(linkStatusPanel, e.what());
+        fail(openFailureText, e.what());
         return false;
     }
     status_.setPanelText(linkStatusPanel, blankStatusText);
@@ -73,6 +73,19 @@ void PanelLink::abandonSend(const NumberedError& failure)
     } catch (const NumberedError&) {
         // The port closes even when the drain fails; the first failure is the one to show.
     }
-    status_.setPanelText(linkStatusPanel, writeFailureText);
-    status_.setPanelToolTip(linkStatusPanel, failure.what());
+    fail(writeFailureText, failure.what());
+}
+
+void PanelLink::fail(const std::string& text, const std::string& reason)
+{
+    status_.setPanelText(linkStatusPanel, text);
+    status_.setPanelToolTip(linkStatusPanel, reason);
+    failures_[lastPort_] = {reason, std::chrono::system_clock::now()};
+}
+
+std::optional<LinkFailure> PanelLink::lastFailure(std::int16_t comPort) const
+{
+    const auto found = failures_.find(comPort);
+    if (found == failures_.end()) return std::nullopt;
+    return found->second;
 }

@@ -4,8 +4,11 @@
 #include "panel/serial_port.h"
 #include "panel/status_line.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 inline constexpr int linkStatusPanel = 1;
@@ -16,6 +19,12 @@ inline const std::string blankStatusText(29, ' ');
 
 // How an action's exchange with the panel ended.
 enum class SendOutcome { Sent, NotOpened, Failed };
+
+// The last failure on a port and when it happened, for the operator to look up later.
+struct LinkFailure {
+    std::string reason;
+    std::chrono::system_clock::time_point when;
+};
 
 // Configures the port once, and opens and closes it around every exchange with the panel,
 // reporting the outcome in status panel 1. The system's reason for a failed open goes to the
@@ -36,10 +45,15 @@ public:
     void abandonSend(const NumberedError& failure);
 
     [[nodiscard]] SerialPort& port() { return port_; }
+    [[nodiscard]] std::optional<LinkFailure> lastFailure(std::int16_t comPort) const;
 
 private:
+    void fail(const std::string& text, const std::string& reason);
+
     SerialPort& port_;
     StatusLine& status_;
+    std::int16_t lastPort_ = 0; // the port of the last open
+    std::map<std::int16_t, LinkFailure> failures_;
 };
 
 // The second line of the message shown when the port cannot be configured.

@@ -3,10 +3,44 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // Folder of the program's own files: the preferences and the port links.
 [[nodiscard]] QString configFolder();
 
-// The device that port number n opens. On Linux a link named com<n> in the config folder
-// names the device (for example /dev/ttyUSB0); without one, port n is /dev/ttyS<n-1>.
+// Where udev keeps the names of USB serial adapters that do not change when they are plugged
+// into another socket.
+inline const QString stableNamesFolder = QStringLiteral("/dev/serial/by-id");
+
+// What port number n opens. On Linux a link named com<n> in the config folder names the device
+// (for example /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0); without one, port n is
+// /dev/ttyS<n-1>.
+struct PortBinding {
+    QString link;   // the com<n> link, empty when port n is not bound
+    QString target; // what the link names, as written in it
+    QString device; // what an open uses: the device at the end of the link, or the default
+    bool present = false;
+};
+[[nodiscard]] PortBinding portBinding(std::int16_t number);
 [[nodiscard]] QString deviceForPort(std::int16_t number);
+
+// The stable name in `folder` that leads to `device`, or an empty string.
+[[nodiscard]] QString stableNameOf(const QString& device, const QString& folder = stableNamesFolder);
+
+// Binds port n to `device` (a path as the operator gave it), through its stable name where it
+// has one, so the binding survives re-plugging. nullopt when done; otherwise what is wrong, for
+// the operator, and nothing has changed.
+[[nodiscard]] std::optional<QString> bindPort(std::int16_t number, const QString& device,
+                                              const QString& stableFolder = stableNamesFolder);
+// Removes port n's link, so that it opens its default device again.
+[[nodiscard]] std::optional<QString> unbindPort(std::int16_t number);
+
+// One line on what port n resolves to: "/dev/ttyUSB0 (FT232R USB UART)", or "sem dispositivo".
+[[nodiscard]] QString portDescription(std::int16_t number);
+
+// Why a device could not be opened, in words an operator can act on: an adapter unplugged,
+// the group the user lacks, the program that holds the port, a file that is no serial device.
+// `systemText` is what the system said, used when none of these is the cause.
+[[nodiscard]] QString openFailureReason(const PortBinding& binding, const QString& systemText);
+// Why a write failed, from its errno.
+[[nodiscard]] QString writeFailureReason(int errorNumber);

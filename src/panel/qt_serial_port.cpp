@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -102,13 +101,14 @@ void QtSerialPort::applySettings()
 void QtSerialPort::open()
 {
     if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
-    const QString device = deviceForPort(number_);
-    port_.setPortName(device);
+    const PortBinding binding = portBinding(number_);
+    device_ = binding.device;
+    port_.setPortName(device_);
     applySettings();
     port_.clearError();
     if (!port_.open(QIODevice::WriteOnly)) {
         const auto error = port_.error();
-        throw NumberedError(openErrorNumber(error), text(device + QStringLiteral(": ") + port_.errorString()));
+        throw NumberedError(openErrorNumber(error), text(openFailureReason(binding, port_.errorString())));
     }
     bytesSinceOpen_ = 0;
     lastProgressMs_ = 0;
@@ -118,7 +118,7 @@ void QtSerialPort::open()
 void QtSerialPort::failWrite(const QString& reason)
 {
     abandoned_ = true;
-    throw NumberedError(errnum::writeFailed, text(port_.portName() + QStringLiteral(": ") + reason));
+    throw NumberedError(errnum::writeFailed, text(device_ + QStringLiteral(": ") + reason));
 }
 
 void QtSerialPort::failStalled()
@@ -146,7 +146,7 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
             done += static_cast<std::size_t>(n);
             lastProgressMs_ = sinceOpen_.elapsed();
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            failWrite(QString::fromLocal8Bit(std::strerror(errno)));
+            failWrite(writeFailureReason(errno));
         } else if (pollfd room{fd, POLLOUT, 0}; msLeft() <= 0 || ::poll(&room, 1, static_cast<int>(msLeft())) == 0) {
             failStalled();
         }

@@ -37,6 +37,7 @@ private:
 
     QSerialPort port_;
     std::int16_t number_ = 1;
+    QString device_; // the device of the last open, for the reasons of failures
     PortSettings settings_;
     std::int64_t bytesSinceOpen_ = 0;
     QElapsedTimer sinceOpen_;

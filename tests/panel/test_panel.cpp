@@ -9,6 +9,7 @@
 #include "signs/sign_patterns.h"
 
 #include <QtCore>
+#include <QSerialPort>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,10 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <termios.h>
 
 namespace {
@@ -159,7 +164,13 @@ TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
 {
     port.setOpen(true);
     pty.hangUp();
-    EXPECT_EQ(errorNumberOf([&] { sendStopSign(); }), errnum::writeFailed);
+    try {
+        sendStopSign();
+        ADD_FAILURE() << "a send on a hung-up line went through";
+    } catch (const NumberedError& e) {
+        EXPECT_EQ(std::pair(e.number(), std::string(e.what())),
+                  std::pair(errnum::writeFailed, pty.slavePath() + ": o dispositivo deixou de responder (adaptador desligado?)"));
+    }
     // The send is given up: the close drops what is queued, without waiting or failing again.
     EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), 0);
     EXPECT_FALSE(port.isOpen());
@@ -222,6 +233,90 @@ TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbersAndAMissingDeviceIsNotRepl
     EXPECT_EQ(deviceForPort(1), QString::fromStdString(pty.slavePath()));
     EXPECT_EQ(deviceForPort(2), configFolder() + "/com2");
     EXPECT_EQ(deviceForPort(3), "/dev/ttyS2");
+}
+
+// A binding goes through the device's stable name where it has one and keeps a typed path as
+// typed otherwise; what cannot be a serial line is refused and changes nothing, and so is a
+// com<n> that the operator made a plain file.
+TEST_F(QtSerialPortTest, BindingsPreferTheStableNameAndRefuseWhatIsNoSerialLine)
+{
+    const QString pts = QString::fromStdString(pty.slavePath());
+    const QString stable = home.filePath("by-id");
+    ASSERT_TRUE(QDir().mkpath(stable) && QFile::link(pts, stable + "/usb-Stand_in-if00-port0"));
+    EXPECT_EQ(bindPort(2, pts, stable), std::nullopt);
+    EXPECT_EQ(portBinding(2).target + " " + deviceForPort(2), stable + "/usb-Stand_in-if00-port0 " + pts);
+    EXPECT_EQ(bindPort(2, " " + pts + " ", home.filePath("none")), std::nullopt);
+    EXPECT_EQ(portBinding(2).target, pts);
+    QFile notes(home.filePath("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    const std::vector<std::pair<QString, QString>> refused{{" ", "Escolha uma porta"},
+                                                           {home.filePath("nowhere"), "não existe."},
+                                                           {home.path(), "é uma pasta"},
+                                                           {notes.fileName(), "não é um dispositivo série"},
+                                                           {"/dev/null", "não é um dispositivo série"}};
+    for (const auto& [path, says] : refused) {
+        EXPECT_TRUE(bindPort(2, path, stable).value_or("").contains(says)) << path.toStdString();
+        EXPECT_EQ(portBinding(2).target, pts) << path.toStdString();
+    }
+    EXPECT_EQ(unbindPort(2), std::nullopt);
+    EXPECT_EQ(deviceForPort(2), "/dev/ttyS1");
+    EXPECT_TRUE(unbindPort(2).value_or("").contains("não tem ligação"));
+    QFile own(configFolder() + "/com2");
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    EXPECT_TRUE(bindPort(2, pts, stable).value_or("").contains("não é uma ligação"));
+    EXPECT_TRUE(unbindPort(2).value_or("").contains("não é uma ligação"));
+    EXPECT_TRUE(QFileInfo(own.fileName()).isFile());
+}
+
+// Each cause of a failed open in words an operator can act on, naming the real device.
+TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
+{
+    const QString pts = QString::fromStdString(pty.slavePath());
+    const auto reasonOf = [&](std::int16_t number) {
+        try {
+            port.setPortNumber(number);
+            port.setOpen(true);
+            port.setOpen(false);
+        } catch (const NumberedError& e) {
+            return QString::fromStdString(e.what());
+        }
+        return QString();
+    };
+    EXPECT_EQ(reasonOf(2), "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
+    QFile notes(home.filePath("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && QFile::link(notes.fileName(), configFolder() + "/com3"));
+    EXPECT_EQ(reasonOf(3), notes.fileName() + " não é um dispositivo série");
+    QFile comm("/proc/self/comm");
+    ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
+    QSerialPort holder(pts);
+    ASSERT_TRUE(holder.open(QIODevice::WriteOnly));
+    EXPECT_EQ(reasonOf(1), QString("%1 está em uso por %2 (processo %3)").arg(pts, comm.readAll().trimmed()).arg(::getpid()));
+    holder.close();
+    EXPECT_EQ(reasonOf(1), "");
+
+    // Permission denied, as a user outside the device's group meets it.
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can become an unprivileged user here";
+    ASSERT_TRUE(QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                       | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
+    const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    if (::fork() == 0) {
+        const gid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(1);
+        const QByteArray reason = reasonOf(1).toUtf8();
+        ::_exit(::write(out[1], reason.data(), static_cast<std::size_t>(reason.size())) == reason.size() ? 0 : 1);
+    }
+    ::close(out[1]);
+    QFile said;
+    ASSERT_TRUE(said.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    EXPECT_EQ(QString::fromUtf8(said.readAll()), QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 "
+                                                         "e volte a entrar na sessão").arg(pts, group));
+    int status = 0;
+    ::wait(&status);
+    EXPECT_EQ(status, 0);
 }
 
 } // namespace
