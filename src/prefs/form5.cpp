@@ -1,5 +1,6 @@
 #include "prefs/form5.h"
 
+#include "panel/port_devices.h"
 #include "prefs/preferences_file.h"
 #include "prefs/preferences_format.h"
 #include "prefs/twips.h"
@@ -8,6 +9,7 @@
 #include <QFontMetrics>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,6 +45,11 @@ Form5::Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent)
                     twipsRect(156, 1248, 3601, 1209));
     Combo1 = placed(new QComboBox(Frame1), "Combo1", twipsRect(2145, 312, 1140, 273));
     Combo1->addItems({QStringLiteral("COM1:"), QStringLiteral("COM2:")});
+    // The free room left of the list says which device the chosen port is.
+    portDevice = placed(new QLabel(Frame1), "portDevice", twipsRect(120, 250, 1965, 500));
+    portDevice->setWordWrap(true);
+    portDevice->setTextFormat(Qt::PlainText);
+    portDevice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Option1 = placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), Frame2), "Option1",
                      twipsRect(260, 312, 2509, 325));
     Option2 = placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), Frame2), "Option2",
@@ -67,6 +74,7 @@ Form5::Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent)
     // toggled, not clicked: selecting a button from code must run its handler too.
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) { if (on) Option1_Click(); });
     connect(Option2, &QRadioButton::toggled, this, [this](bool on) { if (on) Option2_Click(); });
+    connect(Combo1, &QComboBox::currentIndexChanged, this, &Form5::showPortDevice);
     connect(OKButton, &QPushButton::clicked, this, &Form5::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &Form5::CancelButton_Click);
 
@@ -113,9 +121,19 @@ void Form5::Form_Load()
         Combo2->setCurrentIndex(Combo2->findText(nameFromColour(settings_.signColour)));
     }
     Combo1->setCurrentIndex(Combo1->findText(QStringLiteral("COM%1:").arg(settings_.comPort)));
+    showPortDevice();
 }
 
 // Switching modes keeps the colour chosen, so switching back shows it again.
+void Form5::showPortDevice()
+{
+    const QString description = portDescription(static_cast<std::int16_t>(Combo1->currentIndex() + 1));
+    portDevice->setText(description);
+    // A long device name may not fit the room; the whole of it is always at hand.
+    portDevice->setToolTip(description);
+    portDevice->setAccessibleDescription(description);
+}
+
 void Form5::Option1_Click() { Combo2->setEnabled(false); }
 
 void Form5::Option2_Click() { Combo2->setEnabled(true); }

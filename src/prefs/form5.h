@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -30,12 +31,14 @@ private:
     void Option2_Click();
     void OKButton_Click();
     void CancelButton_Click();
+    void showPortDevice();
     void fitFontToLayout();
 
     PanelSettings& settings_;
     QString preferencesFile_;
     QGroupBox* Frame1 = nullptr;
     QComboBox* Combo1 = nullptr;
+    QLabel* portDevice = nullptr;
     QGroupBox* Frame2 = nullptr;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;

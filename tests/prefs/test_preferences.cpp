@@ -1,6 +1,11 @@
+#include "fake_serial_port.h"
+#include "panel/panel_link.h"
+#include "panel/port_devices.h"
 #include "prefs/form5.h"
 #include "prefs/preferences_file.h"
 #include "prefs/preferences_format.h"
+#include "prefs/serial_ports_window.h"
+#include "pty_pair.h"
 
 #include <QtWidgets>
 #include <QTest>
@@ -207,6 +212,60 @@ TEST_F(PreferencesFile, DialogFailedWriteIsReportedAndTheSettingsStillApply)
     EXPECT_EQ(message, QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
                            .arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     EXPECT_EQ(settings, (PanelSettings{1, 2, 255}));
+}
+
+// A configuration folder of its own, and a pseudo-terminal standing in for an adapter.
+struct PortBindings : ::testing::Test {
+    QTemporaryDir home;
+    PtyPair pty;
+    QString pts = QString::fromStdString(pty.slavePath());
+
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        ASSERT_TRUE(QDir().mkpath(configFolder()));
+    }
+};
+
+TEST_F(PortBindings, TheDialogNamesTheDeviceOfTheChosenPort)
+{
+    ASSERT_TRUE(QFile::link(pts, configFolder() + "/com1") && QFile::link(home.filePath("unplugged"), configFolder() + "/com2"));
+    PanelSettings settings;
+    const Form5 dialog(settings, home.filePath("pref.vyr"));
+    const auto* device = dialog.findChild<QLabel*>("portDevice");
+    EXPECT_EQ(device->text(), pts);
+    pick(dialog, "Combo1", "COM2:");
+    EXPECT_EQ(device->text() + "|" + device->toolTip(), "sem dispositivo|sem dispositivo");
+}
+
+TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
+{
+    FakeSerialPort port;
+    FakeStatusLine status;
+    PanelLink link(port, status);
+    SerialPortsWindow window(link, nullptr, home.filePath("by-id"));
+    const auto text = [&](const char* name) { return window.findChild<QLabel*>(name)->text(); };
+    const auto press = [&](const char* name) { window.findChild<QPushButton*>(name)->click(); };
+    auto* typed = window.findChild<QLineEdit*>("typedDevice");
+    typed->setText(home.filePath("nowhere"));
+    press("bindCom1");
+    EXPECT_EQ(text("message"), home.filePath("nowhere") + " não existe.");
+    EXPECT_TRUE(text("com1Binding").startsWith("Sem ligação: usa /dev/ttyS0")) << text("com1Binding").toStdString();
+    typed->setText(pts);
+    press("bindCom1");
+    EXPECT_EQ(text("message") + "|" + text("com1Binding"), "COM1 ligada a " + pts + ".|Ligada a " + pts);
+    press("testCom1");
+    EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
+    EXPECT_TRUE(pty.readAvailable().empty());
+    // The link's last failure on a port, and when it was, stay in that port's row.
+    port.openError = errnum::couldNotOpenDevice;
+    (void)link.openSendClose(2, [] {});
+    window.refresh();
+    EXPECT_TRUE(QRegularExpression("^Última falha, às \\d\\d:\\d\\d:\\d\\d: Permission denied$").match(text("com2Failure")).hasMatch())
+        << text("com2Failure").toStdString();
+    EXPECT_EQ(text("com1Failure"), "Sem falhas desde o arranque");
+    press("unbindCom1");
+    EXPECT_EQ(text("message"), "COM1 já não tem ligação: usa /dev/ttyS0.");
 }
 
 } // namespace

@@ -1,0 +1,213 @@
+#include "prefs/serial_ports_window.h"
+
+#include "panel/numbered_error.h"
+#include "panel/panel_link.h"
+#include "panel/qt_serial_port.h"
+
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// A label whose text the keyboard can reach and a screen reader can read.
+QLabel* readableLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    label->setFocusPolicy(Qt::StrongFocus);
+    return label;
+}
+
+QPushButton* button(const QString& text, const QString& name, const QString& accessibleName, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(accessibleName);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QString stableFolder)
+    : QDialog(parent), link_(link), stableFolder_(std::move(stableFolder))
+{
+    setObjectName(QStringLiteral("SerialPortsWindow"));
+    setWindowTitle(QStringLiteral("Portas série"));
+    auto* layout = new QVBoxLayout(this);
+
+    detectedPorts = new QTreeWidget(this);
+    detectedPorts->setObjectName(QStringLiteral("detectedPorts"));
+    detectedPorts->setAccessibleName(QStringLiteral("Portas série detectadas"));
+    detectedPorts->setRootIsDecorated(false);
+    detectedPorts->setHeaderLabels({QStringLiteral("Dispositivo"), QStringLiteral("Nome estável"), QStringLiteral("Descrição"),
+                                    QStringLiteral("Fabricante"), QStringLiteral("Número de série")});
+    detectedPorts->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    auto* detectedLabel = new QLabel(QStringLiteral("Portas série &detectadas:"), this);
+    detectedLabel->setBuddy(detectedPorts);
+    layout->addWidget(detectedLabel);
+    layout->addWidget(detectedPorts, 1);
+    detectedPorts->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    typedDevice = new QLineEdit(this);
+    typedDevice->setObjectName(QStringLiteral("typedDevice"));
+    typedDevice->setAccessibleName(QStringLiteral("Outro dispositivo"));
+    typedDevice->setPlaceholderText(QStringLiteral("/dev/serial/by-id/…, /dev/ttyUSB0, /dev/pts/3"));
+    auto* typed = new QFormLayout;
+    typed->addRow(QStringLiteral("&Outro dispositivo:"), typedDevice);
+    layout->addLayout(typed);
+
+    const std::array<std::array<QString, 3>, 2> captions{{{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
+                                                          {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
+    for (std::int16_t number = 1; number <= 2; ++number) {
+        const auto n = static_cast<std::size_t>(number - 1);
+        const QString com = QStringLiteral("COM%1").arg(number);
+        auto* box = new QGroupBox(com, this);
+        box->setObjectName(QStringLiteral("com%1Box").arg(number));
+        auto* rows = new QVBoxLayout(box);
+        ports_[n].binding = readableLabel(QStringLiteral("com%1Binding").arg(number), box);
+        ports_[n].binding->setAccessibleName(QStringLiteral("Ligação de %1").arg(com));
+        ports_[n].failure = readableLabel(QStringLiteral("com%1Failure").arg(number), box);
+        ports_[n].failure->setAccessibleName(QStringLiteral("Última falha de %1").arg(com));
+        rows->addWidget(ports_[n].binding);
+        rows->addWidget(ports_[n].failure);
+        auto* buttons = new QHBoxLayout;
+        auto* bindButton = button(captions[n][0], QStringLiteral("bindCom%1").arg(number), QStringLiteral("Ligar a %1").arg(com), box);
+        auto* unbindButton = button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
+        auto* testButton = button(captions[n][2], QStringLiteral("testCom%1").arg(number), QStringLiteral("Testar %1").arg(com), box);
+        connect(bindButton, &QPushButton::clicked, this, [this, number] { bind(number); });
+        connect(unbindButton, &QPushButton::clicked, this, [this, number] { unbind(number); });
+        connect(testButton, &QPushButton::clicked, this, [this, number] { test(number); });
+#ifdef Q_OS_WIN
+        // The system's own COM names are used as they are.
+        bindButton->setEnabled(false);
+        unbindButton->setEnabled(false);
+#endif
+        buttons->addWidget(bindButton);
+        buttons->addWidget(unbindButton);
+        buttons->addStretch();
+        buttons->addWidget(testButton);
+        rows->addLayout(buttons);
+        layout->addWidget(box);
+    }
+
+    message = readableLabel(QStringLiteral("message"), this);
+    message->setAccessibleName(QStringLiteral("Resultado"));
+    layout->addWidget(message);
+
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    close->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Fechar"));
+    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(close);
+
+    connect(&refresh_, &QTimer::timeout, this, &SerialPortsWindow::refresh);
+    refresh_.start(refreshMs);
+    refresh();
+    detectedPorts->setMinimumHeight(detectedPorts->fontMetrics().height() * 7);
+    resize(760, minimumSizeHint().height());
+}
+
+void SerialPortsWindow::refresh()
+{
+    refreshDetected();
+    refreshBindings();
+}
+
+void SerialPortsWindow::refreshDetected()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QStringList shown;
+    for (const QSerialPortInfo& p : ports) shown << p.systemLocation() + p.description() + p.serialNumber();
+    // Rebuilt only when something changed, so the selection and the scroll stay put.
+    if (shown == shownPorts_) return;
+    shownPorts_ = shown;
+    const QList<QTreeWidgetItem*> selected = detectedPorts->selectedItems();
+    const QString kept = selected.isEmpty() ? QString() : selected.front()->text(0);
+    detectedPorts->clear();
+    for (const QSerialPortInfo& p : ports) {
+        auto* item = new QTreeWidgetItem(detectedPorts, {p.systemLocation(), stableNameOf(p.systemLocation(), stableFolder_),
+                                                         p.description(), p.manufacturer(), p.serialNumber()});
+        item->setSelected(item->text(0) == kept);
+    }
+}
+
+void SerialPortsWindow::refreshBindings()
+{
+    for (std::int16_t number = 1; number <= 2; ++number) {
+        const PortBinding b = portBinding(number);
+        QString text;
+        if (b.link.isEmpty())
+            text = QStringLiteral("Sem ligação: usa %1%2").arg(b.device, b.present ? QString() : QStringLiteral(", que não existe"));
+        else if (!b.present)
+            text = QStringLiteral("Ligada a %1, que não existe (adaptador desligado?)").arg(b.target);
+        else
+            text = b.target == b.device ? QStringLiteral("Ligada a %1").arg(b.device)
+                                        : QStringLiteral("Ligada a %1 (%2)").arg(b.target, b.device);
+        const auto failure = link_.lastFailure(number);
+        const QString failureText =
+            failure ? QStringLiteral("Última falha, às %1: %2")
+                          .arg(QDateTime::fromSecsSinceEpoch(std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
+                                   .toString(QStringLiteral("HH:mm:ss")),
+                               QString::fromStdString(failure->reason))
+                    : QStringLiteral("Sem falhas desde o arranque");
+        PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
+        if (row.binding->text() != text) row.binding->setText(text);
+        if (row.failure->text() != failureText) row.failure->setText(failureText);
+    }
+}
+
+QString SerialPortsWindow::chosenDevice() const
+{
+    if (!typedDevice->text().trimmed().isEmpty()) return typedDevice->text().trimmed();
+    // Only a port the operator selected: the list's keyboard cursor alone does not count.
+    const QList<QTreeWidgetItem*> selected = detectedPorts->selectedItems();
+    return selected.isEmpty() ? QString() : selected.front()->text(0);
+}
+
+void SerialPortsWindow::say(const QString& text)
+{
+    message->setText(text);
+    message->setAccessibleDescription(text);
+}
+
+void SerialPortsWindow::bind(std::int16_t number)
+{
+    const QString device = chosenDevice();
+    if (const auto failure = bindPort(number, device, stableFolder_)) say(*failure);
+    else say(QStringLiteral("COM%1 ligada a %2.").arg(number).arg(portBinding(number).target));
+    refreshBindings();
+}
+
+void SerialPortsWindow::unbind(std::int16_t number)
+{
+    if (const auto failure = unbindPort(number)) say(*failure);
+    else say(QStringLiteral("COM%1 já não tem ligação: usa %2.").arg(number).arg(deviceForPort(number)));
+    refreshBindings();
+}
+
+void SerialPortsWindow::test(std::int16_t number)
+{
+    // A port of its own, so the link's state and its status panel are left as they are.
+    QtSerialPort port;
+    try {
+        port.setPortNumber(number);
+        port.setOpen(true);
+        port.setOpen(false);
+        say(QStringLiteral("COM%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(number).arg(deviceForPort(number)));
+    } catch (const NumberedError& e) {
+        say(QStringLiteral("COM%1 não abre: %2").arg(number).arg(QString::fromStdString(e.what())));
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "panel/port_devices.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+
+class PanelLink;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+// "Portas série": the serial ports the system has, which device COM1 and COM2 are and how
+// their last exchange failed, and the means to bind either to another device. Nothing here
+// ever sends a byte: "Testar" only opens and closes the port.
+class SerialPortsWindow final : public QDialog {
+    Q_OBJECT
+public:
+    // `link` tells the last failure of each port; `stableFolder` is where stable names live.
+    explicit SerialPortsWindow(const PanelLink& link, QWidget* parent = nullptr,
+                               QString stableFolder = stableNamesFolder);
+
+    // The list is read again while the window is open, so adapters show as they come and go.
+    static constexpr int refreshMs = 1000;
+
+    void refresh();
+    void bind(std::int16_t number);
+    void unbind(std::int16_t number);
+    void test(std::int16_t number);
+
+private:
+    struct PortRow {
+        QLabel* binding = nullptr;
+        QLabel* failure = nullptr;
+    };
+
+    void refreshDetected();
+    void refreshBindings();
+    void say(const QString& message);
+    [[nodiscard]] QString chosenDevice() const;
+
+    const PanelLink& link_;
+    QString stableFolder_;
+    QTreeWidget* detectedPorts = nullptr;
+    QLineEdit* typedDevice = nullptr;
+    QLabel* message = nullptr;
+    std::array<PortRow, 2> ports_{};
+    QStringList shownPorts_;
+    QTimer refresh_;
+};
