@@ -6,6 +6,7 @@
 #include "prefs/twips.h"
 #include "prefs/form5.h"
 #include "prefs/preferences_file.h"
+#include "prefs/serial_ports_window.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 
@@ -118,6 +119,9 @@ void Form1::buildMenu()
     prefs->setObjectName(QStringLiteral("MNU_PREFS"));
     prefs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(prefs, &QAction::triggered, this, &Form1::MNU_PREFS_Click);
+    QAction* ports = menu->addAction(QStringLiteral("Portas &série…"));
+    ports->setObjectName(QStringLiteral("MNU_PORTS"));
+    connect(ports, &QAction::triggered, this, &Form1::MNU_PORTS_Click);
     menu->addSeparator()->setObjectName(QStringLiteral("mnuFileBar0"));
     QAction* exit = menu->addAction(QStringLiteral("Sa&ir"));
     exit->setObjectName(QStringLiteral("MNU_EXIT"));
@@ -178,6 +182,13 @@ void Form1::MNU_PREFS_Click()
     StatusBar1->setPanelText(2, portName(settings_.comPort).toStdString());
     // Sends nothing: status panel 1 then says whether the chosen port opens.
     (void)link_.openSendClose(settings_.comPort, [] {});
+}
+
+void Form1::MNU_PORTS_Click()
+{
+    portsWindow = std::make_unique<SerialPortsWindow>(link_, this);
+    portsWindow->exec();
+    portsWindow.reset();
 }
 
 void Form1::MNU_ABOUT_Click()

@@ -18,6 +18,7 @@ class QButtonGroup;
 class QGroupBox;
 class QRadioButton;
 class SerialPort;
+class SerialPortsWindow;
 class SignDisplay;
 
 // The main window: the five sign buttons, the preview, the menu and the status bar. It owns
@@ -34,12 +35,14 @@ public:
     void Form_Activate();
     void Option1_Click(std::int16_t index);
     void MNU_PREFS_Click();
+    void MNU_PORTS_Click();
     void MNU_ABOUT_Click();
     void MNU_EXIT_Click();
 
     [[nodiscard]] PanelStatusBar& statusBar1() const { return *StatusBar1; }
     [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }
     [[nodiscard]] SignDisplay& signDisplay() const { return *signs_; }
+    [[nodiscard]] SerialPortsWindow* serialPortsWindow() const { return portsWindow.get(); }
     [[nodiscard]] QRadioButton& option1(std::int16_t index) const;
     [[nodiscard]] bool firstActivation() const { return firstActivation_ != 0; }
 
@@ -65,6 +68,7 @@ private:
     SignDisplay* signs_ = nullptr;
     std::unique_ptr<Form3> about;
     std::unique_ptr<Form5> options;
+    std::unique_ptr<SerialPortsWindow> portsWindow;
     std::int16_t firstActivation_ = 0;
     bool centred_ = false;
 };

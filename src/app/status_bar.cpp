@@ -1,5 +1,6 @@
 #include "app/status_bar.h"
 
+#include "panel/panel_link.h"
 #include "prefs/twips.h"
 
 #include <QDateTime>
@@ -10,6 +11,18 @@ namespace {
 constexpr int panelCount = 4;
 constexpr std::array<int, panelCount> panelWidths{2725, 1000, 1000, 1000};
 constexpr int minimumPanelWidth = 1000;
+
+// The width the panel needs to show each of the texts whole, in the font the desktop gives it.
+int widthFor(QLabel& panel, std::initializer_list<QString> texts)
+{
+    int width = 0;
+    for (const QString& text : texts) {
+        panel.setText(text);
+        width = std::max(width, panel.sizeHint().width());
+    }
+    panel.clear();
+    return width;
+}
 } // namespace
 
 PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
@@ -22,15 +35,16 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(twips(minimumPanelWidth));
         label->setTextFormat(Qt::PlainText);
-        // The link's panel takes whatever width the window gives beyond the design.
+        const int designWidth = twips(panelWidths[static_cast<std::size_t>(i)]);
         if (i == 0) {
-            label->resize(twips(panelWidths[0]), label->height());
+            // The link's panel takes whatever width the window gives beyond the design, and
+            // never less than its longest message: the window grows instead.
+            label->setMinimumWidth(std::max(designWidth, widthFor(*label, {QString::fromStdString(openFailureText),
+                                                                          QString::fromStdString(writeFailureText)})));
             addWidget(label, 1);
         } else {
-            // Wide enough for its text in whatever font the desktop uses.
             const QString widest = i == 1 ? QStringLiteral("COM8:") : i == 2 ? QStringLiteral("00-00-0000") : QStringLiteral("00:00");
-            const int textWidth = label->fontMetrics().horizontalAdvance(widest) + 4 * label->frameWidth() + 8;
-            label->setFixedWidth(std::max(twips(panelWidths[static_cast<std::size_t>(i)]), textWidth));
+            label->setFixedWidth(std::max(designWidth, widthFor(*label, {widest})));
             addPermanentWidget(label);
         }
         panels_[static_cast<std::size_t>(i)] = label;
@@ -66,7 +80,10 @@ void PanelStatusBar::setPanelText(int panel, const std::string& text)
 void PanelStatusBar::setPanelToolTip(int panel, const std::string& toolTip)
 {
     if (panel < 1 || panel > panelCount) return;
-    panels_[static_cast<std::size_t>(panel - 1)]->setToolTip(QString::fromStdString(toolTip));
+    QLabel* label = panels_[static_cast<std::size_t>(panel - 1)];
+    label->setToolTip(QString::fromStdString(toolTip));
+    // The reason reaches a keyboard or screen-reader user too, not only the mouse.
+    label->setAccessibleDescription(label->toolTip());
 }
 
 QString PanelStatusBar::panelText(int panel) const

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
+#include "prefs/twips.h"
 #include "program_home.h"
 #include "pty_pair.h"
 
@@ -56,6 +57,9 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(form.get(), &activate);
     EXPECT_EQ(port.sent(), "");
+    QStringList menu;
+    for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
+    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, mnuFileBar0 , MNU_EXIT Sa&ir");
     auto* exit = form->findChild<QAction*>("MNU_EXIT");
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();
@@ -72,6 +76,30 @@ TEST_F(Form1Test, EachButtonSendsItsSign)
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
+}
+
+// Panel 1 shows either link message whole, and is never narrower than designed, in the
+// desktop's font and in larger ones: the window grows instead. (Also run at scales 1.5 and 2.)
+TEST_F(Form1Test, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
+{
+    const QFont desktop = QApplication::font();
+    for (const qreal points : {desktop.pointSizeF(), 12.0, 13.5, 18.0}) {
+        QFont font = desktop;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        start();
+        const QLabel& panel1 = form->statusBar1().panel(1);
+        for (const std::string& message : {openFailureText, writeFailureText}) {
+            form->statusBar1().setPanelText(1, message);
+            EXPECT_GE(panel1.contentsRect().width(), panel1.fontMetrics().horizontalAdvance(QString::fromStdString(message)))
+                << message << " at " << points << " pt";
+        }
+        EXPECT_GE(panel1.width(), twips(2725)) << points;
+    }
+    // The reason is where the keyboard and a screen reader reach it too.
+    form->statusBar1().setPanelToolTip(1, "adaptador desligado?");
+    EXPECT_EQ(form->statusBar1().panel(1).accessibleDescription(), "adaptador desligado?");
+    QApplication::setFont(desktop);
 }
 
 TEST(AboutBox, ShowsItsTextsWithOkFocused)
@@ -190,11 +218,13 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
                                           "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane",
                                           "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
                             + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
-    for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window"}, SIGINT}}) {
+    // The second time COM1 goes through the link the monitor keeps while it runs, as run.sh's.
+    const QString kept = home.config() + "/virtual-com1";
+    for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
         QProcess& monitor = start(PAINEL_MONITOR, arguments);
         const QString device = nextLine(monitor).value_or("");
         QFile::remove(home.config() + "/com1");
-        ASSERT_TRUE(device.startsWith("/dev/") && home.linkPort(1, device)) << device.toStdString();
+        ASSERT_TRUE(device.startsWith("/dev/") && home.linkPort(1, arguments.size() > 2 ? kept : device)) << device.toStdString();
         QProcess& program = start(PROGRAM_PATH);
         for (const QString& want : log) EXPECT_EQ(nextLine(monitor).value_or("<nothing>"), want);
         EXPECT_FALSE(QFile::exists(home.config() + "/pref.vyr")); // reading the defaults writes nothing
@@ -206,6 +236,7 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
         EXPECT_EQ(std::pair(monitor.exitStatus(), monitor.exitCode()), std::pair(QProcess::NormalExit, 0));
         EXPECT_EQ(monitor.readAll(), QByteArray());
     }
+    EXPECT_FALSE(QFileInfo(kept).isSymLink());
 }
 
 } // namespace
