@@ -1,71 +1,88 @@
 #!/usr/bin/env bash
-# Builds the program and starts it. When COM1 is not linked to a device, a virtual panel
-# (painel-monitor on a pseudo-terminal, with its window) stands in for the panel for this run.
+# Builds the two programs and starts painel-sinaletico. When COM1 is not bound to a device, a
+# virtual panel (painel-monitor on a pseudo-terminal, with its window) stands in for the panel
+# for this run, and its frame log is kept.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
-DEPS=build "$root/scripts/build.sh" -DBUILD_TESTING=OFF
+DEPS=build BUILD_TARGETS="painel-sinaletico painel-monitor" "$root/scripts/build.sh" -DBUILD_TESTING=OFF
 
 program=$build_dir/painel-sinaletico
 monitor_program=$build_dir/painel-monitor
 config=${XDG_CONFIG_HOME:-$HOME/.config}/painel-sinaletico
 com1=$config/com1
+# The run's end of COM1 lives in the runtime folder, which the system empties at log-out.
+run_dir=${XDG_RUNTIME_DIR:-${TMPDIR:-/tmp}/runtime-$(id -un)}/painel-sinaletico
+virtual=$run_dir/virtual-com1
 
-if [ ! -x "$program" ]; then
-    echo "run.sh: $program was not built" >&2
-    exit 1
-fi
-
-# A dangling link counts as configured too: the operator chose that device (an adapter that is
-# unplugged just now), and the program says it cannot open it rather than us replacing it.
-if [ -e "$com1" ] || [ -L "$com1" ]; then
+if [ -L "$com1" ]; then
+    target=$(readlink "$com1")
+    if [ "$target" != "$virtual" ]; then
+        case "$target" in
+        /dev/pts/*)
+            # Left by an older run that was killed: the pseudo-terminal may be another
+            # program's terminal by now, so it is never written to.
+            echo "run.sh: replacing the stale link $com1 -> $target"
+            rm -f "$com1" ;;
+        *)
+            # Bound by the operator, even to an adapter unplugged just now: the program says
+            # it cannot open it rather than us replacing it.
+            exec "$program" "$@" ;;
+        esac
+    elif [ -e "$virtual" ]; then
+        echo "run.sh: another run's virtual panel is COM1; starting the program on it"
+        exec "$program" "$@"
+    fi
+elif [ -e "$com1" ]; then
     exec "$program" "$@"
 fi
 
 mkdir -p "$config"
-log=$(mktemp "${TMPDIR:-/tmp}/painel-monitor.XXXXXX")
-pty=
+mkdir -p -m 700 "$run_dir"
+state=${XDG_STATE_HOME:-$HOME/.local/state}/painel-sinaletico
+mkdir -p "$state"
+log=$state/painel-monitor-$(date +%Y%m%d-%H%M%S).log
 monitor=
+program_pid=
 
 cleanup() {
-    if [ -n "$pty" ] && [ "$(readlink "$com1" 2>/dev/null)" = "$pty" ]; then
-        rm -f "$com1"
-        echo "run.sh: removed the link $com1 -> $pty"
-    fi
+    if [ -n "$program_pid" ]; then kill -TERM "$program_pid" 2>/dev/null || true; fi
     if [ -n "$monitor" ]; then
         kill -TERM "$monitor" 2>/dev/null || true
         wait "$monitor" 2>/dev/null || true
-        echo "run.sh: stopped the virtual panel (painel-monitor)"
     fi
-    rm -f "$log"
+    if [ "$(readlink "$com1" 2>/dev/null)" = "$virtual" ]; then rm -f "$com1"; fi
+    echo "run.sh: the virtual panel's frame log is $log"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Its output goes to a file rather than a pipe: nobody would read a pipe after the first line,
-# and the monitor would stall once it filled up.
-"$monitor_program" --pty --window >"$log" &
+# Both programs end with this script, however it ends (--pdeathsig). The monitor's link goes
+# through its own /proc entry, so it dangles as soon as the monitor is gone.
+setpriv --pdeathsig TERM "$monitor_program" --pty --window --beside-program --link "$virtual" >"$log" &
 monitor=$!
-
-# The first line is the pseudo-terminal's path, written out in one piece.
 for _ in $(seq 100); do
-    if [ "$(wc -l <"$log")" -ge 1 ]; then
-        IFS= read -r pty <"$log"
-        break
-    fi
-    if ! kill -0 "$monitor" 2>/dev/null; then break; fi
+    [ -L "$virtual" ] && break
+    kill -0 "$monitor" 2>/dev/null || break
     sleep 0.1
 done
-if [ -z "$pty" ]; then
+if [ ! -e "$virtual" ]; then
     echo "run.sh: painel-monitor did not start" >&2
     exit 1
 fi
+ln -sfn "$virtual" "$com1"
+echo "run.sh: no panel bound; COM1 is the virtual panel on $(head -n 1 "$log") for this run"
 
-ln -s "$pty" "$com1"
-echo "run.sh: no panel configured; COM1 is the virtual panel on $pty for this run"
-echo "run.sh: frames are logged in $log"
-
+setpriv --pdeathsig TERM "$program" "$@" &
+program_pid=$!
 status=0
-"$program" "$@" || status=$?
+wait -n -p finished "$program_pid" "$monitor" || status=$?
+if [ "$finished" = "$monitor" ]; then
+    echo "run.sh: the virtual panel was closed; COM1 leads nowhere now, so the program's sends fail until the next run"
+    monitor=
+    status=0
+    wait "$program_pid" || status=$?
+fi
+program_pid=
 exit "$status"

@@ -5,11 +5,17 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScreen>
 #include <QSerialPort>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -48,6 +54,35 @@ std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monito
     return port;
 }
 
+// A new link beside the place, renamed over whatever stood there.
+std::optional<QString> placeLink(const QString& path, const QString& target)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString fresh = path + QStringLiteral(".new");
+    QFile::remove(fresh);
+    if (!QFile::link(target, fresh) || std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(fresh);
+        return QStringLiteral("%1: cannot make the link").arg(path);
+    }
+    return std::nullopt;
+}
+
+// The program's window opens centred on the screen and about 420 pixels wide: the virtual
+// panel goes to its left, narrower if the screen is small, so neither covers the other.
+void placeBesideProgram(QWidget& panel)
+{
+    constexpr int programHalfWidth = 215;
+    constexpr int gap = 12;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect free = screen->availableGeometry();
+    const int room = free.center().x() - programHalfWidth - gap - free.left();
+    const int width = std::clamp(room, panel.minimumWidth(), panel.width());
+    const int height = std::min(panel.height(), free.height() - 40);
+    panel.resize(width, height);
+    panel.move(free.left() + std::max(0, room - width), free.top() + (free.height() - height) / 2);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,13 +103,20 @@ int main(int argc, char** argv)
                                  QStringLiteral("Create a pseudo-terminal, print its path first."));
     const QCommandLineOption window(QStringLiteral("window"),
                                     QStringLiteral("Also show the panel's matrix in a window."));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("With --pty: keep a link at PATH to the pseudo-terminal while running."),
+                                  QStringLiteral("PATH"));
+    const QCommandLineOption besideProgram(QStringLiteral("beside-program"),
+                                           QStringLiteral("Place the window left of the program's centred window."));
     parser.addOption(pty);
     parser.addOption(window);
+    parser.addOption(link);
+    parser.addOption(besideProgram);
     parser.addPositionalArgument(QStringLiteral("DEVICE"),
                                  QStringLiteral("Serial device to read, at 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
-    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1)
+    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)))
         parser.showHelp(2);
 
     QuitOnSignals quitOnSignals;
@@ -83,6 +125,7 @@ int main(int argc, char** argv)
     std::unique_ptr<PtyLine> ptyLine;
     std::unique_ptr<QSerialPort> device;
     QString lineName;
+    QString linkPath;
     if (parser.isSet(pty)) {
         try {
             ptyLine = std::make_unique<PtyLine>();
@@ -90,10 +133,16 @@ int main(int argc, char** argv)
             fail(QString::fromLocal8Bit(e.what()));
         }
         lineName = ptyLine->slavePath();
-        // Alone on the first line, so that a script can read it and link the port to it.
+        if (parser.isSet(link)) {
+            if (const auto failure = placeLink(parser.value(link), ptyLine->processBoundPath())) fail(*failure);
+            linkPath = parser.value(link);
+        }
+        // Alone on the first line, once the link is in place too, so that a script can read it
+        // and link the port to it.
         std::printf("%s\n", qPrintable(lineName));
         std::fflush(stdout);
         QObject::connect(ptyLine.get(), &PtyLine::received, &monitor, &WireMonitor::take);
+
     } else {
         lineName = devices.front();
         device = openDevice(lineName, monitor);
@@ -104,10 +153,14 @@ int main(int argc, char** argv)
         panel = std::make_unique<VirtualPanel>(lineName);
         QObject::connect(&monitor, &WireMonitor::logged, panel.get(), &VirtualPanel::appendLog);
         QObject::connect(&monitor, &WireMonitor::matrixShown, panel.get(), &VirtualPanel::showMatrix);
+        if (parser.isSet(besideProgram)) placeBesideProgram(*panel);
         panel->show();
     }
 
     QCoreApplication::exec();
     monitor.finish();
+    // Gone with the monitor: the link would dangle anyway, and now it does not linger.
+    if (!linkPath.isEmpty() && ptyLine && QFile::symLinkTarget(linkPath) == ptyLine->processBoundPath())
+        QFile::remove(linkPath);
     return 0;
 }

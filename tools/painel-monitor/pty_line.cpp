@@ -51,6 +51,11 @@ PtyLine::PtyLine(QObject* parent) : QObject(parent)
     connect(notifier_, &QSocketNotifier::activated, this, &PtyLine::readAvailable);
 }
 
+QString PtyLine::processBoundPath() const
+{
+    return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(slaveKeeper_);
+}
+
 PtyLine::~PtyLine()
 {
     delete notifier_;

@@ -31,6 +31,10 @@ public:
     PtyLine& operator=(const PtyLine&) = delete;
 
     [[nodiscard]] QString slavePath() const { return slavePath_; }
+    // A path to the slave device that lasts exactly as long as this process: its own open
+    // descriptor under /proc. A link to it dangles the moment the monitor is gone, however it
+    // ended, so nobody writes to a pseudo-terminal that another program has taken over since.
+    [[nodiscard]] QString processBoundPath() const;
 
 signals:
     void received(const QByteArray& bytes);
