@@ -5,7 +5,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
-DEPS=build BUILD_TARGETS="painel-sinaletico painel-monitor" "$root/scripts/build.sh" -DBUILD_TESTING=OFF
+# A fresh build folder is made without the tests (their packages are the test script's to
+# install); one the test script made keeps them, so a run never takes them away.
+configure=()
+[ -f "$build_dir/CMakeCache.txt" ] || configure=(-DBUILD_TESTING=OFF)
+DEPS=build BUILD_TARGETS="painel-sinaletico painel-monitor" "$root/scripts/build.sh" "${configure[@]}"
 
 program=$build_dir/painel-sinaletico
 monitor_program=$build_dir/painel-monitor
