@@ -38,6 +38,41 @@ PanelPreview::PanelPreview(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (auto& line : matrix_) line.fill(backColor_);
     render();
+    setAccessibleName(QStringLiteral("Pré-visualização do painel"));
+}
+
+void PanelPreview::setDescription(const QString& text)
+{
+    description_ = text;
+    setAccessibleDescription(text);
+    if (!stale_) setToolTip(text);
+}
+
+void PanelPreview::markStale(const QString& note)
+{
+    stale_ = true;
+    setToolTip(note);
+    update();
+}
+
+void PanelPreview::clearStale()
+{
+    if (!stale_) return;
+    stale_ = false;
+    setToolTip(description_);
+    update();
+}
+
+void PanelPreview::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PanelPreview::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 template <typename ColourOf>
@@ -101,4 +136,18 @@ void PanelPreview::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.setClipRect(event->rect());
     painter.drawImage(QPoint(0, 0), image_);
+    // Drawn over the picture, not into it: the image stays what the panel was told to show.
+    if (stale_) {
+        for (const auto& [colour, offset] : {std::pair{Qt::black, 0}, std::pair{Qt::white, 4}}) {
+            QPen dashes(colour, 3, Qt::CustomDashLine);
+            dashes.setDashPattern({4.0 / 3, 4.0 / 3});
+            dashes.setDashOffset(offset / 3.0);
+            painter.setPen(dashes);
+            painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+        }
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(QRectF(rect()).adjusted(5, 5, -5, -5));
+    }
 }

@@ -21,12 +21,23 @@ public:
     void drawPattern(const SignPattern& pattern);
     void drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane);
 
+    // What the matrix shows, in words: its accessible description, and its tooltip while the
+    // picture is current.
+    void setDescription(const QString& text);
+    // The picture is not what the panel shows, as a send failed since it was drawn: a dashed
+    // border marks it, and `note` (when the last sign did go out) is the tooltip.
+    void markStale(const QString& note);
+    void clearStale();
+    [[nodiscard]] bool isStale() const { return stale_; }
+
     [[nodiscard]] ColourCode backColor() const { return backColor_; }
     // What the surface currently shows, at its device pixel ratio.
     [[nodiscard]] QImage image() const { return image_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     // Colour of every dot of the last draw, indexed [line][bit].
@@ -37,6 +48,8 @@ private:
     void render();
 
     ColourCode backColor_ = previewBackground;
+    QString description_;
+    bool stale_ = false;
     Matrix matrix_{};
     QImage image_;
 };

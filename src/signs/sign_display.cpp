@@ -1,5 +1,7 @@
 #include "signs/sign_display.h"
 
+#include <QTime>
+
 SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                          const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
@@ -13,7 +15,19 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
 void SignDisplay::Option1_Click(std::int16_t index)
 {
     // A click that could not be sent has already said so in the status line.
-    (void)link_.openSendClose(settings_.comPort, [&] { showSign(index); });
+    noteOutcome(link_.openSendClose(settings_.comPort, [&] { showSign(index); }), index);
+}
+
+void SignDisplay::noteOutcome(SendOutcome outcome, SignKind kind)
+{
+    const SignDescription* sign = describeSign(kind);
+    if (outcome == SendOutcome::Sent && sign != nullptr) {
+        lastSent_ = QStringLiteral("%1 às %2").arg(QString::fromUtf8(sign->caption), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+        preview_.clearStale();
+    } else if (outcome != SendOutcome::Sent) {
+        preview_.markStale(lastSent_.isEmpty() ? QStringLiteral("Nenhum sinal enviado desde o arranque")
+                                               : QStringLiteral("Último sinal enviado: ") + lastSent_);
+    }
 }
 
 void SignDisplay::showSign(SignKind kind)
@@ -23,6 +37,7 @@ void SignDisplay::showSign(SignKind kind)
     const SignPattern& pattern = patterns_.*(sign->pattern);
     const bool multiColour = settings_.signalMode == multiColourSigns;
     const bool animate = multiColour && kind == signChequer;
+    preview_.setDescription(QString::fromStdString(signInWords(kind, multiColour, settings_.signColour)));
 
     // Stopped before anything is sent, so no tick of the old flag can follow the new sign.
     if (!animate) timer_.stop();
@@ -48,6 +63,7 @@ void SignDisplay::Timer1_Timer()
         commands_.sendPattern(next);
         preview_.drawPattern(next);
     });
+    noteOutcome(outcome, signChequer);
     // Flipped only once the image is out, the close included, so a failed tick sends the same
     // image next time.
     if (outcome == SendOutcome::Sent) chequerPhase_ = !chequerPhase_;
@@ -62,10 +78,12 @@ void SignDisplay::initPanel()
 {
     // The patterns must exist even when the panel cannot be reached.
     initPatterns(patterns_);
-    (void)link_.openSendClose(settings_.comPort, [&] {
+    const SendOutcome outcome = link_.openSendClose(settings_.comPort, [&] {
         commands_.set_redled_time(25);
         commands_.set_greenled_time(175);
         commands_.display_on();
         showSign(signStop);
     });
+    // When the port did not open the preview is still empty: there is nothing to disagree with.
+    if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, signStop);
 }

@@ -42,6 +42,9 @@ public:
     [[nodiscard]] const SignPatterns& patterns() const { return patterns_; }
 
 private:
+    // Keeps the preview honest: marked while the last click or tick did not go out whole.
+    void noteOutcome(SendOutcome outcome, SignKind kind);
+
     PanelLink& link_;
     PanelCommands& commands_;
     PanelPreview& preview_;
@@ -49,4 +52,5 @@ private:
     SignPatterns patterns_;
     QTimer timer_;
     bool chequerPhase_ = false;
+    QString lastSent_; // "Parar às 10:32:05", or empty before the first sign went out
 };

@@ -4,6 +4,7 @@
 #include "signs/sign_patterns.h"
 
 #include <cstdint>
+#include <string>
 
 // The Index of a sign button: 0 "Parar", 1 "Frente", 2 "Direita", 3 "Esquerda", 4 "Xadrez".
 using SignKind = std::int16_t;
@@ -19,7 +20,12 @@ struct SignDescription {
     void (PanelCommands::*ledTimes)();
     std::int16_t monoPlane;
     std::int16_t code;
+    const char* caption; // the button's, UTF-8
 };
 
 // nullptr for anything that is not a sign button's Index.
 [[nodiscard]] const SignDescription* describeSign(SignKind kind);
+
+// What the panel shows for a sign, in words, for those who cannot see the preview: "Parar: X
+// vermelho", "Frente: seta para cima, amarela", "Xadrez: quadrados vermelhos e verdes, animado".
+[[nodiscard]] std::string signInWords(SignKind kind, bool multiColour, ColourCode monoColour);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -86,11 +87,20 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
     EXPECT_EQ(monoFrames(1, colourGreen), "A5 79 5A 75 9C A5 79 5A 76 9C A5 79 5A 73 00 00 00 00 00 00 00 00 "
                                           "A5 79 5A 74 00 08 0C FE FF FE 0C 08 A5 79 5A 7B 02 A5 79 5A 71");
     const std::vector<std::pair<ColourCode, char>> monoColours{{colourRed, 'R'}, {colourGreen, 'G'}, {colourYellow, 'Y'}};
+    // What the preview says it shows, for those who cannot see it.
+    const std::array<std::pair<const char*, const char*>, 5> inWords{{
+        {"Parar: X vermelho", "Parar: X amarelo"},
+        {"Frente: seta verde para cima", "Frente: seta para cima, amarela"},
+        {"Direita: seta amarela para a direita", "Direita: seta para a direita, amarela"},
+        {"Esquerda: seta amarela para a esquerda", "Esquerda: seta para a esquerda, amarela"},
+        {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
     for (int kind = 0; kind < 5; ++kind) {
         Rig multi;
         multi.display.Option1_Click(std::int16_t(kind));
         EXPECT_EQ(multi.port.sent(), frames::sign[static_cast<std::size_t>(kind)]);
         EXPECT_EQ(multi.picture(), pictures[static_cast<std::size_t>(kind)]) << kind;
+        EXPECT_EQ(multi.preview.accessibleDescription() + "|" + multi.preview.toolTip(),
+                  QString(inWords[std::size_t(kind)].first) + "|" + inWords[std::size_t(kind)].first);
         EXPECT_EQ(multi.port.calls.back(), "close");
         EXPECT_EQ(multi.display.timer().isActive(), kind == 4);
         for (const auto& [colour, dot] : monoColours) {
@@ -98,6 +108,7 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
             mono.display.Option1_Click(std::int16_t(kind));
             EXPECT_EQ(mono.port.sent(), monoFrames(kind, colour)) << kind << " in " << dot;
             EXPECT_EQ(mono.picture(), monoPicture(kind, dot)) << kind << " in " << dot;
+            if (colour == colourYellow) EXPECT_EQ(mono.preview.accessibleDescription(), inWords[std::size_t(kind)].second);
             EXPECT_FALSE(mono.display.timer().isActive());
         }
     }
@@ -161,14 +172,27 @@ TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNext
         EXPECT_EQ(rig.port.writes, std::vector<Bytes>(full.begin(), full.begin() + std::ptrdiff_t(k - 1)));
         EXPECT_FALSE(rig.port.open);
         EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
-        // The preview comes after the LED times and before the planes.
+        // The preview comes after the LED times and before the planes, and is marked as not
+        // what the panel shows: a dashed border over the picture, the last sign sent in words.
         EXPECT_EQ(rig.picture(), pictures[k > 2 ? 1 : 0]);
+        EXPECT_TRUE(QRegularExpression("^Último sinal enviado: Parar às \\d\\d:\\d\\d:\\d\\d$").match(rig.preview.toolTip()).hasMatch())
+            << rig.preview.toolTip().toStdString();
+        EXPECT_NE(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
 
         rig.port.closeError.reset();
         rig.port.clearRecord();
         rig.display.Option1_Click(1);
         EXPECT_EQ(rig.port.sent(), frames::sign[1]);
+        EXPECT_EQ(rig.preview.toolTip(), "Frente: seta verde para cima");
+        EXPECT_EQ(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
     }
+    // Before any sign went out, a failed click says so; a start-up that never reached the port
+    // leaves nothing to mark.
+    Rig unreached;
+    EXPECT_FALSE(unreached.preview.isStale());
+    unreached.port.openError = errnum::couldNotOpenDevice;
+    unreached.display.Option1_Click(2);
+    EXPECT_EQ(unreached.preview.toolTip(), "Nenhum sinal enviado desde o arranque");
 }
 
 TEST(InitPanel, SendsTheStartUpFramesThenSignZeroInTheCurrentMode)
