@@ -45,6 +45,7 @@ Form5::Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent)
                     twipsRect(156, 1248, 3601, 1209));
     Combo1 = placed(new QComboBox(Frame1), "Combo1", twipsRect(2145, 312, 1140, 273));
     Combo1->addItems({QStringLiteral("COM1:"), QStringLiteral("COM2:")});
+    Combo1->setAccessibleName(QStringLiteral("Porta série"));
     // The free room left of the list says which device the chosen port is.
     portDevice = placed(new QLabel(Frame1), "portDevice", twipsRect(120, 250, 1965, 500));
     portDevice->setWordWrap(true);
@@ -56,6 +57,7 @@ Form5::Form5(PanelSettings& settings, QString preferencesFile, QWidget* parent)
                      twipsRect(260, 624, 2249, 377));
     Combo2 = placed(new QComboBox(Frame2), "Combo2", twipsRect(2145, 676, 1140, 315));
     Combo2->addItems({red, green, yellow});
+    Combo2->setAccessibleName(QStringLiteral("Cor"));
     // A list takes its first item when filled; the colour list starts with none chosen.
     Combo2->setCurrentIndex(-1);
     OKButton = placed(new QPushButton(QStringLiteral("OK"), this), "OKButton",
@@ -134,9 +136,25 @@ void Form5::showPortDevice()
     portDevice->setAccessibleDescription(description);
 }
 
-void Form5::Option1_Click() { Combo2->setEnabled(false); }
+void Form5::Option1_Click()
+{
+    Combo2->setEnabled(false);
+    tabToSelectedMode();
+}
 
-void Form5::Option2_Click() { Combo2->setEnabled(true); }
+void Form5::Option2_Click()
+{
+    Combo2->setEnabled(true);
+    tabToSelectedMode();
+}
+
+// Tab stops at the selected mode button only, as in any group of option buttons: landing on
+// the other one, Space would change the mode without the operator meaning to. The arrow keys
+// still move between the two.
+void Form5::tabToSelectedMode()
+{
+    for (QRadioButton* mode : {Option1, Option2}) mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
 
 void Form5::OKButton_Click()
 {

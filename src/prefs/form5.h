@@ -32,6 +32,7 @@ private:
     void OKButton_Click();
     void CancelButton_Click();
     void showPortDevice();
+    void tabToSelectedMode();
     void fitFontToLayout();
 
     PanelSettings& settings_;

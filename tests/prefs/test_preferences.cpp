@@ -181,6 +181,15 @@ TEST_F(PreferencesFile, DialogOperatorChoicesReachSettingsAndFile)
              EXPECT_TRUE(combo(d, "Combo2")->isEnabled() && combo(d, "Combo2")->currentText() == "Amarelo");
              click(d, "OKButton");
          }, {1, 2, 65535}, "COM=1|MODE= 2|COLOUR= 65535|"},
+        // Tab from the port list stops at the selected mode button: Space there changes nothing.
+        {{1, 2, 65535}, [](Form5& d) {
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+             combo(d, "Combo1")->setFocus();
+             QTest::keyClick(combo(d, "Combo1"), Qt::Key_Tab);
+             ASSERT_EQ(QApplication::focusWidget()->objectName(), "Option2");
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+             click(d, "OKButton");
+         }, {1, 2, 65535}, "COM=1|MODE= 2|COLOUR= 65535|"},
         {{}, [](Form5& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); click(d, "CancelButton"); }, {}, old},
         {{}, [](Form5& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, {}, old},
     };
