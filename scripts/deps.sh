@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one of the project's jobs needs, when any is missing:
 #   deps.sh build   the two programs (compiler, CMake, Qt Widgets and SerialPort)
-#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, clang for the fuzzer)
+#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer)
 #   deps.sh bench   and the benchmarks (Google Benchmark)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool) ;;
+    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox) ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool) ;;
     *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
 esac

@@ -9,8 +9,14 @@
 #include "prefs/serial_ports_window.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
+#include "signs/sign_table.h"
 
+#include <algorithm>
+
+#include <QAccessibleWidget>
 #include <QButtonGroup>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QEvent>
 #include <QGroupBox>
 #include <QMenuBar>
@@ -21,24 +27,68 @@ namespace {
 
 constexpr std::int16_t defaultBaud = 9600;
 
-struct SignButton {
+struct SignPlace {
     std::int16_t index;
-    const char* caption;
     int top;
     int width;
     int height;
 };
 
 // Top to bottom, as they stand on the window; the Index is the sign's own number.
-constexpr std::array<SignButton, 5> signButtons{{
-    {0, "Parar", 270, 2145, 533},
-    {1, "Frente", 855, 2041, 481},
-    {3, "Esquerda", 1395, 2041, 429},
-    {2, "Direita", 1890, 2041, 429},
-    {4, "Xadrez", 2430, 2041, 429},
+constexpr std::array<SignPlace, 5> signPlaces{{
+    {0, 270, 2145, 533},
+    {1, 855, 2041, 481},
+    {3, 1395, 2041, 429},
+    {2, 1890, 2041, 429},
+    {4, 2430, 2041, 429},
 }};
 
 QString portName(std::int16_t comPort) { return QStringLiteral("COM%1:").arg(comPort); }
+
+// A class of its own, so that its accessible interface below is found before Qt's, which
+// serves every QRadioButton.
+class SignButton final : public QRadioButton {
+    Q_OBJECT
+public:
+    using QRadioButton::QRadioButton;
+};
+
+// A sign button to assistive technology: choosing it ("Press" or "Toggle") is a click, so the
+// sign is sent, once. Qt's own radio button only toggles, which chooses without sending.
+class SignButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit SignButtonAccessible(QRadioButton* button) : QAccessibleWidget(button, QAccessible::RadioButton) {}
+
+    [[nodiscard]] QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = button()->isChecked();
+        return s;
+    }
+    [[nodiscard]] QStringList actionNames() const override
+    {
+        return QStringList{pressAction(), toggleAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction() || name == toggleAction()) {
+            if (button()->isEnabled()) button()->click();
+        } else {
+            QAccessibleWidget::doAction(name);
+        }
+    }
+
+private:
+    [[nodiscard]] QRadioButton* button() const { return static_cast<QRadioButton*>(widget()); }
+};
+
+QAccessibleInterface* signButtonAccessible(const QString& className, QObject* object)
+{
+    auto* button = qobject_cast<SignButton*>(object);
+    if (className != QLatin1String("SignButton") || button == nullptr) return nullptr;
+    return new SignButtonAccessible(button);
+}
 
 } // namespace
 
@@ -92,15 +142,26 @@ Form1::~Form1() = default;
 
 void Form1::buildSignButtons(QWidget* central)
 {
+    static const bool accessibleSigns = (QAccessible::installFactory(signButtonAccessible), true);
+    Q_UNUSED(accessibleSigns);
     Frame1 = new QGroupBox(central);
     Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setAccessibleName(QStringLiteral("Sinal"));
     Frame1->setGeometry(twipsRect(180, 315, 2445, 3075));
     Option1 = new QButtonGroup(this);
     Option1->setExclusive(true);
-    for (std::size_t row = 0; row < signButtons.size(); ++row) {
-        const SignButton& b = signButtons[row];
-        auto* button = new QRadioButton(QString::fromUtf8(b.caption), Frame1);
+    for (std::size_t row = 0; row < signPlaces.size(); ++row) {
+        const SignPlace& b = signPlaces[row];
+        const QString caption = QString::fromUtf8(describeSign(b.index)->caption);
+        const int key = static_cast<int>(row) + 1;
+        auto* button = new SignButton(caption, Frame1);
         button->setObjectName(QStringLiteral("Option1_%1").arg(b.index));
+        button->setAccessibleName(caption);
+        button->setToolTip(QStringLiteral("Tecla %1").arg(key));
+        button->installEventFilter(this);
+        // The keys 1 to 5, on the main row or the keypad, choose and send the sign at once.
+        auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + key), this);
+        connect(shortcut, &QShortcut::activated, button, &QRadioButton::click);
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
         Option1->addButton(button, b.index);
@@ -154,6 +215,40 @@ void Form1::Form_Activate()
     signs_->initPanel();
 }
 
+// Up and Down (and Left and Right) only move the focus among the sign buttons: sending every
+// sign passed on the way would show false signs on the panel. Space, Enter or a click send.
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto found = std::find(optionButtons_.begin(), optionButtons_.end(), watched);
+    if (found == optionButtons_.end() || event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const auto row = static_cast<int>(found - optionButtons_.begin());
+    const int count = static_cast<int>(optionButtons_.size());
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+        optionButtons_[static_cast<std::size_t>((row + count - 1) % count)]->setFocus(Qt::OtherFocusReason);
+        return true;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+        optionButtons_[static_cast<std::size_t>((row + 1) % count)]->setFocus(Qt::OtherFocusReason);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        (*found)->click();
+        return true;
+    default: return QMainWindow::eventFilter(watched, event);
+    }
+}
+
+void Form1::comeForward()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
 bool Form1::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate) Form_Activate();
@@ -199,3 +294,5 @@ void Form1::MNU_ABOUT_Click()
 }
 
 void Form1::MNU_EXIT_Click() { close(); }
+
+#include "form1.moc"

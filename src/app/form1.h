@@ -38,6 +38,8 @@ public:
     void MNU_PORTS_Click();
     void MNU_ABOUT_Click();
     void MNU_EXIT_Click();
+    // Restored if minimised, raised and activated: another copy was started and refused.
+    void comeForward();
 
     [[nodiscard]] PanelStatusBar& statusBar1() const { return *StatusBar1; }
     [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }
@@ -48,6 +50,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "program_icon.h"
 
 #include <QApplication>
 
@@ -6,5 +7,6 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
+    QApplication::setWindowIcon(programIcon());
     return Main();
 }

@@ -31,7 +31,11 @@ bool SingleInstance::acquire()
             lock_ = std::move(lock);
             return true;
         }
-        if (lock->error() == QLockFile::LockFailedError) return false;
+        if (lock->error() == QLockFile::LockFailedError) {
+            QString host, app;
+            if (!lock->getLockInfo(&holder_, &host, &app)) holder_ = 0;
+            return false;
+        }
     }
     // No lock can be written anywhere, which says nothing about another copy; refusing to start
     // would leave the panel without its program.

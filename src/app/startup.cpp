@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/form1.h"
+#include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
@@ -30,6 +31,8 @@ int Main()
     SingleInstance instance;
     if (!instance.acquire()) {
         secondCopyMessage()->exec();
+        // Then the operator finds the running copy in front rather than hidden or minimised.
+        (void)RaiseRequests::ask(instance.holder());
         return 0;
     }
 
@@ -38,6 +41,7 @@ int Main()
     QtSerialPort MSComm1;
     Form1 form(appTitle, panelSettings, MSComm1, preferences);
     mainForm = &form;
+    const RaiseRequests raise([&form] { form.comeForward(); });
     form.show();
     const int code = QApplication::exec();
     mainForm = nullptr;

@@ -32,6 +32,9 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
     for (int i = 0; i < panelCount; ++i) {
         auto* label = new QLabel(this);
         label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        // Named for what they hold: the link's panel would otherwise be read out as 29 blanks.
+        label->setAccessibleName(QStringList{QStringLiteral("Estado da ligação"), QStringLiteral("Porta"), QStringLiteral("Data"),
+                                             QStringLiteral("Hora")}[i]);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(twips(minimumPanelWidth));
         label->setTextFormat(Qt::PlainText);

@@ -1,10 +1,12 @@
 #include "app/form1.h"
 #include "app/form3.h"
+#include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
 #include "prefs/twips.h"
+#include "signs/panel_preview.h"
 #include "program_home.h"
 #include "pty_pair.h"
 
@@ -102,6 +104,40 @@ TEST_F(Form1Test, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
     QApplication::setFont(desktop);
 }
 
+// The keys 1 to 5 (main row or keypad) send exactly their sign; the arrows only move the focus;
+// Space and Enter send the focused sign, and so does the accessibility action, once.
+TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
+{
+    start();
+    const std::array<std::int16_t, 5> screenOrder{0, 1, 3, 2, 4};
+    for (int key = 1; key <= 5; ++key)
+        for (const auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {
+            const std::int16_t index = screenOrder[std::size_t(key - 1)];
+            port.clearRecord();
+            QTest::keyClick(form.get(), Qt::Key(Qt::Key_0 + key), modifier);
+            EXPECT_EQ(port.sent() + (form->option1(index).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
+            EXPECT_EQ(form->option1(index).toolTip(), QStringLiteral("Tecla %1").arg(key));
+        }
+    form->option1(0).setFocus();
+    port.clearRecord();
+    for (const Qt::Key arrow : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) QTest::keyClick(QApplication::focusWidget(), arrow);
+    EXPECT_EQ(port.sent(), "");
+    EXPECT_TRUE(form->option1(4).isChecked());
+    for (const auto& [key, index] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Return, 3}, {Qt::Key_Enter, 3}}) {
+        port.clearRecord();
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
+    }
+    port.clearRecord();
+    QAccessible::queryAccessibleInterface(&form->option1(2))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(port.sent() + (form->option1(2).isChecked() ? "" : " unchosen"), frames::sign[2]);
+    QStringList names;
+    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->option1(3), &form->picture1(), &form->statusBar1().panel(1),
+                                &form->statusBar1().panel(2), &form->statusBar1().panel(3), &form->statusBar1().panel(4)};
+    for (QWidget* w : named) names << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+    EXPECT_EQ(names.join("|"), "Sinal|Esquerda|Pré-visualização do painel|Estado da ligação|Porta|Data|Hora");
+}
+
 TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
     Form3 about;
@@ -137,6 +173,18 @@ TEST(StartUp, ASecondCopyIsToldSoInTheInfoBox)
 {
     const auto box = secondCopyMessage();
     EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Info|Sorry! Para esse já dei..;-).");
+}
+
+// The pid in a lock file may belong to another program by now: SIGUSR1 would end most of them.
+TEST(StartUp, OnlyACopyOfThisProgramIsAskedToComeForward)
+{
+    QProcess other;
+    other.start("sleep", {"30"});
+    ASSERT_TRUE(other.waitForStarted());
+    EXPECT_FALSE(RaiseRequests::ask(other.processId()));
+    EXPECT_FALSE(other.waitForFinished(300));
+    other.kill();
+    other.waitForFinished();
 }
 
 TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
@@ -182,8 +230,9 @@ struct ProgramTest : ::testing::Test {
     }
 };
 
-// A bare X server: no window manager ever activates the window, yet the panel must be set up;
-// and the refusal of a second copy is a message box the operator must dismiss.
+// A bare X server: no window manager ever activates the window, yet the panel must be set up.
+// The refusal of a second copy is a message box the operator must dismiss, after which the
+// running copy comes forward, even from minimised.
 TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
 {
     const QString xdotool = QStandardPaths::findExecutable("xdotool");
@@ -194,13 +243,36 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
     QProcess& first = start(PROGRAM_PATH, {}, env);
     EXPECT_EQ(hex(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]);
+    // A window manager arrives and the operator minimises the window.
+    start(QStandardPaths::findExecutable("openbox"), {}, env);
+    // xdotool dies of an X error when a window it looks at goes away meanwhile (the window
+    // manager reparents them all), sometimes after it has done its work: a try that failed is
+    // made again while its work is not done.
+    const auto xdo = [&](const QStringList& arguments, const std::function<bool()>& done) {
+        for (int attempt = 0; attempt < 5 && !done(); ++attempt) {
+            QProcess& run = start(xdotool, arguments, env);
+            if (run.waitForFinished(15000) && run.exitCode() == 0) return true;
+        }
+        return done();
+    };
+    const auto never = [] { return false; };
+    // Minimised for sure only once the window manager has taken the window on.
+    const auto hidden = [&] {
+        QProcess& look = start(xdotool, {"search", "--onlyvisible", "--name", "^Tramonda"}, env);
+        return look.waitForFinished(5000) && look.exitCode() != 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return xdo({"search", "--sync", "--name", "^Tramonda", "windowminimize", "--sync", "%1"}, never) && hidden(); }, 10000))
+        << "needs openbox (scripts/deps.sh)";
     QProcess& second = start(PROGRAM_PATH, {}, env);
-    // The operator dismisses the box with Enter; a second main window would have sent its own
-    // start-up on the line.
-    QProcess& operatorKeys = start(xdotool, {"search", "--sync", "--name", "^Info$", "windowfocus", "--sync", "%1", "key", "Return"}, env);
-    ASSERT_TRUE(operatorKeys.waitForFinished(15000) && second.waitForFinished(10000));
+    // The operator dismisses the box with Escape; a second main window would have sent its own
+    // start-up on the line. The running copy then comes forward.
+    const auto secondEnded = [&](int ms) { return second.state() == QProcess::NotRunning || second.waitForFinished(ms); };
+    xdo({"search", "--sync", "--onlyvisible", "--name", "^Info$", "windowactivate", "--sync", "%1", "key", "--window", "%1", "Escape"},
+        [&] { return secondEnded(500); });
+    ASSERT_TRUE(secondEnded(10000));
     EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()), std::pair(QProcess::NormalExit, 0));
     EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hidden(); }, 5000));
     EXPECT_TRUE(com1.readAvailable().empty());
 }
 
