@@ -1,3 +1,4 @@
+#include "program_icon.h"
 #include "pty_line.h"
 #include "quit_on_signals.h"
 #include "virtual_panel.h"
@@ -94,6 +95,7 @@ int main(int argc, char** argv)
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("painel-monitor"));
+    if (auto* gui = qobject_cast<QApplication*>(app.get())) gui->setWindowIcon(programIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
