@@ -1,5 +1,9 @@
 #include "frame_decoder.h"
 #include "frames.h"
+#include "wire_monitor.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +80,28 @@ TEST(FrameDecoder, EachSignShowsItsPicture)
         // The display comes on with the first sign; after that the green upload already shows.
         EXPECT_EQ(shown, std::vector<std::string>(kind == 0 ? 1 : 2, frames::picture[kind])) << kind;
     }
+}
+
+// After the limit without a valid frame the panel is without signal, said once in the log;
+// stray bytes do not count as a frame, and the next valid frame brings the signal back.
+TEST(WireMonitor, NoticesSilenceAndItsEnd)
+{
+    WireMonitor monitor;
+    QSignalSpy silence(&monitor, &WireMonitor::silenceChanged);
+    QSignalSpy logged(&monitor, &WireMonitor::logged);
+    monitor.setSilenceLimit(0.2);
+    monitor.take(QByteArray::fromHex("A5795A71"));
+    ASSERT_TRUE(silence.wait(5000));
+    EXPECT_TRUE(silence.at(0).at(0).toBool());
+    EXPECT_GE(monitor.secondsSinceValidFrame(), 0.2);
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}  sem sinal: nenhuma trama válida há 0\\.\\d s$").match(logged.last().at(0).toString()).hasMatch())
+        << logged.last().at(0).toString().toStdString();
+    monitor.take(QByteArray::fromHex("010203"));
+    monitor.finish();
+    EXPECT_EQ(silence.count(), 1);
+    monitor.take(QByteArray::fromHex("A5795A71"));
+    ASSERT_EQ(silence.count(), 2);
+    EXPECT_FALSE(silence.at(1).at(0).toBool());
 }
 
 } // namespace

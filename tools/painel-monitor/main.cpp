@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScreen>
+#include <QTimer>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -110,8 +111,12 @@ int main(int argc, char** argv)
                                   QStringLiteral("PATH"));
     const QCommandLineOption besideProgram(QStringLiteral("beside-program"),
                                            QStringLiteral("Place the window left of the program's centred window."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Count the panel as without signal after S seconds with no valid frame."),
+                                     QStringLiteral("S"));
     parser.addOption(pty);
     parser.addOption(window);
+    parser.addOption(timeout);
     parser.addOption(link);
     parser.addOption(besideProgram);
     parser.addPositionalArgument(QStringLiteral("DEVICE"),
@@ -123,6 +128,12 @@ int main(int argc, char** argv)
 
     QuitOnSignals quitOnSignals;
     WireMonitor monitor;
+    if (parser.isSet(timeout)) {
+        bool number = false;
+        const double seconds = parser.value(timeout).toDouble(&number);
+        if (!number || seconds <= 0 || seconds > 86400) fail(QStringLiteral("--timeout wants seconds above 0 and up to 86400, not %1").arg(parser.value(timeout)));
+        monitor.setSilenceLimit(seconds);
+    }
 
     std::unique_ptr<PtyLine> ptyLine;
     std::unique_ptr<QSerialPort> device;
@@ -155,6 +166,13 @@ int main(int argc, char** argv)
         panel = std::make_unique<VirtualPanel>(lineName);
         QObject::connect(&monitor, &WireMonitor::logged, panel.get(), &VirtualPanel::appendLog);
         QObject::connect(&monitor, &WireMonitor::matrixShown, panel.get(), &VirtualPanel::showMatrix);
+        QObject::connect(&monitor, &WireMonitor::silenceChanged, panel.get(), &VirtualPanel::showSilence);
+        auto* ageClock = new QTimer(panel.get());
+        QObject::connect(ageClock, &QTimer::timeout, panel.get(), [&monitor, p = panel.get()] {
+            p->showAge(monitor.hasSeenValidFrame() ? std::optional(monitor.secondsSinceValidFrame()) : std::nullopt);
+        });
+        ageClock->start(500);
+        panel->showAge(std::nullopt);
         if (parser.isSet(besideProgram)) placeBesideProgram(*panel);
         panel->show();
     }

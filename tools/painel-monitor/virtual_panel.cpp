@@ -1,6 +1,7 @@
 #include "virtual_panel.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -22,6 +23,11 @@ public:
         dots_ = matrix;
         update();
     }
+    void setSilent(bool silent)
+    {
+        silent_ = silent;
+        update();
+    }
 
     [[nodiscard]] QSize sizeHint() const override { return {320, 320}; }
 
@@ -41,6 +47,16 @@ protected:
                 painter.drawEllipse(centre, pitch * 0.4, pitch * 0.4);
             }
         }
+        if (silent_) {
+            // Dimmed, with the words over the dots: what it showed may no longer hold.
+            painter.fillRect(rect(), QColor(0, 0, 0, 160));
+            QFont big = font();
+            big.setPixelSize(std::max(12, static_cast<int>(pitch)));
+            big.setBold(true);
+            painter.setFont(big);
+            painter.setPen(Qt::white);
+            painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("sem sinal"));
+        }
     }
 
 private:
@@ -56,6 +72,7 @@ private:
     }
 
     Matrix dots_{};
+    bool silent_ = false;
 };
 
 VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(parent)
@@ -68,8 +85,11 @@ VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(paren
     log_->setLineWrapMode(QPlainTextEdit::NoWrap);
     log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
+    age_ = new QLabel(this);
+    age_->setObjectName(QStringLiteral("age"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(matrix_, 3);
+    layout->addWidget(age_);
     layout->addWidget(log_, 2);
     resize(520, 640);
 }
@@ -77,3 +97,11 @@ VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(paren
 void VirtualPanel::showMatrix(const Matrix& matrix) { matrix_->setMatrix(matrix); }
 
 void VirtualPanel::appendLog(const QString& line) { log_->appendPlainText(line); }
+
+void VirtualPanel::showAge(std::optional<double> seconds)
+{
+    age_->setText(seconds ? QStringLiteral("Última trama válida há %1 s").arg(*seconds, 0, 'f', 0)
+                          : QStringLiteral("Ainda nenhuma trama válida"));
+}
+
+void VirtualPanel::showSilence(bool silent) { matrix_->setSilent(silent); }

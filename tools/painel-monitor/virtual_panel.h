@@ -4,7 +4,10 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class LedMatrix;
+class QLabel;
 class QPlainTextEdit;
 
 // The panel as an operator would see it: the lit matrix, and below it the frames that lit it.
@@ -16,8 +19,12 @@ public:
 
     void showMatrix(const Matrix& matrix);
     void appendLog(const QString& line);
+    // The age of the last valid frame, and whether the panel counts as without signal.
+    void showAge(std::optional<double> seconds);
+    void showSilence(bool silent);
 
 private:
     LedMatrix* matrix_ = nullptr;
+    QLabel* age_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -18,6 +19,31 @@ WireMonitor::WireMonitor(QObject* parent) : QObject(parent)
     quiet_.setSingleShot(true);
     quiet_.setInterval(quietMs);
     connect(&quiet_, &QTimer::timeout, this, [this] { report(decoder_.flush(), lastArrivalMs_); });
+    silence_.setSingleShot(true);
+    connect(&silence_, &QTimer::timeout, this, &WireMonitor::announceSilence);
+}
+
+void WireMonitor::setSilenceLimit(double seconds)
+{
+    silence_.setInterval(static_cast<int>(seconds * 1000));
+    if (seconds > 0) silence_.start();
+    else silence_.stop();
+}
+
+double WireMonitor::secondsSinceValidFrame() const
+{
+    return (static_cast<double>(clock_.nsecsElapsed()) / 1e6 - lastValidMs_) / 1000.0;
+}
+
+void WireMonitor::announceSilence()
+{
+    silent_ = true;
+    const QString line = QStringLiteral("%1  sem sinal: nenhuma trama válida há %2 s")
+                             .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e6, 0, 'f', 3)
+                             .arg(secondsSinceValidFrame(), 0, 'f', 1);
+    print(line);
+    emit logged(line);
+    emit silenceChanged(true);
 }
 
 void WireMonitor::take(const QByteArray& bytes)
@@ -38,6 +64,12 @@ void WireMonitor::finish()
 void WireMonitor::report(const std::vector<WireEvent>& events, double atMs)
 {
     for (const WireEvent& event : events) {
+        if (event.kind == WireEvent::Kind::Frame) {
+            lastValidMs_ = atMs;
+            seenValidFrame_ = true;
+            if (silence_.interval() > 0) silence_.start();
+            if (std::exchange(silent_, false)) emit silenceChanged(false);
+        }
         // Two blanks between the fields, as the meaning may itself hold a number.
         const QString line = QStringLiteral("%1  %2  %3")
                                  .arg(atMs, 0, 'f', 3)

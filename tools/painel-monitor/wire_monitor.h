@@ -19,18 +19,31 @@ public:
     void take(const QByteArray& bytes);
     // Reports anything still held back; for the way out.
     void finish();
+    // After this long without a valid frame the panel counts as without signal, and says so
+    // once in the log; 0 (the default) never.
+    void setSilenceLimit(double seconds);
+    // Since the last valid frame arrived, or since the monitor started when none has yet.
+    [[nodiscard]] double secondsSinceValidFrame() const;
+    [[nodiscard]] bool hasSeenValidFrame() const { return seenValidFrame_; }
 
 signals:
     // A frame's line; the matrix rows come separately.
     void logged(const QString& line);
     void matrixShown(const Matrix& matrix);
+    void silenceChanged(bool silent);
 
 private:
     void report(const std::vector<WireEvent>& events, double atMs);
     void print(const QString& line);
 
+    void announceSilence();
+
     FrameDecoder decoder_;
     QElapsedTimer clock_;
     QTimer quiet_;
+    QTimer silence_;
     double lastArrivalMs_ = 0;
+    double lastValidMs_ = 0;
+    bool seenValidFrame_ = false;
+    bool silent_ = false;
 };
