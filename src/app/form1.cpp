@@ -183,6 +183,11 @@ void Form1::buildMenu()
     QAction* ports = menu->addAction(QStringLiteral("Portas &série…"));
     ports->setObjectName(QStringLiteral("MNU_PORTS"));
     connect(ports, &QAction::triggered, this, &Form1::MNU_PORTS_Click);
+    QAction* lampTest = menu->addAction(QStringLiteral("&Teste do painel"));
+    lampTest->setObjectName(QStringLiteral("MNU_LAMPTEST"));
+    connect(lampTest, &QAction::triggered, signs_, &SignDisplay::startLampTest);
+    // Escape ends the lamp test at once and puts the chosen sign back.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, signs_, &SignDisplay::stopLampTest);
     menu->addSeparator()->setObjectName(QStringLiteral("mnuFileBar0"));
     QAction* exit = menu->addAction(QStringLiteral("Sa&ir"));
     exit->setObjectName(QStringLiteral("MNU_EXIT"));

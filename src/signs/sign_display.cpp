@@ -10,10 +10,16 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     // A coarse timer may fire up to 5 % late on every tick, which shows as an uneven flag.
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &SignDisplay::Timer1_Timer);
+    lampTimer_.setInterval(lampStepMs);
+    lampTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&lampTimer_, &QTimer::timeout, this, &SignDisplay::lampTestStep);
 }
 
 void SignDisplay::Option1_Click(std::int16_t index)
 {
+    // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
+    lampTimer_.stop();
+    if (describeSign(index) != nullptr) chosen_ = index;
     // A click that could not be sent has already said so in the status line.
     noteOutcome(link_.openSendClose(settings_.comPort, [&] { showSign(index); }), index);
 }
@@ -86,4 +92,56 @@ void SignDisplay::initPanel()
     });
     // When the port did not open the preview is still empty: there is nothing to disagree with.
     if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, signStop);
+}
+
+namespace {
+
+// Step n of the lamp test (1 to 20): all red, all green, all yellow, each column yellow from
+// the left (line 7) to the right (line 0), each row yellow from the top (bit 0) down, all off.
+SignPattern lampPattern(int step)
+{
+    SignPattern pattern{};
+    const auto fill = [&](std::int16_t red, std::int16_t green) {
+        for (auto& line : pattern) line = {red, green};
+    };
+    if (step == 1) fill(0xFF, 0);
+    else if (step == 2) fill(0, 0xFF);
+    else if (step == 3) fill(0xFF, 0xFF);
+    else if (step <= 11) pattern[static_cast<std::size_t>(11 - step)] = {0xFF, 0xFF};
+    else if (step <= 19) fill(static_cast<std::int16_t>(1 << (step - 12)), static_cast<std::int16_t>(1 << (step - 12)));
+    return pattern;
+}
+
+} // namespace
+
+void SignDisplay::startLampTest()
+{
+    // No tick of the flag may come between the test's steps.
+    timer_.stop();
+    (void)link_.openSendClose(settings_.comPort, [&] { commands_.ledTimesGreen(); });
+    lampStep_ = 0;
+    lampTestStep();
+    lampTimer_.start();
+}
+
+void SignDisplay::lampTestStep()
+{
+    if (++lampStep_ > lampStepCount) {
+        lampTimer_.stop();
+        Option1_Click(chosen_);
+        return;
+    }
+    const SignPattern pattern = lampPattern(lampStep_);
+    preview_.setDescription(QStringLiteral("Teste do painel, passo %1 de %2").arg(lampStep_).arg(lampStepCount));
+    (void)link_.openSendClose(settings_.comPort, [&] {
+        preview_.drawPattern(pattern);
+        commands_.sendPattern(pattern);
+        commands_.display_on();
+    });
+}
+
+void SignDisplay::stopLampTest()
+{
+    if (!lampTimer_.isActive()) return;
+    Option1_Click(chosen_);
 }

@@ -35,6 +35,17 @@ public:
     // Run once when the main window first shows.
     void initPanel();
 
+    // The lamp test: every LED red, green and yellow, each column and each row, then all off,
+    // one step every lampStepMs, after which the chosen sign is put back as a click sends it.
+    static constexpr int lampStepMs = 300;
+    static constexpr int lampStepCount = 20;
+    void startLampTest();
+    // One step of the test, or the put-back after the last one; its timer calls it.
+    void lampTestStep();
+    // Escape: the test ends at once and the chosen sign is put back.
+    void stopLampTest();
+    [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
+
     // Timer1: drives the chequered flag while it is enabled.
     [[nodiscard]] QTimer& timer() { return timer_; }
     // True when the next tick sends patternChequer1.
@@ -51,6 +62,9 @@ private:
     const PanelSettings& settings_;
     SignPatterns patterns_;
     QTimer timer_;
+    QTimer lampTimer_;
+    int lampStep_ = 0;
+    SignKind chosen_ = signStop; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;
     QString lastSent_; // "Parar às 10:32:05", or empty before the first sign went out
 };

@@ -7,6 +7,7 @@
 #include "fake_serial_port.h"
 #include "prefs/twips.h"
 #include "signs/panel_preview.h"
+#include "signs/sign_display.h"
 #include "program_home.h"
 #include "pty_pair.h"
 
@@ -61,7 +62,13 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     EXPECT_EQ(port.sent(), "");
     QStringList menu;
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
-    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, mnuFileBar0 , MNU_EXIT Sa&ir");
+    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_LAMPTEST &Teste do painel, mnuFileBar0 , MNU_EXIT Sa&ir");
+    // Escape ends the lamp test at once and puts the chosen sign back.
+    form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
+    port.clearRecord();
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_EQ(port.sent(), frames::sign[0]);
+    EXPECT_FALSE(form->signDisplay().lampTestRunning());
     auto* exit = form->findChild<QAction*>("MNU_EXIT");
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();

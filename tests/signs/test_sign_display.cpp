@@ -12,6 +12,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -212,6 +214,50 @@ TEST(SignClick, PreviewKeepsItsPictureAndLeavesNoTraceOfTheDotsBefore)
     QImage blank(rig.preview.image().size(), QImage::Format_RGB32);
     blank.fill(0x808080);
     EXPECT_EQ(rig.preview.image(), blank);
+}
+
+// The lamp test, frame by frame: the LED times of green, then every LED red, green, yellow, each
+// column from the left, each row from the top, all off; then the chosen sign exactly as a
+// click sends it, its animation again included. Choosing a sign ends the test at once.
+TEST(LampTest, EveryLampThenTheChosenSignBack)
+{
+    const auto lamps = [](const std::string& red, const std::string& green) {
+        return " A5 79 5A 73 " + red + " A5 79 5A 74 " + green + " A5 79 5A 71";
+    };
+    const auto plane = [](const std::function<bool(int)>& lit) {
+        std::string bytes;
+        for (int line = 0; line < 8; ++line) bytes += std::string(line ? " " : "") + (lit(line) ? "FF" : "00");
+        return bytes;
+    };
+    const std::string on = plane([](int) { return true; }), off = plane([](int) { return false; });
+    std::string expected = "A5 79 5A 75 9C A5 79 5A 76 9C" + lamps(on, off) + lamps(off, on) + lamps(on, on);
+    for (int column = 7; column >= 0; --column) expected += lamps(plane([&](int line) { return line == column; }), plane([&](int line) { return line == column; }));
+    for (int row = 0; row < 8; ++row) {
+        char bit[3];
+        std::snprintf(bit, sizeof bit, "%02X", 1 << row);
+        const std::string rows = " " + std::string(bit);
+        std::string all = bit;
+        for (int line = 1; line < 8; ++line) all += rows;
+        expected += lamps(all, all);
+    }
+    expected += lamps(off, off) + " " + frames::sign[4];
+
+    Rig rig(true);
+    rig.display.Option1_Click(4);
+    rig.port.clearRecord();
+    rig.display.startLampTest();
+    EXPECT_FALSE(rig.display.timer().isActive());
+    EXPECT_EQ(rig.display.lampTestRunning(), true);
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    EXPECT_EQ(rig.port.sent(), expected);
+    EXPECT_FALSE(rig.display.lampTestRunning());
+    EXPECT_TRUE(rig.display.timer().isActive());
+
+    rig.display.startLampTest();
+    rig.port.clearRecord();
+    rig.display.Option1_Click(1);
+    EXPECT_EQ(rig.port.sent(), frames::sign[1]);
+    EXPECT_FALSE(rig.display.lampTestRunning());
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates for
