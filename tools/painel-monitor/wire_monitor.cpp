@@ -20,6 +20,8 @@ WireMonitor::WireMonitor(QObject* parent) : QObject(parent)
     quiet_.setInterval(quietMs);
     connect(&quiet_, &QTimer::timeout, this, [this] { report(decoder_.flush(), lastArrivalMs_); });
     silence_.setSingleShot(true);
+    // A coarse timer may fire 5 % early, and the panel would be called silent too soon.
+    silence_.setTimerType(Qt::PreciseTimer);
     connect(&silence_, &QTimer::timeout, this, &WireMonitor::announceSilence);
 }
 
