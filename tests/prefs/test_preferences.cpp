@@ -2,6 +2,7 @@
 #include "panel/panel_link.h"
 #include "panel/port_devices.h"
 #include "prefs/form5.h"
+#include "prefs/more_options_dialog.h"
 #include "prefs/preferences_file.h"
 #include "prefs/preferences_format.h"
 #include "prefs/serial_ports_window.h"
@@ -127,6 +128,33 @@ TEST_F(PreferencesFile, TemporariesLeftOverAMinuteAgoAreRemoved)
     }
     removeStaleTemporaries(file);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"pref.vyr", "pref.vyr.bak", "pref.vyr.New123"}));
+}
+
+// painel-sinaletico.conf beside pref.vyr: defaults when missing, a bad value gives the
+// default and says why, the dialog writes what it shows; pref.vyr is never touched.
+TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
+{
+    const QString conf = moreSettingsPath(file);
+    EXPECT_EQ(conf, folder + "/painel-sinaletico.conf");
+    QStringList problems;
+    EXPECT_EQ(readMoreSettings(conf, &problems), MoreSettings{});
+    for (const auto& [text, seconds] : std::vector<std::pair<QByteArray, int>>{{"0", 0}, {" 3600", 3600}, {"3601", -1}, {"-1", -1}, {"1e2", -1}}) {
+        QDir().mkpath(folder);
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[keepalive]\ninterval_s=" + text + "\n") > 0);
+        f.close();
+        problems.clear();
+        EXPECT_EQ(readMoreSettings(conf, &problems).keepAliveSeconds, std::max(seconds, 0)) << text.toStdString();
+        EXPECT_EQ(problems.size(), seconds < 0 ? 1 : 0) << text.toStdString();
+    }
+    MoreSettings more;
+    MoreOptionsDialog dialog(more, conf, problems);
+    EXPECT_EQ(dialog.findChild<QLabel*>("problems")->text(), problems.join('\n'));
+    dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
+    dialog.accept();
+    EXPECT_EQ(more.keepAliveSeconds, 30);
+    EXPECT_EQ(readMoreSettings(conf).keepAliveSeconds, 30);
+    EXPECT_FALSE(QFile::exists(file));
 }
 
 // The file-size limit cuts the write short the way a full disk does, and holds for root too.

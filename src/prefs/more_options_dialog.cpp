@@ -1,0 +1,55 @@
+#include "prefs/more_options_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, QWidget* parent)
+    : QDialog(parent), settings_(settings), fileName_(std::move(fileName))
+{
+    setObjectName(QStringLiteral("MoreOptionsDialog"));
+    setWindowTitle(QStringLiteral("Mais opções"));
+    auto* layout = new QVBoxLayout(this);
+    if (!problems.isEmpty()) {
+        auto* problemsLabel = new QLabel(problems.join(QLatin1Char('\n')), this);
+        problemsLabel->setObjectName(QStringLiteral("problems"));
+        problemsLabel->setWordWrap(true);
+        problemsLabel->setTextFormat(Qt::PlainText);
+        layout->addWidget(problemsLabel);
+    }
+    keepAlive = new QSpinBox(this);
+    keepAlive->setObjectName(QStringLiteral("keepAlive"));
+    keepAlive->setAccessibleName(QStringLiteral("Reenviar o sinal a cada"));
+    // The box itself holds the limits: nothing outside them can be typed.
+    keepAlive->setRange(0, MoreSettings::maxKeepAliveSeconds);
+    keepAlive->setSuffix(QStringLiteral(" s"));
+    keepAlive->setSpecialValueText(QStringLiteral("desligado"));
+    keepAlive->setValue(settings_.keepAliveSeconds);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Reenviar o sinal a cada:"), keepAlive);
+    layout->addLayout(form);
+    auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
+                                           "0 desliga. A bandeira animada não se reenvia: já se repete.")
+                                .arg(MoreSettings::maxKeepAliveSeconds),
+                            this);
+    help->setWordWrap(true);
+    layout->addWidget(help);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+void MoreOptionsDialog::accept()
+{
+    settings_.keepAliveSeconds = keepAlive->value();
+    // The setting applies for this run even when it cannot be kept for the next one.
+    if (const auto failure = writeMoreSettings(settings_, fileName_))
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível gravar as opções.\n\n%1").arg(*failure));
+    QDialog::accept();
+}
