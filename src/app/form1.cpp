@@ -5,6 +5,7 @@
 #include "app/status_bar.h"
 #include "prefs/twips.h"
 #include "prefs/form5.h"
+#include "prefs/more_options_dialog.h"
 #include "prefs/preferences_file.h"
 #include "prefs/serial_ports_window.h"
 #include "signs/panel_preview.h"
@@ -183,6 +184,9 @@ void Form1::buildMenu()
     QAction* ports = menu->addAction(QStringLiteral("Portas &série…"));
     ports->setObjectName(QStringLiteral("MNU_PORTS"));
     connect(ports, &QAction::triggered, this, &Form1::MNU_PORTS_Click);
+    QAction* more = menu->addAction(QStringLiteral("&Mais opções…"));
+    more->setObjectName(QStringLiteral("MNU_MORE"));
+    connect(more, &QAction::triggered, this, &Form1::MNU_MORE_Click);
     QAction* lampTest = menu->addAction(QStringLiteral("&Teste do painel"));
     lampTest->setObjectName(QStringLiteral("MNU_LAMPTEST"));
     connect(lampTest, &QAction::triggered, signs_, &SignDisplay::startLampTest);
@@ -207,6 +211,8 @@ QRadioButton& Form1::option1(std::int16_t index) const
 void Form1::Form_Load()
 {
     readPreferences(settings_, preferencesFile_);
+    more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
+    signs_->setKeepAlive(more_.keepAliveSeconds);
     setWindowTitle(caption_);
     firstActivation_ = -1;
 }
@@ -289,6 +295,14 @@ void Form1::MNU_PORTS_Click()
     portsWindow = std::make_unique<SerialPortsWindow>(link_, this);
     portsWindow->exec();
     portsWindow.reset();
+}
+
+void Form1::MNU_MORE_Click()
+{
+    MoreOptionsDialog dialog(more_, moreSettingsPath(preferencesFile_), moreProblems_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    moreProblems_.clear();
+    signs_->setKeepAlive(more_.keepAliveSeconds);
 }
 
 void Form1::MNU_ABOUT_Click()

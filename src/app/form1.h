@@ -2,6 +2,7 @@
 
 #include "panel/panel_commands.h"
 #include "panel/panel_link.h"
+#include "prefs/more_settings.h"
 #include "prefs/panel_settings.h"
 
 #include <QMainWindow>
@@ -36,6 +37,7 @@ public:
     void Option1_Click(std::int16_t index);
     void MNU_PREFS_Click();
     void MNU_PORTS_Click();
+    void MNU_MORE_Click();
     void MNU_ABOUT_Click();
     void MNU_EXIT_Click();
     // Restored if minimised, raised and activated: another copy was started and refused.
@@ -60,6 +62,8 @@ private:
     QString caption_;
     PanelSettings& settings_;
     QString preferencesFile_;
+    MoreSettings more_;
+    QStringList moreProblems_; // met reading painel-sinaletico.conf, for "Mais opções"
     SerialPort& MSComm1;
     PanelStatusBar* StatusBar1 = nullptr;
     PanelLink link_;

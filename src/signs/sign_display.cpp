@@ -13,6 +13,8 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     lampTimer_.setInterval(lampStepMs);
     lampTimer_.setTimerType(Qt::PreciseTimer);
     connect(&lampTimer_, &QTimer::timeout, this, &SignDisplay::lampTestStep);
+    keepAlive_.setTimerType(Qt::PreciseTimer);
+    connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
 void SignDisplay::Option1_Click(std::int16_t index)
@@ -20,6 +22,8 @@ void SignDisplay::Option1_Click(std::int16_t index)
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     lampTimer_.stop();
     if (describeSign(index) != nullptr) chosen_ = index;
+    // The keep-alive counts from the last time a sign went out.
+    if (keepAlive_.isActive()) keepAlive_.start();
     // A click that could not be sent has already said so in the status line.
     noteOutcome(link_.openSendClose(settings_.comPort, [&] { showSign(index); }), index);
 }
@@ -143,5 +147,19 @@ void SignDisplay::lampTestStep()
 void SignDisplay::stopLampTest()
 {
     if (!lampTimer_.isActive()) return;
+    Option1_Click(chosen_);
+}
+
+void SignDisplay::setKeepAlive(int seconds)
+{
+    keepAlive_.setInterval(seconds * 1000);
+    if (seconds > 0) keepAlive_.start();
+    else keepAlive_.stop();
+}
+
+void SignDisplay::keepAliveTick()
+{
+    // The flag's own ticks and the lamp test already keep the line busy.
+    if (timer_.isActive() || lampTimer_.isActive()) return;
     Option1_Click(chosen_);
 }

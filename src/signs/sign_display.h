@@ -46,6 +46,12 @@ public:
     void stopLampTest();
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
 
+    // Keep-alive: the chosen sign is sent again every `seconds` (0 is off), counted from the
+    // last time it was chosen, exactly as a click on it; the animating flag already repeats.
+    void setKeepAlive(int seconds);
+    void keepAliveTick();
+    [[nodiscard]] const QTimer& keepAliveTimer() const { return keepAlive_; }
+
     // Timer1: drives the chequered flag while it is enabled.
     [[nodiscard]] QTimer& timer() { return timer_; }
     // True when the next tick sends patternChequer1.
@@ -63,6 +69,7 @@ private:
     SignPatterns patterns_;
     QTimer timer_;
     QTimer lampTimer_;
+    QTimer keepAlive_;
     int lampStep_ = 0;
     SignKind chosen_ = signStop; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;

@@ -47,6 +47,9 @@ struct Form1Test : ::testing::Test {
 
 TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
 {
+    QFile conf(home.filePath("painel-sinaletico.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[keepalive]\ninterval_s=5\n") > 0);
+    conf.close();
     const QDateTime before = QDateTime::currentDateTime();
     start();
     const QDateTime after = QDateTime::currentDateTime();
@@ -62,7 +65,9 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     EXPECT_EQ(port.sent(), "");
     QStringList menu;
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
-    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_LAMPTEST &Teste do painel, mnuFileBar0 , MNU_EXIT Sa&ir");
+    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_MORE &Mais opções…, MNU_LAMPTEST &Teste do painel, "
+                               "mnuFileBar0 , MNU_EXIT Sa&ir");
+    EXPECT_EQ(form->signDisplay().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
     // Escape ends the lamp test at once and puts the chosen sign back.
     form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
     port.clearRecord();
@@ -116,6 +121,7 @@ TEST_F(Form1Test, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
 TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
 {
     start();
+    EXPECT_FALSE(form->signDisplay().keepAliveTimer().isActive()); // off unless set
     const std::array<std::int16_t, 5> screenOrder{0, 1, 3, 2, 4};
     for (int key = 1; key <= 5; ++key)
         for (const auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {

@@ -260,6 +260,28 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     EXPECT_FALSE(rig.display.lampTestRunning());
 }
 
+// With the keep-alive on, the chosen sign goes out again every interval, counted by its real
+// timer; the animating flag is left to its own ticks; 0 turns it off.
+TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
+{
+    Rig rig(true);
+    rig.display.Option1_Click(1);
+    rig.port.clearRecord();
+    rig.display.setKeepAlive(1);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() > frames::sign[1].size(); }, 5000));
+    EXPECT_EQ(rig.port.sent(), frames::sign[1] + " " + frames::sign[1]);
+    EXPECT_GE(clock.elapsed(), 1990);
+    EXPECT_LT(clock.elapsed(), 2900);
+    rig.display.Option1_Click(4);
+    rig.port.clearRecord();
+    rig.display.keepAliveTick();
+    EXPECT_EQ(rig.port.sent(), "");
+    rig.display.setKeepAlive(0);
+    EXPECT_FALSE(rig.display.keepAliveTimer().isActive());
+}
+
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates for
 // 10 s: the window is never held up for long, and once the line is read again a click is whole.
 TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
