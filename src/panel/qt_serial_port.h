@@ -24,8 +24,6 @@ public:
     void setOpen(bool open) override;
     void write(std::span<const std::uint8_t> bytes) override;
 
-    [[nodiscard]] QString deviceName() const { return port_.portName(); }
-
 private:
     void open();
     void close();

@@ -1,7 +1,5 @@
 #include "signs/sign_display.h"
 
-#include <QTime>
-
 SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                          const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
@@ -30,14 +28,16 @@ void SignDisplay::Option1_Click(std::int16_t index)
 
 void SignDisplay::noteOutcome(SendOutcome outcome, SignKind kind)
 {
-    const SignDescription* sign = describeSign(kind);
-    if (outcome == SendOutcome::Sent && sign != nullptr) {
-        lastSent_ = QStringLiteral("%1 às %2").arg(QString::fromUtf8(sign->caption), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    if (outcome == SendOutcome::Sent) {
+        // An index that is no sign sends nothing, so the last sign sent stays what it was.
+        if (describeSign(kind) != nullptr) lastSent_ = {kind, QTime::currentTime()};
         preview_.clearStale();
-    } else if (outcome != SendOutcome::Sent) {
-        preview_.markStale(lastSent_.isEmpty() ? QStringLiteral("Nenhum sinal enviado desde o arranque")
-                                               : QStringLiteral("Último sinal enviado: ") + lastSent_);
+        return;
     }
+    const SignDescription* last = lastSent_ ? describeSign(lastSent_->first) : nullptr;
+    preview_.markStale(last == nullptr ? QStringLiteral("Nenhum sinal enviado desde o arranque")
+                                       : QStringLiteral("Último sinal enviado: %1 às %2")
+                                             .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
 }
 
 void SignDisplay::showSign(SignKind kind)

@@ -8,9 +8,12 @@
 #include "signs/sign_table.h"
 
 #include <QObject>
+#include <QTime>
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 // Puts the operator's sign on the panel and in the preview, runs the panel's start-up sequence
 // and animates the chequered flag. Each handler opens the port, sends and closes it again; a
@@ -73,5 +76,6 @@ private:
     int lampStep_ = 0;
     SignKind chosen_ = signStop; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;
-    QString lastSent_; // "Parar às 10:32:05", or empty before the first sign went out
+    // The last sign that went out whole, and when; put in words only when the preview is marked.
+    std::optional<std::pair<SignKind, QTime>> lastSent_;
 };

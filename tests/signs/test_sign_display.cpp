@@ -54,7 +54,7 @@ struct Rig {
 
     explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}) : settings(initial)
     {
-        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(8012);
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(errnum::couldNotOpenDevice);
         display.initPanel();
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
     }
