@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one of the project's jobs needs, when any is missing:
-#   deps.sh build   the two programs (compiler, CMake, Qt Widgets and SerialPort)
+#   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort and SQL with SQLite)
 #   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer)
 #   deps.sh bench   and the benchmarks (Google Benchmark)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
     test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox) ;;

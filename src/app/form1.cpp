@@ -5,12 +5,14 @@
 #include "app/status_bar.h"
 #include "prefs/twips.h"
 #include "prefs/form5.h"
+#include "prefs/journal_window.h"
 #include "prefs/more_options_dialog.h"
 #include "prefs/preferences_file.h"
 #include "prefs/serial_ports_window.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 #include "signs/sign_table.h"
+#include "panel/port_devices.h"
 
 #include <algorithm>
 
@@ -47,18 +49,38 @@ constexpr std::array<SignPlace, 5> signPlaces{{
 QString portName(std::int16_t comPort) { return QStringLiteral("COM%1:").arg(comPort); }
 
 // A class of its own, so that its accessible interface below is found before Qt's, which
-// serves every QRadioButton.
+// serves every QRadioButton. It also knows how its click came, for the journal.
 class SignButton final : public QRadioButton {
     Q_OBJECT
 public:
     using QRadioButton::QRadioButton;
+
+    void clickFrom(Origin origin)
+    {
+        origin_ = origin;
+        click();
+        origin_ = Origin::Mouse;
+    }
+    [[nodiscard]] Origin origin() const { return origin_; }
+
+protected:
+    // Space clicks on its release.
+    void keyReleaseEvent(QKeyEvent* event) override
+    {
+        origin_ = Origin::Keyboard;
+        QRadioButton::keyReleaseEvent(event);
+        origin_ = Origin::Mouse;
+    }
+
+private:
+    Origin origin_ = Origin::Mouse;
 };
 
 // A sign button to assistive technology: choosing it ("Press" or "Toggle") is a click, so the
 // sign is sent, once. Qt's own radio button only toggles, which chooses without sending.
 class SignButtonAccessible final : public QAccessibleWidget {
 public:
-    explicit SignButtonAccessible(QRadioButton* button) : QAccessibleWidget(button, QAccessible::RadioButton) {}
+    explicit SignButtonAccessible(SignButton* button) : QAccessibleWidget(button, QAccessible::RadioButton) {}
 
     [[nodiscard]] QAccessible::State state() const override
     {
@@ -74,14 +96,14 @@ public:
     void doAction(const QString& name) override
     {
         if (name == pressAction() || name == toggleAction()) {
-            if (button()->isEnabled()) button()->click();
+            if (button()->isEnabled()) button()->clickFrom(Origin::Accessibility);
         } else {
             QAccessibleWidget::doAction(name);
         }
     }
 
 private:
-    [[nodiscard]] QRadioButton* button() const { return static_cast<QRadioButton*>(widget()); }
+    [[nodiscard]] SignButton* button() const { return static_cast<SignButton*>(widget()); }
 };
 
 QAccessibleInterface* signButtonAccessible(const QString& className, QObject* object)
@@ -94,11 +116,12 @@ QAccessibleInterface* signButtonAccessible(const QString& className, QObject* ob
 } // namespace
 
 Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QString preferencesFile,
-             QWidget* parent)
+             Journal* journal, QWidget* parent)
     : QMainWindow(parent),
       caption_(caption),
       settings_(settings),
       preferencesFile_(std::move(preferencesFile)),
+      journal_(journal),
       MSComm1(port),
       StatusBar1(new PanelStatusBar(this)),
       link_(MSComm1, *StatusBar1),
@@ -126,6 +149,12 @@ Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, 
     Picture1->setFocusPolicy(Qt::TabFocus);
 
     signs_ = new SignDisplay(link_, commands_, *Picture1, settings_, this);
+    signs_->setJournal(journal_);
+    if (journal_ != nullptr) {
+        // Said once, where the operator looks when something is wrong with the line.
+        connect(journal_, &Journal::problemChanged, this, [this](const QString& problem) { StatusBar1->setPanelNote(1, problem); });
+        StatusBar1->setPanelNote(1, journal_->problem());
+    }
 
     // Screen order, with the preview after the buttons.
     QWidget* previous = optionButtons_[0];
@@ -162,15 +191,16 @@ void Form1::buildSignButtons(QWidget* central)
         button->installEventFilter(this);
         // The keys 1 to 5, on the main row or the keypad, choose and send the sign at once.
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + key), this);
-        connect(shortcut, &QShortcut::activated, button, &QRadioButton::click);
+        connect(shortcut, &QShortcut::activated, button, [button] { button->clickFrom(Origin::Keyboard); });
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
         Option1->addButton(button, b.index);
         optionButtons_[row] = button;
     }
     option1(0).setChecked(true);
-    connect(Option1, &QButtonGroup::idClicked, this,
-            [this](int id) { Option1_Click(static_cast<std::int16_t>(id)); });
+    connect(Option1, &QButtonGroup::idClicked, this, [this](int id) {
+        Option1_Click(static_cast<std::int16_t>(id), static_cast<SignButton*>(Option1->button(id))->origin());
+    });
 }
 
 void Form1::buildMenu()
@@ -190,6 +220,11 @@ void Form1::buildMenu()
     QAction* lampTest = menu->addAction(QStringLiteral("&Teste do painel"));
     lampTest->setObjectName(QStringLiteral("MNU_LAMPTEST"));
     connect(lampTest, &QAction::triggered, signs_, &SignDisplay::startLampTest);
+    QAction* journal = menu->addAction(QStringLiteral("&Registo…"));
+    journal->setObjectName(QStringLiteral("MNU_JOURNAL"));
+    journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    journal->setEnabled(journal_ != nullptr);
+    connect(journal, &QAction::triggered, this, &Form1::MNU_JOURNAL_Click);
     // Escape ends the lamp test at once and puts the chosen sign back.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, signs_, &SignDisplay::stopLampTest);
     menu->addSeparator()->setObjectName(QStringLiteral("mnuFileBar0"));
@@ -213,6 +248,8 @@ void Form1::Form_Load()
     readPreferences(settings_, preferencesFile_);
     more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
     signs_->setKeepAlive(more_.keepAliveSeconds);
+    // Old entries go at every start-up.
+    if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
     setWindowTitle(caption_);
     firstActivation_ = -1;
 }
@@ -246,7 +283,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        (*found)->click();
+        static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
         return true;
     default: return QMainWindow::eventFilter(watched, event);
     }
@@ -278,31 +315,75 @@ void Form1::showEvent(QShowEvent* event)
     if (firstActivation_ != 0) QMetaObject::invokeMethod(this, &Form1::Form_Activate, Qt::QueuedConnection);
 }
 
-void Form1::Option1_Click(std::int16_t index) { signs_->Option1_Click(index); }
+void Form1::Option1_Click(std::int16_t index, Origin origin) { signs_->Option1_Click(index, origin); }
+
+void Form1::journalChange(const QString& action, const QStringList& changes)
+{
+    if (journal_ == nullptr || changes.isEmpty()) return;
+    JournalEntry e;
+    e.origin = Origin::Operator;
+    e.action = action;
+    e.port = settings_.comPort;
+    e.device = deviceForPort(settings_.comPort);
+    e.outcome = QStringLiteral("alterado");
+    e.detail = changes.join(QStringLiteral("; "));
+    journal_->record(std::move(e));
+}
 
 void Form1::MNU_PREFS_Click()
 {
+    const PanelSettings before = settings_;
     options = std::make_unique<Form5>(settings_, preferencesFile_, this);
     options->exec();
     options.reset();
+    const auto modeName = [](std::int16_t mode) { return mode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor"); };
+    QStringList changes;
+    if (before.comPort != settings_.comPort)
+        changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
+    if (before.signalMode != settings_.signalMode)
+        changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
+    if (before.signColour != settings_.signColour)
+        changes << QStringLiteral("cor %1 → %2").arg(Form5::nameFromColour(before.signColour), Form5::nameFromColour(settings_.signColour));
+    journalChange(QStringLiteral("preferências"), changes);
     StatusBar1->setPanelText(2, portName(settings_.comPort).toStdString());
     // Sends nothing: status panel 1 then says whether the chosen port opens.
-    (void)link_.openSendClose(settings_.comPort, [] {});
+    (void)signs_->probeLink(Origin::Operator);
 }
 
 void Form1::MNU_PORTS_Click()
 {
     portsWindow = std::make_unique<SerialPortsWindow>(link_, this);
+    portsWindow->setJournal(journal_);
     portsWindow->exec();
     portsWindow.reset();
 }
 
 void Form1::MNU_MORE_Click()
 {
+    const MoreSettings before = more_;
     MoreOptionsDialog dialog(more_, moreSettingsPath(preferencesFile_), moreProblems_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     moreProblems_.clear();
     signs_->setKeepAlive(more_.keepAliveSeconds);
+    QStringList changes;
+    if (before.keepAliveSeconds != more_.keepAliveSeconds)
+        changes << QStringLiteral("reenvio %1 s → %2 s").arg(before.keepAliveSeconds).arg(more_.keepAliveSeconds);
+    if (before.retentionDays != more_.retentionDays) {
+        changes << QStringLiteral("registo %1 → %2 dias").arg(before.retentionDays).arg(more_.retentionDays);
+        if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    }
+    journalChange(QStringLiteral("mais opções"), changes);
+}
+
+void Form1::MNU_JOURNAL_Click()
+{
+    if (journal_ == nullptr) return;
+    // One window, left open beside the main one, following new entries as they are written.
+    if (!journalWindow_) journalWindow_ = std::make_unique<JournalWindow>(*journal_, this);
+    else journalWindow_->refresh();
+    journalWindow_->show();
+    journalWindow_->raise();
+    journalWindow_->activateWindow();
 }
 
 void Form1::MNU_ABOUT_Click()

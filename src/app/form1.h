@@ -2,6 +2,7 @@
 
 #include "panel/panel_commands.h"
 #include "panel/panel_link.h"
+#include "prefs/journal.h"
 #include "prefs/more_settings.h"
 #include "prefs/panel_settings.h"
 
@@ -13,6 +14,7 @@
 
 class Form3;
 class Form5;
+class JournalWindow;
 class PanelPreview;
 class PanelStatusBar;
 class QButtonGroup;
@@ -27,17 +29,19 @@ class SignDisplay;
 class Form1 final : public QMainWindow {
     Q_OBJECT
 public:
-    // The settings are read from `preferencesFile` when the window loads.
+    // The settings are read from `preferencesFile` when the window loads. Every action is
+    // journaled in `journal`, when there is one.
     Form1(const QString& caption, PanelSettings& settings, SerialPort& port, QString preferencesFile,
-          QWidget* parent = nullptr);
+          Journal* journal = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
     void Form_Load();
     void Form_Activate();
-    void Option1_Click(std::int16_t index);
+    void Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
     void MNU_PREFS_Click();
     void MNU_PORTS_Click();
     void MNU_MORE_Click();
+    void MNU_JOURNAL_Click();
     void MNU_ABOUT_Click();
     void MNU_EXIT_Click();
     // Restored if minimised, raised and activated: another copy was started and refused.
@@ -47,6 +51,7 @@ public:
     [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }
     [[nodiscard]] SignDisplay& signDisplay() const { return *signs_; }
     [[nodiscard]] SerialPortsWindow* serialPortsWindow() const { return portsWindow.get(); }
+    [[nodiscard]] JournalWindow* journalWindow() const { return journalWindow_.get(); }
     [[nodiscard]] QRadioButton& option1(std::int16_t index) const;
     [[nodiscard]] bool firstActivation() const { return firstActivation_ != 0; }
 
@@ -58,12 +63,15 @@ protected:
 private:
     void buildMenu();
     void buildSignButtons(QWidget* central);
+    // A change made in a dialog, with its old and new values.
+    void journalChange(const QString& action, const QStringList& changes);
 
     QString caption_;
     PanelSettings& settings_;
     QString preferencesFile_;
     MoreSettings more_;
     QStringList moreProblems_; // met reading painel-sinaletico.conf, for "Mais opções"
+    Journal* journal_;
     SerialPort& MSComm1;
     PanelStatusBar* StatusBar1 = nullptr;
     PanelLink link_;
@@ -76,6 +84,7 @@ private:
     std::unique_ptr<Form3> about;
     std::unique_ptr<Form5> options;
     std::unique_ptr<SerialPortsWindow> portsWindow;
+    std::unique_ptr<JournalWindow> journalWindow_;
     std::int16_t firstActivation_ = 0;
     bool centred_ = false;
 };

@@ -5,6 +5,7 @@
 #include "app/single_instance.h"
 #include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
+#include "prefs/journal.h"
 #include "prefs/panel_settings.h"
 #include "prefs/preferences_file.h"
 
@@ -39,7 +40,9 @@ int Main()
     const QString preferences = preferencesPath(configFolder());
     removeStaleTemporaries(preferences);
     QtSerialPort MSComm1;
-    Form1 form(appTitle, panelSettings, MSComm1, preferences);
+    // Made before the window and gone after it, so its last entries are written before the end.
+    Journal journal(journalPath());
+    Form1 form(appTitle, panelSettings, MSComm1, preferences, &journal);
     mainForm = &form;
     const RaiseRequests raise([&form] { form.comeForward(); });
     form.show();

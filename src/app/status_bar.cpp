@@ -83,8 +83,24 @@ void PanelStatusBar::setPanelText(int panel, const std::string& text)
 void PanelStatusBar::setPanelToolTip(int panel, const std::string& toolTip)
 {
     if (panel < 1 || panel > panelCount) return;
-    QLabel* label = panels_[static_cast<std::size_t>(panel - 1)];
-    label->setToolTip(QString::fromStdString(toolTip));
+    toolTips_[static_cast<std::size_t>(panel - 1)] = QString::fromStdString(toolTip);
+    showToolTip(panel);
+}
+
+void PanelStatusBar::setPanelNote(int panel, const QString& note)
+{
+    if (panel < 1 || panel > panelCount) return;
+    notes_[static_cast<std::size_t>(panel - 1)] = note;
+    showToolTip(panel);
+}
+
+void PanelStatusBar::showToolTip(int panel)
+{
+    const auto index = static_cast<std::size_t>(panel - 1);
+    QStringList parts{toolTips_[index], notes_[index]};
+    parts.removeAll(QString());
+    QLabel* label = panels_[index];
+    label->setToolTip(parts.join(QStringLiteral("\n\n")));
     // The reason reaches a keyboard or screen-reader user too, not only the mouse.
     label->setAccessibleDescription(label->toolTip());
 }

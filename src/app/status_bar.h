@@ -18,6 +18,9 @@ public:
     void setPanelText(int panel, const std::string& text) override;
     void setPanelToolTip(int panel, const std::string& toolTip) override;
 
+    // A standing note under the panel's tooltip, kept whatever the link later puts there.
+    void setPanelNote(int panel, const QString& note);
+
     // The text as last set, line feeds included.
     [[nodiscard]] QString panelText(int panel) const;
     [[nodiscard]] QLabel& panel(int panel) const;
@@ -26,6 +29,10 @@ private:
     void refreshClock();
 
     std::array<QLabel*, 4> panels_{};
+    void showToolTip(int panel);
+
     std::array<QString, 4> texts_{};
+    std::array<QString, 4> toolTips_{};
+    std::array<QString, 4> notes_{};
     QTimer clock_;
 };

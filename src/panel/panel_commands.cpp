@@ -32,16 +32,22 @@ std::uint8_t lineByte(std::int16_t value)
 
 } // namespace
 
+void PanelCommands::write(std::span<const std::uint8_t> bytes)
+{
+    port_.write(bytes);
+    bytesWritten_ += bytes.size();
+}
+
 void PanelCommands::command(std::uint8_t code)
 {
     const std::array<std::uint8_t, 4> frame{prefix0, prefix1, prefix2, code};
-    port_.write(frame);
+    write(frame);
 }
 
 void PanelCommands::commandWithArgument(std::uint8_t code, std::uint8_t argument)
 {
     const std::array<std::uint8_t, 5> frame{prefix0, prefix1, prefix2, code, argument};
-    port_.write(frame);
+    write(frame);
 }
 
 void PanelCommands::setLedTime(std::uint8_t code, std::int16_t ledTime)
@@ -91,7 +97,7 @@ void PanelCommands::upload(std::uint8_t code, const SignPattern& pattern, int pl
     command(code);
     for (const auto& line : pattern) {
         const std::uint8_t byte = lineByte(line[static_cast<std::size_t>(plane)]);
-        port_.write(std::span(&byte, 1));
+        write(std::span(&byte, 1));
     }
 }
 
@@ -99,7 +105,7 @@ void PanelCommands::uploadBlank(std::uint8_t code)
 {
     command(code);
     constexpr std::uint8_t blank = 0;
-    for (int line = 0; line < 8; ++line) port_.write(std::span(&blank, 1));
+    for (int line = 0; line < 8; ++line) write(std::span(&blank, 1));
 }
 
 void PanelCommands::sendPattern(const SignPattern& pattern)

@@ -4,6 +4,7 @@
 #include "panel/sign_pattern.h"
 
 #include <cstdint>
+#include <span>
 
 // Builds the panel's command frames and hands them to the port, one write per frame and one
 // write per line byte of an upload. Arguments are checked before anything is written.
@@ -29,7 +30,11 @@ public:
     // A colour other than red, green or yellow sends nothing.
     void sendPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane);
 
+    // Every byte the port has accepted through these commands since they were made.
+    [[nodiscard]] std::uint64_t bytesWritten() const { return bytesWritten_; }
+
 private:
+    void write(std::span<const std::uint8_t> bytes);
     void command(std::uint8_t code);
     void commandWithArgument(std::uint8_t code, std::uint8_t argument);
     void setLedTime(std::uint8_t code, std::int16_t ledTime);
@@ -37,4 +42,5 @@ private:
     void uploadBlank(std::uint8_t code);
 
     SerialPort& port_;
+    std::uint64_t bytesWritten_ = 0;
 };

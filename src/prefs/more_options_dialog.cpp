@@ -29,12 +29,22 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     keepAlive->setSuffix(QStringLiteral(" s"));
     keepAlive->setSpecialValueText(QStringLiteral("desligado"));
     keepAlive->setValue(settings_.keepAliveSeconds);
+    retention = new QSpinBox(this);
+    retention->setObjectName(QStringLiteral("retention"));
+    retention->setAccessibleName(QStringLiteral("Guardar o registo durante"));
+    retention->setRange(MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays);
+    retention->setSuffix(QStringLiteral(" dias"));
+    retention->setValue(settings_.retentionDays);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Reenviar o sinal a cada:"), keepAlive);
+    form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
     layout->addLayout(form);
     auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
-                                           "0 desliga. A bandeira animada não se reenvia: já se repete.")
-                                .arg(MoreSettings::maxKeepAliveSeconds),
+                                           "0 desliga. A bandeira animada não se reenvia: já se repete.\n"
+                                           "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque.")
+                                .arg(MoreSettings::maxKeepAliveSeconds)
+                                .arg(MoreSettings::minRetentionDays)
+                                .arg(MoreSettings::maxRetentionDays),
                             this);
     help->setWordWrap(true);
     layout->addWidget(help);
@@ -48,6 +58,7 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
 void MoreOptionsDialog::accept()
 {
     settings_.keepAliveSeconds = keepAlive->value();
+    settings_.retentionDays = retention->value();
     // The setting applies for this run even when it cannot be kept for the next one.
     if (const auto failure = writeMoreSettings(settings_, fileName_))
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível gravar as opções.\n\n%1").arg(*failure));

@@ -20,4 +20,5 @@ private:
     MoreSettings& settings_;
     QString fileName_;
     QSpinBox* keepAlive = nullptr;
+    QSpinBox* retention = nullptr;
 };

@@ -11,6 +11,10 @@ struct MoreSettings {
     static constexpr int maxKeepAliveSeconds = 3600;
     // The chosen sign is sent again this often; 0 is off.
     int keepAliveSeconds = 0;
+    static constexpr int minRetentionDays = 1;
+    static constexpr int maxRetentionDays = 3650;
+    // Journal entries older than this are removed at start-up.
+    int retentionDays = 365;
 
     friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
 };

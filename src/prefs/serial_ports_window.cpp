@@ -3,6 +3,7 @@
 #include "panel/numbered_error.h"
 #include "panel/panel_link.h"
 #include "panel/qt_serial_port.h"
+#include "prefs/journal.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -183,18 +184,38 @@ void SerialPortsWindow::say(const QString& text)
     message->setAccessibleDescription(text);
 }
 
+void SerialPortsWindow::journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure)
+{
+    if (journal_ == nullptr) return;
+    JournalEntry e;
+    e.origin = Origin::Operator;
+    e.action = action;
+    e.port = number;
+    e.device = deviceForPort(number);
+    e.outcome = failure ? QStringLiteral("recusado") : QStringLiteral("feito");
+    e.reason = failure.value_or(QString());
+    e.detail = target;
+    e.failure = failure.has_value();
+    journal_->record(std::move(e));
+}
+
 void SerialPortsWindow::bind(std::int16_t number)
 {
     const QString device = chosenDevice();
-    if (const auto failure = bindPort(number, device, stableFolder_)) say(*failure);
+    const auto failure = bindPort(number, device, stableFolder_);
+    if (failure) say(*failure);
     else say(QStringLiteral("COM%1 ligada a %2.").arg(number).arg(portBinding(number).target));
+    journal(number, QStringLiteral("ligação da porta"), failure ? device : portBinding(number).target, failure);
     refreshBindings();
 }
 
 void SerialPortsWindow::unbind(std::int16_t number)
 {
-    if (const auto failure = unbindPort(number)) say(*failure);
+    const QString before = portBinding(number).target;
+    const auto failure = unbindPort(number);
+    if (failure) say(*failure);
     else say(QStringLiteral("COM%1 já não tem ligação: usa %2.").arg(number).arg(deviceForPort(number)));
+    journal(number, QStringLiteral("fim da ligação da porta"), before, failure);
     refreshBindings();
 }
 

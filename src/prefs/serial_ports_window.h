@@ -7,7 +7,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+class Journal;
 class PanelLink;
 class QLabel;
 class QLineEdit;
@@ -27,6 +29,9 @@ public:
     // The list is read again while the window is open, so adapters show as they come and go.
     static constexpr int refreshMs = 1000;
 
+    // Bindings made and removed are journaled there.
+    void setJournal(Journal* journal) { journal_ = journal; }
+
     void refresh();
     void bind(std::int16_t number);
     void unbind(std::int16_t number);
@@ -41,9 +46,11 @@ private:
     void refreshDetected();
     void refreshBindings();
     void say(const QString& message);
+    void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
     [[nodiscard]] QString chosenDevice() const;
 
     const PanelLink& link_;
+    Journal* journal_ = nullptr;
     QString stableFolder_;
     QTreeWidget* detectedPorts = nullptr;
     QLineEdit* typedDevice = nullptr;

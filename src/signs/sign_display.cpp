@@ -1,5 +1,32 @@
 #include "signs/sign_display.h"
 
+#include "panel/port_devices.h"
+#include "prefs/form5.h"
+
+namespace {
+
+QString outcomeText(SendOutcome outcome)
+{
+    switch (outcome) {
+    case SendOutcome::Sent: return QStringLiteral("enviado");
+    case SendOutcome::NotOpened: return QStringLiteral("porta não abriu");
+    case SendOutcome::Failed: return QStringLiteral("falhou na escrita");
+    }
+    return {};
+}
+
+LinkState linkStateOf(SendOutcome outcome)
+{
+    switch (outcome) {
+    case SendOutcome::Sent: return LinkState::Up;
+    case SendOutcome::NotOpened: return LinkState::NotOpened;
+    case SendOutcome::Failed: return LinkState::WriteFailed;
+    }
+    return LinkState::Unknown;
+}
+
+} // namespace
+
 SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                          const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
@@ -15,15 +42,89 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
-void SignDisplay::Option1_Click(std::int16_t index)
+void SignDisplay::Option1_Click(std::int16_t index, Origin origin)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
-    lampTimer_.stop();
+    finishLampTest(QStringLiteral("interrompido"));
     if (describeSign(index) != nullptr) chosen_ = index;
     // The keep-alive counts from the last time a sign went out.
     if (keepAlive_.isActive()) keepAlive_.start();
+    const bool wasAnimating = timer_.isActive();
+    const Exchange x = exchange(origin, [&] { showSign(index); });
     // A click that could not be sent has already said so in the status line.
-    noteOutcome(link_.openSendClose(settings_.comPort, [&] { showSign(index); }), index);
+    noteOutcome(x.outcome, index);
+    // The keep-alive's sends are journaled only where a run of failures starts and ends.
+    if (origin == Origin::KeepAlive) noteRun(failedResends_, origin, QStringLiteral("reenvio"), index, x);
+    else journal(origin, QStringLiteral("sinal"), index, x);
+    noteAnimation(wasAnimating, origin);
+}
+
+SendOutcome SignDisplay::probeLink(Origin origin) { return exchange(origin, [] {}).outcome; }
+
+SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<void()>& send)
+{
+    Exchange x;
+    if (journal_ != nullptr) x.when = QDateTime::currentDateTime();
+    const std::uint64_t before = commands_.bytesWritten();
+    x.outcome = link_.openSendClose(settings_.comPort, send);
+    if (journal_ == nullptr) return x;
+    // All of this after the port is closed: the journal never stands between two frames.
+    x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
+    if (x.outcome != SendOutcome::Sent)
+        if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
+    if (journal_->linkState() != linkStateOf(x.outcome)) {
+        JournalEntry context = entry(origin, {}, -1, x.when);
+        context.reason = x.reason;
+        journal_->noteLink(linkStateOf(x.outcome), context);
+    }
+    return x;
+}
+
+JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind kind, const QDateTime& when) const
+{
+    JournalEntry e;
+    if (when.isValid()) e.when = when;
+    e.origin = origin;
+    e.action = action;
+    if (const SignDescription* sign = describeSign(kind)) e.sign = QString::fromUtf8(sign->caption);
+    const bool multiColour = settings_.signalMode == multiColourSigns;
+    e.mode = multiColour ? QStringLiteral("multicor") : QStringLiteral("monocor");
+    if (!multiColour) e.colour = Form5::nameFromColour(settings_.signColour);
+    e.port = settings_.comPort;
+    e.device = deviceForPort(settings_.comPort);
+    return e;
+}
+
+void SignDisplay::journal(Origin origin, const QString& action, SignKind kind, const Exchange& x, const QString& detail)
+{
+    if (journal_ == nullptr) return;
+    JournalEntry e = entry(origin, action, kind, x.when);
+    e.bytes = x.bytes;
+    e.outcome = outcomeText(x.outcome);
+    e.reason = x.reason;
+    e.detail = detail;
+    e.failure = x.outcome != SendOutcome::Sent;
+    journal_->record(std::move(e));
+}
+
+void SignDisplay::noteAnimation(bool wasAnimating, Origin origin)
+{
+    if (wasAnimating == timer_.isActive()) return;
+    failedTicks_ = 0;
+    if (journal_ == nullptr) return;
+    JournalEntry e = entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), signChequer);
+    e.detail = QStringLiteral("por %1").arg(originText(origin));
+    journal_->record(std::move(e));
+}
+
+void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, SignKind kind, const Exchange& x)
+{
+    if (x.outcome != SendOutcome::Sent) {
+        if (failedRun++ == 0) journal(origin, action, kind, x);
+    } else if (failedRun > 0) {
+        journal(origin, action, kind, x, QStringLiteral("de novo enviado, após %1 falhado(s)").arg(failedRun));
+        failedRun = 0;
+    }
 }
 
 void SignDisplay::noteOutcome(SendOutcome outcome, SignKind kind)
@@ -69,11 +170,13 @@ void SignDisplay::Timer1_Timer()
 {
     // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
     const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
-    const SendOutcome outcome = link_.openSendClose(settings_.comPort, [&] {
+    const Exchange x = exchange(Origin::Animation, [&] {
         commands_.sendPattern(next);
         preview_.drawPattern(next);
     });
+    const SendOutcome outcome = x.outcome;
     noteOutcome(outcome, signChequer);
+    noteRun(failedTicks_, Origin::Animation, QStringLiteral("passo da animação"), signChequer, x);
     // Flipped only once the image is out, the close included, so a failed tick sends the same
     // image next time.
     if (outcome == SendOutcome::Sent) chequerPhase_ = !chequerPhase_;
@@ -88,12 +191,14 @@ void SignDisplay::initPanel()
 {
     // The patterns must exist even when the panel cannot be reached.
     initPatterns(patterns_);
-    const SendOutcome outcome = link_.openSendClose(settings_.comPort, [&] {
+    const Exchange x = exchange(Origin::Startup, [&] {
         commands_.set_redled_time(25);
         commands_.set_greenled_time(175);
         commands_.display_on();
         showSign(signStop);
     });
+    const SendOutcome outcome = x.outcome;
+    journal(Origin::Startup, QStringLiteral("arranque"), signStop, x);
     // When the port did not open the preview is still empty: there is nothing to disagree with.
     if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, signStop);
 }
@@ -120,9 +225,15 @@ SignPattern lampPattern(int step)
 
 void SignDisplay::startLampTest()
 {
+    finishLampTest(QStringLiteral("interrompido"));
     // No tick of the flag may come between the test's steps.
+    const bool wasAnimating = timer_.isActive();
     timer_.stop();
-    (void)link_.openSendClose(settings_.comPort, [&] { commands_.ledTimesGreen(); });
+    const Exchange x = exchange(Origin::LampTest, [&] { commands_.ledTimesGreen(); });
+    journal(Origin::LampTest, QStringLiteral("início do teste do painel"), -1, x);
+    noteAnimation(wasAnimating, Origin::LampTest);
+    lampBytes_ = x.bytes;
+    lampFailure_ = x.reason;
     lampStep_ = 0;
     lampTestStep();
     lampTimer_.start();
@@ -131,23 +242,40 @@ void SignDisplay::startLampTest()
 void SignDisplay::lampTestStep()
 {
     if (++lampStep_ > lampStepCount) {
-        lampTimer_.stop();
-        Option1_Click(chosen_);
+        finishLampTest(QStringLiteral("concluído"));
+        Option1_Click(chosen_, Origin::LampTest);
         return;
     }
     const SignPattern pattern = lampPattern(lampStep_);
     preview_.setDescription(QStringLiteral("Teste do painel, passo %1 de %2").arg(lampStep_).arg(lampStepCount));
-    (void)link_.openSendClose(settings_.comPort, [&] {
+    const Exchange x = exchange(Origin::LampTest, [&] {
         preview_.drawPattern(pattern);
         commands_.sendPattern(pattern);
         commands_.display_on();
     });
+    lampBytes_ += x.bytes;
+    if (lampFailure_.isEmpty() && x.outcome != SendOutcome::Sent)
+        lampFailure_ = QStringLiteral("passo %1: %2").arg(lampStep_).arg(x.reason.isEmpty() ? outcomeText(x.outcome) : x.reason);
+}
+
+void SignDisplay::finishLampTest(const QString& outcome)
+{
+    if (!lampTimer_.isActive()) return;
+    lampTimer_.stop();
+    if (journal_ == nullptr) return;
+    JournalEntry e = entry(Origin::LampTest, QStringLiteral("fim do teste do painel"), -1);
+    e.bytes = lampBytes_;
+    e.outcome = outcome;
+    e.reason = lampFailure_;
+    e.detail = QStringLiteral("%1 de %2 passos").arg(std::min(lampStep_, lampStepCount)).arg(lampStepCount);
+    e.failure = !lampFailure_.isEmpty();
+    journal_->record(std::move(e));
 }
 
 void SignDisplay::stopLampTest()
 {
     if (!lampTimer_.isActive()) return;
-    Option1_Click(chosen_);
+    Option1_Click(chosen_, Origin::Keyboard);
 }
 
 void SignDisplay::setKeepAlive(int seconds)
@@ -161,5 +289,5 @@ void SignDisplay::keepAliveTick()
 {
     // The flag's own ticks and the lamp test already keep the line busy.
     if (timer_.isActive() || lampTimer_.isActive()) return;
-    Option1_Click(chosen_);
+    Option1_Click(chosen_, Origin::KeepAlive);
 }

@@ -2,16 +2,19 @@
 
 #include "panel/panel_commands.h"
 #include "panel/panel_link.h"
+#include "prefs/journal.h"
 #include "prefs/panel_settings.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_patterns.h"
 #include "signs/sign_table.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTime>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -28,9 +31,14 @@ public:
     SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                 const PanelSettings& settings, QObject* parent = nullptr);
 
+    // Every action and its outcome go to `journal` once the port is closed; none without one.
+    void setJournal(Journal* journal) { journal_ = journal; }
+
     // Click on sign button `index`. Clicking the selected button sends its sign again: the
     // panel never answers, so this is how an operator repeats a sign it may have missed.
-    void Option1_Click(std::int16_t index);
+    void Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
+    // Opens and closes the port, sending nothing, so the status line says whether it opens.
+    SendOutcome probeLink(Origin origin);
     // Sends and draws one sign on a port that is already open. Throws NumberedError when a
     // write fails; the preview and the timer then stay as far as the sign had got.
     void showSign(SignKind kind);
@@ -47,6 +55,8 @@ public:
     void lampTestStep();
     // Escape: the test ends at once and the chosen sign is put back.
     void stopLampTest();
+    // The sign the lamp test and the keep-alive put back.
+    [[nodiscard]] SignKind chosenSign() const { return chosen_; }
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
 
     // Keep-alive: the chosen sign is sent again every `seconds` (0 is off), counted from the
@@ -62,6 +72,23 @@ public:
     [[nodiscard]] const SignPatterns& patterns() const { return patterns_; }
 
 private:
+    // One exchange with the panel, as the journal tells it.
+    struct Exchange {
+        QDateTime when;
+        SendOutcome outcome = SendOutcome::Sent;
+        qint64 bytes = 0;
+        QString reason;
+    };
+    Exchange exchange(Origin origin, const std::function<void()>& send);
+    // An entry with the settings it was made under; `when` is now unless given.
+    [[nodiscard]] JournalEntry entry(Origin origin, const QString& action, SignKind kind, const QDateTime& when = {}) const;
+    void journal(Origin origin, const QString& action, SignKind kind, const Exchange& x, const QString& detail = {});
+    // The animation's start and stop, when a choice has started or stopped it.
+    void noteAnimation(bool wasAnimating, Origin origin);
+    // Runs of failures of the repeating senders are journaled at their start and their end.
+    void noteRun(int& failedRun, Origin origin, const QString& action, SignKind kind, const Exchange& x);
+    void finishLampTest(const QString& outcome);
+
     // Keeps the preview honest: marked while the last click or tick did not go out whole.
     void noteOutcome(SendOutcome outcome, SignKind kind);
 
@@ -74,6 +101,11 @@ private:
     QTimer lampTimer_;
     QTimer keepAlive_;
     int lampStep_ = 0;
+    Journal* journal_ = nullptr;
+    int failedTicks_ = 0;     // the flag's ticks that have failed in a row
+    int failedResends_ = 0;   // the keep-alive's sends that have failed in a row
+    qint64 lampBytes_ = 0;    // sent by the lamp test so far
+    QString lampFailure_;     // the first failure of the lamp test, if any
     SignKind chosen_ = signStop; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;
     // The last sign that went out whole, and when; put in words only when the preview is marked.

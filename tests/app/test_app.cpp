@@ -5,6 +5,8 @@
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
+#include "journal_rows.h"
+#include "prefs/journal_window.h"
 #include "prefs/twips.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
@@ -34,15 +36,24 @@ struct Form1Test : ::testing::Test {
     QTemporaryDir home;
     FakeSerialPort port;
     PanelSettings settings;
+    std::unique_ptr<Journal> journal;
     std::unique_ptr<Form1> form;
 
-    void start()
+    void start(const QString& journalFile = {})
     {
-        form = std::make_unique<Form1>(QStringLiteral("Caption"), settings, port, home.filePath("pref.vyr"));
+        form.reset();
+        journal = std::make_unique<Journal>(journalFile.isEmpty() ? home.filePath("registo.sqlite") : journalFile);
+        form = std::make_unique<Form1>(QStringLiteral("Caption"), settings, port, home.filePath("pref.vyr"), journal.get());
         form->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form->firstActivation(); }));
     }
     [[nodiscard]] QString panel(int n) const { return form->statusBar1().panelText(n); }
+    // The journal's rows that match `where`, once all recorded so far is written.
+    [[nodiscard]] QString journaled(const QString& columns, const QString& where) const
+    {
+        journal->flush();
+        return journalRows(journal->fileName(), columns, where).join(", ");
+    }
 };
 
 TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
@@ -66,7 +77,8 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     QStringList menu;
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
     EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_MORE &Mais opções…, MNU_LAMPTEST &Teste do painel, "
-                               "mnuFileBar0 , MNU_EXIT Sa&ir");
+                               "MNU_JOURNAL &Registo…, mnuFileBar0 , MNU_EXIT Sa&ir");
+    EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
     EXPECT_EQ(form->signDisplay().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
     // Escape ends the lamp test at once and puts the chosen sign back.
     form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
@@ -74,6 +86,8 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     QTest::keyClick(form.get(), Qt::Key_Escape);
     EXPECT_EQ(port.sent(), frames::sign[0]);
     EXPECT_FALSE(form->signDisplay().lampTestRunning());
+    EXPECT_EQ(journaled("origem, acao, resultado", "origem IN ('teste', 'teclado')"),
+              "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teclado|sinal|enviado");
     auto* exit = form->findChild<QAction*>("MNU_EXIT");
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();
@@ -90,6 +104,7 @@ TEST_F(Form1Test, EachButtonSendsItsSign)
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
+    EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"), "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
 }
 
 // Panel 1 shows either link message whole, and is never narrower than designed, in the
@@ -144,6 +159,7 @@ TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
     port.clearRecord();
     QAccessible::queryAccessibleInterface(&form->option1(2))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(port.sent() + (form->option1(2).isChecked() ? "" : " unchosen"), frames::sign[2]);
+    EXPECT_EQ(journaled("group_concat(origem, ' ')", "acao = 'sinal'"), QStringList(13, "teclado").join(" ") + " acessibilidade");
     QStringList names;
     const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->option1(3), &form->picture1(), &form->statusBar1().panel(1),
                                 &form->statusBar1().panel(2), &form->statusBar1().panel(3), &form->statusBar1().panel(4)};
@@ -180,6 +196,27 @@ TEST_F(Form1Test, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)
         EXPECT_EQ(port.sent(), "");
     }
     EXPECT_TRUE(QFile::exists(home.filePath("pref.vyr")));
+    EXPECT_EQ(journaled("origem, acao, porta, pormenor", "acao = 'preferências'"), "operador|preferências|COM2|porta COM1: → COM2:");
+}
+
+// A journal that cannot be kept changes nothing on the line: the operator is told once, in panel
+// 1's tooltip whatever the link puts there, and in the journal window.
+TEST_F(Form1Test, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
+{
+    start("/proc/self/painel-sinaletico/registo.sqlite");
+    const QLabel& panel1 = form->statusBar1().panel(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
+    port.openError = errnum::couldNotOpenDevice;
+    form->option1(1).click();
+    port.openError.reset();
+    EXPECT_EQ(panel1.toolTip().split("\n\n").first(), "Permission denied");
+    EXPECT_TRUE(panel1.toolTip().contains("O registo não está a ser guardado")) << panel1.toolTip().toStdString();
+    port.clearRecord();
+    form->option1(3).click();
+    EXPECT_EQ(port.sent(), frames::sign[3]);
+    form->findChild<QAction*>("MNU_JOURNAL")->trigger();
+    const QLabel* problem = form->journalWindow()->findChild<QLabel*>("journalProblem");
+    EXPECT_TRUE(problem->isVisible() && problem->text().startsWith("O registo não está a ser guardado")) << problem->text().toStdString();
 }
 
 TEST(StartUp, ASecondCopyIsToldSoInTheInfoBox)

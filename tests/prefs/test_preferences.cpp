@@ -1,7 +1,10 @@
 #include "fake_serial_port.h"
+#include "journal_rows.h"
 #include "panel/panel_link.h"
 #include "panel/port_devices.h"
 #include "prefs/form5.h"
+#include "prefs/journal.h"
+#include "prefs/journal_window.h"
 #include "prefs/more_options_dialog.h"
 #include "prefs/preferences_file.h"
 #include "prefs/preferences_format.h"
@@ -9,6 +12,7 @@
 #include "pty_pair.h"
 
 #include <QtWidgets>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -138,22 +143,34 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     EXPECT_EQ(conf, folder + "/painel-sinaletico.conf");
     QStringList problems;
     EXPECT_EQ(readMoreSettings(conf, &problems), MoreSettings{});
-    for (const auto& [text, seconds] : std::vector<std::pair<QByteArray, int>>{{"0", 0}, {" 3600", 3600}, {"3601", -1}, {"-1", -1}, {"1e2", -1}}) {
-        QDir().mkpath(folder);
-        QFile f(conf);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[keepalive]\ninterval_s=" + text + "\n") > 0);
+    // Each key on its own: a value out of its limits or not a whole number gives the default.
+    const std::vector<std::tuple<QByteArray, int MoreSettings::*, int>> cases{
+        {"[keepalive]\ninterval_s=0", &MoreSettings::keepAliveSeconds, 0},     {"[keepalive]\ninterval_s= 3600", &MoreSettings::keepAliveSeconds, 3600},
+        {"[keepalive]\ninterval_s=3601", &MoreSettings::keepAliveSeconds, -1}, {"[keepalive]\ninterval_s=-1", &MoreSettings::keepAliveSeconds, -1},
+        {"[keepalive]\ninterval_s=1e2", &MoreSettings::keepAliveSeconds, -1},  {"[journal]\nretention_days=1", &MoreSettings::retentionDays, 1},
+        {"[journal]\nretention_days=3650", &MoreSettings::retentionDays, 3650}, {"[journal]\nretention_days=0", &MoreSettings::retentionDays, -1},
+        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},
+    };
+    QDir().mkpath(folder);
+    for (const auto& [text, field, value] : cases) {
+        // A file of its own each time: QSettings keeps what it read of a file of the same size
+        // written in the same second.
+        const QString each = folder + "/" + QString::number(qHash(text)) + ".conf";
+        QFile f(each);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text + "\n") > 0);
         f.close();
         problems.clear();
-        EXPECT_EQ(readMoreSettings(conf, &problems).keepAliveSeconds, std::max(seconds, 0)) << text.toStdString();
-        EXPECT_EQ(problems.size(), seconds < 0 ? 1 : 0) << text.toStdString();
+        EXPECT_EQ(readMoreSettings(each, &problems).*field, value < 0 ? MoreSettings{}.*field : value) << text.toStdString();
+        EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
     }
     MoreSettings more;
     MoreOptionsDialog dialog(more, conf, problems);
     EXPECT_EQ(dialog.findChild<QLabel*>("problems")->text(), problems.join('\n'));
     dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
+    dialog.findChild<QSpinBox*>("retention")->setValue(90);
     dialog.accept();
-    EXPECT_EQ(more.keepAliveSeconds, 30);
-    EXPECT_EQ(readMoreSettings(conf).keepAliveSeconds, 30);
+    EXPECT_EQ(readMoreSettings(conf), more);
+    EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
     EXPECT_FALSE(QFile::exists(file));
 }
 
@@ -281,6 +298,8 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     FakeStatusLine status;
     PanelLink link(port, status);
     SerialPortsWindow window(link, nullptr, home.filePath("by-id"));
+    Journal journal(home.filePath("registo.sqlite"));
+    window.setJournal(&journal);
     const auto text = [&](const char* name) { return window.findChild<QLabel*>(name)->text(); };
     const auto press = [&](const char* name) { window.findChild<QPushButton*>(name)->click(); };
     auto* typed = window.findChild<QLineEdit*>("typedDevice");
@@ -303,6 +322,152 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_EQ(text("com1Failure"), "Sem falhas desde o arranque");
     press("unbindCom1");
     EXPECT_EQ(text("message"), "COM1 já não tem ligação: usa /dev/ttyS0.");
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n"),
+              "operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
+                  + "\noperador|fim da ligação da porta|COM1|feito|" + pts);
+}
+
+// SQLite's own view of the file: one value of a statement.
+QString sqlValue(const QString& file, const QString& statement)
+{
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-value");
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(statement, db);
+            if (query.next()) value = query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase("test-value");
+    return value;
+}
+
+// The journal keeps both times to the millisecond in a WAL file with its schema's version, and
+// drops what is older than the retention when it is set, at start-up or shortened.
+TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("state/painel-sinaletico/registo.sqlite");
+    const QDateTime now = QDateTime::currentDateTime();
+    {
+        Journal journal(file);
+        for (const int daysAgo : {400, 366, 364, 10, 0}) {
+            JournalEntry e;
+            e.when = now.addDays(-daysAgo);
+            e.action = QString::number(daysAgo);
+            journal.record(e);
+        }
+    }
+    EXPECT_EQ(journalRows(file, "acao").join(","), "400,366,364,10,0");
+    EXPECT_EQ(journalRows(file, "hora_local, hora_utc", "acao = '0'").join(""),
+              now.toString("yyyy-MM-dd HH:mm:ss.zzz|") + now.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|1");
+    Journal journal(file);
+    for (const auto& [days, kept] : {std::pair{365, "364,10,0"}, {5, "0"}}) {
+        journal.setRetention(days);
+        journal.flush();
+        EXPECT_EQ(journalRows(file, "acao").join(","), kept) << days;
+    }
+}
+
+// A corrupt file is set aside under a name with the time, untouched, and a new one begun; a
+// journal that cannot be kept says so once, however many entries come, and nothing waits.
+TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("registo.sqlite");
+    const QByteArray garbage(8192, 'x');
+    QFile damaged(file);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly) && damaged.write(garbage) == garbage.size());
+    damaged.close();
+    {
+        Journal journal(file);
+        journal.record({});
+        journal.flush();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(journal.problem(), "");
+    }
+    const QStringList aside = QDir(dir.path()).entryList({"registo.sqlite.corrompido-*"});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^registo.sqlite.corrompido-\\d{8}-\\d{6}$").match(aside[0]).hasMatch()) << aside[0].toStdString();
+    QFile setAside(dir.filePath(aside[0]));
+    ASSERT_TRUE(setAside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(setAside.readAll(), garbage);
+    EXPECT_EQ(journalRows(file).size(), 1);
+
+    // /proc stands in for a read-only folder, which root could still write.
+    const QString newer = dir.filePath("newer.sqlite");
+    EXPECT_EQ(sqlValue(newer, "PRAGMA user_version = 99"), "");
+    for (const auto& [path, why] : {std::pair{QString("/proc/self/painel-sinaletico/registo.sqlite"), "não foi possível criar a pasta"},
+                                    {newer, "versão mais recente"}}) {
+        Journal journal(path);
+        QSignalSpy said(&journal, &Journal::problemChanged);
+        for (int i = 0; i < 3; ++i) journal.record({});
+        journal.flush();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 2000)) << path.toStdString();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(said.count(), 1);
+        EXPECT_TRUE(journal.problem().startsWith("O registo não está a ser guardado: ") && journal.problem().contains(why))
+            << journal.problem().toStdString();
+    }
+    EXPECT_EQ(sqlValue(newer, "PRAGMA user_version") + sqlValue(newer, "SELECT count(*) FROM sqlite_master"), "990");
+}
+
+// Newest first, by day and failures only; the CSV is what the table shows, with accents, commas,
+// quotes and line feeds intact.
+TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
+{
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("registo.sqlite"));
+    const auto entry = [](const QDateTime& when, const char* sign, bool failure) {
+        JournalEntry e;
+        e.when = when;
+        e.action = "sinal";
+        e.sign = QString::fromUtf8(sign);
+        e.failure = failure;
+        return e;
+    };
+    const QDateTime failedAt(QDate(2026, 12, 7), QTime(8, 5, 3, 42));
+    JournalEntry failed = entry(failedAt, "Frente", true);
+    failed.origin = Origin::Keyboard;
+    failed.mode = "monocor";
+    failed.colour = "Verde";
+    failed.port = 2;
+    failed.device = "/dev/ttyUSB0";
+    failed.bytes = 10;
+    failed.outcome = "falhou na escrita";
+    failed.reason = "Ação falhou, \"linha\" caiu\nde novo";
+    journal.record(entry(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 999)), "Parar", false));
+    journal.record(failed);
+    journal.record(entry(failedAt.addSecs(60), "Xadrez", false));
+    journal.flush();
+
+    JournalWindow window(journal);
+    auto* day = window.findChild<QComboBox*>("day");
+    auto* onlyFailures = window.findChild<QCheckBox*>("onlyFailures");
+    const QAbstractItemModel* model = window.findChild<QTableView*>("entries")->model();
+    QStringList days;
+    for (int i = 0; i < day->count(); ++i) days << day->itemText(i);
+    EXPECT_EQ(days.join("|"), "Todos os dias|07-12-2026|06-12-2026");
+    for (const auto& [dayIndex, failures, shown] : {std::tuple{0, false, "Xadrez,Frente,Parar"}, {1, false, "Xadrez,Frente"},
+                                                    {2, false, "Parar"}, {0, true, "Frente"}}) {
+        day->setCurrentIndex(dayIndex);
+        onlyFailures->setChecked(failures);
+        QStringList signs;
+        for (int row = 0; row < model->rowCount(); ++row) signs << model->index(row, 4).data().toString();
+        EXPECT_EQ(signs.join(","), shown) << dayIndex << failures;
+    }
+    const QString csv = dir.filePath("registo.csv");
+    ASSERT_EQ(window.exportCsv(csv), std::nullopt);
+    QFile exported(csv);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    EXPECT_EQ(exported.readAll().toStdString(),
+              "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Resultado,Motivo,Pormenor\r\n"
+              "2026-12-07 08:05:03.042," + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
+                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\nde novo\",\r\n");
+    EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "fake_serial_port.h"
+#include "journal_rows.h"
 #include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
 #include "pty_pair.h"
@@ -52,8 +53,9 @@ struct Rig {
     PanelPreview preview;
     SignDisplay display{link, commands, preview, settings};
 
-    explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}) : settings(initial)
+    explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}, Journal* journal = nullptr) : settings(initial)
     {
+        display.setJournal(journal);
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(errnum::couldNotOpenDevice);
         display.initPanel();
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
@@ -280,6 +282,57 @@ TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
     EXPECT_EQ(rig.port.sent(), "");
     rig.display.setKeepAlive(0);
     EXPECT_FALSE(rig.display.keepAliveTimer().isActive());
+}
+
+// Every action goes to the journal with its origin, sign and outcome, and every change of the
+// link's state; the flag's ticks and the keep-alive only where a run of failures starts and ends.
+TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
+{
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("registo.sqlite"));
+    Rig rig(true, {}, &journal);
+    rig.display.Option1_Click(4);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    for (int tick = 0; tick < 2; ++tick) rig.display.Timer1_Timer();
+    rig.port.openError.reset();
+    rig.display.Timer1_Timer();
+    rig.port.failAtWrite = rig.port.writeCount + 3; // after the two LED times
+    rig.display.Option1_Click(1, Origin::Keyboard);
+    rig.display.Option1_Click(1, Origin::Accessibility);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    for (int tick = 0; tick < 3; ++tick) rig.display.keepAliveTick();
+    rig.port.openError.reset();
+    rig.display.keepAliveTick();
+    rig.display.startLampTest();
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    rig.display.Option1_Click(0, Origin::Remote);
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName()).join("\n").toStdString(),
+              "arranque|estado da ligação||ligação em ordem\n"
+              "arranque|arranque|Parar|enviado\n"
+              "rato|sinal|Xadrez|enviado\n"
+              "animação|início da animação|Xadrez|\n"
+              "animação|estado da ligação||porta não abre\n"
+              "animação|passo da animação|Xadrez|porta não abriu\n"
+              "animação|estado da ligação||ligação em ordem\n"
+              "animação|passo da animação|Xadrez|enviado\n"
+              "teclado|estado da ligação||escrita falha\n"
+              "teclado|sinal|Frente|falhou na escrita\n"
+              "animação|fim da animação|Xadrez|\n"
+              "acessibilidade|estado da ligação||ligação em ordem\n"
+              "acessibilidade|sinal|Frente|enviado\n"
+              "reenvio|estado da ligação||porta não abre\n"
+              "reenvio|reenvio|Frente|porta não abriu\n"
+              "reenvio|estado da ligação||ligação em ordem\n"
+              "reenvio|reenvio|Frente|enviado\n"
+              "teste|início do teste do painel||enviado\n"
+              "teste|fim do teste do painel||concluído\n"
+              "teste|sinal|Frente|enviado\n"
+              "remoto|sinal|Parar|enviado");
+    EXPECT_EQ(journalRows(journal.fileName(), "porta, bytes, motivo, pormenor, falha", "falha = 1 AND acao <> 'estado da ligação'").join("\n").toStdString(),
+              "COM1|0|Permission denied||1\nCOM1|10|write failed||1\nCOM1|0|Permission denied||1");
+    EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0").join("\n").toStdString(),
+              "57|\n43|de novo enviado, após 3 falhado(s)\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos");
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates for

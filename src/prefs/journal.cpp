@@ -1,0 +1,351 @@
+#include "prefs/journal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <atomic>
+#include <deque>
+
+namespace {
+
+// SQLite's primary result codes that mean the file itself is damaged.
+constexpr int sqliteCorrupt = 11;
+constexpr int sqliteNotADatabase = 26;
+
+// Kept in memory while the file cannot be written; beyond this the oldest are counted as lost.
+constexpr std::size_t maxPending = 10'000;
+
+// Each step takes the schema from the version before it to its own; a file is brought up to
+// date one step at a time, each step in a transaction of its own.
+const std::vector<QStringList> migrations{
+    {QStringLiteral("CREATE TABLE registo (id INTEGER PRIMARY KEY, hora_local TEXT NOT NULL, hora_utc TEXT NOT NULL, "
+                    "utc_ms INTEGER NOT NULL, origem TEXT, acao TEXT, sinal TEXT, modo TEXT, cor TEXT, porta TEXT, "
+                    "dispositivo TEXT, bytes INTEGER, resultado TEXT, motivo TEXT, pormenor TEXT, falha INTEGER NOT NULL DEFAULT 0)"),
+     QStringLiteral("CREATE INDEX registo_hora_local ON registo (hora_local)"),
+     QStringLiteral("CREATE INDEX registo_utc_ms ON registo (utc_ms)")},
+};
+const int schemaVersion = static_cast<int>(migrations.size());
+
+int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xFF; }
+
+} // namespace
+
+QString originText(Origin origin)
+{
+    switch (origin) {
+    case Origin::Mouse: return QStringLiteral("rato");
+    case Origin::Keyboard: return QStringLiteral("teclado");
+    case Origin::Accessibility: return QStringLiteral("acessibilidade");
+    case Origin::Startup: return QStringLiteral("arranque");
+    case Origin::Animation: return QStringLiteral("animação");
+    case Origin::LampTest: return QStringLiteral("teste");
+    case Origin::KeepAlive: return QStringLiteral("reenvio");
+    case Origin::Remote: return QStringLiteral("remoto");
+    case Origin::Operator: return QStringLiteral("operador");
+    }
+    return {};
+}
+
+QString journalPath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // A relative XDG path is to be ignored, as the base directory specification says.
+    if (state.isEmpty() || QDir::isRelativePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/painel-sinaletico/registo.sqlite");
+}
+
+const std::vector<JournalColumn>& journalColumns()
+{
+    static const std::vector<JournalColumn> columns{
+        {"hora_local", "Hora"},   {"hora_utc", "Hora UTC"}, {"origem", "Origem"},       {"acao", "Acção"},
+        {"sinal", "Sinal"},       {"modo", "Modo"},         {"cor", "Cor"},             {"porta", "Porta"},
+        {"dispositivo", "Dispositivo"}, {"bytes", "Bytes"}, {"resultado", "Resultado"}, {"motivo", "Motivo"},
+        {"pormenor", "Pormenor"},
+    };
+    return columns;
+}
+
+// Owns the database connection, on the journal's thread: every call but the constructor runs
+// there.
+class JournalWriter {
+public:
+    JournalWriter(QString fileName, Journal& owner) : fileName_(std::move(fileName)), owner_(owner)
+    {
+        static std::atomic<int> serial{0};
+        connection_ = QStringLiteral("painel-registo-%1").arg(++serial);
+    }
+    ~JournalWriter() { close(); }
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+
+    void write(JournalEntry entry)
+    {
+        pending_.push_back(std::move(entry));
+        if (pending_.size() > maxPending) {
+            pending_.pop_front();
+            ++lost_;
+        }
+        drain();
+    }
+
+    void prune(int days)
+    {
+        retentionDays_ = days;
+        if (!db_.isOpen()) {
+            (void)open(); // which prunes
+            return;
+        }
+        if (QSqlError error; !pruneNow(error)) failed(error);
+    }
+
+private:
+    bool open()
+    {
+        if (db_.isOpen()) return true;
+        if (!QDir().mkpath(QFileInfo(fileName_).absolutePath()))
+            return trouble(QStringLiteral("não foi possível criar a pasta %1").arg(QFileInfo(fileName_).absolutePath()));
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+            db_.setDatabaseName(fileName_);
+            // Another process holding the file is waited for a little, here and never in the window.
+            db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+            if (!db_.open()) return trouble(db_.lastError().text());
+            QSqlError error;
+            if (prepare(error)) return true;
+            close();
+            const bool corrupt = primaryCode(error) == sqliteCorrupt || primaryCode(error) == sqliteNotADatabase;
+            if (!corrupt || attempt > 0) return trouble(error.text());
+            if (!setAside()) return trouble(QStringLiteral("o ficheiro está danificado e não se pode pôr de parte"));
+        }
+        return false;
+    }
+
+    // Checks the file, sets it up and brings its schema up to date.
+    bool prepare(QSqlError& error)
+    {
+        QSqlQuery query(db_);
+        if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next()) {
+            error = query.lastError();
+            return false;
+        }
+        if (query.value(0).toString() != QLatin1String("ok")) {
+            error = QSqlError(query.value(0).toString(), {}, QSqlError::StatementError, QString::number(sqliteCorrupt));
+            return false;
+        }
+        // WAL lets the journal window read while entries are written; NORMAL syncs only at
+        // checkpoints, which keeps each entry cheap and loses at most the last ones on power loss.
+        for (const QString& pragma : {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL")}) {
+            if (!query.exec(pragma)) {
+                error = query.lastError();
+                return false;
+            }
+        }
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+            error = query.lastError();
+            return false;
+        }
+        const int version = query.value(0).toInt();
+        if (version > schemaVersion) {
+            error = QSqlError(QStringLiteral("o registo foi criado por uma versão mais recente do programa"), {}, QSqlError::UnknownError);
+            return false;
+        }
+        for (int step = version; step < schemaVersion; ++step) {
+            db_.transaction();
+            for (const QString& statement : migrations[static_cast<std::size_t>(step)] + QStringList{QStringLiteral("PRAGMA user_version=%1").arg(step + 1)}) {
+                if (!query.exec(statement)) {
+                    error = query.lastError();
+                    db_.rollback();
+                    return false;
+                }
+            }
+            if (!db_.commit()) {
+                error = db_.lastError();
+                return false;
+            }
+        }
+        return pruneNow(error);
+    }
+
+    // Nothing to do until the retention is known; the window sets it at start-up.
+    bool pruneNow(QSqlError& error)
+    {
+        if (retentionDays_ <= 0) return true;
+        QSqlQuery query(db_);
+        query.prepare(QStringLiteral("DELETE FROM registo WHERE utc_ms < ?"));
+        query.addBindValue(QDateTime::currentMSecsSinceEpoch() - qint64{retentionDays_} * 24 * 3600 * 1000);
+        if (query.exec()) return true;
+        error = query.lastError();
+        return false;
+    }
+
+    // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
+    bool setAside()
+    {
+        const QString aside = fileName_ + QStringLiteral(".corrompido-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(fileName_, aside)) return false;
+        QFile::rename(fileName_ + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+        QFile::remove(fileName_ + QStringLiteral("-shm"));
+        return true;
+    }
+
+    void drain()
+    {
+        if (pending_.empty() || !open()) return;
+        db_.transaction();
+        QSqlQuery insert(db_);
+        insert.prepare(QStringLiteral("INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, "
+                                      "dispositivo, bytes, resultado, motivo, pormenor, falha) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+        const auto insertOne = [&](const JournalEntry& e) {
+            const QVariantList values{e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                                      e.when.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")),
+                                      e.when.toMSecsSinceEpoch(),
+                                      originText(e.origin),
+                                      e.action,
+                                      e.sign,
+                                      e.mode,
+                                      e.colour,
+                                      e.port > 0 ? QStringLiteral("COM%1").arg(e.port) : QString(),
+                                      e.device,
+                                      e.bytes,
+                                      e.outcome,
+                                      e.reason,
+                                      e.detail,
+                                      e.failure ? 1 : 0};
+            for (int i = 0; i < values.size(); ++i) insert.bindValue(i, values[i]);
+            return insert.exec();
+        };
+        if (lost_ > 0) {
+            JournalEntry note;
+            note.when = pending_.front().when;
+            note.origin = Origin::Operator;
+            note.action = QStringLiteral("registo");
+            note.outcome = QStringLiteral("entradas perdidas");
+            note.detail = QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_);
+            note.failure = true;
+            if (!insertOne(note)) return failed(insert.lastError());
+        }
+        for (const JournalEntry& e : pending_)
+            if (!insertOne(e)) return failed(insert.lastError());
+        if (!db_.commit()) return failed(db_.lastError());
+        pending_.clear();
+        lost_ = 0;
+        trouble({});
+        QMetaObject::invokeMethod(&owner_, &Journal::written, Qt::QueuedConnection);
+    }
+
+    void failed(const QSqlError& error)
+    {
+        db_.rollback();
+        trouble(error.text());
+        // Opened afresh next time, so a file damaged meanwhile is found and set aside.
+        close();
+    }
+
+    // Tells the window the journal is not being kept, once, and when it is kept again.
+    bool trouble(const QString& text)
+    {
+        if (text.isEmpty() == problem_.isEmpty()) return text.isEmpty();
+        problem_ = text;
+        const QString shown = text.isEmpty() ? text : QStringLiteral("O registo não está a ser guardado: %1").arg(text);
+        QMetaObject::invokeMethod(&owner_, [owner = &owner_, shown] { owner->setProblem(shown); }, Qt::QueuedConnection);
+        return text.isEmpty();
+    }
+
+    void close()
+    {
+        if (!db_.isValid()) return;
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connection_);
+    }
+
+    QString fileName_;
+    Journal& owner_;
+    QString connection_;
+    QSqlDatabase db_;
+    std::deque<JournalEntry> pending_;
+    std::size_t lost_ = 0;
+    int retentionDays_ = 0;
+    QString problem_;
+};
+
+Journal::Journal(QString fileName, QObject* parent) : QObject(parent), fileName_(std::move(fileName))
+{
+    thread_.setObjectName(QStringLiteral("registo"));
+    thread_.start(QThread::LowPriority);
+    writer_ = new JournalWriter(fileName_, *this);
+    context_ = new QObject;
+    context_->moveToThread(&thread_);
+}
+
+Journal::~Journal()
+{
+    // What was recorded is written before the program ends.
+    QMetaObject::invokeMethod(context_, [w = writer_, c = context_] {
+        delete w;
+        c->deleteLater();
+    }, Qt::BlockingQueuedConnection);
+    thread_.quit();
+    thread_.wait();
+}
+
+void Journal::record(JournalEntry entry)
+{
+    QMetaObject::invokeMethod(context_, [w = writer_, e = std::move(entry)]() mutable { w->write(std::move(e)); }, Qt::QueuedConnection);
+}
+
+void Journal::noteLink(LinkState state, const JournalEntry& context)
+{
+    if (state == link_ || state == LinkState::Unknown) return;
+    link_ = state;
+    JournalEntry entry = context;
+    entry.action = QStringLiteral("estado da ligação");
+    entry.sign.clear();
+    entry.bytes = 0;
+    entry.detail.clear();
+    entry.outcome = state == LinkState::Up ? QStringLiteral("ligação em ordem")
+                    : state == LinkState::NotOpened ? QStringLiteral("porta não abre")
+                                                    : QStringLiteral("escrita falha");
+    entry.failure = state != LinkState::Up;
+    if (!entry.failure) entry.reason.clear();
+    record(std::move(entry));
+}
+
+void Journal::setRetention(int days)
+{
+    QMetaObject::invokeMethod(context_, [w = writer_, days] { w->prune(days); }, Qt::QueuedConnection);
+}
+
+void Journal::flush()
+{
+    QMetaObject::invokeMethod(context_, [] {}, Qt::BlockingQueuedConnection);
+}
+
+void Journal::setProblem(const QString& problem)
+{
+    if (problem == problem_) return;
+    problem_ = problem;
+    emit problemChanged(problem_);
+}
+
+QByteArray csvField(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r')) return bytes;
+    bytes.replace("\"", "\"\"");
+    return '"' + bytes + '"';
+}
+
+QByteArray csvRecord(const QStringList& fields)
+{
+    QByteArray line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0) line += ',';
+        line += csvField(fields[i]);
+    }
+    return line + "\r\n";
+}

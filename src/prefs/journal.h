@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <vector>
+
+// Who or what started an action.
+enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator };
+[[nodiscard]] QString originText(Origin origin);
+
+// How the line stood after an exchange with the panel.
+enum class LinkState { Unknown, Up, NotOpened, WriteFailed };
+
+// One line of the operator journal.
+struct JournalEntry {
+    QDateTime when = QDateTime::currentDateTime();
+    Origin origin = Origin::Mouse;
+    QString action;  // "sinal", "início da animação", "preferências", ...
+    QString sign;    // the sign's caption, when the action concerns one
+    QString mode;    // "multicor" or "monocor"
+    QString colour;  // the mono-colour signs' colour
+    int port = 0;    // 0 when no port is concerned
+    QString device;
+    qint64 bytes = 0;
+    QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
+    QString reason;  // why it failed
+    QString detail;  // old and new values, counts
+    bool failure = false;
+};
+
+// Where the journal lives: $XDG_STATE_HOME/painel-sinaletico/registo.sqlite (~/.local/state
+// when the variable is unset).
+[[nodiscard]] QString journalPath();
+
+// The columns of the journal's table, in the order the window and the CSV show them.
+struct JournalColumn {
+    const char* name;  // in the database
+    const char* title; // for the operator
+};
+[[nodiscard]] const std::vector<JournalColumn>& journalColumns();
+
+class JournalWriter;
+
+// The operator journal, kept in SQLite on a thread of its own: recording an entry only queues
+// it, so a slow, full, locked or broken journal never holds up the window or the line. When it
+// cannot be kept the program says so once (`problemChanged`) and carries on; a corrupt file is
+// set aside under a name with the time and a new one begun.
+class Journal final : public QObject {
+    Q_OBJECT
+public:
+    explicit Journal(QString fileName, QObject* parent = nullptr);
+    ~Journal() override;
+
+    void record(JournalEntry entry);
+    // An entry on the link, written only when the link's state is not what it was.
+    void noteLink(LinkState state, const JournalEntry& context);
+    [[nodiscard]] LinkState linkState() const { return link_; }
+    // Removes entries older than `days` now, and at every later start-up.
+    void setRetention(int days);
+    // Returns once every entry recorded so far is written, or given up.
+    void flush();
+
+    [[nodiscard]] const QString& fileName() const { return fileName_; }
+    // Why the journal is not being kept; empty while it is.
+    [[nodiscard]] const QString& problem() const { return problem_; }
+
+signals:
+    void problemChanged(const QString& problem);
+    // Entries reached the file: an open journal window shows them.
+    void written();
+
+private:
+    friend class JournalWriter;
+    void setProblem(const QString& problem);
+
+    QString fileName_;
+    QString problem_;
+    LinkState link_ = LinkState::Unknown;
+    QThread thread_;
+    QObject* context_ = nullptr; // lives on thread_: what is queued to it runs there
+    JournalWriter* writer_ = nullptr;
+};
+
+// One field of a CSV record (RFC 4180): quoted when it holds a comma, a quote or a line break.
+[[nodiscard]] QByteArray csvField(const QString& text);
+// One record, its fields joined by commas and ended by CR LF, in UTF-8.
+[[nodiscard]] QByteArray csvRecord(const QStringList& fields);
