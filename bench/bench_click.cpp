@@ -1,12 +1,14 @@
 // One multi-colour "Parar" click, from the handler until the port is closed and drained, through
-// the product's port on a pseudo-terminal; against the same bytes written with POSIX calls to
-// the same device, in one write and in the click's own writes; and the preview's redraw alone.
+// the product's port on a pseudo-terminal, without and with the journal; against the same bytes
+// written with POSIX calls to the same device, in one write and in the click's own writes; and
+// the preview's redraw alone.
 #include "bench_line.h"
 #include "fake_serial_port.h"
 #include "panel/qt_serial_port.h"
 #include "signs/sign_display.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -27,8 +29,9 @@ struct Click {
     PanelPreview preview;
     SignDisplay display{link, commands, preview, settings};
 
-    explicit Click(SerialPort& port) : link(port, status), commands(port)
+    explicit Click(SerialPort& port, Journal* journal = nullptr) : link(port, status), commands(port)
     {
+        display.setJournal(journal);
         link.initSerial(1, 9600);
         display.initPanel();
     }
@@ -54,13 +57,21 @@ void posixSend(const std::vector<Bytes>& writes)
 void BM_SignClick(benchmark::State& state)
 {
     const std::size_t before = line->received() + 57; // the start-up the click's set-up sends
+    // The journal in a scratch folder, its writes on its own thread as in the program.
+    QTemporaryDir folder;
+    std::optional<Journal> journal;
+    if (state.range(0) != 0) journal.emplace(folder.filePath("registo.sqlite"));
     QtSerialPort port;
-    Click click(port);
+    Click click(port, journal ? &*journal : nullptr);
     while (line->received() < before) std::this_thread::yield();
     for (auto _ : state) click.display.Option1_Click(0);
     while (line->received() < before + 43 * state.iterations()) std::this_thread::yield();
     state.counters["bytes"] = double(line->received() - before) / double(state.iterations());
     if (click.status.texts[1] != std::string(29, ' ')) state.SkipWithError(click.status.texts[1].c_str());
+    if (journal) {
+        journal->flush();
+        if (!journal->problem().isEmpty()) state.SkipWithError(journal->problem().toStdString().c_str());
+    }
 }
 
 void BM_PosixFloor(benchmark::State& state)
@@ -84,7 +95,7 @@ void BM_PreviewDraw(benchmark::State& state)
     for (auto _ : state) preview.drawPattern(patterns.patternStop);
 }
 
-BENCHMARK(BM_SignClick)->UseRealTime();
+BENCHMARK(BM_SignClick)->ArgName("journal")->Arg(0)->Arg(1)->UseRealTime();
 BENCHMARK(BM_PosixFloor)->UseRealTime();
 BENCHMARK(BM_PosixFloorPerWrite)->UseRealTime();
 BENCHMARK(BM_PreviewDraw)->UseRealTime();

@@ -12,7 +12,6 @@
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 #include "signs/sign_table.h"
-#include "panel/port_devices.h"
 
 #include <algorithm>
 
@@ -324,7 +323,6 @@ void Form1::journalChange(const QString& action, const QStringList& changes)
     e.origin = Origin::Operator;
     e.action = action;
     e.port = settings_.comPort;
-    e.device = deviceForPort(settings_.comPort);
     e.outcome = QStringLiteral("alterado");
     e.detail = changes.join(QStringLiteral("; "));
     journal_->record(std::move(e));

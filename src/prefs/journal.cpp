@@ -1,13 +1,18 @@
 #include "prefs/journal.h"
 
+#include "panel/port_devices.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 
 #include <atomic>
+#include <map>
+#include <utility>
 #include <deque>
 
 namespace {
@@ -25,7 +30,7 @@ const std::vector<QStringList> migrations{
     {QStringLiteral("CREATE TABLE registo (id INTEGER PRIMARY KEY, hora_local TEXT NOT NULL, hora_utc TEXT NOT NULL, "
                     "utc_ms INTEGER NOT NULL, origem TEXT, acao TEXT, sinal TEXT, modo TEXT, cor TEXT, porta TEXT, "
                     "dispositivo TEXT, bytes INTEGER, resultado TEXT, motivo TEXT, pormenor TEXT, falha INTEGER NOT NULL DEFAULT 0)"),
-     QStringLiteral("CREATE INDEX registo_hora_local ON registo (hora_local)"),
+     // One index only: each one more is pages more to write with every entry.
      QStringLiteral("CREATE INDEX registo_utc_ms ON registo (utc_ms)")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
@@ -73,24 +78,21 @@ const std::vector<JournalColumn>& journalColumns()
 // there.
 class JournalWriter {
 public:
-    JournalWriter(QString fileName, Journal& owner) : fileName_(std::move(fileName)), owner_(owner)
+    JournalWriter(QString fileName, Journal& owner, QObject& context) : fileName_(std::move(fileName)), owner_(owner), context_(context)
     {
         static std::atomic<int> serial{0};
         connection_ = QStringLiteral("painel-registo-%1").arg(++serial);
     }
-    ~JournalWriter() { close(); }
+    ~JournalWriter()
+    {
+        drain();
+        close();
+    }
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
 
-    void write(JournalEntry entry)
-    {
-        pending_.push_back(std::move(entry));
-        if (pending_.size() > maxPending) {
-            pending_.pop_front();
-            ++lost_;
-        }
-        drain();
-    }
+    // The first entry of a burst: the burst is written in one go, once it is over.
+    void gather() { QTimer::singleShot(Journal::gatherMs, &context_, [this] { drain(); }); }
 
     void prune(int days)
     {
@@ -192,24 +194,40 @@ private:
         return true;
     }
 
+public:
     void drain()
     {
+        for (JournalEntry& e : owner_.takeQueued()) pending_.push_back(std::move(e));
+        while (pending_.size() > maxPending) {
+            pending_.pop_front();
+            ++lost_;
+        }
         if (pending_.empty() || !open()) return;
         db_.transaction();
         QSqlQuery insert(db_);
+        // SQLite puts the times in words: far cheaper than QDateTime's formatting.
         insert.prepare(QStringLiteral("INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, "
-                                      "dispositivo, bytes, resultado, motivo, pormenor, falha) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+                                      "dispositivo, bytes, resultado, motivo, pormenor, falha) VALUES ("
+                                      "strftime('%Y-%m-%d %H:%M:%f', ? / 1000.0, 'unixepoch', 'localtime'), "
+                                      "strftime('%Y-%m-%dT%H:%M:%fZ', ? / 1000.0, 'unixepoch'), ?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+        // Each port's device is looked up once a batch.
+        std::map<int, QString> devices;
+        const auto deviceOf = [&](const JournalEntry& e) {
+            if (!e.device.isEmpty() || e.port <= 0) return e.device;
+            const auto found = devices.find(e.port);
+            if (found != devices.end()) return found->second;
+            return devices[e.port] = deviceForPort(static_cast<std::int16_t>(e.port));
+        };
         const auto insertOne = [&](const JournalEntry& e) {
-            const QVariantList values{e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                                      e.when.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")),
-                                      e.when.toMSecsSinceEpoch(),
+            const qint64 ms = e.when.toMSecsSinceEpoch();
+            const QVariantList values{ms, ms, ms,
                                       originText(e.origin),
                                       e.action,
                                       e.sign,
                                       e.mode,
                                       e.colour,
                                       e.port > 0 ? QStringLiteral("COM%1").arg(e.port) : QString(),
-                                      e.device,
+                                      deviceOf(e),
                                       e.bytes,
                                       e.outcome,
                                       e.reason,
@@ -237,6 +255,7 @@ private:
         QMetaObject::invokeMethod(&owner_, &Journal::written, Qt::QueuedConnection);
     }
 
+private:
     void failed(const QSqlError& error)
     {
         db_.rollback();
@@ -265,6 +284,7 @@ private:
 
     QString fileName_;
     Journal& owner_;
+    QObject& context_;
     QString connection_;
     QSqlDatabase db_;
     std::deque<JournalEntry> pending_;
@@ -277,8 +297,8 @@ Journal::Journal(QString fileName, QObject* parent) : QObject(parent), fileName_
 {
     thread_.setObjectName(QStringLiteral("registo"));
     thread_.start(QThread::LowPriority);
-    writer_ = new JournalWriter(fileName_, *this);
     context_ = new QObject;
+    writer_ = new JournalWriter(fileName_, *this, *context_);
     context_->moveToThread(&thread_);
 }
 
@@ -295,7 +315,19 @@ Journal::~Journal()
 
 void Journal::record(JournalEntry entry)
 {
-    QMetaObject::invokeMethod(context_, [w = writer_, e = std::move(entry)]() mutable { w->write(std::move(e)); }, Qt::QueuedConnection);
+    {
+        const std::lock_guard lock(mutex_);
+        queued_.push_back(std::move(entry));
+        if (std::exchange(gathering_, true)) return;
+    }
+    QMetaObject::invokeMethod(context_, [w = writer_] { w->gather(); }, Qt::QueuedConnection);
+}
+
+std::vector<JournalEntry> Journal::takeQueued()
+{
+    const std::lock_guard lock(mutex_);
+    gathering_ = false;
+    return std::exchange(queued_, {});
 }
 
 void Journal::noteLink(LinkState state, const JournalEntry& context)
@@ -322,7 +354,7 @@ void Journal::setRetention(int days)
 
 void Journal::flush()
 {
-    QMetaObject::invokeMethod(context_, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(context_, [w = writer_] { w->drain(); }, Qt::BlockingQueuedConnection);
 }
 
 void Journal::setProblem(const QString& problem)

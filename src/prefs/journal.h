@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <mutex>
 #include <vector>
 
 // Who or what started an action.
@@ -17,14 +18,15 @@ enum class LinkState { Unknown, Up, NotOpened, WriteFailed };
 
 // One line of the operator journal.
 struct JournalEntry {
-    QDateTime when = QDateTime::currentDateTime();
+    // Shown both in local time and in UTC; taken in UTC, which costs the window least.
+    QDateTime when = QDateTime::currentDateTimeUtc();
     Origin origin = Origin::Mouse;
     QString action;  // "sinal", "início da animação", "preferências", ...
     QString sign;    // the sign's caption, when the action concerns one
     QString mode;    // "multicor" or "monocor"
     QString colour;  // the mono-colour signs' colour
     int port = 0;    // 0 when no port is concerned
-    QString device;
+    QString device;  // left empty: the device `port` opens, looked up on the journal's thread
     qint64 bytes = 0;
     QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
     QString reason;  // why it failed
@@ -61,6 +63,8 @@ public:
     [[nodiscard]] LinkState linkState() const { return link_; }
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);
+    // Entries are gathered this long and written in one transaction.
+    static constexpr int gatherMs = 250;
     // Returns once every entry recorded so far is written, or given up.
     void flush();
 
@@ -76,10 +80,16 @@ signals:
 private:
     friend class JournalWriter;
     void setProblem(const QString& problem);
+    // What was recorded since the last call, for the writer.
+    [[nodiscard]] std::vector<JournalEntry> takeQueued();
 
     QString fileName_;
     QString problem_;
     LinkState link_ = LinkState::Unknown;
+    // Recording only appends here; the writer is woken once a burst, not once an entry.
+    std::mutex mutex_;
+    std::vector<JournalEntry> queued_;
+    bool gathering_ = false;
     QThread thread_;
     QObject* context_ = nullptr; // lives on thread_: what is queued to it runs there
     JournalWriter* writer_ = nullptr;

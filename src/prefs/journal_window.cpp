@@ -155,16 +155,16 @@ void JournalWindow::refresh()
     for (const JournalColumn& c : journalColumns()) columns << QString::fromLatin1(c.name);
     QStringList where;
     const QString dayChosen = day->currentData().toString();
-    // A range on the indexed local time, rather than a function of it, so the index serves.
-    if (!dayChosen.isEmpty()) where << QStringLiteral("hora_local >= :from AND hora_local < :to");
+    // The local day as a range of the indexed time, so that the index serves.
+    if (!dayChosen.isEmpty()) where << QStringLiteral("utc_ms >= :from AND utc_ms < :to");
     if (onlyFailures->isChecked()) where << QStringLiteral("falha = 1");
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT %1, falha FROM registo %2 ORDER BY id DESC")
                       .arg(columns.join(QStringLiteral(", ")), where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where.join(QStringLiteral(" AND "))));
     if (!dayChosen.isEmpty()) {
         const QDate d = QDate::fromString(dayChosen, Qt::ISODate);
-        query.bindValue(QStringLiteral(":from"), d.toString(Qt::ISODate));
-        query.bindValue(QStringLiteral(":to"), d.addDays(1).toString(Qt::ISODate));
+        query.bindValue(QStringLiteral(":from"), d.startOfDay().toMSecsSinceEpoch());
+        query.bindValue(QStringLiteral(":to"), d.addDays(1).startOfDay().toMSecsSinceEpoch());
     }
     if (!query.exec()) readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(query.lastError().text());
     model_->setQuery(std::move(query));

@@ -191,7 +191,6 @@ void SerialPortsWindow::journal(std::int16_t number, const QString& action, cons
     e.origin = Origin::Operator;
     e.action = action;
     e.port = number;
-    e.device = deviceForPort(number);
     e.outcome = failure ? QStringLiteral("recusado") : QStringLiteral("feito");
     e.reason = failure.value_or(QString());
     e.detail = target;

@@ -1,6 +1,5 @@
 #include "signs/sign_display.h"
 
-#include "panel/port_devices.h"
 #include "prefs/form5.h"
 
 namespace {
@@ -64,7 +63,7 @@ SendOutcome SignDisplay::probeLink(Origin origin) { return exchange(origin, [] {
 SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<void()>& send)
 {
     Exchange x;
-    if (journal_ != nullptr) x.when = QDateTime::currentDateTime();
+    if (journal_ != nullptr) x.when = QDateTime::currentDateTimeUtc();
     const std::uint64_t before = commands_.bytesWritten();
     x.outcome = link_.openSendClose(settings_.comPort, send);
     if (journal_ == nullptr) return x;
@@ -91,7 +90,6 @@ JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind k
     e.mode = multiColour ? QStringLiteral("multicor") : QStringLiteral("monocor");
     if (!multiColour) e.colour = Form5::nameFromColour(settings_.signColour);
     e.port = settings_.comPort;
-    e.device = deviceForPort(settings_.comPort);
     return e;
 }
 

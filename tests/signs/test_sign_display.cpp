@@ -307,6 +307,8 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
     rig.display.Option1_Click(0, Origin::Remote);
     journal.flush();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(journal.problem().toStdString(), "");
     EXPECT_EQ(journalRows(journal.fileName()).join("\n").toStdString(),
               "arranque|estado da ligação||ligação em ordem\n"
               "arranque|arranque|Parar|enviado\n"
