@@ -59,8 +59,15 @@ struct Form1Test : ::testing::Test {
 TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
 {
     QFile conf(home.filePath("painel-sinaletico.conf"));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[keepalive]\ninterval_s=5\n") > 0);
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[keepalive]\ninterval_s=5\n[journal]\nretention_days=30\n") > 0);
     conf.close();
+    for (const int daysAgo : {31, 29}) {
+        Journal old(home.filePath("registo.sqlite"));
+        JournalEntry e;
+        e.when = QDateTime::currentDateTime().addDays(-daysAgo);
+        e.action = "antiga";
+        old.record(e);
+    }
     const QDateTime before = QDateTime::currentDateTime();
     start();
     const QDateTime after = QDateTime::currentDateTime();
@@ -80,6 +87,7 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
                                "MNU_JOURNAL &Registo…, mnuFileBar0 , MNU_EXIT Sa&ir");
     EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
     EXPECT_EQ(form->signDisplay().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
+    EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "1");
     // Escape ends the lamp test at once and puts the chosen sign back.
     form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
     port.clearRecord();
