@@ -359,7 +359,6 @@ void Journal::flush()
 
 void Journal::setProblem(const QString& problem)
 {
-    if (problem == problem_) return;
     problem_ = problem;
     emit problemChanged(problem_);
 }

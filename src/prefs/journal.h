@@ -60,7 +60,6 @@ public:
     void record(JournalEntry entry);
     // An entry on the link, written only when the link's state is not what it was.
     void noteLink(LinkState state, const JournalEntry& context);
-    [[nodiscard]] LinkState linkState() const { return link_; }
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);
     // Entries are gathered this long and written in one transaction.

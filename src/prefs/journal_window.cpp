@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -20,6 +22,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -97,8 +100,13 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
         if (isVisible()) refresh();
     });
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
-    resize(1100, 450);
     refresh();
+    // Wide enough for every column, the reasons included, as far as the screen allows.
+    int width = 2 * entries->frameWidth() + entries->verticalScrollBar()->sizeHint().width() + layout->contentsMargins().left()
+                + layout->contentsMargins().right();
+    for (int column = 0; column < static_cast<int>(journalColumns().size()); ++column) width += entries->columnWidth(column);
+    const int available = screen() != nullptr ? screen()->availableGeometry().width() * 9 / 10 : width;
+    resize(std::clamp(width, 800, std::max(800, available)), 450);
 }
 
 JournalWindow::~JournalWindow()

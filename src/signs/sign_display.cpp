@@ -71,11 +71,9 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
     if (x.outcome != SendOutcome::Sent)
         if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
-    if (journal_->linkState() != linkStateOf(x.outcome)) {
-        JournalEntry context = entry(origin, {}, -1, x.when);
-        context.reason = x.reason;
-        journal_->noteLink(linkStateOf(x.outcome), context);
-    }
+    JournalEntry context = entry(origin, {}, -1, x.when);
+    context.reason = x.reason;
+    journal_->noteLink(linkStateOf(x.outcome), context);
     return x;
 }
 

@@ -404,8 +404,10 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
                                     {newer, "versão mais recente"}}) {
         Journal journal(path);
         QSignalSpy said(&journal, &Journal::problemChanged);
-        for (int i = 0; i < 3; ++i) journal.record({});
-        journal.flush();
+        for (int i = 0; i < 3; ++i) {
+            journal.record({});
+            journal.flush();
+        }
         EXPECT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 2000)) << path.toStdString();
         QCoreApplication::processEvents();
         EXPECT_EQ(said.count(), 1);
