@@ -20,7 +20,7 @@ echo "|---|---|---|---|"
     --benchmark_report_aggregates_only=true 2>/dev/null | awk -F, '
     NR == 1 { for (i = 1; i <= NF; i++) if ($i == "\"bytes\"") b = i }
     NR > 1 && $1 ~ /_median"$/ { gsub(/"/, "", $1); sub(/\/real_time_median$/, "", $1); t[$1] = $3 / 1000; if (b && $b != "") bytes[$1] = $b }
-    function row(f, a, b) { printf "| %s | %.1f µs | %.1f µs | %.1f |\n", f, t[a], t[b], t[a] / t[b] }
+    function row(f, a, b) { printf "| %s | %.1f µs | %.1f µs | %.2f |\n", f, t[a], t[b], t[a] / t[b] }
     END {
         c = "BM_SignClick/journal:0"; j = "BM_SignClick/journal:1"
         row("multi-colour click through the port on a pty vs POSIX open, one write, tcdrain, close", c, "BM_PosixFloor")
