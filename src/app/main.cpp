@@ -7,6 +7,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
+    QApplication::setDesktopFileName(QStringLiteral(PAINEL_APP_ID));
     QApplication::setWindowIcon(programIcon());
     return Main();
 }

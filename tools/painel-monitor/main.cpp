@@ -96,12 +96,14 @@ int main(int argc, char** argv)
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("painel-monitor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PAINEL_VERSION));
     if (auto* gui = qobject_cast<QApplication*>(app.get())) gui->setWindowIcon(programIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Plays the signalling panel's end of the serial line and prints every frame that arrives."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption pty(QStringLiteral("pty"),
                                  QStringLiteral("Create a pseudo-terminal, print its path first."));
     const QCommandLineOption window(QStringLiteral("window"),

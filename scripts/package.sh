@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the two programs without the tests, with Debian's hardening flags, into BUILD_DIR
+# (default build-pkg/) and writes the Debian package there:
+#   build-pkg/painel-sinaletico_<version>-1_<arch>.deb
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build-pkg}
+
+"$root/scripts/deps.sh" package
+# Debian's compiler and linker flags (fortify, stack protector, relro, now), as a package of
+# the archive gets them.
+eval "$(dpkg-buildflags --export=sh)"
+export CXXFLAGS CPPFLAGS LDFLAGS
+CXXFLAGS="$CXXFLAGS $CPPFLAGS"
+DEPS=package BUILD_DIR="$build_dir" BUILD_TYPE=Release "$root/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DPAINEL_DEBIAN_PACKAGE=ON
+rm -f "$build_dir"/painel-sinaletico_*.deb
+(cd "$build_dir" && cpack -G DEB >&2)
+ls "$build_dir"/painel-sinaletico_*.deb

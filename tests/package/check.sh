@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the Debian package and checks it: its name, its file list and fields, the desktop entry
+# and the metainfo by their validators, lintian (no error), and the programs it holds, unpacked
+# into a scratch folder (never installed on this machine): the virtual panel on a
+# pseudo-terminal linked as COM1, the program offscreen, and the 57 bytes of the start-up on
+# the line.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build_dir=${PACKAGE_BUILD_DIR:-$root/build-pkg}
+fail() { echo "package check: $*" >&2; exit 1; }
+
+BUILD_DIR="$build_dir" "$root/scripts/package.sh" >/dev/null
+version=$(sed -n 's/^project(painel-sinaletico VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+app_id=$(sed -n 's/^set(PAINEL_APP_ID \(.*\))$/\1/p' "$root/CMakeLists.txt")
+deb=$build_dir/painel-sinaletico_${version}-1_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $deb"
+
+listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+for path in usr/bin/painel-sinaletico usr/bin/painel-monitor \
+            "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
+            "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/icons/hicolor/48x48/apps/$app_id.png" \
+            "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
+            usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz \
+            usr/share/doc/painel-sinaletico/LICENSE usr/share/doc/painel-sinaletico/copyright \
+            usr/share/doc/painel-sinaletico/README.md usr/share/doc/painel-sinaletico/README.Debian; do
+    grep -qx "\./$path" <<<"$listing" || fail "$path is not in the package"
+done
+for field in "Section: electronics" "Priority: optional" "Version: ${version}-1"; do
+    dpkg-deb -f "$deb" | grep -qx "$field" || fail "no '$field' in the control file"
+done
+for dependency in libqt6serialport6 libqt6widgets6 libqt6sql6-sqlite; do
+    dpkg-deb -f "$deb" Depends | grep -q "\b$dependency\b" || fail "does not depend on $dependency"
+done
+
+scratch=$(mktemp -d)
+monitor=
+program=
+cleanup() {
+    for pid in $program $monitor; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+dpkg -x "$deb" "$scratch/root"
+desktop-file-validate "$scratch/root/usr/share/applications/$app_id.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null || fail "metainfo"
+lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1 || { cat "$scratch/lintian.txt" >&2; fail "lintian"; }
+"$scratch/root/usr/bin/painel-monitor" --version | grep -qx "painel-monitor $version" || fail "painel-monitor --version"
+
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_STATE_HOME=$scratch/home/state
+export XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen
+mkdir -p "$XDG_CONFIG_HOME/painel-sinaletico" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+com1=$XDG_CONFIG_HOME/painel-sinaletico/com1
+"$scratch/root/usr/bin/painel-monitor" --pty --link "$com1" >"$scratch/line.txt" 2>/dev/null &
+monitor=$!
+for _ in $(seq 100); do [ -e "$com1" ] && break; sleep 0.1; done
+[ -e "$com1" ] || fail "the virtual panel did not start"
+"$scratch/root/usr/bin/painel-sinaletico" >/dev/null 2>&1 &
+program=$!
+# Each frame line: its time, its bytes in hexadecimal, what it does.
+bytes=0
+for _ in $(seq 200); do
+    bytes=$(awk 'NR > 1 { n = 0; for (i = 2; i <= NF && $i ~ /^[0-9A-F][0-9A-F]$/; i++) n++; total += n } END { print total + 0 }' "$scratch/line.txt")
+    [ "$bytes" -ge 57 ] && break
+    sleep 0.1
+done
+[ "$bytes" -eq 57 ] || { cat "$scratch/line.txt" >&2; fail "the installed program sent $bytes bytes at start-up, not 57"; }
+grep -q "display_on" "$scratch/line.txt" || fail "no display_on at start-up"
+echo "package check: $(basename "$deb") passes"
