@@ -12,7 +12,7 @@ packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox "${packaging[@]}") ;;
+    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool) ;;
     package) packages+=("${packaging[@]}") ;;
     *) echo "usage: $0 [build|test|bench|package]" >&2; exit 2 ;;

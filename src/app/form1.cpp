@@ -314,7 +314,13 @@ void Form1::showEvent(QShowEvent* event)
     if (firstActivation_ != 0) QMetaObject::invokeMethod(this, &Form1::Form_Activate, Qt::QueuedConnection);
 }
 
-void Form1::Option1_Click(std::int16_t index, Origin origin) { signs_->Option1_Click(index, origin); }
+SendOutcome Form1::Option1_Click(std::int16_t index, Origin origin) { return signs_->Option1_Click(index, origin); }
+
+SendOutcome Form1::chooseSign(SignKind kind, Origin origin)
+{
+    option1(kind).setChecked(true);
+    return Option1_Click(kind, origin);
+}
 
 void Form1::journalChange(const QString& action, const QStringList& changes)
 {

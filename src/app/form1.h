@@ -5,6 +5,7 @@
 #include "prefs/journal.h"
 #include "prefs/more_settings.h"
 #include "prefs/panel_settings.h"
+#include "signs/sign_table.h"
 
 #include <QMainWindow>
 
@@ -37,7 +38,11 @@ public:
 
     void Form_Load();
     void Form_Activate();
-    void Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
+    SendOutcome Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
+    // A sign chosen from outside the window: its button is chosen, then it goes as a click.
+    SendOutcome chooseSign(SignKind kind, Origin origin);
+    [[nodiscard]] const PanelLink& link() const { return link_; }
+    [[nodiscard]] const PanelSettings& settings() const { return settings_; }
     void MNU_PREFS_Click();
     void MNU_PORTS_Click();
     void MNU_MORE_Click();

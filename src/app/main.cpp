@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/startup.h"
 #include "program_icon.h"
 
@@ -5,6 +6,13 @@
 
 int main(int argc, char** argv)
 {
+    // With arguments it is the command line, which needs no display: it asks the running copy.
+    if (argc > 1) {
+        const QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(PAINEL_VERSION));
+        return runCommandLine(QCoreApplication::arguments());
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
     QApplication::setDesktopFileName(QStringLiteral(PAINEL_APP_ID));

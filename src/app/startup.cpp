@@ -2,6 +2,7 @@
 
 #include "app/form1.h"
 #include "app/raise_requests.h"
+#include "app/remote_control.h"
 #include "app/single_instance.h"
 #include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
@@ -11,6 +12,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+
+#include <cstdio>
 
 QString appTitle;
 Form1* mainForm = nullptr;
@@ -45,6 +48,10 @@ int Main()
     Form1 form(appTitle, panelSettings, MSComm1, preferences, &journal);
     mainForm = &form;
     const RaiseRequests raise([&form] { form.comeForward(); });
+    // Other programs and the command line choose signs through it; the window works without it.
+    RemoteControl remote(form);
+    if (const auto failure = remote.start(QDBusConnection::sessionBus()))
+        std::fprintf(stderr, "painel-sinaletico: sem controlo remoto (%s)\n", qPrintable(*failure));
     form.show();
     const int code = QApplication::exec();
     mainForm = nullptr;

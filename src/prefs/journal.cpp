@@ -55,6 +55,17 @@ QString originText(Origin origin)
     return {};
 }
 
+QString linkStateText(LinkState state)
+{
+    switch (state) {
+    case LinkState::Up: return QStringLiteral("ligação em ordem");
+    case LinkState::NotOpened: return QStringLiteral("porta não abre");
+    case LinkState::WriteFailed: return QStringLiteral("escrita falha");
+    case LinkState::Unknown: break;
+    }
+    return QStringLiteral("desconhecido");
+}
+
 QString journalPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
@@ -339,9 +350,7 @@ void Journal::noteLink(LinkState state, const JournalEntry& context)
     entry.sign.clear();
     entry.bytes = 0;
     entry.detail.clear();
-    entry.outcome = state == LinkState::Up ? QStringLiteral("ligação em ordem")
-                    : state == LinkState::NotOpened ? QStringLiteral("porta não abre")
-                                                    : QStringLiteral("escrita falha");
+    entry.outcome = linkStateText(state);
     entry.failure = state != LinkState::Up;
     if (!entry.failure) entry.reason.clear();
     record(std::move(entry));

@@ -15,6 +15,8 @@ enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest
 
 // How the line stood after an exchange with the panel.
 enum class LinkState { Unknown, Up, NotOpened, WriteFailed };
+// "ligação em ordem", "porta não abre", "escrita falha", or "desconhecido" before any exchange.
+[[nodiscard]] QString linkStateText(LinkState state);
 
 // One line of the operator journal.
 struct JournalEntry {

@@ -2,6 +2,8 @@
 
 #include "prefs/form5.h"
 
+#include <utility>
+
 namespace {
 
 QString outcomeText(SendOutcome outcome)
@@ -41,11 +43,11 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
-void SignDisplay::Option1_Click(std::int16_t index, Origin origin)
+SendOutcome SignDisplay::Option1_Click(std::int16_t index, Origin origin)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     finishLampTest(QStringLiteral("interrompido"));
-    if (describeSign(index) != nullptr) chosen_ = index;
+    if (describeSign(index) != nullptr && std::exchange(chosen_, index) != index) emit chosenSignChanged(index);
     // The keep-alive counts from the last time a sign went out.
     if (keepAlive_.isActive()) keepAlive_.start();
     const bool wasAnimating = timer_.isActive();
@@ -56,6 +58,7 @@ void SignDisplay::Option1_Click(std::int16_t index, Origin origin)
     if (origin == Origin::KeepAlive) noteRun(failedResends_, origin, QStringLiteral("reenvio"), index, x);
     else journal(origin, QStringLiteral("sinal"), index, x);
     noteAnimation(wasAnimating, origin);
+    return x.outcome;
 }
 
 SendOutcome SignDisplay::probeLink(Origin origin) { return exchange(origin, [] {}).outcome; }
@@ -66,6 +69,7 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     if (journal_ != nullptr) x.when = QDateTime::currentDateTimeUtc();
     const std::uint64_t before = commands_.bytesWritten();
     x.outcome = link_.openSendClose(settings_.comPort, send);
+    if (std::exchange(linkState_, linkStateOf(x.outcome)) != linkState_) emit linkStateChanged(linkState_);
     if (journal_ == nullptr) return x;
     // All of this after the port is closed: the journal never stands between two frames.
     x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);

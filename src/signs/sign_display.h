@@ -23,6 +23,7 @@
 // send that fails part-way closes the port and says so in the status line, and the program
 // carries on, so the next click or tick starts afresh.
 class SignDisplay : public QObject {
+    Q_OBJECT
 public:
     static constexpr int chequerIntervalMs = 250;
     // While the line fails part-way, the flag tries this often instead.
@@ -36,7 +37,7 @@ public:
 
     // Click on sign button `index`. Clicking the selected button sends its sign again: the
     // panel never answers, so this is how an operator repeats a sign it may have missed.
-    void Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
+    SendOutcome Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLink(Origin origin);
     // Sends and draws one sign on a port that is already open. Throws NumberedError when a
@@ -57,6 +58,14 @@ public:
     void stopLampTest();
     // The sign the lamp test and the keep-alive put back.
     [[nodiscard]] SignKind chosenSign() const { return chosen_; }
+    // How the last exchange with the panel left the link; Unknown before the first.
+    [[nodiscard]] LinkState linkState() const { return linkState_; }
+
+signals:
+    void chosenSignChanged(SignKind kind);
+    void linkStateChanged(LinkState state);
+
+public:
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
 
     // Keep-alive: the chosen sign is sent again every `seconds` (0 is off), counted from the
@@ -106,7 +115,8 @@ private:
     int failedResends_ = 0;   // the keep-alive's sends that have failed in a row
     qint64 lampBytes_ = 0;    // sent by the lamp test so far
     QString lampFailure_;     // the first failure of the lamp test, if any
-    SignKind chosen_ = signStop; // the sign last chosen, which the lamp test puts back
+    SignKind chosen_ = signStop;
+    LinkState linkState_ = LinkState::Unknown; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;
     // The last sign that went out whole, and when; put in words only when the preview is marked.
     std::optional<std::pair<SignKind, QTime>> lastSent_;

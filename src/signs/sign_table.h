@@ -3,6 +3,7 @@
 #include "panel/panel_commands.h"
 #include "signs/sign_patterns.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,8 @@ using SignKind = std::int16_t;
 inline constexpr SignKind signStop = 0;
 inline constexpr SignKind signChequer = 4;
 inline constexpr SignKind signKindCount = 5;
+// The buttons top to bottom, as the keys 1 to 5 choose them.
+inline constexpr std::array<SignKind, 5> signsInScreenOrder{0, 1, 3, 2, 4};
 
 // What one sign sends and shows. The multi-colour LED times are the sign's own; in mono-colour
 // mode the colour's LED times apply instead, and only `monoPlane` of the pattern is shown.

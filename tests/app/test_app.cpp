@@ -11,9 +11,13 @@
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 #include "program_home.h"
+#include "private_bus.h"
 #include "pty_pair.h"
+#include "app/remote_control.h"
 
 #include <QtWidgets>
+#include <QDBusInterface>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -367,6 +371,60 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
         EXPECT_EQ(monitor.readAll(), QByteArray());
     }
     EXPECT_FALSE(QFileInfo(kept).isSymLink());
+}
+
+// Other programs choose signs over the session bus, and the command line through it: each sign,
+// by its caption (case and accents not significant) or its place, reaches the line as a click's
+// frames; a bad name, a failed send and no copy running each have their exit code and reason.
+TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
+{
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address.isEmpty()) << "needs dbus-daemon (scripts/deps.sh)";
+    QProcessEnvironment env = home.environment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    const auto command = [&](const QStringList& arguments) {
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(PROGRAM_PATH, arguments);
+        EXPECT_TRUE(cli.waitForFinished(15000)) << arguments.join(' ').toStdString();
+        return std::pair{cli.exitCode(), QString::fromUtf8(cli.readAll()).trimmed()};
+    };
+    EXPECT_EQ(command({"--sinal", "Parar"}), std::pair(3, QString("o painel-sinaletico não está a correr nesta sessão")));
+    ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
+    start(PROGRAM_PATH, {}, env);
+    EXPECT_EQ(hex(com1.read(57 + 43)), frames::startup + " " + frames::sign[0]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return command({"--estado"}).first == 0; }, 10000));
+
+    for (const auto& [name, index] : {std::pair{"frente", 1}, {"3", 3}, {"DIREITA", 2}, {" 1 ", 0}}) {
+        EXPECT_EQ(command({"--sinal", name}), std::pair(0, QString())) << name;
+        EXPECT_EQ(hex(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << name;
+    }
+    for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
+        EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
+    EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath())
+                                                + "\nligacao: ligação em ordem\nultima_falha:");
+    EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
+
+    // The same on the bus itself; the line fails, then the flag goes out and is followed.
+    QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");
+    QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
+    EXPECT_EQ(panel.call("ShowSign", "nada").errorName(), dbusUnknownSign);
+    QFile::remove(home.config() + "/com1");
+    ASSERT_TRUE(home.linkPort(1, home.dir.filePath("desligado")));
+    const auto [failed, reason] = command({"--sinal", "Esquerda"});
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(reason.startsWith("Esquerda não foi enviado: ") && reason.contains("desligado")) << reason.toStdString();
+    EXPECT_EQ(panel.property("LinkState").toString(), "porta não abre");
+    QFile::remove(home.config() + "/com1");
+    ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
+    QSignalSpy changed(&panel, SIGNAL(SignChanged(QString)));
+    EXPECT_EQ(panel.call("ShowSignIndex", 5).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(hex(com1.read(43)), frames::sign[4]);
+    ASSERT_TRUE(changed.wait(5000) || !changed.isEmpty());
+    EXPECT_EQ(changed.first().first().toString(), "Xadrez");
+    EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Xadrez|ligação em ordem");
+    QDBusConnection::disconnectFromBus("test");
 }
 
 } // namespace

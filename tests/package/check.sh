@@ -20,6 +20,7 @@ for path in usr/bin/painel-sinaletico usr/bin/painel-monitor \
             "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
             "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/icons/hicolor/48x48/apps/$app_id.png" \
             "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
+            "usr/share/dbus-1/interfaces/$app_id.Painel1.xml" \
             usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz \
             usr/share/doc/painel-sinaletico/LICENSE usr/share/doc/painel-sinaletico/copyright \
             usr/share/doc/painel-sinaletico/README.md usr/share/doc/painel-sinaletico/README.Debian; do
@@ -48,7 +49,7 @@ lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1 || { cat "$scratch/l
 "$scratch/root/usr/bin/painel-monitor" --version | grep -qx "painel-monitor $version" || fail "painel-monitor --version"
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_STATE_HOME=$scratch/home/state
-export XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
 mkdir -p "$XDG_CONFIG_HOME/painel-sinaletico" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 com1=$XDG_CONFIG_HOME/painel-sinaletico/com1

@@ -26,6 +26,8 @@ struct ProgramHome {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        // No session bus unless a test brings its own: the user's must never see a test's copy.
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + dir.path() + QStringLiteral("/no-bus"));
         return env;
     }
 };

@@ -1,0 +1,34 @@
+#include "signs/sign_names.h"
+
+namespace {
+
+// Case-folded, accents dropped: what two spellings of one name have in common.
+QString folded(const QString& text)
+{
+    QString plain;
+    for (const QChar c : text.trimmed().normalized(QString::NormalizationForm_D))
+        if (c.category() != QChar::Mark_NonSpacing) plain += c;
+    return plain.toCaseFolded();
+}
+
+} // namespace
+
+std::optional<SignKind> signFromName(const QString& name)
+{
+    bool number = false;
+    const int place = name.trimmed().toInt(&number);
+    if (number) {
+        if (place < 1 || place > static_cast<int>(signsInScreenOrder.size())) return std::nullopt;
+        return signsInScreenOrder[static_cast<std::size_t>(place - 1)];
+    }
+    const QString wanted = folded(name);
+    for (SignKind kind = 0; kind < signKindCount; ++kind)
+        if (folded(signCaption(kind)) == wanted) return kind;
+    return std::nullopt;
+}
+
+QString signCaption(SignKind kind)
+{
+    const SignDescription* sign = describeSign(kind);
+    return sign == nullptr ? QString() : QString::fromUtf8(sign->caption);
+}

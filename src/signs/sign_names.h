@@ -1,0 +1,13 @@
+#pragma once
+
+#include "signs/sign_table.h"
+
+#include <QString>
+
+#include <optional>
+
+// A sign as other programs name it: a button's caption, case and accents not significant
+// ("xadrez", "PARAR"), or its place on the screen, 1 to 5, as the keys 1 to 5 choose it.
+[[nodiscard]] std::optional<SignKind> signFromName(const QString& name);
+// The caption of a sign, or an empty string for anything that is no sign.
+[[nodiscard]] QString signCaption(SignKind kind);
