@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one of the project's jobs needs, when any is missing:
-#   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort and SQL with SQLite)
-#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer,
+#   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, libmosquitto)
+#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, dbus-daemon and the Mosquitto broker,
 #                   and what the package's checks need)
 #   deps.sh bench   and the benchmarks (Google Benchmark)
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
@@ -9,10 +9,10 @@
 set -euo pipefail
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libmosquitto-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon "${packaging[@]}") ;;
+    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool) ;;
     package) packages+=("${packaging[@]}") ;;
     *) echo "usage: $0 [build|test|bench|package]" >&2; exit 2 ;;

@@ -2,6 +2,7 @@
 
 #include "app/fonts.h"
 #include "app/form3.h"
+#include "app/mqtt_link.h"
 #include "app/status_bar.h"
 #include "prefs/twips.h"
 #include "prefs/form5.h"
@@ -151,9 +152,17 @@ Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, 
     signs_->setJournal(journal_);
     if (journal_ != nullptr) {
         // Said once, where the operator looks when something is wrong with the line.
-        connect(journal_, &Journal::problemChanged, this, [this](const QString& problem) { StatusBar1->setPanelNote(1, problem); });
-        StatusBar1->setPanelNote(1, journal_->problem());
+        connect(journal_, &Journal::problemChanged, this, &Form1::showNotes);
+        showNotes();
     }
+    // Whatever chose it, the sign shown is what the broker hears; the keep-alive's resends
+    // change nothing there.
+    connect(signs_, &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
+        if (mqtt_ == nullptr || origin == Origin::KeepAlive) return;
+        const bool multi = settings_.signalMode == multiColourSigns;
+        mqtt_->publishState(kind, multi ? QStringLiteral("multicor") : QStringLiteral("monocor"),
+                            multi ? QString() : Form5::nameFromColour(settings_.signColour), outcome);
+    });
 
     // Screen order, with the preview after the buttons.
     QWidget* previous = optionButtons_[0];
@@ -249,6 +258,7 @@ void Form1::Form_Load()
     signs_->setKeepAlive(more_.keepAliveSeconds);
     // Old entries go at every start-up.
     if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    startMqtt();
     setWindowTitle(caption_);
     firstActivation_ = -1;
 }
@@ -334,6 +344,40 @@ void Form1::journalChange(const QString& action, const QStringList& changes)
     journal_->record(std::move(e));
 }
 
+void Form1::startMqtt()
+{
+    mqtt_.reset();
+    mqttNote_.clear();
+    if (more_.mqtt.enabled()) {
+        mqtt_ = std::make_unique<MqttLink>(more_.mqtt, [this](SignKind kind) { return chooseSign(kind, Origin::Remote); }, journal_);
+        connect(mqtt_.get(), &MqttLink::statusChanged, this, [this](const QString& status) {
+            mqttNote_ = status;
+            showNotes();
+        });
+        if (const auto refused = mqtt_->start()) {
+            mqtt_.reset();
+            mqttNote_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
+            if (journal_ != nullptr) {
+                JournalEntry e;
+                e.origin = Origin::Remote;
+                e.action = QStringLiteral("MQTT");
+                e.outcome = QStringLiteral("recusado");
+                e.reason = *refused;
+                e.failure = true;
+                journal_->record(std::move(e));
+            }
+        }
+    }
+    showNotes();
+}
+
+void Form1::showNotes()
+{
+    QStringList notes{journal_ != nullptr ? journal_->problem() : QString(), mqttNote_};
+    notes.removeAll(QString());
+    StatusBar1->setPanelNote(1, notes.join(QStringLiteral("\n")));
+}
+
 void Form1::MNU_PREFS_Click()
 {
     const PanelSettings before = settings_;
@@ -375,6 +419,11 @@ void Form1::MNU_MORE_Click()
     if (before.retentionDays != more_.retentionDays) {
         changes << QStringLiteral("registo %1 → %2 dias").arg(before.retentionDays).arg(more_.retentionDays);
         if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    }
+    if (before.mqtt != more_.mqtt) {
+        changes << QStringLiteral("MQTT %1 → %2").arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),
+                                                     more_.mqtt.enabled() ? more_.mqtt.host : QStringLiteral("desligado"));
+        startMqtt();
     }
     journalChange(QStringLiteral("mais opções"), changes);
 }

@@ -16,6 +16,7 @@
 class Form3;
 class Form5;
 class JournalWindow;
+class MqttLink;
 class PanelPreview;
 class PanelStatusBar;
 class QButtonGroup;
@@ -57,6 +58,7 @@ public:
     [[nodiscard]] SignDisplay& signDisplay() const { return *signs_; }
     [[nodiscard]] SerialPortsWindow* serialPortsWindow() const { return portsWindow.get(); }
     [[nodiscard]] JournalWindow* journalWindow() const { return journalWindow_.get(); }
+    [[nodiscard]] MqttLink* mqtt() const { return mqtt_.get(); }
     [[nodiscard]] QRadioButton& option1(std::int16_t index) const;
     [[nodiscard]] bool firstActivation() const { return firstActivation_ != 0; }
 
@@ -70,6 +72,10 @@ private:
     void buildSignButtons(QWidget* central);
     // A change made in a dialog, with its old and new values.
     void journalChange(const QString& action, const QStringList& changes);
+    // The MQTT client as painel-sinaletico.conf sets it, started afresh, or none.
+    void startMqtt();
+    // Panel 1's standing note: the journal's trouble and the broker's state.
+    void showNotes();
 
     QString caption_;
     PanelSettings& settings_;
@@ -90,6 +96,8 @@ private:
     std::unique_ptr<Form5> options;
     std::unique_ptr<SerialPortsWindow> portsWindow;
     std::unique_ptr<JournalWindow> journalWindow_;
+    std::unique_ptr<MqttLink> mqtt_;
+    QString mqttNote_;
     std::int16_t firstActivation_ = 0;
     bool centred_ = false;
 };

@@ -1,6 +1,9 @@
 #include "prefs/more_options_dialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QFormLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -48,6 +51,36 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
                             this);
     help->setWordWrap(true);
     layout->addWidget(help);
+
+    // The broker: off while its host is empty.
+    auto* mqtt = new QGroupBox(QStringLiteral("MQTT (painéis de vários postos)"), this);
+    mqtt->setObjectName(QStringLiteral("mqtt"));
+    auto* mqttForm = new QFormLayout(mqtt);
+    const auto line = [&](QLineEdit*& edit, const char* name, const QString& label, const QString& value) {
+        edit = new QLineEdit(value, mqtt);
+        edit->setObjectName(QString::fromLatin1(name));
+        mqttForm->addRow(label, edit);
+    };
+    const MqttSettings& m = settings_.mqtt;
+    line(mqttHost, "mqttHost", QStringLiteral("&Broker (vazio: desligado):"), m.host);
+    mqttPort = new QSpinBox(mqtt);
+    mqttPort->setObjectName(QStringLiteral("mqttPort"));
+    mqttPort->setRange(1, 65535);
+    mqttPort->setValue(m.port);
+    mqttForm->addRow(QStringLiteral("P&orta:"), mqttPort);
+    line(mqttId, "mqttId", QStringLiteral("&Identificação do painel:"), m.id);
+    mqttTls = new QCheckBox(QStringLiteral("Cifrar com T&LS"), mqtt);
+    mqttTls->setObjectName(QStringLiteral("mqttTls"));
+    mqttTls->setChecked(m.tls);
+    mqttForm->addRow(mqttTls);
+    line(mqttCaFile, "mqttCaFile", QStringLiteral("&Certificado da autoridade:"), m.caFile);
+    line(mqttUser, "mqttUser", QStringLiteral("&Utilizador:"), m.user);
+    line(mqttPasswordFile, "mqttPasswordFile", QStringLiteral("&Ficheiro da palavra-passe:"), m.passwordFile);
+    mqttPlain = new QCheckBox(QStringLiteral("Sem cifra: broker noutra máquina, sem TLS (qualquer um na rede lê e envia sinais)"), mqtt);
+    mqttPlain->setObjectName(QStringLiteral("mqttPlain"));
+    mqttPlain->setChecked(m.plain);
+    mqttForm->addRow(mqttPlain);
+    layout->addWidget(mqtt);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -58,6 +91,21 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
 void MoreOptionsDialog::accept()
 {
     settings_.keepAliveSeconds = keepAlive->value();
+    MqttSettings mqtt;
+    mqtt.host = mqttHost->text().trimmed();
+    mqtt.port = mqttPort->value();
+    mqtt.id = mqttId->text().trimmed();
+    mqtt.tls = mqttTls->isChecked();
+    mqtt.caFile = mqttCaFile->text().trimmed();
+    mqtt.user = mqttUser->text().trimmed();
+    mqtt.passwordFile = mqttPasswordFile->text().trimmed();
+    mqtt.plain = mqttPlain->isChecked();
+    // Nothing changes until the settings are safe to use: the operator corrects them here.
+    if (const auto problem = mqttSettingsProblem(mqtt)) {
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("As opções de MQTT não servem:\n\n%1").arg(*problem));
+        return;
+    }
+    settings_.mqtt = mqtt;
     settings_.retentionDays = retention->value();
     // The setting applies for this run even when it cannot be kept for the next one.
     if (const auto failure = writeMoreSettings(settings_, fileName_))

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QSpinBox;
 
 // "Mais opções": the settings of painel-sinaletico.conf. OK applies and writes them; any other
@@ -21,4 +23,12 @@ private:
     QString fileName_;
     QSpinBox* keepAlive = nullptr;
     QSpinBox* retention = nullptr;
+    QLineEdit* mqttHost = nullptr;
+    QSpinBox* mqttPort = nullptr;
+    QLineEdit* mqttId = nullptr;
+    QCheckBox* mqttTls = nullptr;
+    QLineEdit* mqttCaFile = nullptr;
+    QLineEdit* mqttUser = nullptr;
+    QLineEdit* mqttPasswordFile = nullptr;
+    QCheckBox* mqttPlain = nullptr;
 };

@@ -5,6 +5,27 @@
 
 #include <optional>
 
+// The broker a site's controller publishes signs to. Off while `host` is empty.
+struct MqttSettings {
+    QString host;
+    int port = 1883;
+    QString id;            // this panel's name in the topics; the machine's name when not set
+    bool tls = false;
+    QString caFile;        // with TLS: the broker's certificate authority; the system's when empty
+    QString user;
+    QString passwordFile;  // the password's file, readable by its owner only
+    bool plain = false;    // "sem cifra": a broker on another machine without TLS, chosen knowingly
+
+    [[nodiscard]] bool enabled() const { return !host.isEmpty(); }
+    friend bool operator==(const MqttSettings&, const MqttSettings&) = default;
+};
+
+// A broker on this machine needs no encryption; any other one does, unless "sem cifra" is set.
+[[nodiscard]] bool isLocalHost(const QString& host);
+// What is wrong with these settings for a connection, or nullopt: the id must be a topic level
+// of letters, digits, '-' and '_'; a broker elsewhere needs TLS or "sem cifra".
+[[nodiscard]] std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt);
+
 // Settings beyond the three of pref.vyr, which keeps exactly its three lines: they live in
 // painel-sinaletico.conf beside it (INI). Each is off or at its default unless set.
 struct MoreSettings {
@@ -15,6 +36,7 @@ struct MoreSettings {
     static constexpr int maxRetentionDays = 3650;
     // Journal entries older than this are removed at start-up.
     int retentionDays = 365;
+    MqttSettings mqtt;
 
     friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
 };

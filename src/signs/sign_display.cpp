@@ -58,6 +58,7 @@ SendOutcome SignDisplay::Option1_Click(std::int16_t index, Origin origin)
     if (origin == Origin::KeepAlive) noteRun(failedResends_, origin, QStringLiteral("reenvio"), index, x);
     else journal(origin, QStringLiteral("sinal"), index, x);
     noteAnimation(wasAnimating, origin);
+    emit signChosen(index, origin, x.outcome);
     return x.outcome;
 }
 
@@ -199,6 +200,7 @@ void SignDisplay::initPanel()
     });
     const SendOutcome outcome = x.outcome;
     journal(Origin::Startup, QStringLiteral("arranque"), signStop, x);
+    emit signChosen(signStop, Origin::Startup, outcome);
     // When the port did not open the preview is still empty: there is nothing to disagree with.
     if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, signStop);
 }

@@ -64,6 +64,8 @@ public:
 signals:
     void chosenSignChanged(SignKind kind);
     void linkStateChanged(LinkState state);
+    // After every choice of a sign, the start-up's included, once the port is closed.
+    void signChosen(SignKind kind, Origin origin, SendOutcome outcome);
 
 public:
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }

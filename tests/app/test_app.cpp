@@ -11,13 +11,18 @@
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 #include "program_home.h"
+#include "mqtt_broker.h"
 #include "private_bus.h"
+#include "stalled_line.h"
+#include "app/mqtt_link.h"
 #include "pty_pair.h"
 #include "app/remote_control.h"
 
 #include <QtWidgets>
 #include <QDBusInterface>
 #include <QSignalSpy>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -52,6 +57,11 @@ struct Form1Test : ::testing::Test {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form->firstActivation(); }));
     }
     [[nodiscard]] QString panel(int n) const { return form->statusBar1().panelText(n); }
+    void writeConf(const QByteArray& text) const
+    {
+        QFile conf(home.filePath("painel-sinaletico.conf"));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write(text) == text.size());
+    }
     // The journal's rows that match `where`, once all recorded so far is written.
     [[nodiscard]] QString journaled(const QString& columns, const QString& where) const
     {
@@ -425,6 +435,86 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     EXPECT_EQ(changed.first().first().toString(), "Xadrez");
     EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Xadrez|ligação em ordem");
     QDBusConnection::disconnectFromBus("test");
+}
+
+// With a broker set, a sign published on .../sinal/set goes as a click (origin "remoto") and the
+// sign shown is published, retained; the broker going away during the animation and coming
+// back is weathered, and the state published again; 10,000 malformed messages send nothing,
+// leave the window responsive and are journaled once a burst.
+TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
+{
+    MqttBroker broker;
+    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-1\n").arg(broker.port).toUtf8());
+    start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->mqtt() != nullptr && form->mqtt()->isConnected(); }, 10000));
+    const auto follow = [&](MqttClient& site) {
+        site.subscribe("painel-sinaletico/posto-1/#");
+        return QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-1/sinal").empty(); }, 10000);
+    };
+    const auto lastState = [](const MqttClient& site) {
+        const auto states = site.on("painel-sinaletico/posto-1/sinal");
+        return states.empty() ? QJsonObject() : QJsonDocument::fromJson(QByteArray::fromStdString(states.back().payload)).object();
+    };
+    auto site = std::make_unique<MqttClient>(broker.port);
+    ASSERT_TRUE(follow(*site));
+    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
+    EXPECT_EQ(lastState(*site)["sinal"].toString(), "Parar");
+    for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"xadrez", 4}}) {
+        port.clearRecord();
+        site->publish("painel-sinaletico/posto-1/sinal/set", name);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return port.sent().size() >= frames::sign[std::size_t(index)].size(); }, 5000)) << name;
+        EXPECT_EQ(port.sent().substr(0, frames::sign[std::size_t(index)].size()), frames::sign[std::size_t(index)]) << name;
+        EXPECT_TRUE(form->option1(std::int16_t(index)).isChecked()) << name;
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Xadrez"; }, 5000));
+    EXPECT_EQ(lastState(*site)["resultado"].toString() + "|" + lastState(*site)["modo"].toString(), "enviado|multicor");
+
+    broker.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->mqtt()->isConnected(); }, 10000));
+    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("MQTT: sem ligação")) << form->statusBar1().panel(1).toolTip().toStdString();
+    port.clearRecord();
+    ASSERT_TRUE(broker.start());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->mqtt()->isConnected(); }, 20000));
+    EXPECT_GT(port.sent().size(), frames::chequerTick1.size()); // the flag went on all along
+    site = std::make_unique<MqttClient>(broker.port); // the restarted broker kept nothing: all is published again
+    ASSERT_TRUE(follow(*site));
+    EXPECT_EQ(lastState(*site)["sinal"].toString(), "Xadrez");
+    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
+
+    site->publish("painel-sinaletico/posto-1/sinal/set", "Parar");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->option1(0).isChecked(); }, 5000));
+    port.clearRecord();
+    const EventLoopProbe probe;
+    const std::array<std::string, 4> malformed{std::string(100, 'x'), "nada", "\xff\xfe", "6"};
+    for (int i = 0; i < 10'000; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", malformed[std::size_t(i % 4)], 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
+    EXPECT_EQ(port.sent(), "");
+    EXPECT_LT(probe.longest, 200);
+    EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
+    EXPECT_EQ(journaled("group_concat(sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Xadrez,Parar");
+}
+
+// Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
+// or an id that is no topic level leave MQTT off, and say why.
+TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
+{
+    QFile password(home.filePath("senha"));
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("segredo-123\n") > 0);
+    password.close();
+    password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
+    start();
+    EXPECT_EQ(form->mqtt(), nullptr);
+    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("pode ser lido por outros")) << form->statusBar1().panel(1).toolTip().toStdString();
+    EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
+    for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
+        QStringList problems;
+        writeConf(conf);
+        EXPECT_FALSE(readMoreSettings(home.filePath("painel-sinaletico.conf"), &problems).mqtt.enabled()) << conf.toStdString();
+        EXPECT_TRUE(problems.join("").endsWith("o MQTT fica desligado.")) << problems.join("").toStdString();
+    }
+    writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=true\n");
+    EXPECT_TRUE(readMoreSettings(home.filePath("painel-sinaletico.conf")).mqtt.enabled());
 }
 
 } // namespace

@@ -1,0 +1,214 @@
+#include "app/mqtt_link.h"
+
+#include "signs/sign_names.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+#include <mosquitto.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int keepAliveSeconds = 30;
+constexpr int qos = 1;
+
+// The library once a process, before any client.
+void initLibrary()
+{
+    static const bool done = (mosquitto_lib_init(), true);
+    Q_UNUSED(done);
+}
+
+// The password, from a file that only its owner, this user, can read: anything else is refused,
+// so that a password others could read is never used.
+std::optional<QString> readPassword(const QString& fileName, QByteArray& password)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0 || info.st_uid != ::getuid())
+        return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("o ficheiro da palavra-passe %1 não se pode ler").arg(fileName);
+    password = file.readLine(4096).trimmed();
+    return std::nullopt;
+}
+
+} // namespace
+
+MqttLink::MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), choose_(std::move(choose)), journal_(journal)
+{
+    burst_.setInterval(1000);
+    connect(&burst_, &QTimer::timeout, this, &MqttLink::burstTick);
+}
+
+MqttLink::~MqttLink()
+{
+    if (client_ == nullptr) return;
+    // Gone on purpose: say so, as the will would only be sent for a lost connection.
+    if (connected_) mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 7, "offline", qos, true);
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+}
+
+QString MqttLink::topic(const QString& leaf) const { return QStringLiteral("painel-sinaletico/%1/%2").arg(settings_.id, leaf); }
+
+std::optional<QString> MqttLink::start()
+{
+    if (const auto problem = mqttSettingsProblem(settings_)) return problem;
+    QByteArray password;
+    if (!settings_.passwordFile.isEmpty())
+        if (const auto problem = readPassword(settings_.passwordFile, password)) return problem;
+    initLibrary();
+    client_ = mosquitto_new(QStringLiteral("painel-sinaletico-%1").arg(settings_.id).toUtf8().constData(), true, this);
+    if (client_ == nullptr) return QStringLiteral("não foi possível criar o cliente MQTT");
+    mosquitto_connect_callback_set(client_, &MqttLink::onConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttLink::onDisconnect);
+    mosquitto_message_callback_set(client_, &MqttLink::onMessage);
+    // 1 s, then doubling up to 30 s between tries while the broker is away.
+    mosquitto_reconnect_delay_set(client_, 1, 30, true);
+    const QByteArray state = topic(QStringLiteral("estado")).toUtf8();
+    mosquitto_will_set(client_, state.constData(), 7, "offline", qos, true);
+    if (!settings_.user.isEmpty())
+        mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
+    if (settings_.tls) {
+        const QByteArray ca = QFile::encodeName(settings_.caFile);
+        const int code = mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
+                                           nullptr, nullptr, nullptr);
+        if (code != MOSQ_ERR_SUCCESS) return QStringLiteral("TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(code)));
+    }
+    // Connects on the network thread; a broker not there yet is tried again and again.
+    mosquitto_connect_async(client_, settings_.host.toUtf8().constData(), settings_.port, keepAliveSeconds);
+    if (const int code = mosquitto_loop_start(client_); code != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(code)));
+    setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(settings_.host).arg(settings_.port));
+    return std::nullopt;
+}
+
+void MqttLink::publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome)
+{
+    static const std::array<const char*, 3> outcomes{"enviado", "porta não abriu", "falhou na escrita"};
+    const QJsonObject state{{QStringLiteral("sinal"), signCaption(kind)},
+                            {QStringLiteral("modo"), mode},
+                            {QStringLiteral("cor"), colour},
+                            {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                            {QStringLiteral("resultado"), QString::fromUtf8(outcomes[static_cast<std::size_t>(outcome)])}};
+    state_ = QJsonDocument(state).toJson(QJsonDocument::Compact);
+    if (client_ != nullptr && connected_)
+        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()),
+                          state_.constData(), qos, true);
+}
+
+void MqttLink::onConnect(mosquitto* client, void* self, int code)
+{
+    auto* link = static_cast<MqttLink*>(self);
+    if (code != 0) {
+        QMetaObject::invokeMethod(link, [link, why = QString::fromUtf8(mosquitto_connack_string(code))] { link->connectedChanged(false, why); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    mosquitto_subscribe(client, nullptr, link->topic(QStringLiteral("sinal/set")).toUtf8().constData(), qos);
+    QMetaObject::invokeMethod(link, [link] { link->connectedChanged(true, {}); }, Qt::QueuedConnection);
+}
+
+void MqttLink::onDisconnect(mosquitto*, void* self, int code)
+{
+    auto* link = static_cast<MqttLink*>(self);
+    const QString why = code == 0 ? QStringLiteral("desligado") : QString::fromUtf8(mosquitto_strerror(code));
+    QMetaObject::invokeMethod(link, [link, why] { link->connectedChanged(false, why); }, Qt::QueuedConnection);
+}
+
+void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* link = static_cast<MqttLink*>(self);
+    if (message->payloadlen > maxPayloadBytes) return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
+    if (!link->admit(message->payloadlen)) return link->rejected(QStringLiteral("mais de %1 mensagens por segundo").arg(signsPerSecond));
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    QMetaObject::invokeMethod(link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
+}
+
+bool MqttLink::admit(int)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    tokens_ = std::min<double>(signsPerSecond, tokens_ + double(now - lastRefillMs_) * signsPerSecond / 1000.0);
+    lastRefillMs_ = now;
+    if (tokens_ < 1) return false;
+    tokens_ -= 1;
+    return true;
+}
+
+void MqttLink::rejected(const QString& reason)
+{
+    ++rejectedCount_;
+    // Only the first of a burst reaches the UI thread: a flood must not flood the window too.
+    if (burstOpen_.exchange(true)) return;
+    QMetaObject::invokeMethod(this, [this, reason] {
+        journal(QStringLiteral("mensagem rejeitada"), reason, true);
+        burstTotal_ = 0;
+        burst_.start();
+    }, Qt::QueuedConnection);
+}
+
+void MqttLink::burstTick()
+{
+    const int count = rejectedCount_.exchange(0);
+    burstTotal_ += count;
+    if (count > 0) return;
+    // A second without rejections: the burst is over.
+    burst_.stop();
+    burstOpen_ = false;
+    if (burstTotal_ > 1) journal(QStringLiteral("mensagens rejeitadas"), QStringLiteral("%1 numa rajada").arg(burstTotal_), true);
+}
+
+void MqttLink::handle(const QByteArray& payload)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString name = utf8(payload);
+    const std::optional<SignKind> kind = utf8.hasError() ? std::nullopt : signFromName(name);
+    if (!kind) return rejected(QStringLiteral("\"%1\" não é um sinal").arg(utf8.hasError() ? QStringLiteral("(não é UTF-8)") : name.left(maxPayloadBytes)));
+    (void)choose_(*kind);
+}
+
+void MqttLink::connectedChanged(bool connected, const QString& detail)
+{
+    const QString where = QStringLiteral("%1:%2 como %3").arg(settings_.host).arg(settings_.port).arg(settings_.id);
+    if (connected) {
+        mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 6, "online", qos, true);
+        if (!state_.isEmpty())
+            mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()),
+                              state_.constData(), qos, true);
+    }
+    if (connected == connected_ && !connected) return setStatus(QStringLiteral("MQTT: sem ligação a %1 (%2); nova tentativa em breve").arg(where, detail));
+    connected_ = connected;
+    journal(connected ? QStringLiteral("MQTT ligado") : QStringLiteral("MQTT desligado"), connected ? where : QStringLiteral("%1: %2").arg(where, detail),
+            !connected);
+    setStatus(connected ? QStringLiteral("MQTT: ligado a %1").arg(where)
+                        : QStringLiteral("MQTT: sem ligação a %1 (%2); nova tentativa em breve").arg(where, detail));
+}
+
+void MqttLink::journal(const QString& outcome, const QString& detail, bool failure)
+{
+    if (journal_ == nullptr) return;
+    JournalEntry e;
+    e.origin = Origin::Remote;
+    e.action = QStringLiteral("MQTT");
+    e.outcome = outcome;
+    e.detail = detail;
+    e.failure = failure;
+    journal_->record(std::move(e));
+}
+
+void MqttLink::setStatus(const QString& status)
+{
+    if (status == status_) return;
+    status_ = status;
+    emit statusChanged(status_);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "panel/panel_link.h"
+#include "prefs/journal.h"
+#include "prefs/more_settings.h"
+#include "signs/sign_table.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+struct mosquitto;
+struct mosquitto_message;
+
+// The panel on an MQTT broker, for sites with many panels: signs arrive on
+// painel-sinaletico/<id>/sinal/set (a name or a place, as on the command line), the shown sign is
+// published, retained, on painel-sinaletico/<id>/sinal as JSON, and painel-sinaletico/<id>/estado
+// says "online", or "offline" (the broker's last will when the program is gone).
+//
+// libmosquitto runs its own network thread, which reconnects with a growing delay after the
+// broker goes away; signs reach the UI thread as queued events, never more than a few a second.
+// Oversized, malformed and unknown payloads, and floods, are rejected and journaled once a burst.
+class MqttLink final : public QObject {
+    Q_OBJECT
+public:
+    // Chooses a sign as a click would, origin "remoto"; returns how its send ended.
+    using Chooser = std::function<SendOutcome(SignKind)>;
+
+    static constexpr int maxPayloadBytes = 64;
+    static constexpr int signsPerSecond = 5;
+
+    MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent = nullptr);
+    ~MqttLink() override;
+    MqttLink(const MqttLink&) = delete;
+    MqttLink& operator=(const MqttLink&) = delete;
+
+    // Starts the client; nullopt when it runs (connected or not yet), otherwise why it may not.
+    [[nodiscard]] std::optional<QString> start();
+    // The shown sign, published retained now and again after every reconnection.
+    void publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome);
+
+    [[nodiscard]] QString topic(const QString& leaf) const;
+    [[nodiscard]] bool isConnected() const { return connected_; }
+    // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
+    [[nodiscard]] const QString& status() const { return status_; }
+
+signals:
+    void statusChanged(const QString& status);
+
+private:
+    static void onConnect(mosquitto* client, void* self, int code);
+    static void onDisconnect(mosquitto* client, void* self, int code);
+    static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
+
+    // On the network thread: whether a message may go on, by size and by rate.
+    [[nodiscard]] bool admit(int bytes);
+    void rejected(const QString& reason);
+    void burstTick();
+    void handle(const QByteArray& payload);
+    void connectedChanged(bool connected, const QString& detail);
+    void journal(const QString& outcome, const QString& detail, bool failure);
+    void setStatus(const QString& status);
+
+    MqttSettings settings_;
+    Chooser choose_;
+    Journal* journal_;
+    mosquitto* client_ = nullptr;
+    bool connected_ = false;
+    QString status_;
+    QByteArray state_; // the last state published, sent again on every connection
+
+    // The rate limit, kept by the network thread alone.
+    double tokens_ = signsPerSecond;
+    qint64 lastRefillMs_ = 0;
+    // Rejections counted where they happen; the UI thread journals them once a burst.
+    std::atomic<int> rejectedCount_{0};
+    std::atomic<bool> burstOpen_{false};
+    int burstTotal_ = 0;
+    QTimer burst_;
+};
