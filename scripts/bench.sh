@@ -31,3 +31,4 @@ echo "|---|---|---|---|"
     }'
 QT_QPA_PLATFORM=offscreen "$build_dir/bench/bench_startup" "${STARTUP_RUNS:-15}"
 "$build_dir/bench/bench_cadence" "${ANIMATION_SECONDS:-60}"
+"$build_dir/bench/bench_mqtt"

@@ -3,7 +3,7 @@
 #   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, libmosquitto)
 #   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, dbus-daemon and the Mosquitto broker,
 #                   and what the package's checks need)
-#   deps.sh bench   and the benchmarks (Google Benchmark)
+#   deps.sh bench   and the benchmarks (Google Benchmark, the Mosquitto broker)
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
 #                   desktop-file-utils, appstream, man-db)
 set -euo pipefail
@@ -13,7 +13,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt
 case "${1:-test}" in
     build) ;;
     test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto "${packaging[@]}") ;;
-    bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool) ;;
+    bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     *) echo "usage: $0 [build|test|bench|package]" >&2; exit 2 ;;
 esac
