@@ -51,6 +51,8 @@ QString moreSettingsPath(const QString& preferencesFile)
 MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
 {
     MoreSettings settings;
+    // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
+    settings.mqtt.id = QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
     if (!QFileInfo(fileName).isFile()) return settings;
     const QSettings file(fileName, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
@@ -65,10 +67,7 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
     const auto flag = [&](const char* key) { return QVariant(text(key)).toBool(); };
     mqtt.host = text("host");
     readNumber(file, mqttGroup + QStringLiteral("port"), 1, 65535, QStringLiteral("vale 1883"), mqtt.port, problems);
-    // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
-    mqtt.id = file.contains(mqttGroup + QStringLiteral("id"))
-                  ? text("id")
-                  : QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
+    if (file.contains(mqttGroup + QStringLiteral("id"))) mqtt.id = text("id");
     mqtt.tls = flag("tls");
     mqtt.caFile = text("ca_file");
     mqtt.user = text("user");

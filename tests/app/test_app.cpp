@@ -491,7 +491,12 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_EQ(port.sent(), "");
     EXPECT_LT(probe.longest, 200);
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
-    EXPECT_EQ(journaled("group_concat(sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Xadrez,Parar");
+    // Even well-formed, no more than five signs a second reach the panel.
+    for (int i = 0; i < 30; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", "Frente");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "pormenor LIKE '%por segundo%'") == "1"; }, 5000));
+    EXPECT_LE(port.sent().size(), 7 * (frames::sign[1].size() + 1));
+    EXPECT_GE(port.sent().size(), frames::sign[1].size());
+    EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Xadrez,Parar");
 }
 
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read

@@ -142,7 +142,11 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     const QString conf = moreSettingsPath(file);
     EXPECT_EQ(conf, folder + "/painel-sinaletico.conf");
     QStringList problems;
-    EXPECT_EQ(readMoreSettings(conf, &problems), MoreSettings{});
+    MoreSettings missing = readMoreSettings(conf, &problems);
+    // The panel's MQTT id is the machine's name, made a topic level.
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{1,64}$").match(missing.mqtt.id).hasMatch()) << missing.mqtt.id.toStdString();
+    missing.mqtt.id.clear();
+    EXPECT_EQ(missing, MoreSettings{});
     // Each key on its own: a value out of its limits or not a whole number gives the default.
     const std::vector<std::tuple<QByteArray, int MoreSettings::*, int>> cases{
         {"[keepalive]\ninterval_s=0", &MoreSettings::keepAliveSeconds, 0},     {"[keepalive]\ninterval_s= 3600", &MoreSettings::keepAliveSeconds, 3600},
