@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds into BUILD_DIR (default build/) with the benchmarks and runs them one after the other,
 # printing one table: each figure beside its floor from the same run. About 4 min: the flag's
-# cadence and the MQTT signs (200 of each kind, 250 ms apart) take most of it; ANIMATION_SECONDS (default 60) and STARTUP_RUNS (default 15) change the two
-# long parts.
+# cadence and the MQTT signs (200 of each kind, 250 ms apart) take most of it.
+# ANIMATION_SECONDS (default 60) and STARTUP_RUNS (default 15) change two of the long parts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}

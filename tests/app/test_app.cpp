@@ -428,6 +428,10 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     EXPECT_EQ(panel.property("LinkState").toString(), "porta não abre");
     QFile::remove(home.config() + "/com1");
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
+    for (const auto& [method, argument, index] : {std::tuple{"ShowSign", QVariant("Frente"), 1}, {"ShowSignIndex", QVariant(3), 3}}) {
+        EXPECT_EQ(panel.call(method, argument).type(), QDBusMessage::ReplyMessage) << method;
+        EXPECT_EQ(hex(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << method;
+    }
     QSignalSpy changed(&panel, SIGNAL(SignChanged(QString)));
     EXPECT_EQ(panel.call("ShowSignIndex", 5).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(hex(com1.read(43)), frames::sign[4]);
@@ -459,7 +463,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Parar");
-    for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"xadrez", 4}}) {
+    for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"esquerda", 3}, {"xadrez", 4}}) {
         port.clearRecord();
         site->publish("painel-sinaletico/posto-1/sinal/set", name);
         EXPECT_TRUE(QTest::qWaitFor([&] { return port.sent().size() >= frames::sign[std::size_t(index)].size(); }, 5000)) << name;
@@ -479,6 +483,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     site = std::make_unique<MqttClient>(broker.port); // the restarted broker kept nothing: all is published again
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Xadrez");
+    EXPECT_TRUE(site->on("painel-sinaletico/posto-1/sinal").back().retained);
     EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
 
     site->publish("painel-sinaletico/posto-1/sinal/set", "Parar");
@@ -496,7 +501,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "pormenor LIKE '%por segundo%'") == "1"; }, 5000));
     EXPECT_LE(port.sent().size(), 7 * (frames::sign[1].size() + 1));
     EXPECT_GE(port.sent().size(), frames::sign[1].size());
-    EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Xadrez,Parar");
+    EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
 }
 
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
