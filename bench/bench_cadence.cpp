@@ -79,15 +79,8 @@ int main(int argc, char** argv)
     BenchLine posixLine(false);
 
     QtSerialPort port;
-    FakeStatusLine status;
-    PanelSettings settings;
-    PanelLink link(port, status);
-    PanelCommands commands(port);
-    PanelPreview preview;
-    SignDisplay display(link, commands, preview, settings);
-    link.initSerial(1, 9600);
-    display.initPanel();
-    display.Option1_Click(4);
+    BenchDisplay rig(port);
+    rig.display.Option1_Click(4);
 
     std::atomic<bool> stop{false};
     std::thread posix([&] {

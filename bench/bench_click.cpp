@@ -3,9 +3,7 @@
 // written with POSIX calls to the same device, in one write and in the click's own writes; and
 // the preview's redraw alone.
 #include "bench_line.h"
-#include "fake_serial_port.h"
 #include "panel/qt_serial_port.h"
-#include "signs/sign_display.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -20,27 +18,10 @@ namespace {
 
 BenchLine* line = nullptr;
 
-// The product's click, through whichever port it is given.
-struct Click {
-    FakeStatusLine status;
-    PanelSettings settings;
-    PanelLink link;
-    PanelCommands commands;
-    PanelPreview preview;
-    SignDisplay display{link, commands, preview, settings};
-
-    explicit Click(SerialPort& port, Journal* journal = nullptr) : link(port, status), commands(port)
-    {
-        display.setJournal(journal);
-        link.initSerial(1, 9600);
-        display.initPanel();
-    }
-};
-
 std::vector<Bytes> clickWrites()
 {
     FakeSerialPort port;
-    Click click(port);
+    BenchDisplay click(port);
     port.clearRecord();
     click.display.Option1_Click(0);
     return port.writes;
@@ -62,7 +43,7 @@ void BM_SignClick(benchmark::State& state)
     std::optional<Journal> journal;
     if (state.range(0) != 0) journal.emplace(folder.filePath("registo.sqlite"));
     QtSerialPort port;
-    Click click(port, journal ? &*journal : nullptr);
+    BenchDisplay click(port, journal ? &*journal : nullptr);
     while (line->received() < before) std::this_thread::yield();
     for (auto _ : state) click.display.Option1_Click(0);
     while (line->received() < before + 43 * state.iterations()) std::this_thread::yield();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "fake_serial_port.h"
 #include "pty_pair.h"
+#include "signs/sign_display.h"
 
 #include <QTemporaryDir>
 
@@ -40,3 +42,21 @@ private:
 
 // Seconds on the steady clock.
 [[nodiscard]] double now();
+
+// The program's sign handling on `port`, its start-up sent, as every benchmark drives it; the
+// journal, when given, keeps every action as in the program.
+struct BenchDisplay {
+    FakeStatusLine status;
+    PanelSettings settings;
+    PanelLink link;
+    PanelCommands commands;
+    PanelPreview preview;
+    SignDisplay display{link, commands, preview, settings};
+
+    explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : link(port, status), commands(port)
+    {
+        display.setJournal(journal);
+        link.initSerial(1, 9600);
+        display.initPanel();
+    }
+};

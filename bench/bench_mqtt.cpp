@@ -67,14 +67,8 @@ int main(int argc, char** argv)
     MqttBroker broker;
 
     QtSerialPort port;
-    FakeStatusLine status;
-    PanelSettings settings;
-    PanelLink link(port, status);
-    PanelCommands commands(port);
-    PanelPreview preview;
-    SignDisplay display(link, commands, preview, settings);
-    link.initSerial(1, 9600);
-    display.initPanel();
+    BenchDisplay rig(port);
+    SignDisplay& display = rig.display;
 
     MqttSettings mqtt;
     mqtt.host = QStringLiteral("127.0.0.1");

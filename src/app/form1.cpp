@@ -160,7 +160,7 @@ Form1::Form1(const QString& caption, PanelSettings& settings, SerialPort& port, 
     connect(signs_, &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
         if (mqtt_ == nullptr || origin == Origin::KeepAlive) return;
         const bool multi = settings_.signalMode == multiColourSigns;
-        mqtt_->publishState(kind, multi ? QStringLiteral("multicor") : QStringLiteral("monocor"),
+        mqtt_->publishState(kind, Form5::nameFromMode(settings_.signalMode),
                             multi ? QString() : Form5::nameFromColour(settings_.signColour), outcome);
     });
 
@@ -384,12 +384,11 @@ void Form1::MNU_PREFS_Click()
     options = std::make_unique<Form5>(settings_, preferencesFile_, this);
     options->exec();
     options.reset();
-    const auto modeName = [](std::int16_t mode) { return mode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor"); };
     QStringList changes;
     if (before.comPort != settings_.comPort)
         changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
     if (before.signalMode != settings_.signalMode)
-        changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
+        changes << QStringLiteral("modo %1 → %2").arg(Form5::nameFromMode(before.signalMode), Form5::nameFromMode(settings_.signalMode));
     if (before.signColour != settings_.signColour)
         changes << QStringLiteral("cor %1 → %2").arg(Form5::nameFromColour(before.signColour), Form5::nameFromColour(settings_.signColour));
     journalChange(QStringLiteral("preferências"), changes);

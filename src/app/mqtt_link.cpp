@@ -95,12 +95,11 @@ std::optional<QString> MqttLink::start()
 
 void MqttLink::publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome)
 {
-    static const std::array<const char*, 3> outcomes{"enviado", "porta não abriu", "falhou na escrita"};
     const QJsonObject state{{QStringLiteral("sinal"), signCaption(kind)},
                             {QStringLiteral("modo"), mode},
                             {QStringLiteral("cor"), colour},
                             {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                            {QStringLiteral("resultado"), QString::fromUtf8(outcomes[static_cast<std::size_t>(outcome)])}};
+                            {QStringLiteral("resultado"), outcomeText(outcome)}};
     state_ = QJsonDocument(state).toJson(QJsonDocument::Compact);
     if (client_ != nullptr && connected_)
         mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()),
@@ -130,12 +129,12 @@ void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* messag
 {
     auto* link = static_cast<MqttLink*>(self);
     if (message->payloadlen > maxPayloadBytes) return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
-    if (!link->admit(message->payloadlen)) return link->rejected(QStringLiteral("mais de %1 mensagens por segundo").arg(signsPerSecond));
+    if (!link->admit()) return link->rejected(QStringLiteral("mais de %1 mensagens por segundo").arg(signsPerSecond));
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
     QMetaObject::invokeMethod(link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
 }
 
-bool MqttLink::admit(int)
+bool MqttLink::admit()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     tokens_ = std::min<double>(signsPerSecond, tokens_ + double(now - lastRefillMs_) * signsPerSecond / 1000.0);

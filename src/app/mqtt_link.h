@@ -56,7 +56,7 @@ private:
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
 
     // On the network thread: whether a message may go on, by size and by rate.
-    [[nodiscard]] bool admit(int bytes);
+    [[nodiscard]] bool admit();
     void rejected(const QString& reason);
     void burstTick();
     void handle(const QByteArray& payload);

@@ -43,7 +43,7 @@ QString RemoteControl::sign() const { return signCaption(form_.signDisplay().cho
 
 QString RemoteControl::mode() const
 {
-    return form_.settings().signalMode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor");
+    return Form5::nameFromMode(form_.settings().signalMode);
 }
 
 QString RemoteControl::colour() const

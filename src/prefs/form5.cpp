@@ -105,6 +105,11 @@ ColourCode Form5::colourFromName(const QString& name)
     return colourRed;
 }
 
+QString Form5::nameFromMode(std::int16_t mode)
+{
+    return mode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor");
+}
+
 QString Form5::nameFromColour(ColourCode colour)
 {
     if (colour == colourGreen) return green;

@@ -24,6 +24,8 @@ public:
     [[nodiscard]] static ColourCode colourFromName(const QString& name);
     // Every code but green and yellow is shown as red.
     [[nodiscard]] static QString nameFromColour(ColourCode colour);
+    // "multicor" or "monocor", as the journal and other programs name the mode.
+    [[nodiscard]] static QString nameFromMode(std::int16_t mode);
 
 private:
     void Form_Load();

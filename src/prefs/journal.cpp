@@ -55,6 +55,26 @@ QString originText(Origin origin)
     return {};
 }
 
+LinkState linkStateOf(SendOutcome outcome)
+{
+    switch (outcome) {
+    case SendOutcome::Sent: return LinkState::Up;
+    case SendOutcome::NotOpened: return LinkState::NotOpened;
+    case SendOutcome::Failed: return LinkState::WriteFailed;
+    }
+    return LinkState::Unknown;
+}
+
+QString outcomeText(SendOutcome outcome)
+{
+    switch (outcome) {
+    case SendOutcome::Sent: return QStringLiteral("enviado");
+    case SendOutcome::NotOpened: return QStringLiteral("porta não abriu");
+    case SendOutcome::Failed: return QStringLiteral("falhou na escrita");
+    }
+    return {};
+}
+
 QString linkStateText(LinkState state)
 {
     switch (state) {
@@ -69,7 +89,7 @@ QString linkStateText(LinkState state)
 QString journalPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative XDG path is to be ignored, as the base directory specification says.
+    // XDG asks that a relative path there be ignored.
     if (state.isEmpty() || QDir::isRelativePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/painel-sinaletico/registo.sqlite");
 }
@@ -343,8 +363,6 @@ std::vector<JournalEntry> Journal::takeQueued()
 
 void Journal::noteLink(LinkState state, const JournalEntry& context)
 {
-    if (state == link_ || state == LinkState::Unknown) return;
-    link_ = state;
     JournalEntry entry = context;
     entry.action = QStringLiteral("estado da ligação");
     entry.sign.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "panel/panel_link.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -15,6 +17,9 @@ enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest
 
 // How the line stood after an exchange with the panel.
 enum class LinkState { Unknown, Up, NotOpened, WriteFailed };
+[[nodiscard]] LinkState linkStateOf(SendOutcome outcome);
+// "enviado", "porta não abriu", "falhou na escrita".
+[[nodiscard]] QString outcomeText(SendOutcome outcome);
 // "ligação em ordem", "porta não abre", "escrita falha", or "desconhecido" before any exchange.
 [[nodiscard]] QString linkStateText(LinkState state);
 
@@ -60,7 +65,7 @@ public:
     ~Journal() override;
 
     void record(JournalEntry entry);
-    // An entry on the link, written only when the link's state is not what it was.
+    // The link's new state, in the words of `context` (origin, port, reason).
     void noteLink(LinkState state, const JournalEntry& context);
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);
@@ -86,7 +91,6 @@ private:
 
     QString fileName_;
     QString problem_;
-    LinkState link_ = LinkState::Unknown;
     // Recording only appends here; the writer is woken once a burst, not once an entry.
     std::mutex mutex_;
     std::vector<JournalEntry> queued_;

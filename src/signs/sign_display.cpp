@@ -4,30 +4,6 @@
 
 #include <utility>
 
-namespace {
-
-QString outcomeText(SendOutcome outcome)
-{
-    switch (outcome) {
-    case SendOutcome::Sent: return QStringLiteral("enviado");
-    case SendOutcome::NotOpened: return QStringLiteral("porta não abriu");
-    case SendOutcome::Failed: return QStringLiteral("falhou na escrita");
-    }
-    return {};
-}
-
-LinkState linkStateOf(SendOutcome outcome)
-{
-    switch (outcome) {
-    case SendOutcome::Sent: return LinkState::Up;
-    case SendOutcome::NotOpened: return LinkState::NotOpened;
-    case SendOutcome::Failed: return LinkState::WriteFailed;
-    }
-    return LinkState::Unknown;
-}
-
-} // namespace
-
 SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
                          const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
@@ -70,15 +46,19 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     if (journal_ != nullptr) x.when = QDateTime::currentDateTimeUtc();
     const std::uint64_t before = commands_.bytesWritten();
     x.outcome = link_.openSendClose(settings_.comPort, send);
-    if (std::exchange(linkState_, linkStateOf(x.outcome)) != linkState_) emit linkStateChanged(linkState_);
+    const LinkState state = linkStateOf(x.outcome);
+    const bool linkChanged = std::exchange(linkState_, state) != state;
+    if (linkChanged) emit linkStateChanged(state);
     if (journal_ == nullptr) return x;
     // All of this after the port is closed: the journal never stands between two frames.
     x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
     if (x.outcome != SendOutcome::Sent)
         if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
-    JournalEntry context = entry(origin, {}, -1, x.when);
-    context.reason = x.reason;
-    journal_->noteLink(linkStateOf(x.outcome), context);
+    if (linkChanged) {
+        JournalEntry context = entry(origin, {}, -1, x.when);
+        context.reason = x.reason;
+        journal_->noteLink(state, context);
+    }
     return x;
 }
 
@@ -90,7 +70,7 @@ JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind k
     e.action = action;
     if (const SignDescription* sign = describeSign(kind)) e.sign = QString::fromUtf8(sign->caption);
     const bool multiColour = settings_.signalMode == multiColourSigns;
-    e.mode = multiColour ? QStringLiteral("multicor") : QStringLiteral("monocor");
+    e.mode = Form5::nameFromMode(settings_.signalMode);
     if (!multiColour) e.colour = Form5::nameFromColour(settings_.signColour);
     e.port = settings_.comPort;
     return e;
