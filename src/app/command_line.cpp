@@ -47,7 +47,7 @@ int runCommandLine(const QStringList& arguments)
     if (parser.isSet(sign) == parser.isSet(state) || parser.values(sign).size() > 1)
         return say(exitBadArgument, QStringLiteral("indique --sinal NOME ou --estado (--help diz mais)"));
     if (parser.isSet(sign) && !signFromName(parser.value(sign)))
-        return say(exitBadArgument, QStringLiteral("\"%1\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5").arg(parser.value(sign)));
+        return say(exitBadArgument, notASignText(parser.value(sign)));
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(dbusService))

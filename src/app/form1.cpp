@@ -64,6 +64,17 @@ public:
     [[nodiscard]] Origin origin() const { return origin_; }
 
 protected:
+    // A key held down repeats: each repeat would send the sign again, a journal entry and an
+    // MQTT message each, at the keyboard's rate. Only the press itself counts.
+    bool event(QEvent* event) override
+    {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && key->key() == Qt::Key_Space && key->isAutoRepeat()) {
+            event->accept();
+            return true;
+        }
+        return QRadioButton::event(event);
+    }
     // Space clicks on its release.
     void keyReleaseEvent(QKeyEvent* event) override
     {
@@ -199,6 +210,7 @@ void Form1::buildSignButtons(QWidget* central)
         button->installEventFilter(this);
         // The keys 1 to 5, on the main row or the keypad, choose and send the sign at once.
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + key), this);
+        shortcut->setAutoRepeat(false);
         connect(shortcut, &QShortcut::activated, button, [button] { button->clickFrom(Origin::Keyboard); });
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
@@ -292,7 +304,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
+        if (!key->isAutoRepeat()) static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
         return true;
     default: return QMainWindow::eventFilter(watched, event);
     }
@@ -348,24 +360,27 @@ void Form1::startMqtt()
 {
     mqtt_.reset();
     mqttNote_.clear();
-    if (more_.mqtt.enabled()) {
+    std::optional<QString> refused;
+    if (!more_.mqttRefused.isEmpty()) refused = more_.mqttRefused;
+    else if (more_.mqtt.enabled()) {
         mqtt_ = std::make_unique<MqttLink>(more_.mqtt, [this](SignKind kind) { return chooseSign(kind, Origin::Remote); }, journal_);
         connect(mqtt_.get(), &MqttLink::statusChanged, this, [this](const QString& status) {
             mqttNote_ = status;
             showNotes();
         });
-        if (const auto refused = mqtt_->start()) {
-            mqtt_.reset();
-            mqttNote_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
-            if (journal_ != nullptr) {
-                JournalEntry e;
-                e.origin = Origin::Remote;
-                e.action = QStringLiteral("MQTT");
-                e.outcome = QStringLiteral("recusado");
-                e.reason = *refused;
-                e.failure = true;
-                journal_->record(std::move(e));
-            }
+        refused = mqtt_->start();
+        if (refused) mqtt_.reset();
+    }
+    if (refused) {
+        mqttNote_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
+        if (journal_ != nullptr) {
+            JournalEntry e;
+            e.origin = Origin::Remote;
+            e.action = QStringLiteral("MQTT");
+            e.outcome = QStringLiteral("recusado");
+            e.reason = *refused;
+            e.failure = true;
+            journal_->record(std::move(e));
         }
     }
     showNotes();

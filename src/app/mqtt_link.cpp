@@ -10,6 +10,10 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +21,8 @@ namespace {
 
 constexpr int keepAliveSeconds = 30;
 constexpr int qos = 1;
+
+QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(MqttLink::signsPerSecond); }
 
 // The library once a process, before any client.
 void initLibrary()
@@ -47,6 +53,8 @@ MqttLink::MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObj
 {
     burst_.setInterval(1000);
     connect(&burst_, &QTimer::timeout, this, &MqttLink::burstTick);
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &MqttLink::connectToBroker);
 }
 
 MqttLink::~MqttLink()
@@ -55,7 +63,7 @@ MqttLink::~MqttLink()
     // Gone on purpose: say so, as the will would only be sent for a lost connection.
     if (connected_) mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 7, "offline", qos, true);
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    if (looping_) mosquitto_loop_stop(client_, false);
     mosquitto_destroy(client_);
 }
 
@@ -85,12 +93,32 @@ std::optional<QString> MqttLink::start()
                                            nullptr, nullptr, nullptr);
         if (code != MOSQ_ERR_SUCCESS) return QStringLiteral("TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(code)));
     }
-    // Connects on the network thread; a broker not there yet is tried again and again.
-    mosquitto_connect_async(client_, settings_.host.toUtf8().constData(), settings_.port, keepAliveSeconds);
-    if (const int code = mosquitto_loop_start(client_); code != MOSQ_ERR_SUCCESS)
-        return QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(code)));
+    // Without TLS the broker is on this machine: the connection goes to the very address that
+    // was found to be this machine's, not to a name that could resolve elsewhere by then.
+    connectHost_ = settings_.tls || settings_.plain ? settings_.host : loopbackAddress(settings_.host).value_or(settings_.host);
     setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(settings_.host).arg(settings_.port));
+    connectToBroker();
     return std::nullopt;
+}
+
+void MqttLink::connectToBroker()
+{
+    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds);
+    // A broker that refuses at once (not running yet, a name that does not resolve) would leave
+    // libmosquitto's thread waiting for ever: tried again from here, 1 s, then doubling to 30 s.
+    if (code != MOSQ_ERR_SUCCESS) {
+        retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
+        const QString why = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : QString::fromUtf8(mosquitto_strerror(code));
+        setStatus(QStringLiteral("MQTT: sem ligação a %1:%2 (%3); nova tentativa em %4 s").arg(settings_.host).arg(settings_.port).arg(why).arg(retryDelayS_));
+        retry_.start(retryDelayS_ * 1000);
+        return;
+    }
+    if (looping_) return;
+    if (const int started = mosquitto_loop_start(client_); started != MOSQ_ERR_SUCCESS) {
+        setStatus(QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(started))));
+        return;
+    }
+    looping_ = true;
 }
 
 void MqttLink::publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome)
@@ -128,20 +156,29 @@ void MqttLink::onDisconnect(mosquitto*, void* self, int code)
 void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* message)
 {
     auto* link = static_cast<MqttLink*>(self);
+    if (message->retain) {
+        const QByteArray kept(static_cast<const char*>(message->payload), std::min(message->payloadlen, maxPayloadBytes));
+        QMetaObject::invokeMethod(link, [link, kept] { link->ignoreRetained(kept); }, Qt::QueuedConnection);
+        return;
+    }
     if (message->payloadlen > maxPayloadBytes) return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
-    if (!link->admit()) return link->rejected(QStringLiteral("mais de %1 mensagens por segundo").arg(signsPerSecond));
+    if (!link->arriving_.admit()) return link->rejected(tooManyText());
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
     QMetaObject::invokeMethod(link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
 }
 
-bool MqttLink::admit()
+void MqttLink::ignoreRetained(const QByteArray& payload)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    tokens_ = std::min<double>(signsPerSecond, tokens_ + double(now - lastRefillMs_) * signsPerSecond / 1000.0);
-    lastRefillMs_ = now;
-    if (tokens_ < 1) return false;
-    tokens_ -= 1;
-    return true;
+    // The broker hands the same one over at every connection: journaled the first time only.
+    if (payload == std::exchange(lastIgnored_, payload)) return;
+    JournalEntry e;
+    e.origin = Origin::Remote;
+    e.action = QStringLiteral("MQTT");
+    e.outcome = QStringLiteral("mensagem retida ignorada");
+    e.reason = QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora");
+    e.detail = QString::fromUtf8(payload);
+    e.failure = true;
+    if (journal_ != nullptr) journal_->record(std::move(e));
 }
 
 void MqttLink::rejected(const QString& reason)
@@ -169,10 +206,14 @@ void MqttLink::burstTick()
 
 void MqttLink::handle(const QByteArray& payload)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte-order mark is kept as a character, so that "\uFEFFParar" is no sign: only exact
+    // names and places are.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString name = utf8(payload);
-    const std::optional<SignKind> kind = utf8.hasError() ? std::nullopt : signFromName(name);
-    if (!kind) return rejected(QStringLiteral("\"%1\" não é um sinal").arg(utf8.hasError() ? QStringLiteral("(não é UTF-8)") : name.left(maxPayloadBytes)));
+    if (utf8.hasError()) return rejected(QStringLiteral("a mensagem não é UTF-8"));
+    const std::optional<SignKind> kind = signFromName(name);
+    if (!kind) return rejected(notASignText(name));
+    if (!sending_.admit()) return rejected(tooManyText());
     (void)choose_(*kind);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/rate_limit.h"
 #include "panel/panel_link.h"
 #include "prefs/journal.h"
 #include "prefs/more_settings.h"
@@ -55,9 +56,12 @@ private:
     static void onDisconnect(mosquitto* client, void* self, int code);
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
 
-    // On the network thread: whether a message may go on, by size and by rate.
-    [[nodiscard]] bool admit();
+    // Connects, or tries again later with a growing delay until the first connection; after it
+    // libmosquitto's own thread reconnects.
+    void connectToBroker();
     void rejected(const QString& reason);
+    // A set message the broker kept (retained) is old: never a sign anybody chooses now.
+    void ignoreRetained(const QByteArray& payload);
     void burstTick();
     void handle(const QByteArray& payload);
     void connectedChanged(bool connected, const QString& detail);
@@ -72,9 +76,15 @@ private:
     QString status_;
     QByteArray state_; // the last state published, sent again on every connection
 
-    // The rate limit, kept by the network thread alone.
-    double tokens_ = signsPerSecond;
-    qint64 lastRefillMs_ = 0;
+    QString connectHost_;    // the address that was checked, or the host itself with TLS
+    bool looping_ = false;   // libmosquitto's thread runs
+    int retryDelayS_ = 0;    // before the first connection: the delay of the next try
+    QTimer retry_;
+    QByteArray lastIgnored_; // the last retained set message journaled, journaled once
+    // Messages counted by the network thread, so that a flood never reaches the window; signs
+    // counted by the window as they go out, however the queue bunched them.
+    SlidingWindowLimit arriving_{signsPerSecond, std::chrono::seconds(1)};
+    SlidingWindowLimit sending_{signsPerSecond, std::chrono::seconds(1)};
     // Rejections counted where they happen; the UI thread journals them once a burst.
     std::atomic<int> rejectedCount_{0};
     std::atomic<bool> burstOpen_{false};

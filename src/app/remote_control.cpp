@@ -33,7 +33,7 @@ std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& na
 {
     const std::optional<SignKind> kind = signFromName(name);
     if (!kind)
-        return std::pair{dbusUnknownSign, QStringLiteral("\"%1\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5").arg(name)};
+        return std::pair{dbusUnknownSign, notASignText(name)};
     if (form_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
     const QString reason = lastFailure();
     return std::pair{dbusSendFailed, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};

@@ -80,6 +80,13 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     mqttPlain->setObjectName(QStringLiteral("mqttPlain"));
     mqttPlain->setChecked(m.plain);
     mqttForm->addRow(mqttPlain);
+    mqttProblem = new QLabel(mqtt);
+    mqttProblem->setObjectName(QStringLiteral("mqttProblem"));
+    mqttProblem->setWordWrap(true);
+    mqttProblem->setTextFormat(Qt::PlainText);
+    mqttProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    mqttProblem->hide();
+    mqttForm->addRow(mqttProblem);
     layout->addWidget(mqtt);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
@@ -90,7 +97,6 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
 
 void MoreOptionsDialog::accept()
 {
-    settings_.keepAliveSeconds = keepAlive->value();
     MqttSettings mqtt;
     mqtt.host = mqttHost->text().trimmed();
     mqtt.port = mqttPort->value();
@@ -102,10 +108,14 @@ void MoreOptionsDialog::accept()
     mqtt.plain = mqttPlain->isChecked();
     // Nothing changes until the settings are safe to use: the operator corrects them here.
     if (const auto problem = mqttSettingsProblem(mqtt)) {
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("As opções de MQTT não servem:\n\n%1").arg(*problem));
+        mqttProblem->setText(QStringLiteral("Estas opções de MQTT não servem: %1.").arg(*problem));
+        mqttProblem->show();
         return;
     }
+    // Only once every value is accepted: a refused OK, then Cancel, leaves all as it was.
+    settings_.keepAliveSeconds = keepAlive->value();
     settings_.mqtt = mqtt;
+    settings_.mqttRefused.clear();
     settings_.retentionDays = retention->value();
     // The setting applies for this run even when it cannot be kept for the next one.
     if (const auto failure = writeMoreSettings(settings_, fileName_))

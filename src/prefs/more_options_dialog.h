@@ -31,4 +31,5 @@ private:
     QLineEdit* mqttUser = nullptr;
     QLineEdit* mqttPasswordFile = nullptr;
     QCheckBox* mqttPlain = nullptr;
+    QLabel* mqttProblem = nullptr; // why OK was refused, inside the MQTT group
 };

@@ -6,7 +6,16 @@
 #include <QSettings>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <array>
+
+#ifdef Q_OS_WIN
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#endif
 
 namespace {
 const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
@@ -25,11 +34,49 @@ void readNumber(const QSettings& file, const QString& key, int low, int high, co
 }
 }
 
-bool isLocalHost(const QString& host)
+namespace {
+
+// Every address `host` stands for, as text; only literal addresses unless `resolve`.
+QStringList addressesOf(const QString& host, bool resolve)
 {
-    const QString h = host.trimmed().toLower();
-    return h == QLatin1String("localhost") || h == QLatin1String("::1") || h == QLatin1String("[::1]") || h.startsWith(QLatin1String("127."));
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = resolve ? 0 : AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0) return {};
+    QStringList addresses;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = a->ai_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
+                                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr);
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && ::inet_ntop(a->ai_family, raw, text, sizeof text) != nullptr)
+            addresses << QString::fromLatin1(text);
+    }
+    ::freeaddrinfo(found);
+    return addresses;
 }
+
+// `address` as inet_ntop writes it: IPv4 in four decimal parts, IPv6 with colons.
+bool isLoopbackAddress(const QString& address)
+{
+    return address == QLatin1String("::1") || (address.startsWith(QLatin1String("127.")) && !address.contains(QLatin1Char(':')));
+}
+
+} // namespace
+
+std::optional<QString> loopbackAddress(const QString& host)
+{
+    QString h = host.trimmed().toLower();
+    if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']'))) h = h.mid(1, h.size() - 2);
+    // A name is never taken for an address because of how it starts ("127.example.org"): only
+    // what parses as an address, or localhost when all it resolves to is this machine.
+    const QStringList addresses = addressesOf(h, h == QLatin1String("localhost"));
+    if (addresses.isEmpty() || !std::all_of(addresses.begin(), addresses.end(), isLoopbackAddress)) return std::nullopt;
+    return addresses.front();
+}
+
+bool isLocalHost(const QString& host) { return loopbackAddress(host).has_value(); }
 
 std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt)
 {
@@ -64,7 +111,16 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
     MqttSettings& mqtt = settings.mqtt;
     const auto text = [&](const char* key) { return file.value(mqttGroup + QLatin1String(key)).toString().trimmed(); };
-    const auto flag = [&](const char* key) { return QVariant(text(key)).toBool(); };
+    // A flag is exactly true or false (or 1 or 0): "no" or "off" read as anything else could
+    // switch encryption off behind the operator's back.
+    QString badFlag;
+    const auto flag = [&](const char* key) {
+        const QString value = text(key);
+        if (value == QLatin1String("true") || value == QLatin1String("1")) return true;
+        if (!value.isEmpty() && value != QLatin1String("false") && value != QLatin1String("0") && badFlag.isEmpty())
+            badFlag = QStringLiteral("%1%2 = \"%3\" não se entende: só true ou false").arg(mqttGroup, QLatin1String(key), value);
+        return false;
+    };
     mqtt.host = text("host");
     readNumber(file, mqttGroup + QStringLiteral("port"), 1, 65535, QStringLiteral("vale 1883"), mqtt.port, problems);
     if (file.contains(mqttGroup + QStringLiteral("id"))) mqtt.id = text("id");
@@ -73,11 +129,12 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
     mqtt.user = text("user");
     mqtt.passwordFile = text("password_file");
     mqtt.plain = flag("sem_cifra");
-    // Settings that would open a way in are not used at all.
-    if (const auto problem = mqttSettingsProblem(mqtt)) {
-        if (problems) *problems << *problem + QStringLiteral(": o MQTT fica desligado.");
-        mqtt.host.clear();
-    }
+    // Settings that would open a way in, or that cannot be understood, are not used at all.
+    const auto problem = badFlag.isEmpty() ? mqttSettingsProblem(mqtt) : std::optional(badFlag);
+    if (!problem) return settings;
+    if (problems) *problems << *problem + (mqtt.enabled() ? QStringLiteral(": o MQTT fica desligado.") : QStringLiteral("."));
+    if (mqtt.enabled()) settings.mqttRefused = *problem;
+    mqtt.host.clear();
     return settings;
 }
 

@@ -21,6 +21,9 @@ struct MqttSettings {
 };
 
 // A broker on this machine needs no encryption; any other one does, unless "sem cifra" is set.
+// This machine is a literal loopback address (127.0.0.0/8, ::1), or localhost when everything it
+// resolves to is one; the address to connect to is the one that was checked.
+[[nodiscard]] std::optional<QString> loopbackAddress(const QString& host);
 [[nodiscard]] bool isLocalHost(const QString& host);
 // What is wrong with these settings for a connection, or nullopt: the id must be a topic level
 // of letters, digits, '-' and '_'; a broker elsewhere needs TLS or "sem cifra".
@@ -37,6 +40,8 @@ struct MoreSettings {
     // Journal entries older than this are removed at start-up.
     int retentionDays = 365;
     MqttSettings mqtt;
+    // Why the file's [mqtt] was not used, when it was set but not safe or not understood.
+    QString mqttRefused;
 
     friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
 };

@@ -27,6 +27,9 @@ SendOutcome SignDisplay::Option1_Click(std::int16_t index, Origin origin)
     // The keep-alive counts from the last time a sign went out.
     if (keepAlive_.isActive()) keepAlive_.start();
     const bool wasAnimating = timer_.isActive();
+    // Another sign ends the animation even when it cannot be sent: ticks of the flag coming back
+    // with the port would put the flag on the panel while every other way in says this sign.
+    if (!animates(index)) timer_.stop();
     const Exchange x = exchange(origin, [&] { showSign(index); });
     // A click that could not be sent has already said so in the status line.
     noteOutcome(x.outcome, index);
@@ -128,7 +131,7 @@ void SignDisplay::showSign(SignKind kind)
     if (sign == nullptr) return;
     const SignPattern& pattern = patterns_.*(sign->pattern);
     const bool multiColour = settings_.signalMode == multiColourSigns;
-    const bool animate = multiColour && kind == signChequer;
+    const bool animate = animates(kind);
     preview_.setDescription(QString::fromStdString(signInWords(kind, multiColour, settings_.signColour)));
 
     // Stopped before anything is sent, so no tick of the old flag can follow the new sign.
@@ -267,9 +270,17 @@ void SignDisplay::setKeepAlive(int seconds)
     else keepAlive_.stop();
 }
 
+bool SignDisplay::animates(SignKind kind) const { return settings_.signalMode == multiColourSigns && kind == signChequer; }
+
 void SignDisplay::keepAliveTick()
 {
-    // The flag's own ticks and the lamp test already keep the line busy.
-    if (timer_.isActive() || lampTimer_.isActive()) return;
-    Option1_Click(chosen_, Origin::KeepAlive);
+    if (lampTimer_.isActive()) return;
+    if (!timer_.isActive()) {
+        Option1_Click(chosen_, Origin::KeepAlive);
+        return;
+    }
+    // The flag's ticks carry its planes but no display_on: a panel that restarted (a power cut)
+    // would stay dark through them. display_on alone lights it again and leaves the flag as it is.
+    const Exchange x = exchange(Origin::KeepAlive, [&] { commands_.display_on(); });
+    noteRun(failedResends_, Origin::KeepAlive, QStringLiteral("reenvio"), signChequer, x);
 }

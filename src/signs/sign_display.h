@@ -71,7 +71,8 @@ public:
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
 
     // Keep-alive: the chosen sign is sent again every `seconds` (0 is off), counted from the
-    // last time it was chosen, exactly as a click on it; the animating flag already repeats.
+    // last time it was chosen, exactly as a click on it; the animating flag already repeats its
+    // planes, so it gets display_on alone.
     void setKeepAlive(int seconds);
     void keepAliveTick();
     [[nodiscard]] const QTimer& keepAliveTimer() const { return keepAlive_; }
@@ -100,6 +101,8 @@ private:
     void noteRun(int& failedRun, Origin origin, const QString& action, SignKind kind, const Exchange& x);
     void finishLampTest(const QString& outcome);
 
+    // Whether `kind`, chosen now, is the animated flag.
+    [[nodiscard]] bool animates(SignKind kind) const;
     // Keeps the preview honest: marked while the last click or tick did not go out whole.
     void noteOutcome(SendOutcome outcome, SignKind kind);
 

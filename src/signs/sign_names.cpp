@@ -32,3 +32,10 @@ QString signCaption(SignKind kind)
     const SignDescription* sign = describeSign(kind);
     return sign == nullptr ? QString() : QString::fromUtf8(sign->caption);
 }
+
+QString notASignText(const QString& name)
+{
+    constexpr qsizetype echoed = 64;
+    const QString shown = name.size() > echoed ? name.left(echoed) + QStringLiteral("…") : name;
+    return QStringLiteral("\"%1\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5").arg(shown);
+}

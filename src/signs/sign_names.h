@@ -11,3 +11,7 @@
 [[nodiscard]] std::optional<SignKind> signFromName(const QString& name);
 // The caption of a sign, or an empty string for anything that is no sign.
 [[nodiscard]] QString signCaption(SignKind kind);
+
+// What callers are told of a name that is no sign. Only the first 64 characters of it are
+// echoed: a caller cannot make the answer, the journal or a log as long as it likes.
+[[nodiscard]] QString notASignText(const QString& name);

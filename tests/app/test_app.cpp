@@ -187,6 +187,17 @@ TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
                                 &form->statusBar1().panel(2), &form->statusBar1().panel(3), &form->statusBar1().panel(4)};
     for (QWidget* w : named) names << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
     EXPECT_EQ(names.join("|"), "Sinal|Esquerda|Pré-visualização do painel|Estado da ligação|Porta|Data|Hora");
+    // A key held down sends its sign once, however long the keyboard repeats it.
+    for (const auto& [key, text, target, index] : {std::tuple{Qt::Key_3, "3", static_cast<QWidget*>(form.get()), 3},
+                                                   {Qt::Key_Space, " ", &form->option1(2), 2}, {Qt::Key_Return, "\r", &form->option1(1), 1}}) {
+        target->setFocus();
+        port.clearRecord();
+        QTest::simulateEvent(target, true, key, {}, text, false);
+        for (int repeat = 0; repeat < 5; ++repeat)
+            for (const bool press : {false, true}) QTest::simulateEvent(target, press, key, {}, text, true);
+        QTest::simulateEvent(target, false, key, {}, text, false);
+        EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]) << text;
+    }
 }
 
 TEST(AboutBox, ShowsItsTextsWithOkFocused)
@@ -419,7 +430,10 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     // The same on the bus itself; the line fails, then the flag goes out and is followed.
     QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");
     QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
-    EXPECT_EQ(panel.call("ShowSign", "nada").errorName(), dbusUnknownSign);
+    // An unknown name of 10 KiB comes back cut to 64 characters.
+    const QDBusMessage unknown = panel.call("ShowSign", QString(10240, 'x'));
+    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(), dbusUnknownSign + " \"" + QString(64, 'x') + "…\" não é um sinal: Parar, Frente, "
+                                                                  "Esquerda, Direita, Xadrez ou 1 a 5");
     QFile::remove(home.config() + "/com1");
     ASSERT_TRUE(home.linkPort(1, home.dir.filePath("desligado")));
     const auto [failed, reason] = command({"--sinal", "Esquerda"});

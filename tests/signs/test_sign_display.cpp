@@ -154,10 +154,18 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     rig.port.clearRecord();
     rig.display.Timer1_Timer();
     EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
-    // Another sign stops the timer before its first write, even when that write fails.
-    rig.port.failAtWrite = rig.port.writeCount + 1;
-    rig.display.Option1_Click(2);
-    EXPECT_FALSE(timer.isActive());
+    // Another sign ends the animation even when it is not sent: before its first write fails,
+    // or when the port does not open at all, so no tick brings the flag back with the port.
+    for (const bool opens : {true, false}) {
+        rig.display.Option1_Click(4);
+        rig.port.failAtWrite = rig.port.writeCount + 1;
+        if (!opens) rig.port.openError = errnum::couldNotOpenDevice;
+        rig.display.Option1_Click(2);
+        rig.port.openError.reset();
+        rig.port.failAtWrite.reset();
+        EXPECT_FALSE(timer.isActive()) << opens;
+        EXPECT_TRUE(rig.preview.toolTip().startsWith("Último sinal enviado: Xadrez")) << rig.preview.toolTip().toStdString();
+    }
 }
 
 TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNextClickWhole)
@@ -276,7 +284,14 @@ TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
     EXPECT_EQ(rig.port.sent(), frames::sign[1] + " " + frames::sign[1]);
     EXPECT_GE(clock.elapsed(), 1990);
     EXPECT_LT(clock.elapsed(), 2900);
+    // The animating flag is left to its ticks, but gets display_on alone, which lights a panel
+    // that restarted; the lamp test gets nothing.
     rig.display.Option1_Click(4);
+    rig.port.clearRecord();
+    rig.display.keepAliveTick();
+    EXPECT_EQ(rig.port.sent(), "A5 79 5A 71");
+    EXPECT_TRUE(rig.display.timer().isActive());
+    rig.display.startLampTest();
     rig.port.clearRecord();
     rig.display.keepAliveTick();
     EXPECT_EQ(rig.port.sent(), "");
