@@ -73,7 +73,9 @@ std::optional<QString> loopbackAddress(const QString& host)
     // what parses as an address, or localhost when all it resolves to is this machine.
     const QStringList addresses = addressesOf(h, h == QLatin1String("localhost"));
     if (addresses.isEmpty() || !std::all_of(addresses.begin(), addresses.end(), isLoopbackAddress)) return std::nullopt;
-    return addresses.front();
+    // IPv4 first: most brokers listen there, and a client given one address has no other to try.
+    const auto v4 = std::find_if(addresses.begin(), addresses.end(), [](const QString& a) { return !a.contains(QLatin1Char(':')); });
+    return v4 != addresses.end() ? *v4 : addresses.front();
 }
 
 bool isLocalHost(const QString& host) { return loopbackAddress(host).has_value(); }

@@ -518,6 +518,48 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
 }
 
+// Only a new message with a sign's exact name chooses it, five a second at most in any second:
+// a set message the broker kept from long ago is ignored (and journaled once), a byte-order mark
+// makes no name, and a broker that was not up at start-up is reached once it is.
+TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
+{
+    MqttBroker broker(true);
+    const std::string set = "painel-sinaletico/posto-2/sinal/set";
+    {
+        MqttClient old(broker.port);
+        ASSERT_TRUE(old.publish(set, "Frente", 1, true));
+        old.subscribe(set); // the broker keeps it once it hands it back
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !old.on(set).empty(); }, 5000));
+    }
+    broker.stop(); // and kept on disk: the broker brings the old message back when restarted
+    writeConf(QStringLiteral("[mqtt]\nhost=localhost\nport=%1\nid=posto-2\n").arg(broker.port).toUtf8());
+    start();
+    ASSERT_NE(form->mqtt(), nullptr);
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->mqtt()->isConnected(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente"; }, 5000));
+    EXPECT_TRUE(form->option1(0).isChecked());
+
+    MqttClient site(broker.port);
+    ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND pormenor LIKE '%não é um sinal%'") == "1"; }, 5000));
+    port.clearRecord();
+    // Twenty signs over 1.2 s: no more than five of them go out in any one second.
+    int published = 0;
+    QTimer pace;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        if (site.publish(set, published % 2 ? "Parar" : "Frente") && ++published == 20) pace.stop();
+    });
+    pace.start(60);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return published == 20; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagens rejeitadas'") == "1"; }, 5000));
+    QList<qint64> sent;
+    for (const QString& ms : journalRows(journal->fileName(), "utc_ms", "origem = 'remoto' AND acao = 'sinal'")) sent << ms.toLongLong();
+    EXPECT_GE(sent.size(), 6);
+    for (qsizetype i = 5; i < sent.size(); ++i) EXPECT_GE(sent[i] - sent[i - 5], 990) << i;
+    EXPECT_EQ(port.sent().size(), std::size_t(sent.size()) * (frames::sign[1].size() + 1) - 1);
+}
+
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
 // or an id that is no topic level leave MQTT off, and say why.
 TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
@@ -537,8 +579,12 @@ TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
         EXPECT_FALSE(readMoreSettings(home.filePath("painel-sinaletico.conf"), &problems).mqtt.enabled()) << conf.toStdString();
         EXPECT_TRUE(problems.join("").endsWith("o MQTT fica desligado.")) << problems.join("").toStdString();
     }
-    writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=true\n");
-    EXPECT_TRUE(readMoreSettings(home.filePath("painel-sinaletico.conf")).mqtt.enabled());
+    // A flag that is not understood is said where the operator looks, and journaled.
+    writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
+    start();
+    EXPECT_EQ(form->mqtt(), nullptr);
+    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->statusBar1().panel(1).toolTip().toStdString();
+    EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
 }
 
 } // namespace

@@ -172,10 +172,47 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     EXPECT_EQ(dialog.findChild<QLabel*>("problems")->text(), problems.join('\n'));
     dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
     dialog.findChild<QSpinBox*>("retention")->setValue(90);
+    // An OK refused for MQTT's sake changes nothing, so that Cancel then keeps its promise.
+    dialog.findChild<QLineEdit*>("mqttHost")->setText("broker.example.org");
+    dialog.findChild<QLineEdit*>("mqttId")->setText("posto-1");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(more, MoreSettings{});
+    EXPECT_TRUE(dialog.findChild<QLabel*>("mqttProblem")->text().contains("broker.example.org"));
+    dialog.findChild<QLineEdit*>("mqttHost")->clear();
     dialog.accept();
     EXPECT_EQ(readMoreSettings(conf), more);
     EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
     EXPECT_FALSE(QFile::exists(file));
+}
+
+// MQTT is used only when it is understood and safe: a flag is exactly true or false (1 or 0),
+// and only a literal loopback address, or localhost resolving to nothing else, is this machine.
+TEST_F(PreferencesFile, MqttSettingsAreUsedOnlyWhenUnderstoodAndSafe)
+{
+    QDir().mkpath(folder);
+    const std::vector<std::pair<QByteArray, const char*>> cases{
+        {"host=127.0.0.1", "127.0.0.1"}, {"host=127.45.0.9", "127.45.0.9"}, {"host=[::1]", "::1"}, {"host=localhost", "127.0.0.1"},
+        {"host=127.attacker.test", nullptr}, {"host=localhost.attacker.test", nullptr}, {"host=10.0.0.1", nullptr},
+        {"host=broker.example.org\nsem_cifra=true", "broker.example.org"}, {"host=broker.example.org\nsem_cifra=1", "broker.example.org"},
+        {"host=broker.example.org\ntls=true", "broker.example.org"},
+        {"host=broker.example.org\nsem_cifra=no", nullptr}, {"host=broker.example.org\nsem_cifra=off", nullptr},
+        {"host=broker.example.org\nsem_cifra=não", nullptr}, {"host=broker.example.org\ntls=yes\nsem_cifra=false", nullptr},
+        {"host=127.0.0.1\ntls=TRUE", nullptr},
+    };
+    for (const auto& [text, connectTo] : cases) {
+        const QString each = folder + "/" + QString::number(qHash(text)) + ".conf";
+        QFile f(each);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[mqtt]\n" + text + "\n") > 0);
+        f.close();
+        QStringList problems;
+        const MoreSettings more = readMoreSettings(each, &problems);
+        EXPECT_EQ(more.mqtt.enabled(), connectTo != nullptr) << text.toStdString();
+        EXPECT_EQ(more.mqttRefused.isEmpty(), connectTo != nullptr) << text.toStdString();
+        if (text.contains("=no") || text.contains("=TRUE")) EXPECT_TRUE(more.mqttRefused.contains("não se entende")) << more.mqttRefused.toStdString();
+        if (connectTo != nullptr && !text.contains("example"))
+            EXPECT_EQ(loopbackAddress(more.mqtt.host).value_or("(none)"), connectTo) << text.toStdString();
+    }
 }
 
 // The file-size limit cuts the write short the way a full disk does, and holds for root too.

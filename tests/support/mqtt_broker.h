@@ -21,7 +21,8 @@ struct MqttBroker {
     QProcess process;
     int port = 0;
 
-    MqttBroker()
+    // `persistent`: what it retains is kept on disk across a stop and a start.
+    explicit MqttBroker(bool persistent = false)
     {
         // A port the kernel finds free, given back for the broker to take.
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -33,9 +34,13 @@ struct MqttBroker {
             && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
             port = ntohs(address.sin_port);
         ::close(probe);
+        // Mosquitto started by root saves as the user mosquitto.
+        if (persistent) QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                              | QFileDevice::WriteOther | QFileDevice::ExeOther);
         QFile conf(dir.filePath("mosquitto.conf"));
         if (conf.open(QIODevice::WriteOnly))
-            conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8());
+            conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence %2\npersistence_location %3/\n")
+                           .arg(port).arg(persistent ? "true" : "false", dir.path()).toUtf8());
         conf.close();
         start();
     }
@@ -96,9 +101,9 @@ struct MqttClient {
     MqttClient& operator=(const MqttClient&) = delete;
 
     void subscribe(const std::string& topic) { mosquitto_subscribe(client, nullptr, topic.c_str(), 1); }
-    bool publish(const std::string& topic, const std::string& payload, int qos = 1)
+    bool publish(const std::string& topic, const std::string& payload, int qos = 1, bool retain = false)
     {
-        return mosquitto_publish(client, nullptr, topic.c_str(), int(payload.size()), payload.data(), qos, false) == MOSQ_ERR_SUCCESS;
+        return mosquitto_publish(client, nullptr, topic.c_str(), int(payload.size()), payload.data(), qos, retain) == MOSQ_ERR_SUCCESS;
     }
     // What arrived on `topic`, oldest first.
     [[nodiscard]] std::vector<Message> on(const std::string& topic) const
