@@ -1,6 +1,7 @@
 #include "app/raise_requests.h"
 
-#include <QFile>
+#include "panel/port_devices.h"
+
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -20,11 +21,6 @@ extern "C" void onRaiseSignal(int)
     errno = saved;
 }
 
-QByteArray commandOf(const QString& pid)
-{
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    return comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -57,7 +53,7 @@ RaiseRequests::~RaiseRequests()
 
 bool RaiseRequests::ask(qint64 pid)
 {
-    const QByteArray ours = commandOf(QStringLiteral("self"));
-    if (pid <= 0 || pid == ::getpid() || ours.isEmpty() || commandOf(QString::number(pid)) != ours) return false;
+    const QString ours = processCommand(::getpid());
+    if (pid <= 0 || pid == ::getpid() || ours.isEmpty() || processCommand(pid) != ours) return false;
     return ::kill(static_cast<pid_t>(pid), SIGUSR1) == 0;
 }

@@ -1,5 +1,7 @@
 #include "panel/port_devices.h"
 
+#include "panel/numbered_error.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -8,7 +10,12 @@
 #include <QSerialPortInfo>
 #include <QStandardPaths>
 
+#include <QSysInfo>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -26,58 +33,149 @@ QString linkPath(std::int16_t number) { return configFolder() + QStringLiteral("
 QString systemError(int errorNumber) { return QString::fromLocal8Bit(std::strerror(errorNumber)); }
 
 #ifdef Q_OS_UNIX
-// A terminal device that can carry a line: a serial port or an adapter (the kernel files them
-// under "tty"), or a pseudo-terminal standing in for one. The controlling terminal, the console
-// and the pseudo-terminal multiplexer are terminals too, but never a panel's line.
-bool isSerialDevice(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const unsigned major = ::major(st.st_rdev);
-    if (major == 5) return false;
-    if (major >= 136 && major <= 143) return true; // pseudo-terminal slaves
-    const QFileInfo subsystem(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev)));
-    return QFileInfo(subsystem.symLinkTarget()).fileName() == QLatin1String("tty");
-}
 
 QString processName(qint64 pid, const QString& fallback)
 {
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+    QString name = processCommand(pid);
     if (name.isEmpty()) name = fallback.isEmpty() ? QStringLiteral("outro programa") : fallback;
     return QStringLiteral("%1 (processo %2)").arg(name).arg(pid);
 }
 
-// The program that holds `device`: first by the lock files that Qt and the UUCP tradition
-// leave ("LCK..ttyUSB0"), then by whoever has it open. This program never holds the port
-// outside an open, so its own descriptors are not the cause.
-std::optional<QString> holderOf(const QString& device)
+bool isAlive(qint64 pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+// The UUCP lock files that name `device` ("LCK..ttyUSB0", "LCK..pts_3"), wherever Qt and the
+// programs of the tradition (minicom, lockdev) may have put them.
+QStringList lockFilesOf(const QString& device)
 {
     QString base = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : QFileInfo(device).fileName();
     const QString lockName = QStringLiteral("LCK..") + base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QStringList files;
     for (const QString& folder : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"),
-                                  QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"), QDir::tempPath()}) {
-        qint64 pid = 0;
-        QString host, app;
-        if (QLockFile(folder + QLatin1Char('/') + lockName).getLockInfo(&pid, &host, &app) && pid > 0
-            && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
-            return processName(pid, app);
+                                  QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"), QDir::tempPath(),
+                                  QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev")})
+        if (QFileInfo::exists(folder + QLatin1Char('/') + lockName)) files << folder + QLatin1Char('/') + lockName;
+    return files;
+}
+
+// Who holds a lock file, as its writer put it: the HDB format ("%10d\n", minicom and lockdev),
+// Qt's ("pid\napplication\nhost\n") or the old binary one (four bytes). A file from another host
+// is held whatever its pid; nullopt when the file says nothing of a holder (empty, unreadable).
+struct LockInfo {
+    qint64 pid = 0;
+    QString application;
+    bool otherHost = false;
+};
+std::optional<LockInfo> readLock(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.read(256);
+    LockInfo info;
+    if (bytes.size() == 4 && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == ' '; })) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, bytes.constData(), sizeof binary);
+        info.pid = binary;
+    } else {
+        const QList<QByteArray> lines = bytes.split('\n');
+        bool number = false;
+        info.pid = lines.value(0).trimmed().toLongLong(&number);
+        if (!number) return std::nullopt;
+        info.application = QString::fromLocal8Bit(lines.value(1).trimmed());
+        const QByteArray host = lines.value(2).trimmed();
+        info.otherHost = !host.isEmpty() && host != QSysInfo::machineHostName().toLocal8Bit();
     }
+    if (info.pid <= 0) return std::nullopt;
+    return info;
+}
+
+// The live holder of `device`'s lock, as "minicom (processo 812)". A lock whose process has
+// gone, or an empty one (its writer was killed before it wrote), is stale: it is removed, as
+// nobody holds the port by it.
+std::optional<QString> liveLockHolder(const QString& device)
+{
+    for (const QString& fileName : lockFilesOf(device)) {
+        const std::optional<LockInfo> lock = readLock(fileName);
+        if (lock && (lock->otherHost || isAlive(lock->pid))) return processName(lock->pid, lock->application);
+        if (lock || QFileInfo(fileName).size() == 0) QFile::remove(fileName);
+    }
+    return std::nullopt;
+}
+
+// The index of the pseudo-terminal whose master descriptor `fd` of process `pid` is, or -1.
+int masterIndex(const QString& pid, const QString& fd)
+{
+    QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid, fd));
+    if (!info.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : info.readAll().split('\n'))
+        if (line.startsWith("tty-index:")) return line.mid(10).trimmed().toInt();
+    return -1;
+}
+
+// The program that holds `device`: first by its lock file, then by whoever has it open. This
+// program never holds the port outside an open, so its own descriptors are not the cause; nor is
+// the far end of a pseudo-terminal (the virtual panel keeps its slave open beside the master).
+std::optional<QString> holderOf(const QString& device)
+{
+    if (const auto holder = liveLockHolder(device)) return holder;
+    bool isPtySlave = false;
+    const int ptyIndex = device.startsWith(QLatin1String("/dev/pts/")) ? device.mid(9).toInt(&isPtySlave) : -1;
     QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (processes.hasNext()) {
         const QString folder = processes.next();
         bool isPid = false;
         const qint64 pid = processes.fileName().toLongLong(&isPid);
         if (!isPid || pid == ::getpid()) continue;
+        bool holds = false, farEnd = false;
         QDirIterator fds(folder + QStringLiteral("/fd"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        while (fds.hasNext())
-            if (QFileInfo(fds.next()).symLinkTarget() == device) return processName(pid, {});
+        while (fds.hasNext()) {
+            const QString target = QFileInfo(fds.next()).symLinkTarget();
+            holds = holds || target == device;
+            if (isPtySlave && target.endsWith(QLatin1String("ptmx"))) farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
+        }
+        if (holds && !farEnd) return processName(pid, {});
     }
     return std::nullopt;
 }
 #endif
 
 } // namespace
+
+#ifdef Q_OS_UNIX
+bool isSerialDevice(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned major = ::major(st.st_rdev);
+    // 5: the controlling terminal, the console and the multiplexer (/dev/ptmx, whose every open
+    // makes a new pseudo-terminal that nobody reads); 2: the old BSD masters.
+    if (major == 5 || major == 2) return false;
+    if (major >= 136 && major <= 143) return true; // pseudo-terminal slaves
+    const QFileInfo subsystem(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev)));
+    return QFileInfo(subsystem.symLinkTarget()).fileName() == QLatin1String("tty");
+}
+
+QString processCommand(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+}
+#endif
+
+std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
+{
+#ifdef Q_OS_UNIX
+    if (!binding.present) return std::nullopt; // the open itself says it is missing
+    if (!isSerialDevice(binding.device))
+        return OpenRefusal{errnum::hardwareNotAvailable, QStringLiteral("%1 não é um dispositivo série").arg(binding.device)};
+    // Qt SerialPort takes any lock it did not write for stale and deletes it: another program's
+    // port would be taken from under it.
+    if (const auto holder = liveLockHolder(binding.device))
+        return OpenRefusal{errnum::portAlreadyOpen, QStringLiteral("%1 está em uso por %2").arg(binding.device, *holder)};
+#else
+    Q_UNUSED(binding);
+#endif
+    return std::nullopt;
+}
 
 QString configFolder()
 {

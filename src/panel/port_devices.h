@@ -38,6 +38,23 @@ struct PortBinding {
 // One line on what port n resolves to: "/dev/ttyUSB0 (FT232R USB UART)", or "sem dispositivo".
 [[nodiscard]] QString portDescription(std::int16_t number);
 
+// Why `binding`'s device must not be opened although it is there: it is no serial line (the
+// pseudo-terminal multiplexer, a console), or a live process holds its lock file. Locks left by
+// processes that are gone are removed on the way. nullopt when it may be opened.
+struct OpenRefusal {
+    int errorNumber;
+    QString reason;
+};
+[[nodiscard]] std::optional<OpenRefusal> refuseOpen(const PortBinding& binding);
+
+#ifdef Q_OS_UNIX
+// A terminal device that can carry a line: a serial port or an adapter (the kernel files them
+// under "tty"), or a pseudo-terminal's slave standing in for one.
+[[nodiscard]] bool isSerialDevice(const QString& path);
+// The command name of process `pid`, or an empty string.
+[[nodiscard]] QString processCommand(qint64 pid);
+#endif
+
 // Why a device could not be opened, in words an operator can act on: an adapter unplugged,
 // the group the user lacks, the program that holds the port, a file that is no serial device.
 // `systemText` is what the system said, used when none of these is the cause.

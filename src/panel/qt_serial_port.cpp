@@ -103,6 +103,7 @@ void QtSerialPort::open()
     if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
     const PortBinding binding = portBinding(number_);
     device_ = binding.device;
+    if (const auto refusal = refuseOpen(binding)) throw NumberedError(refusal->errorNumber, text(refusal->reason));
     port_.setPortName(device_);
     applySettings();
     port_.clearError();

@@ -1,11 +1,19 @@
 #include "frame_decoder.h"
 #include "frames.h"
+#include "pty_line.h"
 #include "wire_monitor.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +110,65 @@ TEST(WireMonitor, NoticesSilenceAndItsEnd)
     monitor.take(QByteArray::fromHex("A5795A71"));
     ASSERT_EQ(silence.count(), 2);
     EXPECT_FALSE(silence.at(1).at(0).toBool());
+}
+
+// A sender killed while it had the line open leaves it in exclusive mode; the monitor frees it
+// for the next sender once nobody has it open, and not while somebody does.
+TEST(PtyLineTest, ExclusiveModeLeftByAKilledSenderIsCleared)
+{
+    PtyLine line;
+    const QByteArray path = line.slavePath().toLocal8Bit();
+    // -1: cannot even be opened (exclusive, for a user who is not root).
+    const auto exclusive = [&] {
+        const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return -1;
+        int set = 0;
+        ::ioctl(fd, TIOCGEXCL, &set);
+        ::close(fd);
+        return set;
+    };
+    const int sender = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(sender, 0);
+    ASSERT_EQ(::ioctl(sender, TIOCEXCL), 0);
+    QProcess holder; // another process with the line open
+    holder.setStandardInputFile(line.slavePath());
+    holder.start("sleep", {"30"});
+    ASSERT_TRUE(holder.waitForStarted());
+    ::close(sender);
+    line.releaseAbandonedExclusion();
+    EXPECT_EQ(exclusive(), 1);
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return exclusive() == 0; }, 5000));
+}
+
+// --link replaces only a link to a pseudo-terminal or one a monitor made: never a real port's
+// binding, nor a file.
+TEST(MonitorLink, OnlyAPseudoTerminalsLinkIsReplaced)
+{
+    QTemporaryDir dir;
+    const QString place = dir.filePath("com1");
+    for (const auto& [target, replaced] : {std::pair{QString("/dev/null"), false}, {QString(), false}, {QString("/dev/pts/999"), true},
+                                           {QString("/proc/999999/fd/4"), true}}) {
+        QFile::remove(place);
+        if (target.isEmpty()) {
+            QFile file(place);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        } else {
+            ASSERT_TRUE(QFile::link(target, place));
+        }
+        QProcess monitor;
+        monitor.start(PAINEL_MONITOR, {"--pty", "--link", place});
+        ASSERT_TRUE(monitor.waitForStarted());
+        if (replaced) {
+            const QString own = "/proc/" + QString::number(monitor.processId()) + "/fd/";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo(place).symLinkTarget().startsWith(own); }, 10000)) << target.toStdString();
+            monitor.terminate();
+        }
+        ASSERT_TRUE(monitor.waitForFinished(10000));
+        EXPECT_EQ(monitor.exitCode(), replaced ? 0 : 1) << target.toStdString();
+        if (!replaced) EXPECT_EQ(QFileInfo(place).symLinkTarget(), target);
+    }
 }
 
 } // namespace

@@ -127,6 +127,18 @@ struct QtSerialPortTest : ::testing::Test {
         ASSERT_TRUE(QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
         ASSERT_TRUE(QFile::link(home.path() + "/unplugged", configFolder() + "/com2"));
     }
+    // Why port `number` could not be opened and closed again, or nothing.
+    QString reasonOf(std::int16_t number)
+    {
+        try {
+            port.setPortNumber(number);
+            port.setOpen(true);
+            port.setOpen(false);
+        } catch (const NumberedError& e) {
+            return QString::fromStdString(e.what());
+        }
+        return {};
+    }
     // "Parar", a byte a write, and the close at once.
     void sendStopSign()
     {
@@ -268,24 +280,48 @@ TEST_F(QtSerialPortTest, BindingsPreferTheStableNameAndRefuseWhatIsNoSerialLine)
     EXPECT_TRUE(QFileInfo(own.fileName()).isFile());
 }
 
+// Another program's lock on the port is respected while its process lives, in the formats
+// minicom and Qt write; a lock left by a process that is gone, or left empty by one killed while
+// writing it, holds nothing and is cleared.
+TEST_F(QtSerialPortTest, ALiveProgramsLockIsRespectedAndAStaleOneIsCleared)
+{
+    const QString pts = QString::fromStdString(pty.slavePath());
+    const QString lock = "/var/lock/LCK.." + pts.mid(5).replace('/', '_');
+    if (!QFileInfo("/var/lock").isWritable()) GTEST_SKIP() << "/var/lock cannot be written here";
+    QProcess live, gone;
+    live.start("sleep", {"30"});
+    gone.start("true");
+    ASSERT_TRUE(live.waitForStarted() && gone.waitForStarted());
+    const qint64 goneId = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished());
+    const QString held = QString("%1 está em uso por sleep (processo %2)").arg(pts).arg(live.processId());
+    const std::vector<std::pair<QByteArray, QString>> cases{{QString("%1\n").arg(live.processId(), 10).toUtf8(), held},
+                                                            {QString("%1\nsleep\n").arg(live.processId()).toUtf8(), held},
+                                                            {QString("%1\n").arg(goneId, 10).toUtf8(), ""},
+                                                            {"", ""}};
+    for (const auto& [content, reason] : cases) {
+        QFile file(lock);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        EXPECT_EQ(reasonOf(1), reason) << content.toStdString();
+        EXPECT_EQ(QFile::exists(lock), !reason.isEmpty()) << content.toStdString();
+        QFile::remove(lock);
+    }
+    live.kill();
+    live.waitForFinished();
+}
+
 // Each cause of a failed open in words an operator can act on, naming the real device.
 TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
 {
     const QString pts = QString::fromStdString(pty.slavePath());
-    const auto reasonOf = [&](std::int16_t number) {
-        try {
-            port.setPortNumber(number);
-            port.setOpen(true);
-            port.setOpen(false);
-        } catch (const NumberedError& e) {
-            return QString::fromStdString(e.what());
-        }
-        return QString();
-    };
     EXPECT_EQ(reasonOf(2), "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
     QFile notes(home.filePath("notes.txt"));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && QFile::link(notes.fileName(), configFolder() + "/com3"));
     EXPECT_EQ(reasonOf(3), notes.fileName() + " não é um dispositivo série");
+    // Every open of the multiplexer makes a new pseudo-terminal that nobody reads.
+    ASSERT_TRUE(QFile::link("/dev/ptmx", configFolder() + "/com4"));
+    EXPECT_EQ(reasonOf(4), "/dev/ptmx não é um dispositivo série");
     QFile comm("/proc/self/comm");
     ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
     QSerialPort holder(pts);
@@ -293,6 +329,24 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
     EXPECT_EQ(reasonOf(1), QString("%1 está em uso por %2 (processo %3)").arg(pts, comm.readAll().trimmed()).arg(::getpid()));
     holder.close();
     EXPECT_EQ(reasonOf(1), "");
+
+    // The far end of a pseudo-terminal (the virtual panel, holding its slave beside the master)
+    // is not who holds the line: the other program that has it open is.
+    QProcess monitor, user;
+    monitor.start(PAINEL_MONITOR, {"--pty"});
+    ASSERT_TRUE(monitor.waitForReadyRead(10000));
+    const QString line = QString::fromUtf8(monitor.readLine()).trimmed();
+    user.setStandardInputFile(line);
+    user.start("sleep", {"30"});
+    ASSERT_TRUE(user.waitForStarted());
+    PortBinding busy;
+    busy.device = line;
+    busy.present = true;
+    EXPECT_EQ(openFailureReason(busy, "x"), QString("%1 está em uso por sleep (processo %2)").arg(line).arg(user.processId()));
+    for (QProcess* p : {&user, &monitor}) {
+        p->kill();
+        p->waitForFinished();
+    }
 
     // Permission denied, as a user outside the device's group meets it.
     if (::geteuid() != 0) GTEST_SKIP() << "only root can become an unprivileged user here";

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QSerialPort>
@@ -56,9 +57,20 @@ std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monito
     return port;
 }
 
-// A new link beside the place, renamed over whatever stood there.
+// A new link beside the place, renamed over what stood there: nothing, a link to a
+// pseudo-terminal, or one a monitor placed before (to a descriptor under /proc, dangling once
+// that monitor is gone). Anything else may be a real port's binding, and is left alone.
 std::optional<QString> placeLink(const QString& path, const QString& target)
 {
+    const QFileInfo existing(path);
+    if (existing.isSymLink()) {
+        static const QRegularExpression monitorTarget(QStringLiteral("^/proc/\\d+/fd/\\d+$"));
+        const QString was = existing.symLinkTarget();
+        if (!was.startsWith(QLatin1String("/dev/pts/")) && !monitorTarget.match(was).hasMatch())
+            return QStringLiteral("%1 links to %2, which is no pseudo-terminal: left as it is").arg(path, was);
+    } else if (existing.exists()) {
+        return QStringLiteral("%1 is there and is no link: left as it is").arg(path);
+    }
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString fresh = path + QStringLiteral(".new");
     QFile::remove(fresh);

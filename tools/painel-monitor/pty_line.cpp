@@ -1,6 +1,9 @@
 #include "pty_line.h"
 
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +12,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,6 +53,26 @@ PtyLine::PtyLine(QObject* parent) : QObject(parent)
 
     notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PtyLine::readAvailable);
+    releaseCheck_ = new QTimer(this);
+    connect(releaseCheck_, &QTimer::timeout, this, &PtyLine::releaseAbandonedExclusion);
+    releaseCheck_->start(releaseCheckMs);
+}
+
+void PtyLine::releaseAbandonedExclusion()
+{
+    int exclusive = 0;
+    if (::ioctl(slaveKeeper_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+    // A sender that has the line open now holds it rightly; only one that is gone is cleared.
+    const QString ownPid = QString::number(::getpid());
+    QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (processes.hasNext()) {
+        processes.next();
+        if (processes.fileName() == ownPid || processes.fileName().toLongLong() <= 0) continue;
+        QDirIterator fds(processes.filePath() + QStringLiteral("/fd"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        while (fds.hasNext())
+            if (QFileInfo(fds.next()).symLinkTarget() == slavePath_) return;
+    }
+    ::ioctl(slaveKeeper_, TIOCNXCL);
 }
 
 QString PtyLine::processBoundPath() const

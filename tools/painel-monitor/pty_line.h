@@ -7,6 +7,7 @@
 #include <string>
 
 class QSocketNotifier;
+class QTimer;
 
 // A pseudo-terminal whose line discipline passes every byte through untouched (no LF to CR LF,
 // no echo), at the panel's 9600 8N1, both ends close-on-exec. Throws std::runtime_error when
@@ -36,6 +37,13 @@ public:
     // ended, so nobody writes to a pseudo-terminal that another program has taken over since.
     [[nodiscard]] QString processBoundPath() const;
 
+    // A sender killed while it had the line open leaves it in exclusive mode (TIOCEXCL), which
+    // only the last close clears; the slave kept open here means that close never comes, and
+    // every later sender would be refused. Cleared once no other process has the line open;
+    // called every releaseCheckMs.
+    void releaseAbandonedExclusion();
+    static constexpr int releaseCheckMs = 250;
+
 signals:
     void received(const QByteArray& bytes);
 
@@ -46,4 +54,5 @@ private:
     int slaveKeeper_ = -1;
     QString slavePath_;
     QSocketNotifier* notifier_ = nullptr;
+    QTimer* releaseCheck_ = nullptr;
 };
