@@ -462,4 +462,6 @@ void Form1::MNU_ABOUT_Click()
 
 void Form1::MNU_EXIT_Click() { close(); }
 
+void Form1::endSession() { mqtt_.reset(); }
+
 #include "form1.moc"

@@ -52,6 +52,8 @@ public:
     void MNU_EXIT_Click();
     // Restored if minimised, raised and activated: another copy was started and refused.
     void comeForward();
+    // The program ends: the broker is told "offline" now rather than by the last will.
+    void endSession();
 
     [[nodiscard]] PanelStatusBar& statusBar1() const { return *StatusBar1; }
     [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }

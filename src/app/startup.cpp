@@ -4,6 +4,7 @@
 #include "app/raise_requests.h"
 #include "app/remote_control.h"
 #include "app/single_instance.h"
+#include "platform/signal_events.h"
 #include "panel/port_devices.h"
 #include "panel/qt_serial_port.h"
 #include "prefs/journal.h"
@@ -13,14 +14,29 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <utility>
 
 QString appTitle;
 Form1* mainForm = nullptr;
 
 namespace {
 PanelSettings panelSettings;
+
+// What must be done however the program ends, while the window and the journal still exist.
+std::function<void()> lastWords;
+
+extern "C" void sayLastWords()
+{
+    if (!lastWords) return;
+    std::exchange(lastWords, nullptr)();
+    // The rest of the way out would tear Qt down under threads that still run.
+    std::_Exit(0);
 }
+} // namespace
 
 std::unique_ptr<QMessageBox> secondCopyMessage()
 {
@@ -44,7 +60,9 @@ int Main()
     removeStaleTemporaries(preferences);
     QtSerialPort MSComm1;
     // Made before the window and gone after it, so its last entries are written before the end.
-    Journal journal(journalPath());
+    // The last words below are registered once the journal has met its file: exit() runs its
+    // handlers newest first, so they then run before the database library cleans up after itself.
+    Journal journal(journalPath(), [] { std::atexit(sayLastWords); });
     Form1 form(appTitle, panelSettings, MSComm1, preferences, &journal);
     mainForm = &form;
     const RaiseRequests raise([&form] { form.comeForward(); });
@@ -52,8 +70,19 @@ int Main()
     RemoteControl remote(form);
     if (const auto failure = remote.start(QDBusConnection::sessionBus()))
         std::fprintf(stderr, "painel-sinaletico: sem controlo remoto (%s)\n", qPrintable(*failure));
+    // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
+    // then the window goes, MQTT says "offline" and the journal is written out.
+    SignalEvents endSignals({SIGTERM, SIGHUP, SIGINT});
+    QObject::connect(&endSignals, &SignalEvents::received, &form, [] { QCoreApplication::exit(0); });
+    // The display going away ends the program from inside Qt, by exit(), past all of the above:
+    // the same last words are said on the way out.
+    lastWords = [&form, &journal] {
+        form.endSession();
+        journal.flush();
+    };
     form.show();
     const int code = QApplication::exec();
+    lastWords = nullptr;
     mainForm = nullptr;
     return code;
 }

@@ -146,9 +146,14 @@ private:
             db_.setDatabaseName(fileName_);
             // Another process holding the file is waited for a little, here and never in the window.
             db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
-            if (!db_.open()) return trouble(db_.lastError().text());
+            if (!db_.open()) {
+                met();
+                return trouble(db_.lastError().text());
+            }
             QSqlError error;
-            if (prepare(error)) return true;
+            const bool prepared = prepare(error);
+            met();
+            if (prepared) return true;
             close();
             const bool corrupt = primaryCode(error) == sqliteCorrupt || primaryCode(error) == sqliteNotADatabase;
             if (!corrupt || attempt > 0) return trouble(error.text());
@@ -226,7 +231,21 @@ private:
     }
 
 public:
+    // Writes out what waits; what could not be written is tried again every retryMs, so it
+    // reaches the file (and the note goes) as soon as the file can be written, new entries or not.
     void drain()
+    {
+        writeOut();
+        if (pending_.empty() || retrying_) return;
+        retrying_ = true;
+        QTimer::singleShot(Journal::retryMs, &context_, [this] {
+            retrying_ = false;
+            drain();
+        });
+    }
+
+private:
+    void writeOut()
     {
         for (JournalEntry& e : owner_.takeQueued()) pending_.push_back(std::move(e));
         while (pending_.size() > maxPending) {
@@ -286,7 +305,12 @@ public:
         QMetaObject::invokeMethod(&owner_, &Journal::written, Qt::QueuedConnection);
     }
 
-private:
+    // The database library has now set up what it keeps for the whole run.
+    void met()
+    {
+        if (owner_.whenMet_) std::exchange(owner_.whenMet_, nullptr)();
+    }
+
     void failed(const QSqlError& error)
     {
         db_.rollback();
@@ -322,9 +346,11 @@ private:
     std::size_t lost_ = 0;
     int retentionDays_ = 0;
     QString problem_;
+    bool retrying_ = false;
 };
 
-Journal::Journal(QString fileName, QObject* parent) : QObject(parent), fileName_(std::move(fileName))
+Journal::Journal(QString fileName, std::function<void()> whenMet, QObject* parent)
+    : QObject(parent), fileName_(std::move(fileName)), whenMet_(std::move(whenMet))
 {
     thread_.setObjectName(QStringLiteral("registo"));
     thread_.start(QThread::LowPriority);

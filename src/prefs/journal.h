@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -61,7 +62,9 @@ class JournalWriter;
 class Journal final : public QObject {
     Q_OBJECT
 public:
-    explicit Journal(QString fileName, QObject* parent = nullptr);
+    // `whenMet` is called once, on the journal's thread, when it has first tried its file: the
+    // database library's own lasting state is set up by then.
+    explicit Journal(QString fileName, std::function<void()> whenMet = {}, QObject* parent = nullptr);
     ~Journal() override;
 
     void record(JournalEntry entry);
@@ -71,6 +74,8 @@ public:
     void setRetention(int days);
     // Entries are gathered this long and written in one transaction.
     static constexpr int gatherMs = 250;
+    // Entries that could not be written are tried again this often.
+    static constexpr int retryMs = 2000;
     // Returns once every entry recorded so far is written, or given up.
     void flush();
 
@@ -91,6 +96,7 @@ private:
 
     QString fileName_;
     QString problem_;
+    std::function<void()> whenMet_;
     // Recording only appends here; the writer is woken once a burst, not once an entry.
     std::mutex mutex_;
     std::vector<JournalEntry> queued_;

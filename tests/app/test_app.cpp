@@ -359,6 +359,33 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     EXPECT_TRUE(com1.readAvailable().empty());
 }
 
+// A log-out, a shutdown, a kill or the display going away end the program as "Sair" does: the
+// journal's last entries are written (here the start-up's, within their gathering time) and the
+// exit status is 0.
+TEST_F(ProgramTest, EndsAsSairDoesOnSignalsAndWhenTheDisplayGoes)
+{
+    ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
+    const QString journal = home.dir.path() + "/.local/state/painel-sinaletico/registo.sqlite";
+    int runs = 0;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, 0}) {
+        QProcessEnvironment env = home.environment();
+        QProcess* display = nullptr;
+        if (signal == 0) {
+            display = &start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+            ASSERT_TRUE(display->waitForReadyRead(10000)) << "needs Xvfb (scripts/deps.sh)";
+            env = home.environment("xcb");
+            env.insert("DISPLAY", ":" + QString::fromLatin1(display->readLine()).trimmed());
+        }
+        QProcess& program = start(PROGRAM_PATH, {}, env);
+        ASSERT_EQ(hex(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]) << signal;
+        if (display != nullptr) display->kill();
+        else ::kill(pid_t(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(10000)) << signal;
+        EXPECT_EQ(std::pair(program.exitStatus(), program.exitCode()), std::pair(QProcess::NormalExit, 0)) << signal;
+        EXPECT_EQ(journalRows(journal, "count(*)", "acao = 'arranque'"), QStringList{QString::number(++runs)}) << signal;
+    }
+}
+
 // The start-up as the virtual panel prints it: the LED times and display_on while the matrix
 // is still dark, then "Parar", its red X shown after the green plane and after display_on.
 TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)

@@ -456,6 +456,20 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
             << journal.problem().toStdString();
     }
     EXPECT_EQ(sqlValue(newer, "PRAGMA user_version") + sqlValue(newer, "SELECT count(*) FROM sqlite_master"), "990");
+
+    // A folder that cannot be made (a file stands in its place) until it can: what waited is
+    // written, and the note goes, with no new entry to set it off.
+    QFile blocker(dir.filePath("sub"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Journal held(dir.filePath("sub/registo.sqlite"));
+    held.record({});
+    held.flush();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !held.problem().isEmpty(); }, 2000));
+    QTest::qWait(2 * Journal::gatherMs); // past that entry's own gathering: only a retry writes it now
+    ASSERT_TRUE(blocker.remove());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return held.problem().isEmpty(); }, 3 * Journal::retryMs));
+    EXPECT_EQ(journalRows(held.fileName()).size(), 1);
 }
 
 // Newest first, by day and failures only; the CSV is what the table shows, with accents, commas,

@@ -1,6 +1,6 @@
+#include "platform/signal_events.h"
 #include "program_icon.h"
 #include "pty_line.h"
-#include "quit_on_signals.h"
 #include "virtual_panel.h"
 #include "wire_monitor.h"
 
@@ -15,6 +15,7 @@
 #include <QSerialPort>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -140,7 +141,9 @@ int main(int argc, char** argv)
     if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)))
         parser.showHelp(2);
 
-    QuitOnSignals quitOnSignals;
+    // Stopped by a signal, the monitor leaves the normal way: pending bytes reported, status 0.
+    SignalEvents quitSignals({SIGINT, SIGTERM});
+    QObject::connect(&quitSignals, &SignalEvents::received, app.get(), [] { QCoreApplication::quit(); });
     WireMonitor monitor;
     if (parser.isSet(timeout)) {
         bool number = false;
