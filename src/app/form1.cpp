@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QKeyEvent>
 #include <QShortcut>
@@ -64,17 +65,6 @@ public:
     [[nodiscard]] Origin origin() const { return origin_; }
 
 protected:
-    // A key held down repeats: each repeat would send the sign again, a journal entry and an
-    // MQTT message each, at the keyboard's rate. Only the press itself counts.
-    bool event(QEvent* event) override
-    {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && key->key() == Qt::Key_Space && key->isAutoRepeat()) {
-            event->accept();
-            return true;
-        }
-        return QRadioButton::event(event);
-    }
     // Space clicks on its release.
     void keyReleaseEvent(QKeyEvent* event) override
     {
@@ -115,6 +105,45 @@ public:
 
 private:
     [[nodiscard]] SignButton* button() const { return static_cast<SignButton*>(widget()); }
+};
+
+// A key held down repeats, and each repeat would send its sign again, each a journal entry and
+// an MQTT message, at the keyboard's rate. Only the first press of a sign key counts. A repeat
+// is a press Qt marks so, or one with the very time of the release just before it: X sends a
+// held key as release-press pairs of one time, which Qt cannot always tell from real presses.
+// ShortcutOverride comes before the keys 1 to 5 reach their shortcuts: accepting it keeps a
+// repeat from them, and the press that follows is dropped.
+class HeldKeys final : public QObject {
+public:
+    explicit HeldKeys(QWidget& window) : QObject(&window), window_(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->window() != &window_) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!isSignKey(key->key())) return false;
+        if (type == QEvent::KeyRelease) {
+            lastRelease_ = {key->key(), key->timestamp()};
+            return false;
+        }
+        const bool repeat = key->isAutoRepeat() || (key->timestamp() != 0 && lastRelease_ == std::pair{key->key(), key->timestamp()});
+        if (!repeat) return false;
+        event->accept();
+        return type == QEvent::KeyPress;
+    }
+
+private:
+    static bool isSignKey(int key)
+    {
+        return (key >= Qt::Key_1 && key <= Qt::Key_5) || key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+    }
+
+    QWidget& window_;
+    std::pair<int, quint64> lastRelease_{0, 0};
 };
 
 QAccessibleInterface* signButtonAccessible(const QString& className, QObject* object)
@@ -210,7 +239,6 @@ void Form1::buildSignButtons(QWidget* central)
         button->installEventFilter(this);
         // The keys 1 to 5, on the main row or the keypad, choose and send the sign at once.
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + key), this);
-        shortcut->setAutoRepeat(false);
         connect(shortcut, &QShortcut::activated, button, [button] { button->clickFrom(Origin::Keyboard); });
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
@@ -218,6 +246,7 @@ void Form1::buildSignButtons(QWidget* central)
         optionButtons_[row] = button;
     }
     option1(0).setChecked(true);
+    qApp->installEventFilter(new HeldKeys(*this));
     connect(Option1, &QButtonGroup::idClicked, this, [this](int id) {
         Option1_Click(static_cast<std::int16_t>(id), static_cast<SignButton*>(Option1->button(id))->origin());
     });
@@ -304,7 +333,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (!key->isAutoRepeat()) static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
+        static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
         return true;
     default: return QMainWindow::eventFilter(watched, event);
     }

@@ -45,6 +45,8 @@ public:
 
     [[nodiscard]] QString topic(const QString& leaf) const;
     [[nodiscard]] bool isConnected() const { return connected_; }
+    // Where the client connects: without TLS, the loopback address the host was checked to be.
+    [[nodiscard]] const QString& connectHost() const { return connectHost_; }
     // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
     [[nodiscard]] const QString& status() const { return status_; }
 
@@ -81,9 +83,10 @@ private:
     int retryDelayS_ = 0;    // before the first connection: the delay of the next try
     QTimer retry_;
     QByteArray lastIgnored_; // the last retained set message journaled, journaled once
-    // Messages counted by the network thread, so that a flood never reaches the window; signs
-    // counted by the window as they go out, however the queue bunched them.
-    SlidingWindowLimit arriving_{signsPerSecond, std::chrono::seconds(1)};
+    // Signs are counted by the window as they go out, however the queue bunched them: that is
+    // the limit. The network thread lets through a few times as many messages, so that a flood
+    // never reaches the window while the limit itself stays the window's.
+    SlidingWindowLimit arriving_{4 * signsPerSecond, std::chrono::seconds(1)};
     SlidingWindowLimit sending_{signsPerSecond, std::chrono::seconds(1)};
     // Rejections counted where they happen; the UI thread journals them once a burst.
     std::atomic<int> rejectedCount_{0};
