@@ -43,7 +43,7 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
     layout->addLayout(form);
     auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
-                                           "0 desliga. A bandeira animada não se reenvia: já se repete.\n"
+                                           "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel.\n"
                                            "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque.")
                                 .arg(MoreSettings::maxKeepAliveSeconds)
                                 .arg(MoreSettings::minRetentionDays)
@@ -110,6 +110,8 @@ void MoreOptionsDialog::accept()
     if (const auto problem = mqttSettingsProblem(mqtt)) {
         mqttProblem->setText(QStringLiteral("Estas opções de MQTT não servem: %1.").arg(*problem));
         mqttProblem->show();
+        // Grown to the words, which would otherwise be cut under the buttons.
+        adjustSize();
         return;
     }
     // Only once every value is accepted: a refused OK, then Cancel, leaves all as it was.

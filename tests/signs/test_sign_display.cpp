@@ -156,8 +156,10 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
     // Another sign ends the animation even when it is not sent: before its first write fails,
     // or when the port does not open at all, so no tick brings the flag back with the port.
+    rig.settings.signalMode = multiColourSigns;
     for (const bool opens : {true, false}) {
         rig.display.Option1_Click(4);
+        ASSERT_TRUE(timer.isActive());
         rig.port.failAtWrite = rig.port.writeCount + 1;
         if (!opens) rig.port.openError = errnum::couldNotOpenDevice;
         rig.display.Option1_Click(2);
