@@ -187,7 +187,7 @@ void MqttLink::rejected(const QString& reason)
     // Only the first of a burst reaches the UI thread: a flood must not flood the window too.
     if (burstOpen_.exchange(true)) return;
     QMetaObject::invokeMethod(this, [this, reason] {
-        journal(QStringLiteral("mensagem rejeitada"), reason, true);
+        journal(QStringLiteral("mensagem rejeitada"), reason, {}, true);
         burstTotal_ = 0;
         burst_.start();
     }, Qt::QueuedConnection);
@@ -201,7 +201,7 @@ void MqttLink::burstTick()
     // A second without rejections: the burst is over.
     burst_.stop();
     burstOpen_ = false;
-    if (burstTotal_ > 1) journal(QStringLiteral("mensagens rejeitadas"), QStringLiteral("%1 numa rajada").arg(burstTotal_), true);
+    if (burstTotal_ > 1) journal(QStringLiteral("mensagens rejeitadas"), {}, QStringLiteral("%1 numa rajada").arg(burstTotal_), true);
 }
 
 void MqttLink::handle(const QByteArray& payload)
@@ -228,19 +228,19 @@ void MqttLink::connectedChanged(bool connected, const QString& detail)
     }
     if (connected == connected_ && !connected) return setStatus(QStringLiteral("MQTT: sem ligação a %1 (%2); nova tentativa em breve").arg(where, detail));
     connected_ = connected;
-    journal(connected ? QStringLiteral("MQTT ligado") : QStringLiteral("MQTT desligado"), connected ? where : QStringLiteral("%1: %2").arg(where, detail),
-            !connected);
+    journal(connected ? QStringLiteral("MQTT ligado") : QStringLiteral("MQTT desligado"), connected ? QString() : detail, where, !connected);
     setStatus(connected ? QStringLiteral("MQTT: ligado a %1").arg(where)
                         : QStringLiteral("MQTT: sem ligação a %1 (%2); nova tentativa em breve").arg(where, detail));
 }
 
-void MqttLink::journal(const QString& outcome, const QString& detail, bool failure)
+void MqttLink::journal(const QString& outcome, const QString& reason, const QString& detail, bool failure)
 {
     if (journal_ == nullptr) return;
     JournalEntry e;
     e.origin = Origin::Remote;
     e.action = QStringLiteral("MQTT");
     e.outcome = outcome;
+    e.reason = reason;
     e.detail = detail;
     e.failure = failure;
     journal_->record(std::move(e));

@@ -67,7 +67,7 @@ private:
     void burstTick();
     void handle(const QByteArray& payload);
     void connectedChanged(bool connected, const QString& detail);
-    void journal(const QString& outcome, const QString& detail, bool failure);
+    void journal(const QString& outcome, const QString& reason, const QString& detail, bool failure);
     void setStatus(const QString& status);
 
     MqttSettings settings_;

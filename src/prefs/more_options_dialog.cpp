@@ -43,7 +43,9 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
     layout->addLayout(form);
     auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
-                                           "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel.\n"
+                                           "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel. "
+                                           "Os reenvios chegam alguns milissegundos depois do intervalo: para um painel que "
+                                           "fica sem sinal ao fim de um tempo, escolha um intervalo abaixo desse tempo.\n"
                                            "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque.")
                                 .arg(MoreSettings::maxKeepAliveSeconds)
                                 .arg(MoreSettings::minRetentionDays)

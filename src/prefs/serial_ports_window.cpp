@@ -202,6 +202,8 @@ void SerialPortsWindow::bind(std::int16_t number)
 {
     const QString device = chosenDevice();
     const auto failure = bindPort(number, device, stableFolder_);
+    // Nothing chosen is the operator's slip, not a refusal worth the journal.
+    if (device.trimmed().isEmpty()) return say(*failure);
     if (failure) say(*failure);
     else say(QStringLiteral("COM%1 ligada a %2.").arg(number).arg(portBinding(number).target));
     journal(number, QStringLiteral("ligação da porta"), failure ? device : portBinding(number).target, failure);
@@ -210,8 +212,10 @@ void SerialPortsWindow::bind(std::int16_t number)
 
 void SerialPortsWindow::unbind(std::int16_t number)
 {
-    const QString before = portBinding(number).target;
+    const PortBinding binding = portBinding(number);
+    const QString before = binding.target;
     const auto failure = unbindPort(number);
+    if (binding.link.isEmpty()) return say(*failure); // nothing bound: nothing was refused
     if (failure) say(*failure);
     else say(QStringLiteral("COM%1 já não tem ligação: usa %2.").arg(number).arg(deviceForPort(number)));
     journal(number, QStringLiteral("fim da ligação da porta"), before, failure);

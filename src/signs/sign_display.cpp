@@ -106,7 +106,7 @@ void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, 
     if (x.outcome != SendOutcome::Sent) {
         if (failedRun++ == 0) journal(origin, action, kind, x);
     } else if (failedRun > 0) {
-        journal(origin, action, kind, x, QStringLiteral("de novo enviado, após %1 falhado(s)").arg(failedRun));
+        journal(origin, action, kind, x, (failedRun == 1 ? QStringLiteral("de novo enviado, após 1 falha") : QStringLiteral("de novo enviado, após %1 falhas").arg(failedRun)));
         failedRun = 0;
     }
 }
@@ -220,6 +220,7 @@ void SignDisplay::startLampTest()
     lampBytes_ = x.bytes;
     lampFailure_ = x.reason;
     lampStep_ = 0;
+    lampStepsSent_ = 0;
     lampTestStep();
     lampTimer_.start();
 }
@@ -239,6 +240,7 @@ void SignDisplay::lampTestStep()
         commands_.display_on();
     });
     lampBytes_ += x.bytes;
+    if (x.outcome == SendOutcome::Sent) ++lampStepsSent_;
     if (lampFailure_.isEmpty() && x.outcome != SendOutcome::Sent)
         lampFailure_ = QStringLiteral("passo %1: %2").arg(lampStep_).arg(x.reason.isEmpty() ? outcomeText(x.outcome) : x.reason);
 }
@@ -250,9 +252,10 @@ void SignDisplay::finishLampTest(const QString& outcome)
     if (journal_ == nullptr) return;
     JournalEntry e = entry(Origin::LampTest, QStringLiteral("fim do teste do painel"), -1);
     e.bytes = lampBytes_;
-    e.outcome = outcome;
+    // A test whose steps did not all reach the panel checked nothing of what did not: it failed.
+    e.outcome = outcome == QStringLiteral("concluído") && !lampFailure_.isEmpty() ? QStringLiteral("falhou") : outcome;
     e.reason = lampFailure_;
-    e.detail = QStringLiteral("%1 de %2 passos").arg(std::min(lampStep_, lampStepCount)).arg(lampStepCount);
+    e.detail = QStringLiteral("%1 de %2 passos enviados").arg(lampStepsSent_).arg(lampStepCount);
     e.failure = !lampFailure_.isEmpty();
     journal_->record(std::move(e));
 }
@@ -260,7 +263,8 @@ void SignDisplay::finishLampTest(const QString& outcome)
 void SignDisplay::stopLampTest()
 {
     if (!lampTimer_.isActive()) return;
-    Option1_Click(chosen_, Origin::Keyboard);
+    // The sign put back is the lamp test's, whichever key ended it.
+    Option1_Click(chosen_, Origin::LampTest);
 }
 
 void SignDisplay::setKeepAlive(int seconds)

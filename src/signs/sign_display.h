@@ -115,6 +115,7 @@ private:
     QTimer lampTimer_;
     QTimer keepAlive_;
     int lampStep_ = 0;
+    int lampStepsSent_ = 0;   // the lamp test's steps that reached the panel whole
     Journal* journal_ = nullptr;
     int failedTicks_ = 0;     // the flag's ticks that have failed in a row
     int failedResends_ = 0;   // the keep-alive's sends that have failed in a row

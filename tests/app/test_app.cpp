@@ -109,7 +109,7 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     EXPECT_EQ(port.sent(), frames::sign[0]);
     EXPECT_FALSE(form->signDisplay().lampTestRunning());
     EXPECT_EQ(journaled("origem, acao, resultado", "origem IN ('teste', 'teclado')"),
-              "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teclado|sinal|enviado");
+              "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teste|sinal|enviado");
     auto* exit = form->findChild<QAction*>("MNU_EXIT");
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();
@@ -548,7 +548,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
     // Even well-formed, no more than five signs a second reach the panel.
     for (int i = 0; i < 30; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", "Frente");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "pormenor LIKE '%por segundo%'") == "1"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "motivo LIKE '%por segundo%'") == "1"; }, 5000));
     EXPECT_LE(port.sent().size(), 7 * (frames::sign[1].size() + 1));
     EXPECT_GE(port.sent().size(), frames::sign[1].size());
     EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
@@ -579,7 +579,7 @@ TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
 
     MqttClient site(broker.port);
     ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND pormenor LIKE '%não é um sinal%'") == "1"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
     port.clearRecord();
     // Twenty signs over 1.2 s: no more than five of them go out in any one second.
     int published = 0;

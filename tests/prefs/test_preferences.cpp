@@ -363,6 +363,12 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_EQ(text("com1Failure"), "Sem falhas desde o arranque");
     press("unbindCom1");
     EXPECT_EQ(text("message"), "COM1 já não tem ligação: usa /dev/ttyS0.");
+    // The operator's slips (nothing bound, nothing chosen) are said, and are no refusal to journal.
+    press("unbindCom1");
+    EXPECT_EQ(text("message"), "COM1 não tem ligação.");
+    typed->clear();
+    press("bindCom1");
+    EXPECT_TRUE(text("message").startsWith("Escolha uma porta")) << text("message").toStdString();
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n"),
               "operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts

@@ -351,7 +351,14 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     EXPECT_EQ(journalRows(journal.fileName(), "porta, bytes, motivo, pormenor, falha", "falha = 1 AND acao <> 'estado da ligação'").join("\n").toStdString(),
               "COM1|0|Permission denied||1\nCOM1|10|write failed||1\nCOM1|0|Permission denied||1");
     EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0").join("\n").toStdString(),
-              "57|\n43|de novo enviado, após 3 falhado(s)\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos");
+              "57|\n43|de novo enviado, após 3 falhas\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos enviados");
+    // A lamp test on a port that does not open checked nothing: it failed, and says how little went.
+    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.display.startLampTest();
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "resultado, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
+              "concluído|20 de 20 passos enviados|0\nfalhou|0 de 20 passos enviados|1");
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates: the
