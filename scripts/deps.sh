@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one of the project's jobs needs, when any is missing:
-#   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, libmosquitto)
+#   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, Qt's
+#                   Portuguese texts, libmosquitto)
 #   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, dbus-daemon and the Mosquitto broker,
 #                   and what the package's checks need)
 #   deps.sh bench   and the benchmarks (Google Benchmark, the Mosquitto broker)
@@ -9,7 +10,7 @@
 set -euo pipefail
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libmosquitto-dev libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
     test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto "${packaging[@]}") ;;

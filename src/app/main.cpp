@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "platform/qt_translation.h"
 #include "program_icon.h"
 
 #include <QApplication>
@@ -11,11 +12,13 @@ int main(int argc, char** argv)
         const QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
         QCoreApplication::setApplicationVersion(QStringLiteral(PAINEL_VERSION));
+        installQtTranslation();
         return runCommandLine(QCoreApplication::arguments());
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("painel-sinaletico"));
     QApplication::setDesktopFileName(QStringLiteral(PAINEL_APP_ID));
     QApplication::setWindowIcon(programIcon());
+    installQtTranslation();
     return Main();
 }

@@ -462,6 +462,15 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath())
                                                 + "\nligacao: ligação em ordem\nultima_falha:");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
+    // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
+    for (const QString& program : {QString(PROGRAM_PATH), QString(PAINEL_MONITOR)}) {
+        QProcess help;
+        help.start(program, {"--help"});
+        ASSERT_TRUE(help.waitForFinished(10000));
+        const QString text = QString::fromUtf8(help.readAllStandardOutput());
+        EXPECT_TRUE(text.startsWith("Uso: ") && text.contains("Opções:") && text.contains("Mostra a ajuda") && !text.contains("Usage"))
+            << text.toStdString();
+    }
 
     // The same on the bus itself; the line fails, then the flag goes out and is followed.
     QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");

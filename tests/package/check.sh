@@ -19,7 +19,8 @@ listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for path in usr/bin/painel-sinaletico usr/bin/painel-monitor \
             "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
             "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/icons/hicolor/48x48/apps/$app_id.png" \
-            "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
+            "usr/share/icons/hicolor/256x256/apps/$app_id.png" "usr/share/icons/hicolor/16x16/apps/$app_id.png" \
+            "usr/share/icons/hicolor/32x32/apps/$app_id.png" \
             "usr/share/dbus-1/interfaces/$app_id.Painel1.xml" \
             usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz \
             usr/share/doc/painel-sinaletico/LICENSE usr/share/doc/painel-sinaletico/copyright \
@@ -29,7 +30,7 @@ done
 for field in "Section: electronics" "Priority: optional" "Version: ${version}-1"; do
     dpkg-deb -f "$deb" | grep -qx "$field" || fail "no '$field' in the control file"
 done
-for dependency in libqt6serialport6 libqt6widgets6 libqt6sql6-sqlite; do
+for dependency in libqt6serialport6 libqt6widgets6 libqt6sql6-sqlite qt6-translations-l10n; do
     dpkg-deb -f "$deb" Depends | grep -q "\b$dependency\b" || fail "does not depend on $dependency"
 done
 

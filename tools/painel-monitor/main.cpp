@@ -1,3 +1,4 @@
+#include "platform/qt_translation.h"
 #include "platform/signal_events.h"
 #include "program_icon.h"
 #include "pty_line.h"
@@ -68,16 +69,16 @@ std::optional<QString> placeLink(const QString& path, const QString& target)
         static const QRegularExpression monitorTarget(QStringLiteral("^/proc/\\d+/fd/\\d+$"));
         const QString was = existing.symLinkTarget();
         if (!was.startsWith(QLatin1String("/dev/pts/")) && !monitorTarget.match(was).hasMatch())
-            return QStringLiteral("%1 links to %2, which is no pseudo-terminal: left as it is").arg(path, was);
+            return QStringLiteral("%1 aponta para %2, que não é um pseudo-terminal: fica como está").arg(path, was);
     } else if (existing.exists()) {
-        return QStringLiteral("%1 is there and is no link: left as it is").arg(path);
+        return QStringLiteral("%1 existe e não é uma ligação: fica como está").arg(path);
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString fresh = path + QStringLiteral(".new");
     QFile::remove(fresh);
     if (!QFile::link(target, fresh) || std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) != 0) {
         QFile::remove(fresh);
-        return QStringLiteral("%1: cannot make the link").arg(path);
+        return QStringLiteral("%1: não foi possível criar a ligação").arg(path);
     }
     return std::nullopt;
 }
@@ -111,31 +112,32 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("painel-monitor"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PAINEL_VERSION));
     if (auto* gui = qobject_cast<QApplication*>(app.get())) gui->setWindowIcon(programIcon());
+    installQtTranslation();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Plays the signalling panel's end of the serial line and prints every frame that arrives."));
+        "Faz de painel sinalético na outra ponta da linha série e escreve cada trama que chega."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption pty(QStringLiteral("pty"),
-                                 QStringLiteral("Create a pseudo-terminal, print its path first."));
+                                 QStringLiteral("Cria um pseudo-terminal e escreve primeiro o seu caminho."));
     const QCommandLineOption window(QStringLiteral("window"),
-                                    QStringLiteral("Also show the panel's matrix in a window."));
+                                    QStringLiteral("Mostra também a matriz do painel numa janela."));
     const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("With --pty: keep a link at PATH to the pseudo-terminal while running."),
-                                  QStringLiteral("PATH"));
+                                  QStringLiteral("Com --pty: mantém em CAMINHO uma ligação ao pseudo-terminal enquanto corre."),
+                                  QStringLiteral("CAMINHO"));
     const QCommandLineOption besideProgram(QStringLiteral("beside-program"),
-                                           QStringLiteral("Place the window left of the program's centred window."));
+                                           QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Count the panel as without signal after S seconds with no valid frame."),
+                                     QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."),
                                      QStringLiteral("S"));
     parser.addOption(pty);
     parser.addOption(window);
     parser.addOption(timeout);
     parser.addOption(link);
     parser.addOption(besideProgram);
-    parser.addPositionalArgument(QStringLiteral("DEVICE"),
-                                 QStringLiteral("Serial device to read, at 9600 8N1."));
+    parser.addPositionalArgument(QStringLiteral("DISPOSITIVO"),
+                                 QStringLiteral("Dispositivo série a ler, a 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
     if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)))
@@ -148,7 +150,7 @@ int main(int argc, char** argv)
     if (parser.isSet(timeout)) {
         bool number = false;
         const double seconds = parser.value(timeout).toDouble(&number);
-        if (!number || seconds <= 0 || seconds > 86400) fail(QStringLiteral("--timeout wants seconds above 0 and up to 86400, not %1").arg(parser.value(timeout)));
+        if (!number || seconds <= 0 || seconds > 86400) fail(QStringLiteral("--timeout quer segundos acima de 0 e até 86400, não %1").arg(parser.value(timeout)));
         monitor.setSilenceLimit(seconds);
     }
 
