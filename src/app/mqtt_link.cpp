@@ -14,8 +14,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,15 +29,10 @@ void initLibrary()
     Q_UNUSED(done);
 }
 
-// The password, from a file that only its owner, this user, can read: anything else is refused,
-// so that a password others could read is never used.
+// The password, from a file that passwordFileProblem() accepts: nothing else is ever used.
 std::optional<QString> readPassword(const QString& fileName, QByteArray& password)
 {
-    struct stat info {};
-    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
-    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0 || info.st_uid != ::getuid())
-        return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
+    if (const auto problem = passwordFileProblem(fileName)) return problem;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("o ficheiro da palavra-passe %1 não se pode ler").arg(fileName);
     password = file.readLine(4096).trimmed();

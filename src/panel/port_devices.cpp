@@ -20,6 +20,7 @@
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -39,6 +40,12 @@ QString processName(qint64 pid, const QString& fallback)
     QString name = processCommand(pid);
     if (name.isEmpty()) name = fallback.isEmpty() ? QStringLiteral("outro programa") : fallback;
     return QStringLiteral("%1 (processo %2)").arg(name).arg(pid);
+}
+
+QString userName(uid_t uid)
+{
+    const passwd* user = ::getpwuid(uid);
+    return user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
 }
 
 bool isAlive(qint64 pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
@@ -287,13 +294,21 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
     }
 #ifdef Q_OS_UNIX
     if (!isSerialDevice(device)) return QStringLiteral("%1 não é um dispositivo série").arg(device);
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+    // The port is opened for writing only: that is the permission that counts.
+    if (::access(QFile::encodeName(device).constData(), W_OK) != 0 && errno == EACCES) {
         struct stat st {};
         ::stat(QFile::encodeName(device).constData(), &st);
-        const group* g = ::getgrgid(st.st_gid);
-        const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
-        return QStringLiteral("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a "
-                              "entrar na sessão").arg(device, name);
+        // Only the way in that could work is worth naming: the owner's bits for the owner, the
+        // group's when the group may open it, otherwise nobody but its owner can.
+        if (st.st_uid == ::getuid())
+            return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(device);
+        if ((st.st_mode & S_IWGRP) != 0) {
+            const group* g = ::getgrgid(st.st_gid);
+            const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
+            return QStringLiteral("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a "
+                                  "entrar na sessão").arg(device, name);
+        }
+        return QStringLiteral("sem permissão para abrir %1: só %2 o pode abrir").arg(device, userName(st.st_uid));
     }
     if (const auto holder = holderOf(device)) return QStringLiteral("%1 está em uso por %2").arg(device, *holder);
 #endif

@@ -11,6 +11,22 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+namespace {
+
+// A refusal's words, in red, shown only while there is one.
+QLabel* problemLabel(const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    label->setStyleSheet(QStringLiteral("color: #b00000"));
+    label->hide();
+    return label;
+}
+
+} // namespace
+
 MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, QWidget* parent)
     : QDialog(parent), settings_(settings), fileName_(std::move(fileName))
 {
@@ -78,16 +94,13 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     line(mqttCaFile, "mqttCaFile", QStringLiteral("&Certificado da autoridade:"), m.caFile);
     line(mqttUser, "mqttUser", QStringLiteral("&Utilizador:"), m.user);
     line(mqttPasswordFile, "mqttPasswordFile", QStringLiteral("&Ficheiro da palavra-passe:"), m.passwordFile);
+    passwordProblem = problemLabel("passwordProblem", mqtt);
+    mqttForm->addRow(passwordProblem);
     mqttPlain = new QCheckBox(QStringLiteral("Sem cifra: broker noutra máquina, sem TLS (qualquer um na rede lê e envia sinais)"), mqtt);
     mqttPlain->setObjectName(QStringLiteral("mqttPlain"));
     mqttPlain->setChecked(m.plain);
     mqttForm->addRow(mqttPlain);
-    mqttProblem = new QLabel(mqtt);
-    mqttProblem->setObjectName(QStringLiteral("mqttProblem"));
-    mqttProblem->setWordWrap(true);
-    mqttProblem->setTextFormat(Qt::PlainText);
-    mqttProblem->setStyleSheet(QStringLiteral("color: #b00000"));
-    mqttProblem->hide();
+    mqttProblem = problemLabel("mqttProblem", mqtt);
     mqttForm->addRow(mqttProblem);
     layout->addWidget(mqtt);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -108,10 +121,15 @@ void MoreOptionsDialog::accept()
     mqtt.user = mqttUser->text().trimmed();
     mqtt.passwordFile = mqttPasswordFile->text().trimmed();
     mqtt.plain = mqttPlain->isChecked();
-    // Nothing changes until the settings are safe to use: the operator corrects them here.
-    if (const auto problem = mqttSettingsProblem(mqtt)) {
-        mqttProblem->setText(QStringLiteral("Estas opções de MQTT não servem: %1.").arg(*problem));
-        mqttProblem->show();
+    // Nothing changes until the settings are safe to use: the operator corrects them here, told
+    // beside the fields concerned of all the program itself would refuse.
+    const auto problem = mqttSettingsProblem(mqtt, SettingNames::DialogFields);
+    const auto password = mqtt.enabled() && !mqtt.passwordFile.isEmpty() ? passwordFileProblem(mqtt.passwordFile) : std::nullopt;
+    for (const auto& [label, text] : {std::pair{mqttProblem, problem}, {passwordProblem, password}}) {
+        label->setText(text ? QStringLiteral("Não serve: %1.").arg(*text) : QString());
+        label->setVisible(text.has_value());
+    }
+    if (problem || password) {
         // Grown to the words, which would otherwise be cut under the buttons.
         adjustSize();
         return;

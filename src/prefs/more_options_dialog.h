@@ -31,5 +31,6 @@ private:
     QLineEdit* mqttUser = nullptr;
     QLineEdit* mqttPasswordFile = nullptr;
     QCheckBox* mqttPlain = nullptr;
-    QLabel* mqttProblem = nullptr; // why OK was refused, inside the MQTT group
+    QLabel* mqttProblem = nullptr;     // why OK was refused for the broker or the id
+    QLabel* passwordProblem = nullptr; // why the password file may not be used
 };

@@ -1,6 +1,7 @@
 #include "prefs/more_settings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
@@ -15,6 +16,9 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -80,15 +84,38 @@ std::optional<QString> loopbackAddress(const QString& host)
 
 bool isLocalHost(const QString& host) { return loopbackAddress(host).has_value(); }
 
-std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt)
+std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingNames names)
 {
     if (!mqtt.enabled()) return std::nullopt;
+    const bool file = names == SettingNames::FileKeys;
     static const QRegularExpression idPattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
     if (!idPattern.match(mqtt.id).hasMatch())
-        return QStringLiteral("mqtt/id \"%1\" não serve: só letras, algarismos, - e _ (até 64)").arg(mqtt.id);
+        return QStringLiteral("%1 \"%2\" não serve: só letras, algarismos, - e _ (até 64)")
+            .arg(file ? QStringLiteral("mqtt/id") : QStringLiteral("a identificação"), mqtt.id);
     if (!mqtt.tls && !mqtt.plain && !isLocalHost(mqtt.host))
-        return QStringLiteral("o broker %1 não está nesta máquina: é precisa TLS (mqtt/tls) ou a escolha expressa \"sem cifra\" (mqtt/sem_cifra)")
-            .arg(mqtt.host);
+        return QStringLiteral("o broker %1 não está nesta máquina: %2").arg(mqtt.host,
+            file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
+                 : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
+    return std::nullopt;
+}
+
+std::optional<QString> passwordFileProblem(const QString& fileName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+    // Whose it is comes first: the mode of a file that is not the user's is not the user's to fix.
+    if (info.st_uid != ::getuid()) {
+        const passwd* owner = ::getpwuid(info.st_uid);
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(
+            fileName, owner != nullptr ? QString::fromLocal8Bit(owner->pw_name) : QString::number(info.st_uid));
+    }
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
+#else
+    if (!QFileInfo(fileName).isFile()) return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+#endif
     return std::nullopt;
 }
 

@@ -25,9 +25,15 @@ struct MqttSettings {
 // resolves to is one; the address to connect to is the one that was checked.
 [[nodiscard]] std::optional<QString> loopbackAddress(const QString& host);
 [[nodiscard]] bool isLocalHost(const QString& host);
+// How a problem names the settings: as the keys of painel-sinaletico.conf, or as the fields of
+// "Mais opções…".
+enum class SettingNames { FileKeys, DialogFields };
 // What is wrong with these settings for a connection, or nullopt: the id must be a topic level
 // of letters, digits, '-' and '_'; a broker elsewhere needs TLS or "sem cifra".
-[[nodiscard]] std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt);
+[[nodiscard]] std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingNames names = SettingNames::FileKeys);
+// Why a password file may not be used, or nullopt: it must be a regular file of this user's that
+// nobody else can read or write.
+[[nodiscard]] std::optional<QString> passwordFileProblem(const QString& fileName);
 
 // Settings beyond the three of pref.vyr, which keeps exactly its three lines: they live in
 // painel-sinaletico.conf beside it (INI). Each is off or at its default unless set.

@@ -348,29 +348,35 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
         p->waitForFinished();
     }
 
-    // Permission denied, as a user outside the device's group meets it.
+    // Permission denied, as an unprivileged user meets it: the way in named is one that works.
     if (::geteuid() != 0) GTEST_SKIP() << "only root can become an unprivileged user here";
     ASSERT_TRUE(QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                                        | QFileDevice::ReadOther | QFileDevice::ExeOther));
     struct stat st {};
     ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
     const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    if (::fork() == 0) {
-        const gid_t nobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(1);
-        const QByteArray reason = reasonOf(1).toUtf8();
-        ::_exit(::write(out[1], reason.data(), static_cast<std::size_t>(reason.size())) == reason.size() ? 0 : 1);
+    constexpr uid_t nobody = 65534;
+    const std::vector<std::tuple<uid_t, gid_t, mode_t, QString>> cases{
+        {0, st.st_gid, 0620, QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão").arg(pts, group)},
+        {0, 0, 0600, QString("sem permissão para abrir %1: só root o pode abrir").arg(pts)},
+        {nobody, nobody, 0, QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(pts)}};
+    for (const auto& [owner, ownerGroup, mode, reason] : cases) {
+        ASSERT_EQ(::chown(pty.slavePath().c_str(), owner, ownerGroup) | ::chmod(pty.slavePath().c_str(), mode), 0);
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        if (::fork() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(1);
+            const QByteArray said = reasonOf(1).toUtf8();
+            ::_exit(::write(out[1], said.data(), static_cast<std::size_t>(said.size())) == said.size() ? 0 : 1);
+        }
+        ::close(out[1]);
+        QFile said;
+        ASSERT_TRUE(said.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        EXPECT_EQ(QString::fromUtf8(said.readAll()), reason) << mode;
+        int status = 0;
+        ::wait(&status);
+        EXPECT_EQ(status, 0);
     }
-    ::close(out[1]);
-    QFile said;
-    ASSERT_TRUE(said.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    EXPECT_EQ(QString::fromUtf8(said.readAll()), QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 "
-                                                         "e volte a entrar na sessão").arg(pts, group));
-    int status = 0;
-    ::wait(&status);
-    EXPECT_EQ(status, 0);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -178,8 +179,20 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(more, MoreSettings{});
-    EXPECT_TRUE(dialog.findChild<QLabel*>("mqttProblem")->text().contains("broker.example.org"));
+    EXPECT_TRUE(dialog.findChild<QLabel*>("mqttProblem")->text().contains("marque \"Cifrar com TLS\""));
+    // The dialog refuses what the program would: a password file others can read, said beside it.
+    QFile password(folder + "/senha");
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly));
+    password.close();
+    password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    dialog.findChild<QLineEdit*>("mqttHost")->setText("127.0.0.1");
+    dialog.findChild<QLineEdit*>("mqttPasswordFile")->setText(password.fileName());
+    dialog.accept();
+    EXPECT_EQ(more, MoreSettings{});
+    EXPECT_TRUE(dialog.findChild<QLabel*>("passwordProblem")->text().contains("pode ser lido por outros"));
+    EXPECT_TRUE(dialog.findChild<QLabel*>("mqttProblem")->isHidden());
     dialog.findChild<QLineEdit*>("mqttHost")->clear();
+    dialog.findChild<QLineEdit*>("mqttPasswordFile")->clear();
     dialog.accept();
     EXPECT_EQ(readMoreSettings(conf), more);
     EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
@@ -213,6 +226,28 @@ TEST_F(PreferencesFile, MqttSettingsAreUsedOnlyWhenUnderstoodAndSafe)
         if (connectTo != nullptr && !text.contains("example"))
             EXPECT_EQ(loopbackAddress(more.mqtt.host).value_or("(none)"), connectTo) << text.toStdString();
     }
+}
+
+// A password file is used only when it is the user's own and nobody else can read it; the reason
+// names what is wrong, whose the file is before what its mode is.
+TEST_F(PreferencesFile, APasswordFileIsTheUsersOwnAndReadByNobodyElse)
+{
+    QDir().mkpath(folder);
+    const QString file = folder + "/senha";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const std::vector<std::tuple<QFileDevice::Permissions, uid_t, QString>> cases{
+        {owner, ::getuid(), ""}, {owner | QFileDevice::ReadGroup, ::getuid(), "pode ser lido por outros (chmod 600 " + file + ")"},
+        {owner | QFileDevice::ReadOther, ::getuid(), "pode ser lido por outros"}, {owner, 65534, "é de nobody, não deste utilizador"}};
+    for (const auto& [permissions, uid, says] : cases) {
+        if (uid != ::getuid() && ::geteuid() != 0) continue; // only root can give a file away
+        ASSERT_TRUE(f.setPermissions(permissions) && ::chown(QFile::encodeName(file).constData(), uid, ::getgid()) == 0);
+        const QString problem = passwordFileProblem(file).value_or("");
+        EXPECT_TRUE(says.isEmpty() ? problem.isEmpty() : problem.contains(says)) << problem.toStdString();
+    }
+    EXPECT_TRUE(passwordFileProblem(folder + "/nenhum").value_or("").contains("não existe"));
 }
 
 // The file-size limit cuts the write short the way a full disk does, and holds for root too.
