@@ -6,6 +6,7 @@
 #include "prefs/journal.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -91,11 +92,11 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
         auto* testButton = button(captions[n][2], QStringLiteral("testCom%1").arg(number), QStringLiteral("Testar %1").arg(com), box);
         connect(bindButton, &QPushButton::clicked, this, [this, number] { bind(number); });
         connect(unbindButton, &QPushButton::clicked, this, [this, number] { unbind(number); });
+        ports_[n].unbind = unbindButton;
         connect(testButton, &QPushButton::clicked, this, [this, number] { test(number); });
 #ifdef Q_OS_WIN
         // The system's own COM names are used as they are.
         bindButton->setEnabled(false);
-        unbindButton->setEnabled(false);
 #endif
         buttons->addWidget(bindButton);
         buttons->addWidget(unbindButton);
@@ -149,22 +150,35 @@ void SerialPortsWindow::refreshBindings()
 {
     for (std::int16_t number = 1; number <= 2; ++number) {
         const PortBinding b = portBinding(number);
+        const bool isLink = !b.link.isEmpty() && QFileInfo(b.link).isSymLink();
         QString text;
         if (b.link.isEmpty())
             text = QStringLiteral("Sem ligação: usa %1%2").arg(b.device, b.present ? QString() : QStringLiteral(", que não existe"));
+        else if (!isLink)
+            text = QStringLiteral("%1 não é uma ligação: COM%2 não abre enquanto lá estiver").arg(b.link).arg(number);
         else if (!b.present)
             text = QStringLiteral("Ligada a %1, que não existe (adaptador desligado?)").arg(b.target);
         else
             text = b.target == b.device ? QStringLiteral("Ligada a %1").arg(b.device)
                                         : QStringLiteral("Ligada a %1 (%2)").arg(b.target, b.device);
-        const auto failure = link_.lastFailure(number);
+        // Removing the binding hands the port to a device of its own, on many machines some other
+        // device: said before it is done.
+        if (isLink) {
+            const QString fallback = QStringLiteral("/dev/ttyS%1").arg(number - 1);
+            text += QStringLiteral("\nSem a ligação, COM%1 usaria %2%3").arg(number).arg(fallback,
+                QFileInfo::exists(fallback) ? QString() : QStringLiteral(", que não existe"));
+        }
+        PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
+        row.unbind->setEnabled(isLink); // nothing to remove otherwise
+        // The latest of the link's failure and the window's own test.
+        std::optional<LinkFailure> failure = link_.lastFailure(number);
+        if (row.tested && (!failure || row.tested->when > failure->when)) failure = row.tested;
         const QString failureText =
             failure ? QStringLiteral("Última falha, às %1: %2")
                           .arg(QDateTime::fromSecsSinceEpoch(std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
                                    .toString(QStringLiteral("HH:mm:ss")),
                                QString::fromStdString(failure->reason))
                     : QStringLiteral("Sem falhas desde o arranque");
-        PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
         if (row.binding->text() != text) row.binding->setText(text);
         if (row.failure->text() != failureText) row.failure->setText(failureText);
     }
@@ -233,5 +247,7 @@ void SerialPortsWindow::test(std::int16_t number)
         say(QStringLiteral("COM%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(number).arg(deviceForPort(number)));
     } catch (const NumberedError& e) {
         say(QStringLiteral("COM%1 não abre: %2").arg(number).arg(QString::fromStdString(e.what())));
+        ports_[static_cast<std::size_t>(number - 1)].tested = LinkFailure{e.what(), std::chrono::system_clock::now()};
+        refreshBindings();
     }
 }

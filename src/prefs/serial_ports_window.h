@@ -1,5 +1,6 @@
 #pragma once
 
+#include "panel/panel_link.h"
 #include "panel/port_devices.h"
 
 #include <QDialog>
@@ -41,6 +42,8 @@ private:
     struct PortRow {
         QLabel* binding = nullptr;
         QLabel* failure = nullptr;
+        QPushButton* unbind = nullptr;
+        std::optional<LinkFailure> tested; // the last "Testar" that failed
     };
 
     void refreshDetected();

@@ -385,7 +385,10 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_TRUE(text("com1Binding").startsWith("Sem ligação: usa /dev/ttyS0")) << text("com1Binding").toStdString();
     typed->setText(pts);
     press("bindCom1");
-    EXPECT_EQ(text("message") + "|" + text("com1Binding"), "COM1 ligada a " + pts + ".|Ligada a " + pts);
+    EXPECT_EQ(text("message") + "|" + text("com1Binding").section('\n', 0, 0), "COM1 ligada a " + pts + ".|Ligada a " + pts);
+    // What removing the binding would leave the port with is said before it is done.
+    EXPECT_TRUE(text("com1Binding").section('\n', 1).startsWith("Sem a ligação, COM1 usaria /dev/ttyS0")) << text("com1Binding").toStdString();
+    EXPECT_TRUE(window.findChild<QPushButton*>("unbindCom1")->isEnabled());
     press("testCom1");
     EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
     EXPECT_TRUE(pty.readAvailable().empty());
@@ -398,12 +401,20 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_EQ(text("com1Failure"), "Sem falhas desde o arranque");
     press("unbindCom1");
     EXPECT_EQ(text("message"), "COM1 já não tem ligação: usa /dev/ttyS0.");
-    // The operator's slips (nothing bound, nothing chosen) are said, and are no refusal to journal.
-    press("unbindCom1");
+    // Nothing bound, nothing to remove; the operator's slips are said, and are no refusal to journal.
+    EXPECT_FALSE(window.findChild<QPushButton*>("unbindCom1")->isEnabled());
+    window.unbind(1);
     EXPECT_EQ(text("message"), "COM1 não tem ligação.");
     typed->clear();
     press("bindCom1");
     EXPECT_TRUE(text("message").startsWith("Escolha uma porta")) << text("message").toStdString();
+    // A test that fails is the port's last failure too; a com2 that is a plain file is no binding.
+    QFile plain(configFolder() + "/com2");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    press("testCom2");
+    EXPECT_TRUE(text("com2Failure").endsWith(": " + plain.fileName() + " não é um dispositivo série")) << text("com2Failure").toStdString();
+    EXPECT_EQ(text("com2Binding"), plain.fileName() + " não é uma ligação: COM2 não abre enquanto lá estiver");
+    EXPECT_FALSE(window.findChild<QPushButton*>("unbindCom2")->isEnabled());
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n"),
               "operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
@@ -545,6 +556,12 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     JournalWindow window(journal);
     auto* day = window.findChild<QComboBox*>("day");
     auto* onlyFailures = window.findChild<QCheckBox*>("onlyFailures");
+    // Each access key belongs to one control: Alt+F ticks "Só falhas" rather than moving the focus.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return onlyFailures->isChecked(); }, 2000));
+    onlyFailures->setChecked(false);
     const QAbstractItemModel* model = window.findChild<QTableView*>("entries")->model();
     QStringList days;
     for (int i = 0; i < day->count(); ++i) days << day->itemText(i);
