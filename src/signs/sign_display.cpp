@@ -27,8 +27,9 @@ SendOutcome SignDisplay::Option1_Click(std::int16_t index, Origin origin)
     // The keep-alive counts from the last time a sign went out.
     if (keepAlive_.isActive()) keepAlive_.start();
     const bool wasAnimating = timer_.isActive();
-    // Another sign ends the animation even when it cannot be sent: ticks of the flag coming back
-    // with the port would put the flag on the panel while every other way in says this sign.
+    // Another sign ends the animation before anything is sent, so no tick of the old flag can
+    // follow it; and even when it cannot be sent: ticks of the flag coming back with the port
+    // would put the flag on the panel while every other way in says this sign.
     if (!animates(index)) timer_.stop();
     const Exchange x = exchange(origin, [&] { showSign(index); });
     // A click that could not be sent has already said so in the status line.
@@ -134,8 +135,6 @@ void SignDisplay::showSign(SignKind kind)
     const bool animate = animates(kind);
     preview_.setDescription(QString::fromStdString(signInWords(kind, multiColour, settings_.signColour)));
 
-    // Stopped before anything is sent, so no tick of the old flag can follow the new sign.
-    if (!animate) timer_.stop();
     if (multiColour) {
         (commands_.*(sign->ledTimes))();
         preview_.drawPattern(pattern);
