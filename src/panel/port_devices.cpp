@@ -42,12 +42,6 @@ QString processName(qint64 pid, const QString& fallback)
     return QStringLiteral("%1 (processo %2)").arg(name).arg(pid);
 }
 
-QString userName(uid_t uid)
-{
-    const passwd* user = ::getpwuid(uid);
-    return user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
-}
-
 bool isAlive(qint64 pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
 
 // The UUCP lock files that name `device` ("LCK..ttyUSB0", "LCK..pts_3"), wherever Qt and the
@@ -124,23 +118,8 @@ int masterIndex(const QString& pid, const QString& fd)
 std::optional<QString> holderOf(const QString& device)
 {
     if (const auto holder = liveLockHolder(device)) return holder;
-    bool isPtySlave = false;
-    const int ptyIndex = device.startsWith(QLatin1String("/dev/pts/")) ? device.mid(9).toInt(&isPtySlave) : -1;
-    QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (processes.hasNext()) {
-        const QString folder = processes.next();
-        bool isPid = false;
-        const qint64 pid = processes.fileName().toLongLong(&isPid);
-        if (!isPid || pid == ::getpid()) continue;
-        bool holds = false, farEnd = false;
-        QDirIterator fds(folder + QStringLiteral("/fd"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        while (fds.hasNext()) {
-            const QString target = QFileInfo(fds.next()).symLinkTarget();
-            holds = holds || target == device;
-            if (isPtySlave && target.endsWith(QLatin1String("ptmx"))) farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
-        }
-        if (holds && !farEnd) return processName(pid, {});
-    }
+    for (const DeviceUser& user : processesUsing(device))
+        if (!user.farEnd) return processName(user.pid, {});
     return std::nullopt;
 }
 #endif
@@ -159,6 +138,35 @@ bool isSerialDevice(const QString& path)
     if (major >= 136 && major <= 143) return true; // pseudo-terminal slaves
     const QFileInfo subsystem(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(st.st_rdev)));
     return QFileInfo(subsystem.symLinkTarget()).fileName() == QLatin1String("tty");
+}
+
+std::vector<DeviceUser> processesUsing(const QString& device)
+{
+    bool isPtySlave = false;
+    const int ptyIndex = device.startsWith(QLatin1String("/dev/pts/")) ? device.mid(9).toInt(&isPtySlave) : -1;
+    std::vector<DeviceUser> users;
+    QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (processes.hasNext()) {
+        const QString folder = processes.next();
+        bool isPid = false;
+        const qint64 pid = processes.fileName().toLongLong(&isPid);
+        if (!isPid || pid == ::getpid()) continue;
+        bool holds = false, farEnd = false;
+        QDirIterator fds(folder + QStringLiteral("/fd"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        while (fds.hasNext()) {
+            const QString target = QFileInfo(fds.next()).symLinkTarget();
+            holds = holds || target == device;
+            if (isPtySlave && target.endsWith(QLatin1String("ptmx"))) farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
+        }
+        if (holds) users.push_back({pid, farEnd});
+    }
+    return users;
+}
+
+QString userName(uid_t uid)
+{
+    const passwd* user = ::getpwuid(uid);
+    return user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
 }
 
 QString processCommand(qint64 pid)

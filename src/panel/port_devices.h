@@ -4,6 +4,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/types.h>
+#endif
 
 // Folder of the program's own files: the preferences and the port links.
 [[nodiscard]] QString configFolder();
@@ -53,6 +58,15 @@ struct OpenRefusal {
 [[nodiscard]] bool isSerialDevice(const QString& path);
 // The command name of process `pid`, or an empty string.
 [[nodiscard]] QString processCommand(qint64 pid);
+// The name of user `uid`, or its number.
+[[nodiscard]] QString userName(uid_t uid);
+// The processes but this one that have `device` open, as /proc tells; for a pseudo-terminal's
+// slave, whether each also holds its master, the far end of the line rather than a user of it.
+struct DeviceUser {
+    qint64 pid;
+    bool farEnd;
+};
+[[nodiscard]] std::vector<DeviceUser> processesUsing(const QString& device);
 #endif
 
 // Why a device could not be opened, in words an operator can act on: an adapter unplugged,

@@ -1,5 +1,7 @@
 #include "prefs/more_settings.h"
 
+#include "panel/port_devices.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +18,6 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -107,9 +108,7 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
         return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
     // Whose it is comes first: the mode of a file that is not the user's is not the user's to fix.
     if (info.st_uid != ::getuid()) {
-        const passwd* owner = ::getpwuid(info.st_uid);
-        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(
-            fileName, owner != nullptr ? QString::fromLocal8Bit(owner->pw_name) : QString::number(info.st_uid));
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(fileName, userName(info.st_uid));
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);

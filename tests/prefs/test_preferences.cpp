@@ -222,9 +222,12 @@ TEST_F(PreferencesFile, MqttSettingsAreUsedOnlyWhenUnderstoodAndSafe)
         const MoreSettings more = readMoreSettings(each, &problems);
         EXPECT_EQ(more.mqtt.enabled(), connectTo != nullptr) << text.toStdString();
         EXPECT_EQ(more.mqttRefused.isEmpty(), connectTo != nullptr) << text.toStdString();
-        if (text.contains("=no") || text.contains("=TRUE")) EXPECT_TRUE(more.mqttRefused.contains("não se entende")) << more.mqttRefused.toStdString();
-        if (connectTo != nullptr && !text.contains("example"))
+        if (text.contains("=no") || text.contains("=TRUE")) {
+            EXPECT_TRUE(more.mqttRefused.contains("não se entende")) << more.mqttRefused.toStdString();
+        }
+        if (connectTo != nullptr && !text.contains("example")) {
             EXPECT_EQ(loopbackAddress(more.mqtt.host).value_or("(none)"), connectTo) << text.toStdString();
+        }
     }
 }
 

@@ -1,7 +1,7 @@
 #include "pty_line.h"
 
-#include <QDirIterator>
-#include <QFileInfo>
+#include "panel/port_devices.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -63,15 +63,7 @@ void PtyLine::releaseAbandonedExclusion()
     int exclusive = 0;
     if (::ioctl(slaveKeeper_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
     // A sender that has the line open now holds it rightly; only one that is gone is cleared.
-    const QString ownPid = QString::number(::getpid());
-    QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (processes.hasNext()) {
-        processes.next();
-        if (processes.fileName() == ownPid || processes.fileName().toLongLong() <= 0) continue;
-        QDirIterator fds(processes.filePath() + QStringLiteral("/fd"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        while (fds.hasNext())
-            if (QFileInfo(fds.next()).symLinkTarget() == slavePath_) return;
-    }
+    if (!processesUsing(slavePath_).empty()) return;
     ::ioctl(slaveKeeper_, TIOCNXCL);
 }
 
