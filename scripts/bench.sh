@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds into BUILD_DIR (default build/) with the benchmarks and runs them one after the other,
-# printing one table: each figure beside its floor from the same run. About 4 min: the flag's
-# cadence and the MQTT signs (200 of each kind, 250 ms apart) take most of it.
+# printing one table: each figure beside its floor from the same run. About 5 min: the flag's
+# cadence, the MQTT signs (200 of each kind, 250 ms apart) and the journal window's 40 s take most
+# of it.
 # ANIMATION_SECONDS (default 60) and STARTUP_RUNS (default 15) change two of the long parts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,3 +33,4 @@ echo "|---|---|---|---|"
 QT_QPA_PLATFORM=offscreen "$build_dir/bench/bench_startup" "${STARTUP_RUNS:-15}"
 "$build_dir/bench/bench_cadence" "${ANIMATION_SECONDS:-60}"
 "$build_dir/bench/bench_mqtt"
+QT_QPA_PLATFORM=offscreen "$build_dir/bench/bench_journal"

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDate>
 #include <QDialog>
+#include <QList>
 
 #include <optional>
 
@@ -9,7 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class QSqlQueryModel;
+class JournalModel;
 class QTableView;
 
 // "Registo": the journal, newest first, by day and failures only, and exported as CSV as shown.
@@ -27,8 +29,15 @@ public:
     [[nodiscard]] std::optional<QString> exportCsv(const QString& fileName);
 
 private:
+    // The table again from the newest entry, under the filters chosen.
+    void showEntries();
+    // What was written since: on top, with no other read.
+    void addNewer();
+    [[nodiscard]] QList<QDate> readDays();
     void chooseExportFile();
     void showProblem();
+    // What the table's last read met, if anything.
+    void showReadProblem();
     [[nodiscard]] bool openReader();
 
     Journal& journal_;
@@ -39,5 +48,5 @@ private:
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;
     QPushButton* exportButton = nullptr;
-    QSqlQueryModel* model_ = nullptr;
+    JournalModel* model_ = nullptr;
 };

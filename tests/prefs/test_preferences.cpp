@@ -459,7 +459,7 @@ TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
     EXPECT_EQ(journalRows(file, "acao").join(","), "400,366,364,10,0");
     EXPECT_EQ(journalRows(file, "hora_local, hora_utc", "acao = '0'").join(""),
               now.toString("yyyy-MM-dd HH:mm:ss.zzz|") + now.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|1");
+    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|2");
     Journal journal(file);
     for (const auto& [days, kept] : {std::pair{365, "364,10,0"}, {5, "0"}}) {
         journal.setRetention(days);
@@ -565,7 +565,7 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return onlyFailures->isChecked(); }, 2000));
     onlyFailures->setChecked(false);
-    const QAbstractItemModel* model = window.findChild<QTableView*>("entries")->model();
+    QAbstractItemModel* model = window.findChild<QTableView*>("entries")->model();
     QStringList days;
     for (int i = 0; i < day->count(); ++i) days << day->itemText(i);
     EXPECT_EQ(days.join("|"), "Todos os dias|07-12-2026|06-12-2026");
@@ -586,6 +586,36 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
               "2026-12-07 08:05:03.042," + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
                   + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\nde novo\",\r\n");
     EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
+
+    // Open, it puts what is written on top and keeps the operator's place; reopened, it reads a
+    // page at a time, and every row comes once, in order, as the operator scrolls or exports.
+    auto* table = window.findChild<QTableView*>("entries");
+    day->setCurrentIndex(0);
+    onlyFailures->setChecked(false);
+    table->selectRow(1);
+    constexpr int more = 450;
+    for (int i = 0; i < more; ++i) journal.record(entry(QDateTime::currentDateTime(), QByteArray::number(i), i % 3 == 0));
+    journal.flush();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3 + more; }, 2000)) << model->rowCount();
+    EXPECT_EQ(model->index(0, 4).data().toString(), QString::number(more - 1));
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1 + more);
+    window.refresh();
+    EXPECT_LT(model->rowCount(), 3 + more);
+    for (const bool failures : {false, true}) {
+        onlyFailures->setChecked(failures);
+        while (model->canFetchMore({})) model->fetchMore({});
+        QStringList signs;
+        for (int row = 0; row < model->rowCount(); ++row) signs << model->index(row, 4).data().toString();
+        QStringList expected;
+        for (int i = more - 1; i >= 0; --i)
+            if (!failures || i % 3 == 0) expected << QString::number(i);
+        expected << (failures ? QStringList{"Frente"} : QStringList{"Xadrez", "Frente", "Parar"});
+        EXPECT_EQ(signs, expected) << failures;
+    }
+    exported.close();
+    ASSERT_EQ(window.exportCsv(csv), std::nullopt);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    EXPECT_EQ(exported.readAll().count("\r\n"), 1 + more / 3 + 1); // the header and the failures
 }
 
 } // namespace
