@@ -298,7 +298,10 @@ void Form1::Form_Load()
     more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
     signs_->setKeepAlive(more_.keepAliveSeconds);
     // Old entries go at every start-up.
-    if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    if (journal_ != nullptr) {
+        journal_->setRetention(more_.retentionDays);
+        journal_->setSizeLimit(more_.journalMaxMb);
+    }
     startMqtt();
     setWindowTitle(caption_);
     firstActivation_ = -1;
@@ -462,6 +465,10 @@ void Form1::MNU_MORE_Click()
     if (before.retentionDays != more_.retentionDays) {
         changes << QStringLiteral("registo %1 → %2 dias").arg(before.retentionDays).arg(more_.retentionDays);
         if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    }
+    if (before.journalMaxMb != more_.journalMaxMb) {
+        changes << QStringLiteral("registo até %1 → %2 MB").arg(before.journalMaxMb).arg(more_.journalMaxMb);
+        if (journal_ != nullptr) journal_->setSizeLimit(more_.journalMaxMb);
     }
     if (before.mqtt != more_.mqtt) {
         changes << QStringLiteral("MQTT %1 → %2").arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),

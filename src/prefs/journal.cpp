@@ -10,7 +10,9 @@
 #include <QSqlQuery>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <map>
 #include <utility>
 #include <deque>
@@ -138,6 +140,16 @@ public:
         if (QSqlError error; !pruneNow(error)) failed(error);
     }
 
+    void limitSize(int megabytes)
+    {
+        maxBytes_ = qint64{megabytes} * 1024 * 1024;
+        if (!db_.isOpen()) {
+            (void)open(); // which trims
+            return;
+        }
+        if (QSqlError error; !trimToSize(error)) failed(error);
+    }
+
 private:
     bool open()
     {
@@ -208,7 +220,7 @@ private:
                 return false;
             }
         }
-        return pruneNow(error);
+        return pruneNow(error) && trimToSize(error);
     }
 
     // Nothing to do until the retention is known; the window sets it at start-up.
@@ -221,6 +233,53 @@ private:
         if (query.exec()) return true;
         error = query.lastError();
         return false;
+    }
+
+    // Past the limit the oldest entries go, enough to bring the file a tenth under it: the pages
+    // they free take the next entries, so the file grows no further.
+    bool trimToSize(QSqlError& error)
+    {
+        if (maxBytes_ <= 0) return true;
+        QSqlQuery query(db_);
+        const auto value = [&](const QString& sql) -> std::optional<qint64> {
+            if (query.exec(sql) && query.next()) return query.value(0).toLongLong();
+            error = query.lastError();
+            return std::nullopt;
+        };
+        qint64 removed = 0;
+        for (int round = 0; round < 20; ++round) {
+            const auto pages = value(QStringLiteral("PRAGMA page_count"));
+            const auto unused = value(QStringLiteral("PRAGMA freelist_count"));
+            const auto pageSize = value(QStringLiteral("PRAGMA page_size"));
+            if (!pages || !unused || !pageSize) return false;
+            const qint64 used = (*pages - *unused) * *pageSize;
+            if (used <= maxBytes_) break;
+            const auto first = value(QStringLiteral("SELECT min(id) FROM registo"));
+            const auto last = value(QStringLiteral("SELECT max(id) FROM registo"));
+            if (!first || !last) return false;
+            // The newest entry always stays.
+            if (*last <= *first) break;
+            const qint64 span = *last - *first + 1;
+            const qint64 count = std::clamp(span * (used - maxBytes_ * 9 / 10) / used, qint64{1}, span - 1);
+            query.prepare(QStringLiteral("DELETE FROM registo WHERE id < ?"));
+            query.addBindValue(*first + count);
+            if (!query.exec()) {
+                error = query.lastError();
+                return false;
+            }
+            removed += query.numRowsAffected();
+        }
+        if (removed > 0 && !saidTrimmed_) {
+            saidTrimmed_ = true;
+            JournalEntry note;
+            note.origin = Origin::Operator;
+            note.action = QStringLiteral("registo");
+            note.outcome = QStringLiteral("entradas mais antigas apagadas");
+            note.reason = QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024));
+            note.detail = QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed);
+            owner_.record(std::move(note));
+        }
+        return true;
     }
 
     // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
@@ -304,6 +363,7 @@ private:
         if (!db_.commit()) return failed(db_.lastError());
         pending_.clear();
         lost_ = 0;
+        if (QSqlError error; !trimToSize(error)) return failed(error);
         trouble({});
         QMetaObject::invokeMethod(&owner_, &Journal::written, Qt::QueuedConnection);
     }
@@ -348,6 +408,8 @@ private:
     std::deque<JournalEntry> pending_;
     std::size_t lost_ = 0;
     int retentionDays_ = 0;
+    qint64 maxBytes_ = 0; // 0 until the limit is set
+    bool saidTrimmed_ = false;
     QString problem_;
     bool retrying_ = false;
 };
@@ -406,6 +468,11 @@ void Journal::noteLink(LinkState state, const JournalEntry& context)
 void Journal::setRetention(int days)
 {
     QMetaObject::invokeMethod(context_, [w = writer_, days] { w->prune(days); }, Qt::QueuedConnection);
+}
+
+void Journal::setSizeLimit(int megabytes)
+{
+    QMetaObject::invokeMethod(context_, [w = writer_, megabytes] { w->limitSize(megabytes); }, Qt::QueuedConnection);
 }
 
 void Journal::flush()

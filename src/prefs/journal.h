@@ -72,6 +72,8 @@ public:
     void noteLink(LinkState state, const JournalEntry& context);
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);
+    // Past `megabytes` the oldest entries go first, now and with every write; said once a run.
+    void setSizeLimit(int megabytes);
     // Entries are gathered this long and written in one transaction.
     static constexpr int gatherMs = 250;
     // Entries that could not be written are tried again this often.

@@ -54,15 +54,23 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     retention->setRange(MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays);
     retention->setSuffix(QStringLiteral(" dias"));
     retention->setValue(settings_.retentionDays);
+    journalSize = new QSpinBox(this);
+    journalSize->setObjectName(QStringLiteral("journalSize"));
+    journalSize->setAccessibleName(QStringLiteral("Tamanho máximo do registo"));
+    journalSize->setRange(MoreSettings::minJournalMb, MoreSettings::maxJournalMb);
+    journalSize->setSuffix(QStringLiteral(" MB"));
+    journalSize->setValue(settings_.journalMaxMb);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Reenviar o sinal a cada:"), keepAlive);
     form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
+    form->addRow(QStringLiteral("&Tamanho máximo do registo:"), journalSize);
     layout->addLayout(form);
     auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
                                            "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel. "
                                            "Os reenvios chegam alguns milissegundos depois do intervalo: para um painel que "
                                            "fica sem sinal ao fim de um tempo, escolha um intervalo abaixo desse tempo.\n"
-                                           "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque.")
+                                           "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque. "
+                                           "Passado o tamanho máximo, apagam-se as mais antigas primeiro.")
                                 .arg(MoreSettings::maxKeepAliveSeconds)
                                 .arg(MoreSettings::minRetentionDays)
                                 .arg(MoreSettings::maxRetentionDays),
@@ -139,6 +147,7 @@ void MoreOptionsDialog::accept()
     settings_.mqtt = mqtt;
     settings_.mqttRefused.clear();
     settings_.retentionDays = retention->value();
+    settings_.journalMaxMb = journalSize->value();
     // The setting applies for this run even when it cannot be kept for the next one.
     if (const auto failure = writeMoreSettings(settings_, fileName_))
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível gravar as opções.\n\n%1").arg(*failure));

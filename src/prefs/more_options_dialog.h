@@ -23,6 +23,7 @@ private:
     QString fileName_;
     QSpinBox* keepAlive = nullptr;
     QSpinBox* retention = nullptr;
+    QSpinBox* journalSize = nullptr;
     QLineEdit* mqttHost = nullptr;
     QSpinBox* mqttPort = nullptr;
     QLineEdit* mqttId = nullptr;

@@ -25,6 +25,7 @@
 namespace {
 const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
 const QString retentionKey = QStringLiteral("journal/retention_days");
+const QString journalSizeKey = QStringLiteral("journal/max_mb");
 const QString mqttGroup = QStringLiteral("mqtt/");
 
 // A whole number within the limits replaces `value`; anything else leaves the default and says so.
@@ -137,6 +138,8 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
     readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds, problems);
     readNumber(file, retentionKey, MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
+    readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
+               QStringLiteral("o registo vai até %1 MB").arg(settings.journalMaxMb), settings.journalMaxMb, problems);
     MqttSettings& mqtt = settings.mqtt;
     const auto text = [&](const char* key) { return file.value(mqttGroup + QLatin1String(key)).toString().trimmed(); };
     // A flag is exactly true or false (or 1 or 0): "no" or "off" read as anything else could
@@ -172,6 +175,7 @@ std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QSt
     QSettings file(fileName, QSettings::IniFormat);
     file.setValue(keepAliveKey, settings.keepAliveSeconds);
     file.setValue(retentionKey, settings.retentionDays);
+    file.setValue(journalSizeKey, settings.journalMaxMb);
     const MqttSettings& mqtt = settings.mqtt;
     const std::array<std::pair<const char*, QVariant>, 8> values{{{"host", mqtt.host}, {"port", mqtt.port}, {"id", mqtt.id},
                                                                   {"tls", mqtt.tls}, {"ca_file", mqtt.caFile}, {"user", mqtt.user},

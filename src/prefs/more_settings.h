@@ -45,6 +45,10 @@ struct MoreSettings {
     static constexpr int maxRetentionDays = 3650;
     // Journal entries older than this are removed at start-up.
     int retentionDays = 365;
+    static constexpr int minJournalMb = 1;
+    static constexpr int maxJournalMb = 1'000'000;
+    // Past this size the journal's oldest entries go first.
+    int journalMaxMb = 500;
     MqttSettings mqtt;
     // Why the file's [mqtt] was not used, when it was set but not safe or not understood.
     QString mqttRefused;

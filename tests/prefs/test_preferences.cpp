@@ -154,7 +154,8 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
         {"[keepalive]\ninterval_s=3601", &MoreSettings::keepAliveSeconds, -1}, {"[keepalive]\ninterval_s=-1", &MoreSettings::keepAliveSeconds, -1},
         {"[keepalive]\ninterval_s=1e2", &MoreSettings::keepAliveSeconds, -1},  {"[journal]\nretention_days=1", &MoreSettings::retentionDays, 1},
         {"[journal]\nretention_days=3650", &MoreSettings::retentionDays, 3650}, {"[journal]\nretention_days=0", &MoreSettings::retentionDays, -1},
-        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},
+        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},  {"[journal]\nmax_mb=1", &MoreSettings::journalMaxMb, 1},
+        {"[journal]\nmax_mb=0", &MoreSettings::journalMaxMb, -1},
     };
     QDir().mkpath(folder);
     for (const auto& [text, field, value] : cases) {
@@ -173,6 +174,7 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     EXPECT_EQ(dialog.findChild<QLabel*>("problems")->text(), problems.join('\n'));
     dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
     dialog.findChild<QSpinBox*>("retention")->setValue(90);
+    dialog.findChild<QSpinBox*>("journalSize")->setValue(7);
     // An OK refused for MQTT's sake changes nothing, so that Cancel then keeps its promise.
     dialog.findChild<QLineEdit*>("mqttHost")->setText("broker.example.org");
     dialog.findChild<QLineEdit*>("mqttId")->setText("posto-1");
@@ -196,6 +198,7 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     dialog.accept();
     EXPECT_EQ(readMoreSettings(conf), more);
     EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
+    EXPECT_EQ(more.journalMaxMb, 7);
     EXPECT_FALSE(QFile::exists(file));
 }
 
@@ -466,6 +469,28 @@ TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
         journal.flush();
         EXPECT_EQ(journalRows(file, "acao").join(","), kept) << days;
     }
+
+    // Past its size the oldest entries go, the newest stay, and it is said once.
+    const auto usedBytes = [&] {
+        return sqlValue(file, "PRAGMA page_count").toLongLong() - sqlValue(file, "PRAGMA freelist_count").toLongLong();
+    };
+    journal.setSizeLimit(1);
+    for (const int burst : {6000, 1000}) {
+        for (int i = 0; i < burst; ++i) {
+            JournalEntry e;
+            e.action = QStringLiteral("%1-%2").arg(burst).arg(i);
+            e.detail = QString(200, QChar(u'ç'));
+            journal.record(e);
+        }
+        journal.flush();
+    }
+    journal.flush();
+    EXPECT_LE(usedBytes() * sqlValue(file, "PRAGMA page_size").toLongLong(), 1024 * 1024);
+    const QStringList left = journalRows(file, "acao, resultado");
+    EXPECT_EQ(left.filter("entradas mais antigas apagadas").size(), 1);
+    EXPECT_TRUE(left.contains("1000-999|")) << left.last().toStdString();
+    EXPECT_FALSE(left.contains("6000-0|"));
+    EXPECT_GT(left.size(), 1000);
 }
 
 // A corrupt file is set aside under a name with the time, untouched, and a new one begun; a
