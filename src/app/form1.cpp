@@ -455,7 +455,7 @@ void Form1::MNU_PORTS_Click()
 void Form1::MNU_MORE_Click()
 {
     const MoreSettings before = more_;
-    MoreOptionsDialog dialog(more_, moreSettingsPath(preferencesFile_), moreProblems_, this);
+    MoreOptionsDialog dialog(more_, moreSettingsPath(preferencesFile_), moreProblems_, mqttNote_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     moreProblems_.clear();
     signs_->setKeepAlive(more_.keepAliveSeconds);

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -57,16 +58,26 @@ private:
     static void onConnect(mosquitto* client, void* self, int code);
     static void onDisconnect(mosquitto* client, void* self, int code);
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
+    static void onLog(mosquitto* client, void* self, int level, const char* text);
 
-    // Connects, or tries again later with a growing delay until the first connection; after it
-    // libmosquitto's own thread reconnects.
+    // libmosquitto's thread gave up for good (it does on a failed TLS handshake, with no
+    // callback): it is started again after the next delay.
+    void loopEnded();
+    // The broker cannot be reached or kept: `cause` in the operator's words, `words` the library's.
+    // Each distinct cause is journaled once, until a connection succeeds.
+    void cannotConnect(const QString& cause, const QString& words, int retryS = 0);
+    void tlsFailed(const QString& words);
+    [[nodiscard]] QString where() const;
+
+    // Connects, or tries again later with a growing delay until a connection is under way; then
+    // libmosquitto's own thread reconnects, unless it gives up.
     void connectToBroker();
     void rejected(const QString& reason);
     // A set message the broker kept (retained) is old: never a sign anybody chooses now.
     void ignoreRetained(const QByteArray& payload);
     void burstTick();
     void handle(const QByteArray& payload);
-    void connectedChanged(bool connected, const QString& detail);
+    void connected();
     void journal(const QString& outcome, const QString& reason, const QString& detail, bool failure);
     void setStatus(const QString& status);
 
@@ -78,8 +89,13 @@ private:
     QString status_;
     QByteArray state_; // the last state published, sent again on every connection
 
+    std::thread::id windowThread_ = std::this_thread::get_id();
     QString connectHost_;    // the address that was checked, or the host itself with TLS
-    bool looping_ = false;   // libmosquitto's thread runs
+    bool looping_ = false;   // libmosquitto's thread was started and not yet joined
+    bool loopEnded_ = false; // and has ended by itself
+    QString lastCause_;      // the last failure journaled
+    int failedAttempts_ = 0; // since the last connection
+    bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name
     int retryDelayS_ = 0;    // before the first connection: the delay of the next try
     QTimer retry_;
     QByteArray lastIgnored_; // the last retained set message journaled, journaled once

@@ -44,6 +44,36 @@ int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt()
 
 } // namespace
 
+QString sqliteCause(const QSqlError& error, const QString& fileName)
+{
+    // The program's own reasons come without SQLite's code, already in the operator's words.
+    if (error.nativeErrorCode().isEmpty()) return error.text();
+    const QString file = QDir::toNativeSeparators(fileName);
+    const QFileInfo folder(QFileInfo(fileName).absolutePath());
+    switch (primaryCode(error)) {
+    case 3: // SQLITE_PERM
+    case 23: return QStringLiteral("o sistema não deixa usar o ficheiro %1").arg(file); // SQLITE_AUTH
+    case 5: // SQLITE_BUSY
+    case 6: return QStringLiteral("o ficheiro %1 está ocupado por outro programa").arg(file); // SQLITE_LOCKED
+    case 7: return QStringLiteral("falta memória"); // SQLITE_NOMEM
+    case 8: return QStringLiteral("o ficheiro %1 só se pode ler").arg(file); // SQLITE_READONLY
+    case 10: return QStringLiteral("o disco falhou ao ler ou escrever o ficheiro %1").arg(file); // SQLITE_IOERR
+    case 11: // SQLITE_CORRUPT
+    case 26: return QStringLiteral("o ficheiro %1 está danificado").arg(file); // SQLITE_NOTADB
+    case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file); // SQLITE_FULL
+    case 14: // SQLITE_CANTOPEN
+        if (folder.isDir() && !folder.isWritable())
+            return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever").arg(file, QDir::toNativeSeparators(folder.filePath()));
+        if (QFileInfo(fileName).isDir()) return QStringLiteral("o ficheiro %1 não se pode abrir: é uma pasta").arg(file);
+        return QStringLiteral("o ficheiro %1 não se pode abrir").arg(file);
+    default: return QStringLiteral("o ficheiro %1 não se pode usar (SQLite, código %2)").arg(file, error.nativeErrorCode());
+    }
+}
+
+namespace {
+
+} // namespace
+
 QString originText(Origin origin)
 {
     switch (origin) {
@@ -163,7 +193,7 @@ private:
             db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
             if (!db_.open()) {
                 met();
-                return trouble(db_.lastError().text());
+                return trouble(db_.lastError());
             }
             QSqlError error;
             const bool prepared = prepare(error);
@@ -171,7 +201,7 @@ private:
             if (prepared) return true;
             close();
             const bool corrupt = primaryCode(error) == sqliteCorrupt || primaryCode(error) == sqliteNotADatabase;
-            if (!corrupt || attempt > 0) return trouble(error.text());
+            if (!corrupt || attempt > 0) return trouble(error);
             if (!setAside()) return trouble(QStringLiteral("o ficheiro está danificado e não se pode pôr de parte"));
         }
         return false;
@@ -364,7 +394,7 @@ private:
         pending_.clear();
         lost_ = 0;
         if (QSqlError error; !trimToSize(error)) return failed(error);
-        trouble({});
+        trouble(QString());
         QMetaObject::invokeMethod(&owner_, &Journal::written, Qt::QueuedConnection);
     }
 
@@ -377,16 +407,29 @@ private:
     void failed(const QSqlError& error)
     {
         db_.rollback();
-        trouble(error.text());
+        trouble(error);
         // Opened afresh next time, so a file damaged meanwhile is found and set aside.
         close();
     }
 
-    // Tells the window the journal is not being kept, once, and when it is kept again.
-    bool trouble(const QString& text)
+    bool trouble(const QSqlError& error) { return trouble(sqliteCause(error, fileName_), error.text()); }
+    // Tells the window the journal is not being kept, once, and when it is kept again; then the
+    // journal itself says what happened, with the database library's own words.
+    bool trouble(const QString& text, const QString& words = {})
     {
         if (text.isEmpty() == problem_.isEmpty()) return text.isEmpty();
+        if (text.isEmpty()) {
+            JournalEntry note;
+            note.origin = Origin::Operator;
+            note.action = QStringLiteral("registo");
+            note.outcome = QStringLiteral("voltou a ser guardado");
+            note.reason = problem_;
+            note.detail = problemWords_;
+            note.failure = true;
+            owner_.record(std::move(note));
+        }
         problem_ = text;
+        problemWords_ = words;
         const QString shown = text.isEmpty() ? text : QStringLiteral("O registo não está a ser guardado: %1").arg(text);
         QMetaObject::invokeMethod(&owner_, [owner = &owner_, shown] { owner->setProblem(shown); }, Qt::QueuedConnection);
         return text.isEmpty();
@@ -411,6 +454,7 @@ private:
     qint64 maxBytes_ = 0; // 0 until the limit is set
     bool saidTrimmed_ = false;
     QString problem_;
+    QString problemWords_; // the database library's, for the journal
     bool retrying_ = false;
 };
 

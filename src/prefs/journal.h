@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QThread>
 
+class QSqlError;
+
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -107,6 +109,9 @@ private:
     QObject* context_ = nullptr; // lives on thread_: what is queued to it runs there
     JournalWriter* writer_ = nullptr;
 };
+
+// Why SQLite could not use `fileName`, in the operator's words, from the error's code.
+[[nodiscard]] QString sqliteCause(const QSqlError& error, const QString& fileName);
 
 // One field of a CSV record (RFC 4180): quoted when it holds a comma, a quote or a line break.
 [[nodiscard]] QByteArray csvField(const QString& text);

@@ -126,7 +126,7 @@ public:
         QSqlQuery query(db_);
         query.setForwardOnly(true);
         if (!prepare(query, Span{std::nullopt, newest_ + 1}, -1) || !query.exec()) {
-            problem_ = query.lastError().text();
+            problem_ = sqliteCause(query.lastError(), db_.databaseName());
             return false;
         }
         while (query.next()) each(rowFrom(query).fields);
@@ -146,7 +146,7 @@ private:
     {
         QSqlQuery newest(QStringLiteral("SELECT max(id) FROM registo"), db_);
         if (!newest.next()) {
-            problem_ = newest.lastError().text();
+            problem_ = sqliteCause(newest.lastError(), db_.databaseName());
             exhausted_ = true;
             return false;
         }
@@ -204,7 +204,7 @@ private:
         QSqlQuery query(db_);
         query.setForwardOnly(true);
         if (!prepare(query, span, limit) || !query.exec()) {
-            problem_ = query.lastError().text();
+            problem_ = sqliteCause(query.lastError(), db_.databaseName());
             exhausted_ = true;
             return rows;
         }
@@ -307,7 +307,7 @@ bool JournalWindow::openReader()
     // Never waits: a journal locked by another process is reported, not waited for.
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
     if (db.open()) return true;
-    readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(db.lastError().text());
+    readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(sqliteCause(db.lastError(), journal_.fileName()));
     return false;
 }
 
@@ -326,7 +326,7 @@ QList<QDate> JournalWindow::readDays()
         days << newest;
         below = newest.startOfDay().toMSecsSinceEpoch();
     }
-    if (query.lastError().isValid()) readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(query.lastError().text());
+    if (query.lastError().isValid()) readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(sqliteCause(query.lastError(), journal_.fileName()));
     return days;
 }
 

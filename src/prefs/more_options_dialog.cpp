@@ -27,7 +27,8 @@ QLabel* problemLabel(const char* name, QWidget* parent)
 
 } // namespace
 
-MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, QWidget* parent)
+MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState,
+                                     QWidget* parent)
     : QDialog(parent), settings_(settings), fileName_(std::move(fileName))
 {
     setObjectName(QStringLiteral("MoreOptionsDialog"));
@@ -87,6 +88,13 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
         edit->setObjectName(QString::fromLatin1(name));
         mqttForm->addRow(label, edit);
     };
+    if (!mqttState.isEmpty()) {
+        auto* state = new QLabel(QStringLiteral("Agora: %1").arg(mqttState), mqtt);
+        state->setObjectName(QStringLiteral("mqttState"));
+        state->setWordWrap(true);
+        state->setTextFormat(Qt::PlainText);
+        mqttForm->addRow(state);
+    }
     const MqttSettings& m = settings_.mqtt;
     line(mqttHost, "mqttHost", QStringLiteral("&Broker (vazio: desligado):"), m.host);
     mqttPort = new QSpinBox(mqtt);

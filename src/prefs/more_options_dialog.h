@@ -10,11 +10,13 @@ class QLineEdit;
 class QSpinBox;
 
 // "Mais opções": the settings of painel-sinaletico.conf. OK applies and writes them; any other
-// way of closing changes nothing. Problems met reading the file are shown at the top.
+// way of closing changes nothing. Problems met reading the file are shown at the top; how the
+// broker stands now, in the MQTT group.
 class MoreOptionsDialog final : public QDialog {
     Q_OBJECT
 public:
-    MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, QWidget* parent = nullptr);
+    MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState = {},
+                      QWidget* parent = nullptr);
 
     void accept() override;
 

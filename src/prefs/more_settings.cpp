@@ -98,6 +98,8 @@ std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingName
         return QStringLiteral("o broker %1 não está nesta máquina: %2").arg(mqtt.host,
             file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
                  : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
+    if (mqtt.tls && !mqtt.caFile.isEmpty() && !QFileInfo(mqtt.caFile).isFile())
+        return QStringLiteral("o ficheiro %1 não existe (%2)").arg(mqtt.caFile, file ? QStringLiteral("mqtt/ca_file") : QStringLiteral("o certificado da autoridade"));
     return std::nullopt;
 }
 

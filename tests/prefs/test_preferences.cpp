@@ -170,8 +170,9 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
         EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
     }
     MoreSettings more;
-    MoreOptionsDialog dialog(more, conf, problems);
+    MoreOptionsDialog dialog(more, conf, problems, "MQTT: sem ligação a x: nome ou palavra-passe recusados");
     EXPECT_EQ(dialog.findChild<QLabel*>("problems")->text(), problems.join('\n'));
+    EXPECT_EQ(dialog.findChild<QLabel*>("mqttState")->text(), "Agora: MQTT: sem ligação a x: nome ou palavra-passe recusados");
     dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
     dialog.findChild<QSpinBox*>("retention")->setValue(90);
     dialog.findChild<QSpinBox*>("journalSize")->setValue(7);
@@ -537,19 +538,23 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
     }
     EXPECT_EQ(sqlValue(newer, "PRAGMA user_version") + sqlValue(newer, "SELECT count(*) FROM sqlite_master"), "990");
 
-    // A folder that cannot be made (a file stands in its place) until it can: what waited is
-    // written, and the note goes, with no new entry to set it off.
-    QFile blocker(dir.filePath("sub"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    Journal held(dir.filePath("sub/registo.sqlite"));
+    // A file that cannot be opened (a folder stands in its place) until it can: what waited is
+    // written, and the note goes, with no new entry to set it off. SQLite's words are kept for
+    // the journal's detail; the operator reads the cause.
+    const QString heldFile = dir.filePath("registo-retido.sqlite");
+    ASSERT_TRUE(QDir().mkpath(heldFile));
+    Journal held(heldFile);
     held.record({});
     held.flush();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !held.problem().isEmpty(); }, 2000));
+    EXPECT_EQ(held.problem(), "O registo não está a ser guardado: o ficheiro " + heldFile + " não se pode abrir: é uma pasta");
     QTest::qWait(2 * Journal::gatherMs); // past that entry's own gathering: only a retry writes it now
-    ASSERT_TRUE(blocker.remove());
+    ASSERT_TRUE(QDir(heldFile).removeRecursively());
     EXPECT_TRUE(QTest::qWaitFor([&] { return held.problem().isEmpty(); }, 3 * Journal::retryMs));
-    EXPECT_EQ(journalRows(held.fileName()).size(), 1);
+    held.flush();
+    EXPECT_EQ(journalRows(held.fileName(), "acao, resultado, motivo, pormenor").join("\n").toStdString(),
+              ("|||\nregisto|voltou a ser guardado|o ficheiro " + heldFile + " não se pode abrir: é uma pasta|unable to open database file Error opening database")
+                  .toStdString());
 }
 
 // Newest first, by day and failures only; the CSV is what the table shows, with accents, commas,

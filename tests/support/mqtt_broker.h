@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,8 +22,9 @@ struct MqttBroker {
     QProcess process;
     int port = 0;
 
-    // `persistent`: what it retains is kept on disk across a stop and a start.
-    explicit MqttBroker(bool persistent = false)
+    // `persistent`: what it retains is kept on disk across a stop and a start. `listener`: more
+    // of its listener's settings (TLS, passwords), in mosquitto.conf's words.
+    explicit MqttBroker(bool persistent = false, const QString& listener = QStringLiteral("allow_anonymous true\n"))
     {
         // A port the kernel finds free, given back for the broker to take.
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -39,8 +41,8 @@ struct MqttBroker {
                                                               | QFileDevice::WriteOther | QFileDevice::ExeOther);
         QFile conf(dir.filePath("mosquitto.conf"));
         if (conf.open(QIODevice::WriteOnly))
-            conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence %2\npersistence_location %3/\n")
-                           .arg(port).arg(persistent ? "true" : "false", dir.path()).toUtf8());
+            conf.write(QStringLiteral("listener %1 127.0.0.1\n%4persistence %2\npersistence_location %3/\n")
+                           .arg(port).arg(persistent ? "true" : "false", dir.path(), listener).toUtf8());
         conf.close();
         start();
     }
@@ -65,6 +67,47 @@ struct MqttBroker {
         process.terminate();
         if (!process.waitForFinished(3000)) process.kill();
         process.waitForFinished(3000);
+    }
+};
+
+// A certificate authority of the test's own, another one nobody trusts, and certificates the first
+// signed for localhost and for another host; made with openssl, readable by the broker (which
+// root starts as the user mosquitto).
+struct TestCertificates {
+    QTemporaryDir dir;
+    bool made = false;
+
+    TestCertificates()
+    {
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                              | QFileDevice::ExeOther);
+        const auto openssl = [&](const QStringList& arguments) {
+            QProcess p;
+            p.setWorkingDirectory(dir.path());
+            p.start(QStringLiteral("openssl"), arguments);
+            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        const auto authority = [&](const QString& name) {
+            return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + name, "-keyout", name + ".key",
+                            "-out", name + ".crt"});
+        };
+        const auto signedFor = [&](const QString& name, const QString& altNames) {
+            QFile ext(dir.filePath(name + ".ext"));
+            return ext.open(QIODevice::WriteOnly) && ext.write(("subjectAltName=" + altNames + "\n").toUtf8()) > 0 && (ext.close(), true)
+                   && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"})
+                   && openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+                               "-extfile", name + ".ext", "-out", name + ".crt"});
+        };
+        made = authority("ca") && authority("other") && signedFor("localhost", "DNS:localhost,IP:127.0.0.1")
+               && signedFor("elsewhere", "DNS:broker.example.org");
+        for (const QString& key : QDir(dir.path()).entryList({"*.key"}))
+            QFile::setPermissions(dir.filePath(key), QFileDevice::ReadOwner | QFileDevice::ReadOther);
+    }
+    [[nodiscard]] QString path(const QString& name) const { return dir.filePath(name); }
+    // A listener's TLS settings, serving `certificate`.
+    [[nodiscard]] QString listener(const QString& certificate) const
+    {
+        return QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2.crt\nkeyfile %2.key\n").arg(path("ca.crt"), path(certificate));
     }
 };
 
