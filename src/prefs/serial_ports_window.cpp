@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -179,9 +181,35 @@ void SerialPortsWindow::refreshBindings()
                                    .toString(QStringLiteral("HH:mm:ss")),
                                QString::fromStdString(failure->reason))
                     : QStringLiteral("Sem falhas desde o arranque");
-        if (row.binding->text() != text) row.binding->setText(text);
-        if (row.failure->text() != failureText) row.failure->setText(failureText);
+        bool changed = false;
+        for (const auto& [label, wanted] : {std::pair{row.binding, text}, {row.failure, failureText}}) {
+            if (label->text() == wanted) continue;
+            label->setText(wanted);
+            changed = true;
+        }
+        if (changed && isVisible()) fitToText();
     }
+}
+
+void SerialPortsWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    fitToText();
+}
+
+void SerialPortsWindow::fitToText()
+{
+    layout()->activate();
+    int wider = 0;
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    for (const PortRow& row : ports_)
+        for (const QLabel* label : {row.binding, row.failure})
+            for (const QString& word : label->text().split(blanks, Qt::SkipEmptyParts))
+                wider = std::max(wider, label->fontMetrics().horizontalAdvance(word) - label->contentsRect().width());
+    const int room = screen() != nullptr ? screen()->availableGeometry().width() - (frameGeometry().width() - width()) : width() + wider;
+    const int w = std::max(width(), std::min(width() + wider, room));
+    const int h = std::max(height(), layout()->totalHeightForWidth(w));
+    if (w != width() || h != height()) resize(w, h);
 }
 
 QString SerialPortsWindow::chosenDevice() const

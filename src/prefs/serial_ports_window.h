@@ -48,6 +48,10 @@ private:
 
     void refreshDetected();
     void refreshBindings();
+    // Grows the window to show every line whole: wrapped lines need more height as they grow,
+    // and a long device name more width, which a dialog does not follow by itself.
+    void fitToText();
+    void showEvent(QShowEvent* event) override;
     void say(const QString& message);
     void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
     [[nodiscard]] QString chosenDevice() const;

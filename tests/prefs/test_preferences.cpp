@@ -428,6 +428,34 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
                   + "\noperador|fim da ligação da porta|COM1|feito|" + pts);
 }
 
+// A binding and its last failure show whole, however long the device's name: the window grows
+// rather than cut them under the buttons. (Also run at scales 1.5 and 2.)
+TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
+{
+    const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ-if00-port0";
+    ASSERT_TRUE(QFile::link(byId, configFolder() + "/com1"));
+    FakeSerialPort port;
+    FakeStatusLine status;
+    PanelLink link(port, status);
+    SerialPortsWindow window(link, nullptr, home.filePath("by-id"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const int before = window.height();
+    window.findChild<QPushButton*>("testCom1")->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.findChild<QLabel*>("com1Failure")->text().contains(byId));
+    EXPECT_GT(window.height(), before);
+    const QRect buttons = window.findChild<QPushButton*>("testCom1")->geometry();
+    const int room = window.screen()->availableGeometry().width();
+    for (const char* name : {"com1Binding", "com1Failure"}) {
+        const QLabel* label = window.findChild<QLabel*>(name);
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
+        EXPECT_LE(label->geometry().bottom(), buttons.top()) << name;
+        // As wide as the device's name, as far as the screen allows.
+        EXPECT_TRUE(label->width() >= label->fontMetrics().horizontalAdvance(byId) || window.frameGeometry().width() >= room - 1) << name;
+    }
+}
+
 // SQLite's own view of the file: one value of a statement.
 QString sqlValue(const QString& file, const QString& statement)
 {
