@@ -7,6 +7,9 @@
 #include "fake_serial_port.h"
 #include "journal_rows.h"
 #include "prefs/journal_window.h"
+#include "prefs/form5.h"
+#include "prefs/more_options_dialog.h"
+#include "prefs/serial_ports_window.h"
 #include "prefs/twips.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
@@ -114,6 +117,39 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();
     EXPECT_FALSE(form->isVisible());
+}
+
+// In every window each access key belongs to one control (Alt+F is "Só falhas" in "Registo",
+// never also "Fechar"), and none is left on a control the keyboard cannot reach.
+TEST_F(Form1Test, EveryWindowGivesEachAccessKeyOnce)
+{
+    start();
+    form->findChild<QAction*>("MNU_JOURNAL")->trigger();
+    MoreSettings more;
+    const Form5 preferences(settings, home.filePath("pref.vyr"));
+    const MoreOptionsDialog moreOptions(more, home.filePath("painel-sinaletico.conf"), {"x"}, "MQTT: ligado");
+    const SerialPortsWindow ports(form->link());
+    const Form3 about;
+    const auto keysOf = [](const QWidget& window) {
+        QStringList keys;
+        for (const QAbstractButton* b : window.findChildren<QAbstractButton*>()) keys << QKeySequence::mnemonic(b->text()).toString();
+        for (const QLabel* l : window.findChildren<QLabel*>()) keys << QKeySequence::mnemonic(l->text()).toString();
+        for (const QGroupBox* g : window.findChildren<QGroupBox*>()) keys << QKeySequence::mnemonic(g->title()).toString();
+        for (const QMenuBar* bar : window.findChildren<QMenuBar*>())
+            for (const QAction* a : bar->actions()) keys << QKeySequence::mnemonic(a->text()).toString();
+        keys.removeAll(QString());
+        return keys;
+    };
+    QStringList menu;
+    for (const QAction* a : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << QKeySequence::mnemonic(a->text()).toString();
+    menu.removeAll(QString());
+    for (const auto& [name, keys] : {std::pair{"Form1", keysOf(*form)}, {"Opções", menu}, {"Registo", keysOf(*form->journalWindow())},
+                                     {"Preferências", keysOf(preferences)}, {"Mais opções", keysOf(moreOptions)},
+                                     {"Portas série", keysOf(ports)}, {"Sobre", keysOf(about)}}) {
+        // "Preferências" and "Sobre" have the original design's captions, with no access keys.
+        EXPECT_NE(keys.isEmpty(), std::string(name) != "Preferências" && std::string(name) != "Sobre") << name;
+        EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << name << ": " << keys.join(" ").toStdString();
+    }
 }
 
 // The buttons stand in screen order; each sends its own sign, and the chosen one again.
