@@ -1,5 +1,7 @@
 #include "prefs/more_options_dialog.h"
 
+#include "prefs/scrolling_body.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -8,8 +10,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,7 +38,8 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
 {
     setObjectName(QStringLiteral("MoreOptionsDialog"));
     setWindowTitle(QStringLiteral("Mais opções"));
-    auto* layout = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    QVBoxLayout* layout = scrollingBody(*this, *outer);
     if (!problems.isEmpty()) {
         auto* problemsLabel = new QLabel(problems.join(QLatin1Char('\n')), this);
         problemsLabel->setObjectName(QStringLiteral("problems"));
@@ -89,7 +95,7 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
         mqttForm->addRow(label, edit);
     };
     if (!mqttState.isEmpty()) {
-        auto* state = new QLabel(QStringLiteral("Agora: %1").arg(mqttState), mqtt);
+        auto* state = new QLabel(QStringLiteral("Agora: %1").arg(QString(mqttState).remove(QRegularExpression(QStringLiteral("^MQTT: ")))), mqtt);
         state->setObjectName(QStringLiteral("mqttState"));
         state->setWordWrap(true);
         state->setTextFormat(Qt::PlainText);
@@ -119,11 +125,13 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     mqttProblem = problemLabel("mqttProblem", mqtt);
     mqttForm->addRow(mqttProblem);
     layout->addWidget(mqtt);
+    layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    outer->addWidget(buttons);
+    fitBodyToScreen(*this, 560);
 }
 
 void MoreOptionsDialog::accept()
@@ -147,7 +155,7 @@ void MoreOptionsDialog::accept()
     }
     if (problem || password) {
         // Grown to the words, which would otherwise be cut under the buttons.
-        adjustSize();
+        fitBodyToScreen(*this, width());
         return;
     }
     // Only once every value is accepted: a refused OK, then Cancel, leaves all as it was.

@@ -4,6 +4,7 @@
 #include "panel/panel_link.h"
 #include "panel/qt_serial_port.h"
 #include "prefs/journal.h"
+#include "prefs/scrolling_body.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QSerialPortInfo>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -51,7 +51,8 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
 {
     setObjectName(QStringLiteral("SerialPortsWindow"));
     setWindowTitle(QStringLiteral("Portas série"));
-    auto* layout = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    QVBoxLayout* layout = scrollingBody(*this, *outer);
 
     detectedPorts = new QTreeWidget(this);
     detectedPorts->setObjectName(QStringLiteral("detectedPorts"));
@@ -115,13 +116,13 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
     auto* close = new QDialogButtonBox(QDialogButtonBox::Close, this);
     close->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Fechar"));
     connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(close);
+    outer->addWidget(close);
 
     connect(&refresh_, &QTimer::timeout, this, &SerialPortsWindow::refresh);
     refresh_.start(refreshMs);
     refresh();
-    detectedPorts->setMinimumHeight(detectedPorts->fontMetrics().height() * 7);
-    resize(760, minimumSizeHint().height());
+    detectedPorts->setMinimumHeight(detectedPorts->fontMetrics().height() * 4);
+    fitBodyToScreen(*this, 760);
 }
 
 void SerialPortsWindow::refresh()
@@ -187,7 +188,8 @@ void SerialPortsWindow::refreshBindings()
             label->setText(wanted);
             changed = true;
         }
-        if (changed && isVisible()) fitToText();
+        // Once the new texts have reached the layouts, which they do as events of their own.
+        if (changed && isVisible()) QTimer::singleShot(0, this, &SerialPortsWindow::fitToText);
     }
 }
 
@@ -199,17 +201,14 @@ void SerialPortsWindow::showEvent(QShowEvent* event)
 
 void SerialPortsWindow::fitToText()
 {
-    layout()->activate();
+    // As wide as the longest word (a device's name), as far as the screen allows.
     int wider = 0;
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     for (const PortRow& row : ports_)
         for (const QLabel* label : {row.binding, row.failure})
             for (const QString& word : label->text().split(blanks, Qt::SkipEmptyParts))
                 wider = std::max(wider, label->fontMetrics().horizontalAdvance(word) - label->contentsRect().width());
-    const int room = screen() != nullptr ? screen()->availableGeometry().width() - (frameGeometry().width() - width()) : width() + wider;
-    const int w = std::max(width(), std::min(width() + wider, room));
-    const int h = std::max(height(), layout()->totalHeightForWidth(w));
-    if (w != width() || h != height()) resize(w, h);
+    fitBodyToScreen(*this, width() + std::max(0, wider));
 }
 
 QString SerialPortsWindow::chosenDevice() const
@@ -224,6 +223,7 @@ void SerialPortsWindow::say(const QString& text)
 {
     message->setText(text);
     message->setAccessibleDescription(text);
+    if (isVisible()) QTimer::singleShot(0, this, &SerialPortsWindow::fitToText);
 }
 
 void SerialPortsWindow::journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure)
