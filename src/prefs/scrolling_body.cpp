@@ -1,7 +1,6 @@
 #include "prefs/scrolling_body.h"
 
 #include <QDialog>
-#include <QEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -10,35 +9,8 @@
 #include <algorithm>
 
 namespace {
-
 const char* const bodyName = "body";
-
-// The body is never squeezed below the height its wrapped lines need at the viewport's width:
-// the scroll area would otherwise give it only the viewport's height, cutting lines short.
-class BodyHeight final : public QObject {
-public:
-    BodyHeight(QScrollArea& scroll) : QObject(&scroll), scroll_(scroll) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Resize && watched == scroll_.viewport()) {
-            // Worked out for the width without a scroll bar when the body fits that way, so that a
-            // bar shown for a moment does not stay for want of the width it took.
-            QWidget* body = scroll_.widget();
-            const QScrollBar* bar = scroll_.verticalScrollBar();
-            const int full = scroll_.viewport()->width() + (bar->isVisible() ? bar->width() : 0);
-            const int fits = body->layout()->totalHeightForWidth(full);
-            body->setMinimumHeight(fits <= scroll_.viewport()->height() ? fits
-                                                                         : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
-        }
-        return false;
-    }
-
-private:
-    QScrollArea& scroll_;
-};
-
-} // namespace
+}
 
 QVBoxLayout* scrollingBody(QDialog& dialog, QVBoxLayout& outer)
 {
@@ -51,7 +23,6 @@ QVBoxLayout* scrollingBody(QDialog& dialog, QVBoxLayout& outer)
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins({});
     scroll->setWidget(content);
-    scroll->viewport()->installEventFilter(new BodyHeight(*scroll));
     outer.addWidget(scroll, 1);
     return layout;
 }
@@ -69,10 +40,10 @@ void fitBodyToScreen(QDialog& dialog, int width)
     // Never narrower than the body's widest line, with room for a scroll bar beside it.
     width = std::max(width, scroll->widget()->minimumSizeHint().width() + bar + margins.left() + margins.right());
     if (room.isValid()) width = std::min(width, room.width() - frame.width());
-    int height = margins.top() + margins.bottom()
+    // What is not the body (margins, the buttons, the style's spacing) is the outer layout's hint
+    // less the scroll area's own.
+    int height = outer->totalSizeHint().height() - scroll->sizeHint().height()
                  + scroll->widget()->layout()->totalHeightForWidth(width - margins.left() - margins.right() - bar);
-    for (int i = 0; i < outer->count(); ++i)
-        if (outer->itemAt(i)->widget() != scroll) height += outer->spacing() + outer->itemAt(i)->sizeHint().height();
     if (room.isValid()) height = std::min(height, room.height() - frame.height());
     dialog.resize(width, height);
     if (room.isValid() && !room.contains(dialog.frameGeometry()))
