@@ -1,6 +1,7 @@
 #include "prefs/scrolling_body.h"
 
 #include <QDialog>
+#include <QEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -9,8 +10,37 @@
 #include <algorithm>
 
 namespace {
+
 const char* const bodyName = "body";
-}
+
+// The body is never squeezed below the height its wrapped lines need at the viewport's width,
+// worked out again when the viewport's size or the body's texts change: the scroll area would
+// otherwise give it only the viewport's height, cutting lines short.
+class BodyHeight final : public QObject {
+public:
+    explicit BodyHeight(QScrollArea& scroll) : QObject(&scroll), scroll_(scroll) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::Resize && watched == scroll_.viewport())
+            || (event->type() == QEvent::LayoutRequest && watched == scroll_.widget())) {
+            // Worked out for the width without a scroll bar when the body fits that way, so that a
+            // bar shown for a moment does not stay for want of the width it took.
+            QWidget* body = scroll_.widget();
+            const QScrollBar* bar = scroll_.verticalScrollBar();
+            const int full = scroll_.viewport()->width() + (bar->isVisible() ? bar->width() : 0);
+            const int fits = body->layout()->totalHeightForWidth(full);
+            body->setMinimumHeight(fits <= scroll_.viewport()->height() ? fits
+                                                                         : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
+        }
+        return false;
+    }
+
+private:
+    QScrollArea& scroll_;
+};
+
+} // namespace
 
 QVBoxLayout* scrollingBody(QDialog& dialog, QVBoxLayout& outer)
 {
@@ -23,6 +53,9 @@ QVBoxLayout* scrollingBody(QDialog& dialog, QVBoxLayout& outer)
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins({});
     scroll->setWidget(content);
+    auto* height = new BodyHeight(*scroll);
+    scroll->viewport()->installEventFilter(height);
+    content->installEventFilter(height);
     outer.addWidget(scroll, 1);
     return layout;
 }

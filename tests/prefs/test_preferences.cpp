@@ -455,6 +455,7 @@ TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
             << step << " " << window.height();
     }
     EXPECT_TRUE(window.findChild<QLabel*>("com1Failure")->text().contains(byId));
+    QCoreApplication::sendPostedEvents(); // the layouts' own requests
     const QRect buttons = window.findChild<QPushButton*>("testCom1")->geometry();
     for (const char* name : {"com1Binding", "com1Failure"}) {
         const QLabel* label = window.findChild<QLabel*>(name);
