@@ -174,8 +174,7 @@ void MqttLink::loopEnded()
     if (loopEnded_ || !looping_) return;
     loopEnded_ = true;
     retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-    if (status_.contains(QLatin1String("nova tentativa em breve")))
-        setStatus(QString(status_).replace(QLatin1String("em breve"), QStringLiteral("em %1 s").arg(retryDelayS_)));
+    if (!connected_ && !statusCause_.isEmpty()) showFailure(retryDelayS_);
     retry_.start(retryDelayS_ * 1000);
 }
 
@@ -194,15 +193,21 @@ void MqttLink::tlsFailed(const QString& words)
     cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(settings_.host).arg(settings_.port), words, retryS);
 }
 
+void MqttLink::showFailure(int retryS)
+{
+    setStatus(QStringLiteral("MQTT: sem ligação a %1: %2 (tentativa %3); nova tentativa %4")
+                  .arg(where(), statusCause_)
+                  .arg(failedAttempts_)
+                  .arg(retryS > 0 ? QStringLiteral("em %1 s").arg(retryS) : QStringLiteral("em breve")));
+}
+
 void MqttLink::cannotConnect(const QString& cause, const QString& words, int retryS)
 {
     const bool wasConnected = std::exchange(connected_, false);
     if (wasConnected) failedAttempts_ = 0;
     ++failedAttempts_;
-    setStatus(QStringLiteral("MQTT: sem ligação a %1: %2 (tentativa %3); nova tentativa %4")
-                  .arg(where(), cause)
-                  .arg(failedAttempts_)
-                  .arg(retryS > 0 ? QStringLiteral("em %1 s").arg(retryS) : QStringLiteral("em breve")));
+    statusCause_ = cause;
+    showFailure(retryS);
     if (!wasConnected && cause == lastCause_) return;
     lastCause_ = cause;
     journal(QStringLiteral("MQTT desligado"), cause, QStringLiteral("%1; libmosquitto: %2").arg(where(), words), true);
@@ -278,14 +283,8 @@ void MqttLink::ignoreRetained(const QByteArray& payload)
 {
     // The broker hands the same one over at every connection: journaled the first time only.
     if (payload == std::exchange(lastIgnored_, payload)) return;
-    JournalEntry e;
-    e.origin = Origin::Remote;
-    e.action = QStringLiteral("MQTT");
-    e.outcome = QStringLiteral("mensagem retida ignorada");
-    e.reason = QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora");
-    e.detail = QString::fromUtf8(payload);
-    e.failure = true;
-    if (journal_ != nullptr) journal_->record(std::move(e));
+    journal(QStringLiteral("mensagem retida ignorada"),
+            QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora"), QString::fromUtf8(payload), true);
 }
 
 void MqttLink::rejected(const QString& reason)
@@ -340,15 +339,7 @@ void MqttLink::connected()
 
 void MqttLink::journal(const QString& outcome, const QString& reason, const QString& detail, bool failure)
 {
-    if (journal_ == nullptr) return;
-    JournalEntry e;
-    e.origin = Origin::Remote;
-    e.action = QStringLiteral("MQTT");
-    e.outcome = outcome;
-    e.reason = reason;
-    e.detail = detail;
-    e.failure = failure;
-    journal_->record(std::move(e));
+    if (journal_ != nullptr) journal_->record(journalEntry(Origin::Remote, QStringLiteral("MQTT"), outcome, reason, detail, failure));
 }
 
 void MqttLink::setStatus(const QString& status)

@@ -67,6 +67,8 @@ private:
     // Each distinct cause is journaled once, until a connection succeeds.
     void cannotConnect(const QString& cause, const QString& words, int retryS = 0);
     void tlsFailed(const QString& words);
+    // The status for the last failure, the next try `retryS` seconds away (0: the library's own).
+    void showFailure(int retryS);
     [[nodiscard]] QString where() const;
 
     // Connects, or tries again later with a growing delay until a connection is under way; then
@@ -95,6 +97,7 @@ private:
     bool loopEnded_ = false; // and has ended by itself
     QString lastCause_;      // the last failure journaled
     int failedAttempts_ = 0; // since the last connection
+    QString statusCause_;    // the last failure's cause, as the status says it
     bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name
     int retryDelayS_ = 0;    // before the first connection: the delay of the next try
     QTimer retry_;

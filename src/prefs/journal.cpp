@@ -42,6 +42,12 @@ const int schemaVersion = static_cast<int>(migrations.size());
 
 int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xFF; }
 
+// What the journal says of itself.
+JournalEntry journalNote(const QString& outcome, const QString& reason, const QString& detail, bool failure)
+{
+    return journalEntry(Origin::Operator, QStringLiteral("registo"), outcome, reason, detail, failure);
+}
+
 } // namespace
 
 QString sqliteCause(const QSqlError& error, const QString& fileName)
@@ -119,6 +125,19 @@ QString linkStateText(LinkState state)
     case LinkState::Unknown: break;
     }
     return QStringLiteral("desconhecido");
+}
+
+JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason, const QString& detail,
+                          bool failure)
+{
+    JournalEntry e;
+    e.origin = origin;
+    e.action = action;
+    e.outcome = outcome;
+    e.reason = reason;
+    e.detail = detail;
+    e.failure = failure;
+    return e;
 }
 
 QString journalPath()
@@ -301,13 +320,10 @@ private:
         }
         if (removed > 0 && !saidTrimmed_) {
             saidTrimmed_ = true;
-            JournalEntry note;
-            note.origin = Origin::Operator;
-            note.action = QStringLiteral("registo");
-            note.outcome = QStringLiteral("entradas mais antigas apagadas");
-            note.reason = QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024));
-            note.detail = QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed);
-            owner_.record(std::move(note));
+            owner_.record(journalNote(QStringLiteral("entradas mais antigas apagadas"),
+                                      QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
+                                      QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed),
+                                      false));
         }
         return true;
     }
@@ -379,13 +395,9 @@ private:
             return insert.exec();
         };
         if (lost_ > 0) {
-            JournalEntry note;
+            JournalEntry note = journalNote(QStringLiteral("entradas perdidas"), {},
+                QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
             note.when = pending_.front().when;
-            note.origin = Origin::Operator;
-            note.action = QStringLiteral("registo");
-            note.outcome = QStringLiteral("entradas perdidas");
-            note.detail = QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_);
-            note.failure = true;
             if (!insertOne(note)) return failed(insert.lastError());
         }
         for (const JournalEntry& e : pending_)
@@ -418,16 +430,7 @@ private:
     bool trouble(const QString& text, const QString& words = {})
     {
         if (text.isEmpty() == problem_.isEmpty()) return text.isEmpty();
-        if (text.isEmpty()) {
-            JournalEntry note;
-            note.origin = Origin::Operator;
-            note.action = QStringLiteral("registo");
-            note.outcome = QStringLiteral("voltou a ser guardado");
-            note.reason = problem_;
-            note.detail = problemWords_;
-            note.failure = true;
-            owner_.record(std::move(note));
-        }
+        if (text.isEmpty()) owner_.record(journalNote(QStringLiteral("voltou a ser guardado"), problem_, problemWords_, true));
         problem_ = text;
         problemWords_ = words;
         const QString shown = text.isEmpty() ? text : QStringLiteral("O registo não está a ser guardado: %1").arg(text);

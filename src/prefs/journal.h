@@ -44,6 +44,10 @@ struct JournalEntry {
     bool failure = false;
 };
 
+// An entry that concerns no sign or port.
+[[nodiscard]] JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason,
+                                        const QString& detail, bool failure);
+
 // Where the journal lives: $XDG_STATE_HOME/painel-sinaletico/registo.sqlite (~/.local/state
 // when the variable is unset).
 [[nodiscard]] QString journalPath();

@@ -307,28 +307,37 @@ bool JournalWindow::openReader()
     // Never waits: a journal locked by another process is reported, not waited for.
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
     if (db.open()) return true;
-    readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(sqliteCause(db.lastError(), journal_.fileName()));
+    cannotRead(sqliteCause(db.lastError(), journal_.fileName()));
     return false;
 }
 
-// The days that have entries, newest first, one seek of the time's index each.
+// The local day of the newest entry before `below` (ms since the epoch): one seek of the time's index.
+std::optional<QDate> JournalWindow::newestDayBefore(qint64 below)
+{
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.prepare(QStringLiteral("SELECT max(utc_ms) FROM registo WHERE utc_ms < ?"));
+    query.addBindValue(below);
+    if (query.exec() && query.next() && !query.isNull(0)) return QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong()).date();
+    if (query.lastError().isValid()) cannotRead(sqliteCause(query.lastError(), journal_.fileName()));
+    return std::nullopt;
+}
+
+// The days that have entries, newest first.
 QList<QDate> JournalWindow::readDays()
 {
     QList<QDate> days;
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.prepare(QStringLiteral("SELECT max(utc_ms) FROM registo WHERE utc_ms < ?"));
     qint64 below = std::numeric_limits<qint64>::max();
     // Bounded by the longest retention, and a clock that was once far ahead.
     while (days.size() <= 2 * MoreSettings::maxRetentionDays) {
-        query.addBindValue(below);
-        if (!query.exec() || !query.next() || query.isNull(0)) break;
-        const QDate newest = QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong()).date();
-        days << newest;
-        below = newest.startOfDay().toMSecsSinceEpoch();
+        const std::optional<QDate> newest = newestDayBefore(below);
+        if (!newest) break;
+        days << *newest;
+        below = newest->startOfDay().toMSecsSinceEpoch();
     }
-    if (query.lastError().isValid()) readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(sqliteCause(query.lastError(), journal_.fileName()));
     return days;
 }
+
+void JournalWindow::cannotRead(const QString& cause) { readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(cause); }
 
 void JournalWindow::refresh()
 {
@@ -368,13 +377,10 @@ void JournalWindow::addNewer()
     model_->addNewer();
     // A new day begun since the window was filled; looked for only once the clock says so.
     if (day->count() > 1 && day->itemData(1).toDate() >= QDate::currentDate()) return showReadProblem();
-    const QList<QDate> newest = [&] {
-        QSqlQuery query(QStringLiteral("SELECT max(utc_ms) FROM registo"), QSqlDatabase::database(connection_, false));
-        return query.next() && !query.isNull(0) ? QList{QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong()).date()} : QList<QDate>{};
-    }();
-    if (!newest.isEmpty() && (day->count() < 2 || day->itemData(1).toDate() < newest.front())) {
+    if (const auto newest = newestDayBefore(std::numeric_limits<qint64>::max());
+        newest && (day->count() < 2 || day->itemData(1).toDate() < *newest)) {
         const QSignalBlocker quiet(day);
-        day->insertItem(1, newest.front().toString(QStringLiteral("dd-MM-yyyy")), newest.front());
+        day->insertItem(1, newest->toString(QStringLiteral("dd-MM-yyyy")), *newest);
     }
     showReadProblem();
 }
@@ -382,7 +388,7 @@ void JournalWindow::addNewer()
 void JournalWindow::showReadProblem()
 {
     if (const QString failure = model_->takeProblem(); !failure.isEmpty()) {
-        readProblem_ = QStringLiteral("O registo não se pode ler: %1").arg(failure);
+        cannotRead(failure);
         showProblem();
     }
 }

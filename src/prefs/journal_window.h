@@ -34,6 +34,8 @@ private:
     // What was written since: on top, with no other read.
     void addNewer();
     [[nodiscard]] QList<QDate> readDays();
+    [[nodiscard]] std::optional<QDate> newestDayBefore(qint64 below);
+    void cannotRead(const QString& cause);
     void chooseExportFile();
     void showProblem();
     // What the table's last read met, if anything.

@@ -47,26 +47,23 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
         problemsLabel->setTextFormat(Qt::PlainText);
         layout->addWidget(problemsLabel);
     }
-    keepAlive = new QSpinBox(this);
-    keepAlive->setObjectName(QStringLiteral("keepAlive"));
-    keepAlive->setAccessibleName(QStringLiteral("Reenviar o sinal a cada"));
     // The box itself holds the limits: nothing outside them can be typed.
-    keepAlive->setRange(0, MoreSettings::maxKeepAliveSeconds);
-    keepAlive->setSuffix(QStringLiteral(" s"));
+    const auto number = [this](const char* name, const QString& accessibleName, int low, int high, const QString& suffix, int value) {
+        auto* box = new QSpinBox(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setAccessibleName(accessibleName);
+        box->setRange(low, high);
+        box->setSuffix(suffix);
+        box->setValue(value);
+        return box;
+    };
+    keepAlive = number("keepAlive", QStringLiteral("Reenviar o sinal a cada"), 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral(" s"),
+                       settings_.keepAliveSeconds);
     keepAlive->setSpecialValueText(QStringLiteral("desligado"));
-    keepAlive->setValue(settings_.keepAliveSeconds);
-    retention = new QSpinBox(this);
-    retention->setObjectName(QStringLiteral("retention"));
-    retention->setAccessibleName(QStringLiteral("Guardar o registo durante"));
-    retention->setRange(MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays);
-    retention->setSuffix(QStringLiteral(" dias"));
-    retention->setValue(settings_.retentionDays);
-    journalSize = new QSpinBox(this);
-    journalSize->setObjectName(QStringLiteral("journalSize"));
-    journalSize->setAccessibleName(QStringLiteral("Tamanho máximo do registo"));
-    journalSize->setRange(MoreSettings::minJournalMb, MoreSettings::maxJournalMb);
-    journalSize->setSuffix(QStringLiteral(" MB"));
-    journalSize->setValue(settings_.journalMaxMb);
+    retention = number("retention", QStringLiteral("Guardar o registo durante"), MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
+                       QStringLiteral(" dias"), settings_.retentionDays);
+    journalSize = number("journalSize", QStringLiteral("Tamanho máximo do registo"), MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
+                         QStringLiteral(" MB"), settings_.journalMaxMb);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Reenviar o sinal a cada:"), keepAlive);
     form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
