@@ -113,6 +113,13 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     EXPECT_FALSE(form->signDisplay().lampTestRunning());
     EXPECT_EQ(journaled("origem, acao, resultado", "origem IN ('teste', 'teclado')"),
               "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teste|sinal|enviado");
+    // Lowered, the retention applies at once.
+    onNextModal([](QWidget* dialog) {
+        dialog->findChild<QSpinBox*>("retention")->setValue(28);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    form->findChild<QAction*>("MNU_MORE")->trigger();
+    EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "0");
     auto* exit = form->findChild<QAction*>("MNU_EXIT");
     EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+X"));
     exit->trigger();
@@ -206,7 +213,8 @@ TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
         }
     form->option1(0).setFocus();
     port.clearRecord();
-    for (const Qt::Key arrow : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) QTest::keyClick(QApplication::focusWidget(), arrow);
+    // Round both ends: up to the last button, down to the first, then two down.
+    for (const Qt::Key arrow : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(QApplication::focusWidget(), arrow);
     EXPECT_EQ(port.sent(), "");
     EXPECT_TRUE(form->option1(4).isChecked());
     for (const auto& [key, index] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Return, 3}, {Qt::Key_Enter, 3}}) {
@@ -252,6 +260,7 @@ TEST(AboutBox, ShowsItsTextsWithOkFocused)
     EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|"
                   + about.findChild<QLabel*>("Label4")->text() + "|" + about.focusWidget()->objectName(),
               "Sobre ...|Controlo do painel sinalético|Maio de 2003|OKButton");
+    EXPECT_EQ(about.size(), QSize(393, 146)); // 5889 x 2184 twips, to the nearest pixel
 }
 
 // After the dialog, by Cancel or by OK, the port is opened and closed once, sending nothing; OK
@@ -533,6 +542,9 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     ASSERT_TRUE(changed.wait(5000) || !changed.isEmpty());
     EXPECT_EQ(changed.first().first().toString(), "Xadrez");
     EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Xadrez|ligação em ordem");
+    const QString journal = home.dir.filePath(".local/state/painel-sinaletico/registo.sqlite");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journalRows(journal, "origem, sinal", "acao = 'sinal'").size() == 8; }, 5000));
+    EXPECT_EQ(journalRows(journal, "group_concat(DISTINCT origem)", "acao = 'sinal'"), QStringList{"remoto"});
     QDBusConnection::disconnectFromBus("test");
 }
 
@@ -558,6 +570,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Parar");
+    site->publish("painel-sinaletico/posto-9/sinal/set", "Esquerda"); // another post's
     for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"esquerda", 3}, {"xadrez", 4}}) {
         port.clearRecord();
         site->publish("painel-sinaletico/posto-1/sinal/set", name);
@@ -578,14 +591,14 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     site = std::make_unique<MqttClient>(broker.port); // the restarted broker kept nothing: all is published again
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Xadrez");
-    // Retained: a client that comes later still gets it (the first may have been there before it).
+    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
+    site->publish("painel-sinaletico/posto-1/sinal/set", "Parar");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Parar"; }, 5000));
+    // Retained: a client that comes later still gets it.
     MqttClient later(broker.port);
     ASSERT_TRUE(follow(later));
     EXPECT_TRUE(later.on("painel-sinaletico/posto-1/sinal").back().retained);
-    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
-
-    site->publish("painel-sinaletico/posto-1/sinal/set", "Parar");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->option1(0).isChecked(); }, 5000));
+    EXPECT_EQ(lastState(later)["sinal"].toString(), "Parar");
     port.clearRecord();
     const EventLoopProbe probe;
     const std::array<std::string, 4> malformed{std::string(100, 'x'), "nada", "\xff\xfe", "6"};
@@ -600,6 +613,9 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_LE(port.sent().size(), 7 * (frames::sign[1].size() + 1));
     EXPECT_GE(port.sent().size(), frames::sign[1].size());
     EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
+    // Gone on purpose, it says so (the broker's will is only for a lost connection).
+    form.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return site->on("painel-sinaletico/posto-1/estado").back().payload == "offline"; }, 5000));
 }
 
 // Only a new message with a sign's exact name chooses it, five a second at most in any second:

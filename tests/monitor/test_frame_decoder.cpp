@@ -1,6 +1,7 @@
 #include "frame_decoder.h"
 #include "frames.h"
 #include "pty_line.h"
+#include "virtual_panel.h"
 #include "wire_monitor.h"
 
 #include <QProcess>
@@ -10,6 +11,8 @@
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -78,16 +81,43 @@ std::string picture(const Matrix& matrix)
     return text;
 }
 
+// The virtual panel's LEDs read at their centres, as frames::picture writes them.
+std::string drawn(QWidget& leds)
+{
+    const QImage image = leds.grab().toImage();
+    const double pitch = std::min(image.width(), image.height()) / 8.0;
+    const std::map<QRgb, char> dots{{0xFF0000, 'R'}, {0x00FF00, 'G'}, {0xFFFF00, 'Y'}, {0x404040, '.'}};
+    std::string shown;
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 8; ++column) {
+            const QPointF centre((image.width() - 8 * pitch) / 2 + (column + 0.5) * pitch, (image.height() - 8 * pitch) / 2 + (row + 0.5) * pitch);
+            const auto dot = dots.find(image.pixel(centre.toPoint()) & 0xFFFFFF);
+            shown += dot == dots.end() ? '?' : dot->second;
+        }
+        shown += '\n';
+    }
+    return shown;
+}
+
+// Decoded and drawn by the virtual panel dot for dot; without signal its dots are dimmed.
 TEST(FrameDecoder, EachSignShowsItsPicture)
 {
     FrameDecoder decoder;
+    VirtualPanel panel("pts");
+    auto* leds = panel.findChild<QWidget*>("matrix");
     for (std::size_t kind = 0; kind < frames::sign.size(); ++kind) {
         std::vector<std::string> shown;
         for (const auto& event : decoder.feed(fromHex(frames::sign[kind])))
             if (event.matrix) shown.push_back(picture(*event.matrix));
         // The display comes on with the first sign; after that the green upload already shows.
         EXPECT_EQ(shown, std::vector<std::string>(kind == 0 ? 1 : 2, frames::picture[kind])) << kind;
+        panel.showMatrix(decoder.matrix());
+        EXPECT_EQ(drawn(*leds), frames::picture[kind]) << kind;
     }
+    panel.showSilence(true);
+    std::string dimmed;
+    for (int row = 0; row < 8; ++row) dimmed += "????????\n";
+    EXPECT_EQ(drawn(*leds), dimmed);
 }
 
 // After the limit without a valid frame the panel is without signal, said once in the log;

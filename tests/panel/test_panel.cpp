@@ -298,6 +298,9 @@ TEST_F(QtSerialPortTest, ALiveProgramsLockIsRespectedAndAStaleOneIsCleared)
     const std::vector<std::pair<QByteArray, QString>> cases{{QString("%1\n").arg(live.processId(), 10).toUtf8(), held},
                                                             {QString("%1\nsleep\n").arg(live.processId()).toUtf8(), held},
                                                             {QString("%1\n").arg(goneId, 10).toUtf8(), ""},
+                                                            // another machine's process: nothing here can tell it is gone
+                                                            {QString("%1\nminicom\noutro-posto\n").arg(goneId).toUtf8(),
+                                                             QString("%1 está em uso por minicom (processo %2)").arg(pts).arg(goneId)},
                                                             {"", ""}};
     for (const auto& [content, reason] : cases) {
         QFile file(lock);

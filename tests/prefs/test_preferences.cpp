@@ -100,15 +100,16 @@ TEST_F(PreferencesFile, WriterRoundTripIsByteExact)
 TEST_F(PreferencesFile, OnlyASmallRegularFileIsRead)
 {
     const QByteArray good("COM=2\r\nMODE= 2\r\nCOLOUR= 65535\r\n");
-    put(good + QByteArray(maxPreferencesBytes - good.size(), ' '));
+    constexpr qint64 limit = 64 * 1024;
+    put(good + QByteArray(limit - good.size(), ' '));
     bool errFlag = true;
-    EXPECT_EQ(ReadTextFile(file, errFlag).size(), std::size_t(maxPreferencesBytes));
+    EXPECT_EQ(ReadTextFile(file, errFlag).size(), std::size_t(limit));
     EXPECT_FALSE(errFlag);
 
     const std::vector<std::pair<const char*, std::function<void()>>> unreadable{
         {"missing", [] {}},
         {"a folder", [&] { QDir().mkpath(file); }},
-        {"one byte too long", [&] { put(good + QByteArray(maxPreferencesBytes - good.size() + 1, ' ')); }},
+        {"one byte too long", [&] { put(good + QByteArray(limit - good.size() + 1, ' ')); }},
         {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); }},
         {"/dev/zero", [&] { ASSERT_TRUE(QFile::link("/dev/zero", file)); }},
     };
@@ -422,10 +423,13 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_TRUE(text("com2Failure").endsWith(": " + plain.fileName() + " não é um dispositivo série")) << text("com2Failure").toStdString();
     EXPECT_EQ(text("com2Binding"), plain.fileName() + " não é uma ligação: COM2 não abre enquanto lá estiver");
     EXPECT_FALSE(window.findChild<QPushButton*>("unbindCom2")->isEnabled());
+    window.unbind(2);
+    EXPECT_TRUE(plain.exists()) << text("message").toStdString();
     journal.flush();
-    EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n"),
-              "operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
-                  + "\noperador|fim da ligação da porta|COM1|feito|" + pts);
+    EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n").toStdString(),
+              ("operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
+               + "\noperador|fim da ligação da porta|COM1|feito|" + pts + "\noperador|fim da ligação da porta|COM2|recusado|" + plain.fileName())
+                  .toStdString());
 }
 
 // A binding and its last failure show whole, however long the device's name: the window grows,
@@ -618,7 +622,8 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     failed.device = "/dev/ttyUSB0";
     failed.bytes = 10;
     failed.outcome = "falhou na escrita";
-    failed.reason = "Ação falhou, \"linha\" caiu\nde novo";
+    failed.reason = "Ação falhou, \"linha\" caiu";
+    failed.detail = "tentou\nde novo";
     // The clock set back between two entries: each still shows under its own day.
     journal.record(failed);
     journal.record(entry(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 999)), "Parar", false));
@@ -653,7 +658,7 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     EXPECT_EQ(exported.readAll().toStdString(),
               "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Resultado,Motivo,Pormenor\r\n"
               "2026-12-07 08:05:03.042," + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
-                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\nde novo\",\r\n");
+                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
     EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
 
     // Open, it puts what is written on top and keeps the operator's place; reopened, it reads a
@@ -662,7 +667,7 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     day->setCurrentIndex(0);
     onlyFailures->setChecked(false);
     table->selectRow(1);
-    constexpr int more = 450;
+    constexpr int more = 451; // the newest a failure, so the export's last row counts
     for (int i = 0; i < more; ++i) journal.record(entry(QDateTime::currentDateTime(), QByteArray::number(i), i % 3 == 0));
     journal.flush();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3 + more; }, 2000)) << model->rowCount();
@@ -684,7 +689,7 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     exported.close();
     ASSERT_EQ(window.exportCsv(csv), std::nullopt);
     ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
-    EXPECT_EQ(exported.readAll().count("\r\n"), 1 + more / 3 + 1); // the header and the failures
+    EXPECT_EQ(exported.readAll().count("\r\n"), 1 + (more + 2) / 3 + 1); // the header and the failures
 }
 
 } // namespace

@@ -146,14 +146,14 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
     EXPECT_EQ(std::pair(timer.isActive(), timer.interval()), std::pair(true, 1000));
     rig.port.closeError.reset();
-    rig.port.openError = errnum::couldNotOpenDevice;
-    rig.display.Timer1_Timer();
-    rig.port.openError.reset();
-    EXPECT_EQ(timer.interval(), 250);
     rig.settings.signalMode = monoColourSigns;
     rig.port.clearRecord();
     rig.display.Timer1_Timer();
     EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.display.Timer1_Timer();
+    rig.port.openError.reset();
+    EXPECT_EQ(timer.interval(), 250);
     // Another sign ends the animation even when it is not sent: before its first write fails,
     // or when the port does not open at all, so no tick brings the flag back with the port.
     rig.settings.signalMode = multiColourSigns;
@@ -265,7 +265,13 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     EXPECT_FALSE(rig.display.lampTestRunning());
     EXPECT_TRUE(rig.display.timer().isActive());
 
+    // On its own timer: the LED times and the first step at once, the third step 600 ms later.
+    rig.port.clearRecord();
+    QElapsedTimer clock;
+    clock.start();
     rig.display.startLampTest();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() >= (10 + 3 * 28) * 3 - 1; }, 5000));
+    EXPECT_GE(clock.elapsed(), 599);
     rig.port.clearRecord();
     rig.display.Option1_Click(1);
     EXPECT_EQ(rig.port.sent(), frames::sign[1]);
@@ -282,6 +288,11 @@ TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
     rig.display.setKeepAlive(1);
     QElapsedTimer clock;
     clock.start();
+    // A sign chosen half-way: the resends count from it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= 500; }));
+    rig.display.Option1_Click(1);
+    rig.port.clearRecord();
+    clock.restart();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() > frames::sign[1].size(); }, 5000));
     EXPECT_EQ(rig.port.sent(), frames::sign[1] + " " + frames::sign[1]);
     EXPECT_GE(clock.elapsed(), 1990);
@@ -357,8 +368,15 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     rig.display.startLampTest();
     for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
     journal.flush();
-    EXPECT_EQ(journalRows(journal.fileName(), "resultado, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
-              "concluído|20 de 20 passos enviados|0\nfalhou|0 de 20 passos enviados|1");
+    EXPECT_EQ(journalRows(journal.fileName(), "resultado, motivo, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
+              "concluído||20 de 20 passos enviados|0\nfalhou|Permission denied|0 de 20 passos enviados|1");
+    // The mode as it was; the colour only where it is the sign's.
+    rig.port.openError.reset();
+    rig.settings = {2, monoColourSigns, colourGreen};
+    rig.display.Option1_Click(3);
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "modo, cor, porta", "sinal IN ('Parar', 'Esquerda')").join("\n").toStdString(),
+              "multicor||COM1\nmulticor||COM1\nmulticor||COM1\nmonocor|Verde|COM2");
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates: the

@@ -14,6 +14,8 @@ class LedMatrix : public QWidget {
 public:
     explicit LedMatrix(QWidget* parent = nullptr) : QWidget(parent)
     {
+        setObjectName(QStringLiteral("matrix"));
+        setAccessibleName(QStringLiteral("Matriz do painel"));
         setMinimumSize(200, 200);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
