@@ -261,6 +261,7 @@ TEST(AboutBox, ShowsItsTextsWithOkFocused)
                   + about.findChild<QLabel*>("Label4")->text() + "|" + about.focusWidget()->objectName(),
               "Sobre ...|Controlo do painel sinalético|Maio de 2003|OKButton");
     EXPECT_EQ(about.size(), QSize(393, 146)); // 5889 x 2184 twips, to the nearest pixel
+    EXPECT_TRUE(about.findChild<QLabel*>("Label1")->font().bold() && !about.findChild<QLabel*>("Label4")->font().bold());
 }
 
 // After the dialog, by Cancel or by OK, the port is opened and closed once, sending nothing; OK

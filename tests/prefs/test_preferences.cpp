@@ -423,13 +423,10 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_TRUE(text("com2Failure").endsWith(": " + plain.fileName() + " não é um dispositivo série")) << text("com2Failure").toStdString();
     EXPECT_EQ(text("com2Binding"), plain.fileName() + " não é uma ligação: COM2 não abre enquanto lá estiver");
     EXPECT_FALSE(window.findChild<QPushButton*>("unbindCom2")->isEnabled());
-    window.unbind(2);
-    EXPECT_TRUE(plain.exists()) << text("message").toStdString();
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n").toStdString(),
               ("operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
-               + "\noperador|fim da ligação da porta|COM1|feito|" + pts + "\noperador|fim da ligação da porta|COM2|recusado|" + plain.fileName())
-                  .toStdString());
+               + "\noperador|fim da ligação da porta|COM1|feito|" + pts).toStdString());
 }
 
 // A binding and its last failure show whole, however long the device's name: the window grows,
@@ -592,7 +589,7 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
     EXPECT_EQ(held.problem(), "O registo não está a ser guardado: o ficheiro " + heldFile + " não se pode abrir: é uma pasta");
     QTest::qWait(2 * Journal::gatherMs); // past that entry's own gathering: only a retry writes it now
     ASSERT_TRUE(QDir(heldFile).removeRecursively());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return held.problem().isEmpty(); }, 3 * Journal::retryMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return held.problem().isEmpty(); }, 6000)); // tried again every 2 s
     held.flush();
     EXPECT_EQ(journalRows(held.fileName(), "acao, resultado, motivo, pormenor").join("\n").toStdString(),
               ("|||\nregisto|voltou a ser guardado|o ficheiro " + heldFile + " não se pode abrir: é uma pasta|unable to open database file Error opening database")
