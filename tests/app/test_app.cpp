@@ -608,6 +608,7 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_EQ(port.sent(), "");
     EXPECT_LT(probe.longest, 200);
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
+    EXPECT_EQ(journaled("count(*)", "motivo = 'mensagem de 100 bytes, acima de 64'"), "1"); // the burst's first, with its reason
     // Even well-formed, no more than five signs a second reach the panel.
     for (int i = 0; i < 30; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", "Frente");
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "motivo LIKE '%por segundo%'") == "1"; }, 5000));
@@ -628,7 +629,7 @@ TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     const std::string set = "painel-sinaletico/posto-2/sinal/set";
     {
         MqttClient old(broker.port);
-        ASSERT_TRUE(old.publish(set, "Frente", 1, true));
+        ASSERT_TRUE(old.publish(set, "Frente" + std::string(100, '.'), 1, true));
         old.subscribe(set); // the broker keeps it once it hands it back
         ASSERT_TRUE(QTest::qWaitFor([&] { return !old.on(set).empty(); }, 5000));
     }
@@ -639,7 +640,7 @@ TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     EXPECT_EQ(form->mqtt()->connectHost(), "127.0.0.1"); // the address checked, not the name again
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->mqtt()->isConnected(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
     EXPECT_TRUE(form->option1(0).isChecked());
 
     MqttClient site(broker.port);
