@@ -18,11 +18,13 @@ echo "|---|---|---|---|"
 # Ten runs of each, interleaved at random so that a drift of the machine's load falls on all
 # alike; the medians are shown.
 "$build_dir/bench/bench_click" --benchmark_format=csv --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true 2>/dev/null | awk -F, '
-    NR == 1 { for (i = 1; i <= NF; i++) if ($i == "\"bytes\"") b = i }
+    --benchmark_report_aggregates_only=true | awk -F, '
+    NR == 1 { for (i = 1; i <= NF; i++) { if ($i == "\"bytes\"") b = i; if ($i == "error_occurred") e = i } }
+    NR > 1 && e && $e == "true" { print "benchmark failed: " $0 > "/dev/stderr"; failed = 1 }
     NR > 1 && $1 ~ /_median"$/ { gsub(/"/, "", $1); sub(/\/real_time_median$/, "", $1); t[$1] = $3 / 1000; if (b && $b != "") bytes[$1] = $b }
     function row(f, a, b) { printf "| %s | %.1f µs | %.1f µs | %.2f |\n", f, t[a], t[b], t[a] / t[b] }
     END {
+        if (failed || !b) exit 1
         c = "BM_SignClick/journal:0"; j = "BM_SignClick/journal:1"
         row("multi-colour click through the port on a pty vs POSIX open, one write, tcdrain, close", c, "BM_PosixFloor")
         row("the same click vs POSIX with the program'\''s 22 writes", c, "BM_PosixFloorPerWrite")
