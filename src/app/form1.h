@@ -58,7 +58,6 @@ public:
     [[nodiscard]] PanelStatusBar& statusBar1() const { return *StatusBar1; }
     [[nodiscard]] PanelPreview& picture1() const { return *Picture1; }
     [[nodiscard]] SignDisplay& signDisplay() const { return *signs_; }
-    [[nodiscard]] SerialPortsWindow* serialPortsWindow() const { return portsWindow.get(); }
     [[nodiscard]] JournalWindow* journalWindow() const { return journalWindow_.get(); }
     [[nodiscard]] MqttLink* mqtt() const { return mqtt_.get(); }
     [[nodiscard]] QRadioButton& option1(std::int16_t index) const;

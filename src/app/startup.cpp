@@ -20,9 +20,6 @@
 #include <functional>
 #include <utility>
 
-QString appTitle;
-Form1* mainForm = nullptr;
-
 namespace {
 PanelSettings panelSettings;
 
@@ -46,8 +43,6 @@ std::unique_ptr<QMessageBox> secondCopyMessage()
 
 int Main()
 {
-    appTitle = QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3");
-
     SingleInstance instance;
     if (!instance.acquire()) {
         secondCopyMessage()->exec();
@@ -63,8 +58,7 @@ int Main()
     // The last words below are registered once the journal has met its file: exit() runs its
     // handlers newest first, so they then run before the database library cleans up after itself.
     Journal journal(journalPath(), [] { std::atexit(sayLastWords); });
-    Form1 form(appTitle, panelSettings, MSComm1, preferences, &journal);
-    mainForm = &form;
+    Form1 form(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), panelSettings, MSComm1, preferences, &journal);
     const RaiseRequests raise([&form] { form.comeForward(); });
     // Other programs and the command line choose signs through it; the window works without it.
     RemoteControl remote(form);
@@ -83,6 +77,5 @@ int Main()
     form.show();
     const int code = QApplication::exec();
     lastWords = nullptr;
-    mainForm = nullptr;
     return code;
 }

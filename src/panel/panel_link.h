@@ -44,7 +44,6 @@ public:
     // operator in status panel 1, with the system's reason as the tooltip.
     void abandonSend(const NumberedError& failure);
 
-    [[nodiscard]] SerialPort& port() { return port_; }
     [[nodiscard]] std::optional<LinkFailure> lastFailure(std::int16_t comPort) const;
 
 private:

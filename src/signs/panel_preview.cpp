@@ -36,7 +36,7 @@ PanelPreview::PanelPreview(QWidget* parent) : QWidget(parent)
     setFixedSize(twipsSize(sizeTwips, sizeTwips));
     // The image covers the whole widget, so Qt need not erase underneath it.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    for (auto& line : matrix_) line.fill(backColor_);
+    for (auto& line : matrix_) line.fill(previewBackground);
     render();
     setAccessibleName(QStringLiteral("Pré-visualização do painel"));
 }
@@ -80,7 +80,7 @@ void PanelPreview::draw(ColourOf colourOf)
 {
     // Background dots take the colour the surface has now, not the one it was created with.
     for (std::size_t line = 0; line < 8; ++line)
-        for (std::size_t bit = 0; bit < 8; ++bit) matrix_[line][bit] = colourOf(line, bit).value_or(backColor_);
+        for (std::size_t bit = 0; bit < 8; ++bit) matrix_[line][bit] = colourOf(line, bit).value_or(previewBackground);
     render();
     update();
 }
@@ -115,7 +115,7 @@ void PanelPreview::render()
     image.setDevicePixelRatio(ratio);
     // Every draw paints all 64 dots over the background, so starting from a clean background
     // shows the same matrix without the anti-aliased rims of the dots it replaces.
-    image.fill(toQColor(backColor_));
+    image.fill(toQColor(previewBackground));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -30,7 +30,6 @@ public:
     void clearStale();
     [[nodiscard]] bool isStale() const { return stale_; }
 
-    [[nodiscard]] ColourCode backColor() const { return backColor_; }
     // What the surface currently shows, at its device pixel ratio.
     [[nodiscard]] QImage image() const { return image_; }
 
@@ -47,7 +46,6 @@ private:
     void draw(ColourOf colourOf);
     void render();
 
-    ColourCode backColor_ = previewBackground;
     QString description_;
     bool stale_ = false;
     Matrix matrix_{};

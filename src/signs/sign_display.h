@@ -81,7 +81,6 @@ public:
     [[nodiscard]] QTimer& timer() { return timer_; }
     // True when the next tick sends patternChequer1.
     [[nodiscard]] bool chequerPhase() const { return chequerPhase_; }
-    [[nodiscard]] const SignPatterns& patterns() const { return patterns_; }
 
 private:
     // One exchange with the panel, as the journal tells it.

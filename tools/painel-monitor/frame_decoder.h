@@ -39,7 +39,6 @@ public:
     // a frame cut short) and starts afresh at the next prefix.
     [[nodiscard]] std::vector<WireEvent> flush();
 
-    [[nodiscard]] bool displayOn() const { return displayOn_; }
     // row 0 is the top row, column 0 the leftmost (line 7).
     [[nodiscard]] Dot dot(int row, int column) const;
     [[nodiscard]] Matrix matrix() const;
