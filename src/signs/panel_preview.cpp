@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -108,24 +109,52 @@ void PanelPreview::drawPatternMono(const SignPattern& pattern, ColourCode colour
     });
 }
 
-void PanelPreview::render()
+// The dots lie a whole number of pixels from the corner of their stamps, so a copied stamp
+// shows exactly what painting the disc there would. Stamps do not overlap: a dot's rim is far
+// from its neighbours'.
+const PanelPreview::Stamp& PanelPreview::stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio)
 {
-    const qreal ratio = devicePixelRatioF();
-    QImage image(size() * ratio, QImage::Format_RGB32);
-    image.setDevicePixelRatio(ratio);
-    // Every draw paints all 64 dots over the background, so starting from a clean background
-    // shows the same matrix without the anti-aliased rims of the dots it replaces.
+    if (stampsRatio_ != ratio) {
+        stamps_.clear();
+        stampsRatio_ = ratio;
+    }
+    auto [found, made] = stamps_.try_emplace({colour, line, bit});
+    if (!made) return found->second;
+    const qreal scale = ratio / twipsPerPixel;
+    const QPointF centre = dotCentre(line, bit) * scale;
+    const qreal radius = paintedRadius * scale;
+    const QPoint corner(int(std::floor(centre.x() - radius)) - 1, int(std::floor(centre.y() - radius)) - 1);
+    const int side = int(std::ceil(2 * radius)) + 3;
+    QImage image(side, side, QImage::Format_RGB32);
     image.fill(toQColor(previewBackground));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.scale(1.0 / twipsPerPixel, 1.0 / twipsPerPixel);
-    for (std::size_t line = 0; line < 8; ++line)
-        for (std::size_t bit = 8; bit-- > 0;) {
-            painter.setBrush(toQColor(matrix_[line][bit]));
-            painter.drawEllipse(dotCentre(line, bit), paintedRadius, paintedRadius);
-        }
+    painter.setBrush(toQColor(colour));
+    painter.translate(-corner);
+    painter.scale(scale, scale);
+    painter.drawEllipse(dotCentre(line, bit), paintedRadius, paintedRadius);
     painter.end();
+    found->second = {corner, std::move(image)};
+    return found->second;
+}
+
+void PanelPreview::render()
+{
+    const qreal ratio = devicePixelRatioF();
+    QImage image(size() * ratio, QImage::Format_RGB32);
+    // Every draw puts all 64 dots on a clean background, so none keeps the anti-aliased rim of
+    // the dot it replaces; a dot of the background's colour is the background.
+    image.fill(toQColor(previewBackground));
+    QPainter painter(&image);
+    for (std::size_t line = 0; line < 8; ++line)
+        for (std::size_t bit = 0; bit < 8; ++bit)
+            if (matrix_[line][bit] != previewBackground) {
+                const Stamp& dot = stamp(line, bit, matrix_[line][bit], ratio);
+                painter.drawImage(dot.at, dot.image);
+            }
+    painter.end();
+    image.setDevicePixelRatio(ratio);
     image_ = std::move(image);
 }
 

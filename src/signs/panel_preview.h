@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <tuple>
 
 // Picture1: the 8 x 8 matrix of coloured dots that mirrors what the panel was last told to show.
 // Drawing works in twips on a 3000 x 3000 twip surface. What was drawn is kept in an image at
@@ -45,9 +47,19 @@ private:
     template <typename ColourOf>
     void draw(ColourOf colourOf);
     void render();
+    // One dot in its colour on the background, and where it goes, in device pixels.
+    struct Stamp {
+        QPoint at;
+        QImage image;
+    };
+    const Stamp& stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio);
 
     QString description_;
     bool stale_ = false;
     Matrix matrix_{};
     QImage image_;
+    // Made once for each colour and place at the density they were made for: a redraw only
+    // copies them.
+    std::map<std::tuple<ColourCode, std::size_t, std::size_t>, Stamp> stamps_;
+    qreal stampsRatio_ = 0;
 };
