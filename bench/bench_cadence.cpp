@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chequered flag's cadence on the line: the sign display with its real timer and the
 // product's port on a pseudo-terminal, each tick stamped when its last byte is read; in the same
 // run, a POSIX writer sends the same 24 bytes to a second pseudo-terminal on absolute 250 ms

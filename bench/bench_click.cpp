@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One multi-colour "Parar" click, from the handler until the port is closed and drained, through
 // the product's port on a pseudo-terminal, without and with the journal; against the same bytes
 // written with POSIX calls to the same device, in one write and in the click's own writes; and

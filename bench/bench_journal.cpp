@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The journal window with a year of entries: how long it takes to open, and how much it delays
 // the window's event loop while entries are written, against the same writes with it closed.
 // The journal is filled with ENTRIES (default 1,000,000) rows over the last year, 1 % of them

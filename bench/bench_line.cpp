@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "bench_line.h"
 
 #include "panel/port_devices.h"

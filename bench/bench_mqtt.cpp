@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sign from a site's controller: published on a Mosquitto broker on loopback, to its last byte
 // on the line, through the program's MQTT client, the sign display and the product's port on a
 // pseudo-terminal; beside a click's own time, handler to last byte, in the same run. 200 signs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up to the first byte on the line, and peak memory, of the program against a bare Qt
 // window that writes one byte through QSerialPort once shown (this binary with --bare DEVICE).
 // Runs alternate, each on a fresh pseudo-terminal and home folder; the median of each is shown.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds into BUILD_DIR (default build/) with the benchmarks and runs them one after the other,
 # printing one table: each figure beside its floor from the same run. About 5 min: the flag's
 # cadence, the MQTT signs (200 of each kind, 250 ms apart) and the journal window's 40 s take most

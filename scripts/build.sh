@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what the job DEPS (build, test or bench; default test) needs, then configures and
 # builds into BUILD_DIR (default build/): every target, or only BUILD_TARGETS when set. Extra
 # arguments go to cmake's configure.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the two programs without the tests, with Debian's hardening flags, into BUILD_DIR
 # (default build-pkg/) and writes the Debian package there:
 #   build-pkg/painel-sinaletico_<version>-1_<arch>.deb

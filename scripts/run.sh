@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the two programs and starts painel-sinaletico. When COM1 is not bound to a device, a
 # virtual panel (painel-monitor on a pseudo-terminal, with its window) stands in for the panel
 # for this run, and its frame log is kept.

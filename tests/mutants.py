@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Injects the faults of tests/mutants.txt one at a time and tells which the suite did not notice.
 
     tests/mutants.py                 every fault (from the project's root or anywhere in it)

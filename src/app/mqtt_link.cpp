@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mqtt_link.h"
 
 #include "signs/sign_names.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/raise_requests.h"
 
 #include "panel/port_devices.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "panel/qt_serial_port.h"
 
 #include "panel/numbered_error.h"

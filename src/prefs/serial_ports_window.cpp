@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "prefs/serial_ports_window.h"
 
 #include "panel/numbered_error.h"

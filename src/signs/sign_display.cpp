@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "signs/sign_display.h"
 
 #include "prefs/form5.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/form1.h"
 #include "app/form3.h"
 #include "app/raise_requests.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package and checks it: its name, its file list and fields, the desktop entry
 # and the metainfo by their validators, lintian (no error), and the programs it holds, unpacked
 # into a scratch folder (never installed on this machine): the virtual panel on a

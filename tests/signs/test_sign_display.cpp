@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "journal_rows.h"
 #include "panel/port_devices.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the preferences reader: whatever the file holds, reading it must not
 // crash and must leave every setting at one of its accepted values, and what the writer then
 // writes must read back as the same settings.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the preferences reader's libFuzzer target (CMake option PAINEL_FUZZ, clang) and fuzzes
 # it for a bounded time (FUZZ_SECONDS, default 20). Exits non-zero when the fuzzer finds a
 # failing input; skips, saying why, when clang has no libFuzzer.
