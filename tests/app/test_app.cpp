@@ -381,7 +381,7 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     env.insert("DISPLAY", ":" + QString::fromLatin1(server.readLine()).trimmed());
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
     QProcess& first = start(PROGRAM_PATH, {}, env);
-    EXPECT_EQ(hex(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]);
+    EXPECT_EQ(hexBytes(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]);
     // A window manager arrives and the operator minimises the window.
     start(QStandardPaths::findExecutable("openbox"), {}, env);
     // xdotool dies of an X error when a window it looks at goes away meanwhile (the window
@@ -433,7 +433,7 @@ TEST_F(ProgramTest, EndsAsSairDoesOnSignalsAndWhenTheDisplayGoes)
             env.insert("DISPLAY", ":" + QString::fromLatin1(display->readLine()).trimmed());
         }
         QProcess& program = start(PROGRAM_PATH, {}, env);
-        ASSERT_EQ(hex(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]) << signal;
+        ASSERT_EQ(hexBytes(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]) << signal;
         if (display != nullptr) display->kill();
         else ::kill(pid_t(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished(10000)) << signal;
@@ -497,12 +497,12 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     EXPECT_EQ(command({"--sinal", "Parar"}), std::pair(3, QString("o painel-sinaletico não está a correr nesta sessão")));
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
     start(PROGRAM_PATH, {}, env);
-    EXPECT_EQ(hex(com1.read(57 + 43)), frames::startup + " " + frames::sign[0]);
+    EXPECT_EQ(hexBytes(com1.read(57 + 43)), frames::startup + " " + frames::sign[0]);
     ASSERT_TRUE(QTest::qWaitFor([&] { return command({"--estado"}).first == 0; }, 10000));
 
     for (const auto& [name, index] : {std::pair{"frente", 1}, {"3", 3}, {"DIREITA", 2}, {" 1 ", 0}}) {
         EXPECT_EQ(command({"--sinal", name}), std::pair(0, QString())) << name;
-        EXPECT_EQ(hex(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << name;
+        EXPECT_EQ(hexBytes(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << name;
     }
     for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
         EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
@@ -536,11 +536,11 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
     for (const auto& [method, argument, index] : {std::tuple{"ShowSign", QVariant("Frente"), 1}, {"ShowSignIndex", QVariant(3), 3}}) {
         EXPECT_EQ(panel.call(method, argument).type(), QDBusMessage::ReplyMessage) << method;
-        EXPECT_EQ(hex(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << method;
+        EXPECT_EQ(hexBytes(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << method;
     }
     QSignalSpy changed(&panel, SIGNAL(SignChanged(QString)));
     EXPECT_EQ(panel.call("ShowSignIndex", 5).type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(hex(com1.read(43)), frames::sign[4]);
+    EXPECT_EQ(hexBytes(com1.read(43)), frames::sign[4]);
     ASSERT_TRUE(changed.wait(5000) || !changed.isEmpty());
     EXPECT_EQ(changed.first().first().toString(), "Xadrez");
     EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Xadrez|ligação em ordem");

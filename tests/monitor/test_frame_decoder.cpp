@@ -24,7 +24,7 @@ namespace {
 std::string describe(const WireEvent& e)
 {
     const char* kinds[] = {"frame", "stray", "unknown", "incomplete"};
-    return std::string(kinds[int(e.kind)]) + " | " + hex(e.bytes) + " | " + e.meaning + (e.matrix ? " | matrix" : "");
+    return std::string(kinds[int(e.kind)]) + " | " + hexBytes(e.bytes) + " | " + e.meaning + (e.matrix ? " | matrix" : "");
 }
 
 // Every command, with line bytes that look like a prefix, noise before, between and after the

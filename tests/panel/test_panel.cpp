@@ -163,12 +163,12 @@ TEST_F(QtSerialPortTest, EveryByteWrittenBeforeAnImmediateCloseArrivesInOrder)
     const int fd = ::open(pty.slavePath().c_str(), O_WRONLY | O_NOCTTY);
     EXPECT_EQ(::write(fd, "\n\r\x03", 3), 3);
     ::close(fd);
-    EXPECT_EQ(hex(pty.read(3)), "0A 0D 03");
+    EXPECT_EQ(hexBytes(pty.read(3)), "0A 0D 03");
     port.setSettings(" 9600,N,8,1");
     for (int run = 0; run < 20; ++run) {
         port.setOpen(true);
         sendStopSign();
-        EXPECT_EQ(hex(pty.read(43)), frames::sign[0]) << "run " << run;
+        EXPECT_EQ(hexBytes(pty.read(43)), frames::sign[0]) << "run " << run;
         EXPECT_TRUE(pty.readAvailable().empty()) << "run " << run;
     }
 }
@@ -222,7 +222,7 @@ TEST_F(QtSerialPortTest, AFullLineFailsTheSendOnlyWhenItStaysFullPastTheDeadline
             farEnd.join();
             EXPECT_EQ(reason, "");
             ASSERT_GE(arrived.size(), 43U);
-            EXPECT_EQ(hex({arrived.end() - 43, arrived.end()}), frames::sign[0]);
+            EXPECT_EQ(hexBytes({arrived.end() - 43, arrived.end()}), frames::sign[0]);
         } else {
             EXPECT_NE(reason.find("a linha não aceita dados há"), std::string::npos) << reason;
             EXPECT_LT(took, wireMs + 100);

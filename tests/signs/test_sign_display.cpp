@@ -408,7 +408,7 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
     stuck.reset();
     while (!pty.read(1 << 16, 50).empty()) {}
     rig.display.Option1_Click(1);
-    EXPECT_EQ(hex(pty.read(43)), frames::sign[1]);
+    EXPECT_EQ(hexBytes(pty.read(43)), frames::sign[1]);
 }
 
 } // namespace

@@ -39,7 +39,7 @@ public:
     {
         Bytes all;
         for (const auto& w : writes) all.insert(all.end(), w.begin(), w.end());
-        return hex(all);
+        return hexBytes(all);
     }
     void clearRecord() { writes.clear(), calls.clear(); }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "panel/hex_bytes.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -11,14 +13,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Every frame in the tests is written as hex text, "A5 79 5A 71": upper case, single blanks.
-[[nodiscard]] inline std::string hex(std::span<const std::uint8_t> bytes)
-{
-    std::string text;
-    char two[4];
-    for (const std::uint8_t b : bytes) text.append(two, std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", b));
-    return text;
-}
+// Every frame in the tests is written as hex text, "A5 79 5A 71", as hexBytes writes it.
 [[nodiscard]] inline Bytes fromHex(const std::string& text)
 {
     Bytes bytes;

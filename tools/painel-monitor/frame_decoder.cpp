@@ -56,21 +56,7 @@ std::size_t partialPrefixAtEnd(const std::vector<std::uint8_t>& bytes)
     return 0;
 }
 
-char hexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
-
 } // namespace
-
-std::string hexBytes(std::span<const std::uint8_t> bytes)
-{
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (const std::uint8_t b : bytes) {
-        if (!text.empty()) text += ' ';
-        text += hexDigit(b >> 4);
-        text += hexDigit(b);
-    }
-    return text;
-}
 
 std::vector<WireEvent> FrameDecoder::feed(std::span<const std::uint8_t> chunk)
 {

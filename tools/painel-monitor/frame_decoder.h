@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "panel/hex_bytes.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -57,5 +59,3 @@ private:
     bool displayOn_ = false;
 };
 
-// "A5 79 5A 71": upper-case hex, single blanks.
-[[nodiscard]] std::string hexBytes(std::span<const std::uint8_t> bytes);
