@@ -5,6 +5,7 @@
 #include "app/form3.h"
 #include "app/mqtt_link.h"
 #include "app/status_bar.h"
+#include "panel/port_devices.h"
 #include "prefs/twips.h"
 #include "prefs/form5.h"
 #include "prefs/journal_window.h"
@@ -48,7 +49,7 @@ constexpr std::array<SignPlace, 5> signPlaces{{
     {4, 2430, 2041, 429},
 }};
 
-QString portName(std::int16_t comPort) { return QStringLiteral("COM%1:").arg(comPort); }
+QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
 
 // A class of its own, so that its accessible interface below is found before Qt's, which
 // serves every QRadioButton. It also knows how its click came, for the journal.

@@ -52,7 +52,7 @@ QString RemoteControl::colour() const
     return form_.settings().signalMode == multiColourSigns ? QString() : Form5::nameFromColour(form_.settings().signColour);
 }
 
-QString RemoteControl::port() const { return QStringLiteral("COM%1").arg(form_.settings().comPort); }
+QString RemoteControl::port() const { return comName(form_.settings().comPort); }
 
 QString RemoteControl::device() const { return deviceForPort(form_.settings().comPort); }
 

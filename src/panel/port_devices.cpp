@@ -199,11 +199,13 @@ QString configFolder()
            + QStringLiteral("/painel-sinaletico");
 }
 
+QString comName(std::int16_t number) { return QStringLiteral("COM%1").arg(number); }
+
 PortBinding portBinding(std::int16_t number)
 {
     PortBinding binding;
 #ifdef Q_OS_WIN
-    binding.device = QStringLiteral("COM%1").arg(number);
+    binding.device = comName(number);
     binding.present = !QSerialPortInfo(binding.device).isNull();
 #else
     const QFileInfo link(linkPath(number));

@@ -14,6 +14,9 @@
 // Folder of the program's own files: the preferences and the port links.
 [[nodiscard]] QString configFolder();
 
+// Port n as the operator knows it: "COM1".
+[[nodiscard]] QString comName(std::int16_t number);
+
 // Where udev keeps the names of USB serial adapters that do not change when they are plugged
 // into another socket.
 inline const QString stableNamesFolder = QStringLiteral("/dev/serial/by-id");

@@ -128,7 +128,7 @@ void Form5::Form_Load()
         Combo2->setEnabled(true);
         Combo2->setCurrentIndex(Combo2->findText(nameFromColour(settings_.signColour)));
     }
-    Combo1->setCurrentIndex(Combo1->findText(QStringLiteral("COM%1:").arg(settings_.comPort)));
+    Combo1->setCurrentIndex(Combo1->findText(comName(settings_.comPort) + QLatin1Char(':')));
     showPortDevice();
 }
 

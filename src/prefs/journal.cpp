@@ -385,7 +385,7 @@ private:
                                       e.sign,
                                       e.mode,
                                       e.colour,
-                                      e.port > 0 ? QStringLiteral("COM%1").arg(e.port) : QString(),
+                                      e.port > 0 ? comName(e.port) : QString(),
                                       deviceOf(e),
                                       e.bytes,
                                       e.outcome,

@@ -80,7 +80,7 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
                                                           {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
     for (std::int16_t number = 1; number <= 2; ++number) {
         const auto n = static_cast<std::size_t>(number - 1);
-        const QString com = QStringLiteral("COM%1").arg(number);
+        const QString com = comName(number);
         auto* box = new QGroupBox(com, this);
         box->setObjectName(QStringLiteral("com%1Box").arg(number));
         auto* rows = new QVBoxLayout(box);
