@@ -30,7 +30,7 @@ echo "|---|---|---|---|"
         row("multi-colour click through the port on a pty vs POSIX open, one write, tcdrain, close", c, "BM_PosixFloor")
         row("the same click vs POSIX with the program'\''s 22 writes", c, "BM_PosixFloorPerWrite")
         row("the same click journaled (SQLite, its own thread) vs not journaled", j, c)
-        printf "| of which: preview redraw (64 anti-aliased discs) | %.1f µs | — | — |\n", t["BM_PreviewDraw"]
+        printf "| of which: preview redraw (64 dots) | %.1f µs | — | — |\n", t["BM_PreviewDraw"]
         printf "| bytes: multi-colour sign click | %.0f B | 43 B = 44.8 ms wire | %.2f |\n", bytes[c], bytes[c] / 43
     }'
 QT_QPA_PLATFORM=offscreen "$build_dir/bench/bench_startup" "${STARTUP_RUNS:-15}"
