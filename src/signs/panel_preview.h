@@ -53,7 +53,7 @@ private:
         QPoint at;
         QImage image;
     };
-    const Stamp& stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio);
+    [[nodiscard]] const Stamp& stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio);
 
     QString description_;
     bool stale_ = false;
