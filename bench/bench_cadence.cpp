@@ -6,7 +6,7 @@
 // goes on, first on the healthy line, then with the line's far end stopped and its buffer full.
 #include "bench_line.h"
 #include "fake_serial_port.h"
-#include "panel/qt_serial_port.h"
+#include "serial/qt_serial_port.h"
 #include "signs/sign_display.h"
 #include "stalled_line.h"
 

@@ -4,7 +4,7 @@
 // written with POSIX calls to the same device, in one write and in the click's own writes; and
 // the preview's redraw alone.
 #include "bench_line.h"
-#include "panel/qt_serial_port.h"
+#include "serial/qt_serial_port.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -5,9 +5,9 @@
 // failures; then entries are recorded five a second (MQTT's ceiling) for PHASE_SECONDS (default
 // 5) at a time, the window closed and open in turn, four times each, after two seconds unmeasured. The event loop's delay is the
 // lateness of a 5 ms precise timer.
-#include "prefs/journal.h"
-#include "prefs/journal_window.h"
-#include "prefs/more_settings.h"
+#include "journal/journal.h"
+#include "journal/journal_window.h"
+#include "settings/more_settings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 
 #include "fake_serial_port.h"
 #include "pty_pair.h"
-#include "signs/sign_display.h"
+#include "session/panel_session.h"
 
 #include <QTemporaryDir>
 
@@ -48,11 +48,16 @@ private:
 // journal, when given, keeps every action as in the program.
 struct BenchDisplay {
     FakeStatusLine status;
-    PanelSettings settings;
-    PanelLink link;
-    PanelCommands commands;
     PanelPreview preview;
-    SignDisplay display{link, commands, preview, settings};
+    PanelSession session;
+    SignDisplay& display = session.display();
+
+    // The defaults: no preferences file is read.
+    explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : session(port, status, preview, {}, journal)
+    {
+        session.start();
+    }
+};
 
     explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : link(port, status), commands(port)
     {

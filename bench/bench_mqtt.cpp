@@ -7,8 +7,8 @@
 #include "bench_line.h"
 #include "fake_serial_port.h"
 #include "mqtt_broker.h"
-#include "app/mqtt_link.h"
-#include "panel/qt_serial_port.h"
+#include "remote/mqtt_link.h"
+#include "serial/qt_serial_port.h"
 #include "signs/sign_display.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/command_line.h"
+#include "remote/command_line.h"
 #include "app/startup.h"
 #include "platform/qt_translation.h"
 #include "program_icon.h"

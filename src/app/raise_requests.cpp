@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/raise_requests.h"
 
-#include "panel/port_devices.h"
+#include "serial/port_devices.h"
 
 #include <csignal>
 

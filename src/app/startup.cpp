@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/startup.h"
 
-#include "app/form1.h"
+#include "app/panel_program.h"
 #include "app/raise_requests.h"
-#include "app/remote_control.h"
 #include "app/single_instance.h"
+#include "remote/remote_control.h"
 #include "platform/signal_events.h"
-#include "panel/port_devices.h"
-#include "panel/qt_serial_port.h"
-#include "prefs/journal.h"
-#include "prefs/panel_settings.h"
-#include "prefs/preferences_file.h"
+#include "serial/port_devices.h"
+#include "serial/qt_serial_port.h"
+#include "journal/journal.h"
+#include "settings/preferences_file.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -22,8 +21,6 @@
 #include <utility>
 
 namespace {
-PanelSettings panelSettings;
-
 // What must be done however the program ends, while the window and the journal still exist.
 std::function<void()> lastWords;
 
@@ -54,15 +51,16 @@ int Main()
 
     const QString preferences = preferencesPath(configFolder());
     removeStaleTemporaries(preferences);
-    QtSerialPort MSComm1;
+    QtSerialPort port;
     // Made before the window and gone after it, so its last entries are written before the end.
     // The last words below are registered once the journal has met its file: exit() runs its
     // handlers newest first, so they then run before the database library cleans up after itself.
     Journal journal(journalPath(), [] { std::atexit(sayLastWords); });
-    Form1 form(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), panelSettings, MSComm1, preferences, &journal);
+    PanelProgram program(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), port, preferences, &journal);
+    MainWindow& form = program.window;
     const RaiseRequests raise([&form] { form.comeForward(); });
     // Other programs and the command line choose signs through it; the window works without it.
-    RemoteControl remote(form);
+    RemoteControl remote(program.session);
     if (const auto failure = remote.start(QDBusConnection::sessionBus()))
         std::fprintf(stderr, "painel-sinaletico: sem controlo remoto (%s)\n", qPrintable(*failure));
     // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
@@ -71,8 +69,8 @@ int Main()
     QObject::connect(&endSignals, &SignalEvents::received, &form, [] { QCoreApplication::exit(0); });
     // The display going away ends the program from inside Qt, by exit(), past all of the above:
     // the same last words are said on the way out.
-    lastWords = [&form, &journal] {
-        form.endSession();
+    lastWords = [&program, &journal] {
+        program.mqtt.stop();
         journal.flush();
     };
     form.show();

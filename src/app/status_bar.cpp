@@ -2,7 +2,7 @@
 #include "app/status_bar.h"
 
 #include "panel/panel_link.h"
-#include "prefs/twips.h"
+#include "widgets/twips.h"
 
 #include <QDateTime>
 

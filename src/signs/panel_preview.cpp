@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "signs/panel_preview.h"
 
-#include "prefs/twips.h"
+#include "widgets/twips.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "signs/sign_display.h"
 
-#include "prefs/form5.h"
+#include "settings/setting_names.h"
 
 #include <utility>
 
@@ -75,8 +75,8 @@ JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind k
     e.action = action;
     if (const SignDescription* sign = describeSign(kind)) e.sign = QString::fromUtf8(sign->caption);
     const bool multiColour = settings_.signalMode == multiColourSigns;
-    e.mode = Form5::nameFromMode(settings_.signalMode);
-    if (!multiColour) e.colour = Form5::nameFromColour(settings_.signColour);
+    e.mode = modeName(settings_.signalMode);
+    if (!multiColour) e.colour = colourName(settings_.signColour);
     e.port = settings_.comPort;
     return e;
 }

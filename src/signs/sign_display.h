@@ -3,8 +3,8 @@
 
 #include "panel/panel_commands.h"
 #include "panel/panel_link.h"
-#include "prefs/journal.h"
-#include "prefs/panel_settings.h"
+#include "journal/journal.h"
+#include "settings/panel_settings.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_patterns.h"
 #include "signs/sign_table.h"

@@ -1,26 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/form1.h"
-#include "app/form3.h"
+#include "app/main_window.h"
+#include "app/panel_program.h"
+#include "app/about_box.h"
 #include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
 #include "journal_rows.h"
-#include "prefs/journal_window.h"
-#include "prefs/form5.h"
-#include "prefs/more_options_dialog.h"
-#include "prefs/serial_ports_window.h"
-#include "prefs/twips.h"
+#include "journal/journal_window.h"
+#include "settings/preferences_dialog.h"
+#include "settings/more_options_dialog.h"
+#include "settings/serial_ports_window.h"
+#include "widgets/twips.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_display.h"
 #include "program_home.h"
 #include "mqtt_broker.h"
 #include "private_bus.h"
 #include "stalled_line.h"
-#include "app/mqtt_link.h"
+#include "remote/mqtt_link.h"
 #include "pty_pair.h"
-#include "app/remote_control.h"
+#include "remote/remote_control.h"
 
 #include <QtWidgets>
 #include <QDBusInterface>
@@ -45,22 +46,23 @@ void onNextModal(const std::function<void(QWidget*)>& action)
     });
 }
 
-struct Form1Test : ::testing::Test {
+struct MainWindowTest : ::testing::Test {
     QTemporaryDir home;
     FakeSerialPort port;
-    PanelSettings settings;
     std::unique_ptr<Journal> journal;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<PanelProgram> program;
+    MainWindow* form = nullptr;
 
     void start(const QString& journalFile = {})
     {
-        form.reset();
+        program.reset();
         journal = std::make_unique<Journal>(journalFile.isEmpty() ? home.filePath("registo.sqlite") : journalFile);
-        form = std::make_unique<Form1>(QStringLiteral("Caption"), settings, port, home.filePath("pref.vyr"), journal.get());
+        program = std::make_unique<PanelProgram>(QStringLiteral("Caption"), port, home.filePath("pref.vyr"), journal.get());
+        form = &program->window;
         form->show();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->firstActivation(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program->session.started(); }));
     }
-    [[nodiscard]] QString panel(int n) const { return form->statusBar1().panelText(n); }
+    [[nodiscard]] QString panel(int n) const { return form->panelStatusBar().panelText(n); }
     void writeConf(const QByteArray& text) const
     {
         QFile conf(home.filePath("painel-sinaletico.conf"));
@@ -74,7 +76,7 @@ struct Form1Test : ::testing::Test {
     }
 };
 
-TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
+TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
 {
     QFile conf(home.filePath("painel-sinaletico.conf"));
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[keepalive]\ninterval_s=5\n[journal]\nretention_days=30\n") > 0);
@@ -91,27 +93,27 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
     const QDateTime after = QDateTime::currentDateTime();
     for (const auto& [n, format] : {std::pair{3, "dd-MM-yyyy"}, std::pair{4, "HH:mm"}})
         EXPECT_TRUE(panel(n) == before.toString(format) || panel(n) == after.toString(format)) << panel(n).toStdString();
-    EXPECT_TRUE(form->option1(0).isChecked());
+    EXPECT_TRUE(form->signButton(0).isChecked());
     EXPECT_EQ(form->windowTitle() + "|" + panel(1) + "|" + panel(2), "Caption|" + QString(29, ' ') + "|COM1:");
     EXPECT_EQ(port.sent(), frames::startup + " " + frames::sign[0]);
     // Activation comes again (a dialog closing, the window refocused): no second start-up.
     port.clearRecord();
     QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(form.get(), &activate);
+    QApplication::sendEvent(form, &activate);
     EXPECT_EQ(port.sent(), "");
     QStringList menu;
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
     EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_MORE &Mais opções…, MNU_LAMPTEST &Teste do painel, "
                                "MNU_JOURNAL &Registo…, mnuFileBar0 , MNU_EXIT Sa&ir");
     EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
-    EXPECT_EQ(form->signDisplay().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
+    EXPECT_EQ(program->session.display().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
     EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "1");
     // Escape ends the lamp test at once and puts the chosen sign back.
     form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
     port.clearRecord();
-    QTest::keyClick(form.get(), Qt::Key_Escape);
+    QTest::keyClick(form, Qt::Key_Escape);
     EXPECT_EQ(port.sent(), frames::sign[0]);
-    EXPECT_FALSE(form->signDisplay().lampTestRunning());
+    EXPECT_FALSE(program->session.display().lampTestRunning());
     EXPECT_EQ(journaled("origem, acao, resultado", "origem IN ('teste', 'teclado')"),
               "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teste|sinal|enviado");
     // Lowered, the retention applies at once.
@@ -129,15 +131,16 @@ TEST_F(Form1Test, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
 
 // In every window each access key belongs to one control (Alt+F is "Só falhas" in "Registo",
 // never also "Fechar"), and none is left on a control the keyboard cannot reach.
-TEST_F(Form1Test, EveryWindowGivesEachAccessKeyOnce)
+TEST_F(MainWindowTest, EveryWindowGivesEachAccessKeyOnce)
 {
     start();
     form->findChild<QAction*>("MNU_JOURNAL")->trigger();
     MoreSettings more;
-    const Form5 preferences(settings, home.filePath("pref.vyr"));
+    PanelSettings settings;
+    const PreferencesDialog preferences(settings, home.filePath("pref.vyr"));
     const MoreOptionsDialog moreOptions(more, home.filePath("painel-sinaletico.conf"), {"x"}, "MQTT: ligado");
-    const SerialPortsWindow ports(form->link());
-    const Form3 about;
+    const SerialPortsWindow ports(program->session.link());
+    const AboutBox about;
     const auto keysOf = [](const QWidget& window) {
         QStringList keys;
         for (const QAbstractButton* b : window.findChildren<QAbstractButton*>()) keys << QKeySequence::mnemonic(b->text()).toString();
@@ -161,12 +164,12 @@ TEST_F(Form1Test, EveryWindowGivesEachAccessKeyOnce)
 }
 
 // The buttons stand in screen order; each sends its own sign, and the chosen one again.
-TEST_F(Form1Test, EachButtonSendsItsSign)
+TEST_F(MainWindowTest, EachButtonSendsItsSign)
 {
     start();
     for (const std::int16_t index : {1, 3, 2, 0, 4, 4}) {
         port.clearRecord();
-        QRadioButton& button = form->option1(index);
+        QRadioButton& button = form->signButton(index);
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
@@ -175,7 +178,7 @@ TEST_F(Form1Test, EachButtonSendsItsSign)
 
 // Panel 1 shows either link message whole, and is never narrower than designed, in the
 // desktop's font and in larger ones: the window grows instead. (Also run at scales 1.5 and 2.)
-TEST_F(Form1Test, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
+TEST_F(MainWindowTest, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
 {
     const QFont desktop = QApplication::font();
     for (const qreal points : {desktop.pointSizeF(), 12.0, 13.5, 18.0}) {
@@ -183,53 +186,53 @@ TEST_F(Form1Test, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
         font.setPointSizeF(points);
         QApplication::setFont(font);
         start();
-        const QLabel& panel1 = form->statusBar1().panel(1);
+        const QLabel& panel1 = form->panelStatusBar().panel(1);
         for (const std::string& message : {openFailureText, writeFailureText}) {
-            form->statusBar1().setPanelText(1, message);
+            form->panelStatusBar().setPanelText(1, message);
             EXPECT_GE(panel1.contentsRect().width(), panel1.fontMetrics().horizontalAdvance(QString::fromStdString(message)))
                 << message << " at " << points << " pt";
         }
         EXPECT_GE(panel1.width(), twips(2725)) << points;
     }
     // The reason is where the keyboard and a screen reader reach it too.
-    form->statusBar1().setPanelToolTip(1, "adaptador desligado?");
-    EXPECT_EQ(form->statusBar1().panel(1).accessibleDescription(), "adaptador desligado?");
+    form->panelStatusBar().setPanelToolTip(1, "adaptador desligado?");
+    EXPECT_EQ(form->panelStatusBar().panel(1).accessibleDescription(), "adaptador desligado?");
     QApplication::setFont(desktop);
 }
 
 // The keys 1 to 5 (main row or keypad) send exactly their sign; the arrows only move the focus;
 // Space and Enter send the focused sign, and so does the accessibility action, once.
-TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
+TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
 {
     start();
-    EXPECT_FALSE(form->signDisplay().keepAliveTimer().isActive()); // off unless set
+    EXPECT_FALSE(program->session.display().keepAliveTimer().isActive()); // off unless set
     const std::array<std::int16_t, 5> screenOrder{0, 1, 3, 2, 4};
     for (int key = 1; key <= 5; ++key)
         for (const auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {
             const std::int16_t index = screenOrder[std::size_t(key - 1)];
             port.clearRecord();
-            QTest::keyClick(form.get(), Qt::Key(Qt::Key_0 + key), modifier);
-            EXPECT_EQ(port.sent() + (form->option1(index).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
-            EXPECT_EQ(form->option1(index).toolTip(), QStringLiteral("Tecla %1").arg(key));
+            QTest::keyClick(form, Qt::Key(Qt::Key_0 + key), modifier);
+            EXPECT_EQ(port.sent() + (form->signButton(index).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
+            EXPECT_EQ(form->signButton(index).toolTip(), QStringLiteral("Tecla %1").arg(key));
         }
-    form->option1(0).setFocus();
+    form->signButton(0).setFocus();
     port.clearRecord();
     // Round both ends: up to the last button, down to the first, then two down.
     for (const Qt::Key arrow : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(QApplication::focusWidget(), arrow);
     EXPECT_EQ(port.sent(), "");
-    EXPECT_TRUE(form->option1(4).isChecked());
+    EXPECT_TRUE(form->signButton(4).isChecked());
     for (const auto& [key, index] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Return, 3}, {Qt::Key_Enter, 3}}) {
         port.clearRecord();
         QTest::keyClick(QApplication::focusWidget(), key);
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
     port.clearRecord();
-    QAccessible::queryAccessibleInterface(&form->option1(2))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_EQ(port.sent() + (form->option1(2).isChecked() ? "" : " unchosen"), frames::sign[2]);
+    QAccessible::queryAccessibleInterface(&form->signButton(2))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(port.sent() + (form->signButton(2).isChecked() ? "" : " unchosen"), frames::sign[2]);
     EXPECT_EQ(journaled("group_concat(origem, ' ')", "acao = 'sinal'"), QStringList(13, "teclado").join(" ") + " acessibilidade");
     QStringList names;
-    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->option1(3), &form->picture1(), &form->statusBar1().panel(1),
-                                &form->statusBar1().panel(2), &form->statusBar1().panel(3), &form->statusBar1().panel(4)};
+    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->signButton(3), &form->preview(), &form->panelStatusBar().panel(1),
+                                &form->panelStatusBar().panel(2), &form->panelStatusBar().panel(3), &form->panelStatusBar().panel(4)};
     for (QWidget* w : named) names << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
     EXPECT_EQ(names.join("|"), "Sinal|Esquerda|Pré-visualização do painel|Estado da ligação|Porta|Data|Hora");
     // A key held down sends its sign once, however the repeats come: marked as such, or as X
@@ -241,8 +244,8 @@ TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
         QApplication::sendEvent(target, &event);
     };
     for (const bool marked : {true, false})
-        for (const auto& [code, text, target, index] : {std::tuple{Qt::Key_3, "3", static_cast<QWidget*>(form.get()), 3},
-                                                        {Qt::Key_Space, " ", &form->option1(2), 2}, {Qt::Key_Return, "\r", &form->option1(1), 1}}) {
+        for (const auto& [code, text, target, index] : {std::tuple{Qt::Key_3, "3", static_cast<QWidget*>(form), 3},
+                                                        {Qt::Key_Space, " ", &form->signButton(2), 2}, {Qt::Key_Return, "\r", &form->signButton(1), 1}}) {
             target->setFocus();
             port.clearRecord();
             ulong time = 1000;
@@ -256,7 +259,7 @@ TEST_F(Form1Test, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
 
 TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
-    Form3 about;
+    AboutBox about;
     about.show();
     EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|"
                   + about.findChild<QLabel*>("Label4")->text() + "|" + about.focusWidget()->objectName(),
@@ -267,14 +270,14 @@ TEST(AboutBox, ShowsItsTextsWithOkFocused)
 
 // After the dialog, by Cancel or by OK, the port is opened and closed once, sending nothing; OK
 // on COM2 switches the status bar and the next open at once.
-TEST_F(Form1Test, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)
+TEST_F(MainWindowTest, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)
 {
     start();
     auto* prefs = form->findChild<QAction*>("MNU_PREFS");
     EXPECT_EQ(prefs->shortcut(), QKeySequence("Ctrl+P"));
     for (const auto& [button, port1] : {std::pair{"CancelButton", 1}, std::pair{"OKButton", 2}}) {
         port.clearRecord();
-        form->statusBar1().setPanelText(2, "stale");
+        form->panelStatusBar().setPanelText(2, "stale");
         onNextModal([button = button](QWidget* dialog) {
             dialog->findChild<QComboBox*>("Combo1")->setCurrentIndex(1);
             dialog->findChild<QPushButton*>(button)->click();
@@ -290,18 +293,18 @@ TEST_F(Form1Test, PreferencesThenThePortIsTriedOnceWithoutRepeatingTheStartUp)
 
 // A journal that cannot be kept changes nothing on the line: the operator is told once, in panel
 // 1's tooltip whatever the link puts there, and in the journal window.
-TEST_F(Form1Test, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
+TEST_F(MainWindowTest, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
 {
     start("/proc/self/painel-sinaletico/registo.sqlite");
-    const QLabel& panel1 = form->statusBar1().panel(1);
+    const QLabel& panel1 = form->panelStatusBar().panel(1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
     port.openError = errnum::couldNotOpenDevice;
-    form->option1(1).click();
+    form->signButton(1).click();
     port.openError.reset();
     EXPECT_EQ(panel1.toolTip().split("\n\n").first(), "Permission denied");
     EXPECT_TRUE(panel1.toolTip().contains("O registo não está a ser guardado")) << panel1.toolTip().toStdString();
     port.clearRecord();
-    form->option1(3).click();
+    form->signButton(3).click();
     EXPECT_EQ(port.sent(), frames::sign[3]);
     form->findChild<QAction*>("MNU_JOURNAL")->trigger();
     const QLabel* problem = form->journalWindow()->findChild<QLabel*>("journalProblem");
@@ -554,12 +557,12 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
 // sign shown is published, retained; the broker going away during the animation and coming
 // back is weathered, and the state published again; 10,000 malformed messages send nothing,
 // leave the window responsive and are journaled once a burst.
-TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
+TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
 {
     MqttBroker broker;
     writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-1\n").arg(broker.port).toUtf8());
     start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->mqtt() != nullptr && form->mqtt()->isConnected(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link() != nullptr && program->mqtt.link()->isConnected(); }, 10000));
     const auto follow = [&](MqttClient& site) {
         site.subscribe("painel-sinaletico/posto-1/#");
         return QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-1/sinal").empty(); }, 10000);
@@ -578,17 +581,17 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
         site->publish("painel-sinaletico/posto-1/sinal/set", name);
         EXPECT_TRUE(QTest::qWaitFor([&] { return port.sent().size() >= frames::sign[std::size_t(index)].size(); }, 5000)) << name;
         EXPECT_EQ(port.sent().substr(0, frames::sign[std::size_t(index)].size()), frames::sign[std::size_t(index)]) << name;
-        EXPECT_TRUE(form->option1(std::int16_t(index)).isChecked()) << name;
+        EXPECT_TRUE(form->signButton(std::int16_t(index)).isChecked()) << name;
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Xadrez"; }, 5000));
     EXPECT_EQ(lastState(*site)["resultado"].toString() + "|" + lastState(*site)["modo"].toString(), "enviado|multicor");
 
     broker.stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->mqtt()->isConnected(); }, 10000));
-    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("MQTT: sem ligação")) << form->statusBar1().panel(1).toolTip().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.link()->isConnected(); }, 10000));
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     port.clearRecord();
     ASSERT_TRUE(broker.start());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->mqtt()->isConnected(); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 20000));
     EXPECT_GT(port.sent().size(), frames::chequerTick1.size()); // the flag went on all along
     site = std::make_unique<MqttClient>(broker.port); // the restarted broker kept nothing: all is published again
     ASSERT_TRUE(follow(*site));
@@ -618,14 +621,14 @@ TEST_F(Form1Test, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_GE(port.sent().size(), frames::sign[1].size());
     EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
     // Gone on purpose, it says so (the broker's will is only for a lost connection).
-    form.reset();
+    program.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return site->on("painel-sinaletico/posto-1/estado").back().payload == "offline"; }, 5000));
 }
 
 // Only a new message with a sign's exact name chooses it, five a second at most in any second:
 // a set message the broker kept from long ago is ignored (and journaled once), a byte-order mark
 // makes no name, and a broker that was not up at start-up is reached once it is.
-TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
+TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
 {
     MqttBroker broker(true);
     const std::string set = "painel-sinaletico/posto-2/sinal/set";
@@ -638,12 +641,12 @@ TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     broker.stop(); // and kept on disk: the broker brings the old message back when restarted
     writeConf(QStringLiteral("[mqtt]\nhost=localhost\nport=%1\nid=posto-2\n").arg(broker.port).toUtf8());
     start();
-    ASSERT_NE(form->mqtt(), nullptr);
-    EXPECT_EQ(form->mqtt()->connectHost(), "127.0.0.1"); // the address checked, not the name again
+    ASSERT_NE(program->mqtt.link(), nullptr);
+    EXPECT_EQ(program->mqtt.link()->connectHost(), "127.0.0.1"); // the address checked, not the name again
     ASSERT_TRUE(broker.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->mqtt()->isConnected(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
-    EXPECT_TRUE(form->option1(0).isChecked());
+    EXPECT_TRUE(form->signButton(0).isChecked());
 
     MqttClient site(broker.port);
     ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
@@ -667,7 +670,7 @@ TEST_F(Form1Test, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
 
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
 // or an id that is no topic level leave MQTT off, and say why.
-TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
+TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
 {
     QFile password(home.filePath("senha"));
     ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("segredo-123\n") > 0);
@@ -675,8 +678,8 @@ TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
     password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
     start();
-    EXPECT_EQ(form->mqtt(), nullptr);
-    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("pode ser lido por outros")) << form->statusBar1().panel(1).toolTip().toStdString();
+    EXPECT_EQ(program->mqtt.link(), nullptr);
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
     for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
         QStringList problems;
@@ -687,73 +690,9 @@ TEST_F(Form1Test, SettingsThatWouldOpenAWayInLeaveMqttOff)
     // A flag that is not understood is said where the operator looks, and journaled.
     writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
     start();
-    EXPECT_EQ(form->mqtt(), nullptr);
-    EXPECT_TRUE(form->statusBar1().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->statusBar1().panel(1).toolTip().toStdString();
+    EXPECT_EQ(program->mqtt.link(), nullptr);
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
-}
-
-// Why the broker cannot be reached is said in Portuguese, in the status and once in the journal
-// for each distinct cause (origin "remoto"), the library's words only in the detail; and the
-// client keeps trying, TLS failures included, after which libmosquitto's own thread gives up.
-TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
-{
-    QTemporaryDir dir;
-    TestCertificates certificates;
-    ASSERT_TRUE(certificates.made);
-    QFile passwords(dir.filePath("passwords"));
-    ASSERT_TRUE(passwords.open(QIODevice::WriteOnly));
-    passwords.close();
-    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-b", passwords.fileName(), "posto", "certa"}), 0);
-    passwords.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther);
-    MqttBroker trusted(false, certificates.listener("localhost"));
-    MqttBroker elsewhere(false, certificates.listener("elsewhere"));
-    MqttBroker guarded(false, "allow_anonymous false\npassword_file " + passwords.fileName() + "\n");
-    MqttBroker gone;
-    gone.stop();
-    QFile wrongPassword(dir.filePath("senha"));
-    ASSERT_TRUE(wrongPassword.open(QIODevice::WriteOnly) && wrongPassword.write("errada\n") > 0);
-    wrongPassword.close();
-    wrongPassword.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
-    const auto settings = [](const QString& host, int port) {
-        MqttSettings m;
-        m.host = host;
-        m.port = port;
-        m.id = "posto-1";
-        return m;
-    };
-    MqttSettings untrusted = settings("localhost", trusted.port);
-    untrusted.tls = true;
-    untrusted.caFile = certificates.path("other.crt");
-    MqttSettings misnamed = settings("localhost", elsewhere.port);
-    misnamed.tls = true;
-    misnamed.caFile = certificates.path("ca.crt");
-    MqttSettings refused = settings("127.0.0.1", guarded.port);
-    refused.user = "posto";
-    refused.passwordFile = wrongPassword.fileName();
-    const std::vector<std::pair<MqttSettings, QString>> cases{
-        {untrusted, "o certificado do broker não é de uma autoridade em que se confia"},
-        {misnamed, "o certificado do broker não é para localhost"},
-        {refused, "nome ou palavra-passe recusados"},
-        {settings("127.0.0.1", gone.port), QStringLiteral("não há broker em 127.0.0.1:%1").arg(gone.port)},
-    };
-    for (const auto& [mqtt, cause] : cases) {
-        Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
-        MqttLink link(mqtt, [](SignKind) { return SendOutcome::Sent; }, &journal);
-        ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();
-        // Tried again with the same cause: said once.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return link.status().contains(cause + " (tentativa 2)"); }, 10000)) << link.status().toStdString();
-        journal.flush();
-        const QStringList rows = journalRows(journal.fileName(), "origem, resultado, motivo, pormenor, falha");
-        ASSERT_EQ(rows.size(), 1) << rows.join("\n").toStdString();
-        EXPECT_TRUE(rows[0].startsWith("remoto|MQTT desligado|" + cause + "|" + mqtt.host + ":" + QString::number(mqtt.port)
-                                       + " como posto-1; libmosquitto: ")) << rows[0].toStdString();
-        EXPECT_TRUE(rows[0].endsWith("|1"));
-    }
-    MqttSettings missing = misnamed;
-    missing.caFile = dir.filePath("nenhum.crt");
-    EXPECT_EQ(MqttLink(missing, {}, nullptr).start(), "o ficheiro " + missing.caFile + " não existe (mqtt/ca_file)");
 }
 
 } // namespace

@@ -6,12 +6,24 @@
 #include "panel/serial_port.h"
 #include "panel/status_line.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
 // Records every call; can be told to fail the settings, an open, a close or the k-th write
 // (counted from 1 over the fake's life).
+// The number of the NumberedError `action` throws, 0 when it throws none.
+inline int errorNumberOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const NumberedError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
 class FakeSerialPort final : public SerialPort {
 public:
     void setPortNumber(std::int16_t number) override { calls.push_back("setPortNumber " + std::to_string(number)); }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pty_line.h"
 
-#include "panel/port_devices.h"
+#include "serial/port_devices.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/panel_program.h"
+
+#include "app/status_bar.h"
+#include "signs/panel_preview.h"
+
+PanelProgram::PanelProgram(const QString& caption, SerialPort& port, QString preferencesFile, Journal* journal)
+    : statusBar_(new PanelStatusBar),
+      preview_(new PanelPreview),
+      session(port, *statusBar_, *preview_, std::move(preferencesFile), journal),
+      mqtt(session),
+      window(caption, session, statusBar_, preview_)
+{
+    session.load();
+    mqtt.start();
+}

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "app/main_window.h"
+#include "remote/mqtt_remote.h"
+#include "session/panel_session.h"
+
+class Journal;
+class SerialPort;
+
+// The program's parts, built the one way the program and its tests use: the session drawing on
+// the window's status bar and preview, the broker on the session, the window showing it. The
+// settings are read once all stand, as the window first loads.
+class PanelProgram {
+public:
+    PanelProgram(const QString& caption, SerialPort& port, QString preferencesFile, Journal* journal = nullptr);
+    PanelProgram(const PanelProgram&) = delete;
+    PanelProgram& operator=(const PanelProgram&) = delete;
+
+private:
+    PanelStatusBar* statusBar_; // the window's, once it stands
+    PanelPreview* preview_;     // likewise
+
+public:
+    PanelSession session;
+    MqttRemote mqtt;
+    MainWindow window;
+};

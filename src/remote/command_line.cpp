@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "remote/command_line.h"
+
+#include "remote/remote_control.h"
+#include "signs/sign_names.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+
+#include <cstdio>
+
+namespace {
+
+// A sign goes out within a second even on a failing line; a copy stuck in a dialog of its own
+// still answers, as dialogs run the event loop.
+constexpr int replyTimeoutMs = 10'000;
+
+int say(int code, const QString& text)
+{
+    std::fputs(qPrintable(text + QLatin1Char('\n')), code == exitDone ? stdout : stderr);
+    return code;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Mostra um sinal no painel pelo programa que está a correr, ou diz o seu estado."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption sign(QStringLiteral("sinal"),
+                                  QStringLiteral("Mostra o sinal NOME (Parar, Frente, Esquerda, Direita, Xadrez; maiúsculas e acentos "
+                                                 "indiferentes) ou N (1 a 5, pela ordem do ecrã), como um clique."),
+                                  QStringLiteral("NOME|N"));
+    const QCommandLineOption state(QStringLiteral("estado"), QStringLiteral("Escreve o sinal, o modo, a cor, a porta, o dispositivo e o "
+                                                                            "estado da ligação, um \"chave: valor\" por linha."));
+    parser.addOption(sign);
+    parser.addOption(state);
+    if (!parser.parse(arguments)) return say(exitBadArgument, parser.errorText());
+    if (parser.isSet(help)) return say(exitDone, parser.helpText().trimmed());
+    if (parser.isSet(version)) return say(exitDone, QStringLiteral("painel-sinaletico %1").arg(QStringLiteral(PAINEL_VERSION)));
+    if (!parser.positionalArguments().isEmpty())
+        return say(exitBadArgument, QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().join(QLatin1Char(' '))));
+    if (parser.isSet(sign) == parser.isSet(state) || parser.values(sign).size() > 1)
+        return say(exitBadArgument, QStringLiteral("indique --sinal NOME ou --estado (--help diz mais)"));
+    if (parser.isSet(sign) && !signFromName(parser.value(sign)))
+        return say(exitBadArgument, notASignText(parser.value(sign)));
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(dbusService))
+        return say(exitNotRunning, QStringLiteral("o painel-sinaletico não está a correr nesta sessão"));
+    QDBusInterface panel(dbusService, dbusPath, dbusInterface, bus);
+    panel.setTimeout(replyTimeoutMs);
+
+    if (parser.isSet(sign)) {
+        const QDBusMessage reply = panel.call(QStringLiteral("ShowSign"), parser.value(sign));
+        if (reply.type() != QDBusMessage::ErrorMessage) return exitDone;
+        if (reply.errorName() == dbusUnknownSign) return say(exitBadArgument, reply.errorMessage());
+        if (reply.errorName() == dbusSendFailed) return say(exitNotSent, reply.errorMessage());
+        return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(reply.errorMessage()));
+    }
+    static const std::array<std::pair<const char*, const char*>, 7> keys{{{"sinal", "Sign"}, {"modo", "Mode"}, {"cor", "Colour"},
+                                                                          {"porta", "Port"}, {"dispositivo", "Device"},
+                                                                          {"ligacao", "LinkState"}, {"ultima_falha", "LastFailure"}}};
+    QString lines;
+    for (const auto& [key, property] : keys) {
+        const QVariant value = panel.property(property);
+        if (!value.isValid()) return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
+        lines += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value.toString());
+    }
+    return say(exitDone, lines.trimmed());
+}

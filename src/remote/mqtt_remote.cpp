@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "remote/mqtt_remote.h"
+
+#include "remote/mqtt_link.h"
+#include "session/panel_session.h"
+#include "settings/setting_names.h"
+
+MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent), session_(session)
+{
+    // Whatever chose it, the sign shown is what the broker hears; the keep-alive's resends
+    // change nothing there.
+    connect(&session_.display(), &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
+        if (link_ == nullptr || origin == Origin::KeepAlive) return;
+        const PanelSettings& settings = session_.settings();
+        link_->publishState(kind, modeName(settings.signalMode), signColourName(settings), outcome);
+    });
+    connect(&session_, &PanelSession::mqttSettingsChanged, this, &MqttRemote::start);
+}
+
+MqttRemote::~MqttRemote() = default;
+
+void MqttRemote::stop() { link_.reset(); }
+
+void MqttRemote::start()
+{
+    link_.reset();
+    session_.setMqttNote({});
+    const MoreSettings& more = session_.moreSettings();
+    Journal* journal = session_.journal();
+    std::optional<QString> refused;
+    if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
+    else if (more.mqtt.enabled()) {
+        link_ = std::make_unique<MqttLink>(more.mqtt, [this](SignKind kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
+        connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
+        refused = link_->start();
+        if (refused) link_.reset();
+    }
+    if (!refused) return;
+    if (journal != nullptr) {
+        JournalEntry e;
+        e.origin = Origin::Remote;
+        e.action = QStringLiteral("MQTT");
+        e.outcome = QStringLiteral("recusado");
+        e.reason = *refused;
+        e.failure = true;
+        journal->record(std::move(e));
+    }
+    session_.setMqttNote(QStringLiteral("MQTT desligado: %1").arg(*refused));
+}

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "remote/remote_control.h"
+
+#include <QDBusAbstractAdaptor>
+
+// The interface itself; its XML is generated from this class and installed.
+class PanelAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.painel_sinaletico.PainelSinaletico.Painel1")
+    Q_PROPERTY(QString Sign READ sign)
+    Q_PROPERTY(QString Mode READ mode)
+    Q_PROPERTY(QString Colour READ colour)
+    Q_PROPERTY(QString Port READ port)
+    Q_PROPERTY(QString Device READ device)
+    Q_PROPERTY(QString LinkState READ linkState)
+    Q_PROPERTY(QString LastFailure READ lastFailure)
+public:
+    explicit PanelAdaptor(RemoteControl& remote);
+
+    [[nodiscard]] QString sign() const { return remote_.sign(); }
+    [[nodiscard]] QString mode() const { return remote_.mode(); }
+    [[nodiscard]] QString colour() const { return remote_.colour(); }
+    [[nodiscard]] QString port() const { return remote_.port(); }
+    [[nodiscard]] QString device() const { return remote_.device(); }
+    [[nodiscard]] QString linkState() const { return remote_.linkState(); }
+    [[nodiscard]] QString lastFailure() const { return remote_.lastFailure(); }
+
+public slots:
+    // A caption ("Xadrez"; case and accents not significant) or a place on the screen, "1" to "5".
+    void ShowSign(const QString& name, const QDBusMessage& message);
+    // 1 to 5, the buttons top to bottom.
+    void ShowSignIndex(int index, const QDBusMessage& message);
+
+signals:
+    void SignChanged(const QString& sign);
+    void LinkStateChanged(const QString& state);
+
+private:
+    void answer(const QString& name, const QDBusMessage& message);
+
+    RemoteControl& remote_;
+};

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "panel/panel_link.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+
+#include <optional>
+#include <utility>
+
+class PanelSession;
+
+// The program on the session bus, for other programs and for its own command line: signs are
+// chosen as a click chooses them (origin "remoto"), and the state can be read and followed.
+inline const QString dbusService = QStringLiteral(PAINEL_APP_ID);
+inline const QString dbusPath = QStringLiteral("/io/github/painel_sinaletico/PainelSinaletico");
+inline const QString dbusInterface = QStringLiteral(PAINEL_APP_ID ".Painel1");
+inline const QString dbusUnknownSign = dbusInterface + QStringLiteral(".Error.UnknownSign");
+inline const QString dbusSendFailed = dbusInterface + QStringLiteral(".Error.SendFailed");
+
+class RemoteControl final : public QObject {
+    Q_OBJECT
+public:
+    explicit RemoteControl(PanelSession& session, QObject* parent = nullptr);
+
+    // Registers the object and takes the service name; nullopt when done, else why not.
+    [[nodiscard]] std::optional<QString> start(QDBusConnection bus);
+
+    // The sign named or at place n, as a click sends it; nullopt when it went out whole,
+    // otherwise the D-Bus error's name and message.
+    [[nodiscard]] std::optional<std::pair<QString, QString>> show(const QString& name);
+
+    // The bus it was started on, where delayed replies go.
+    [[nodiscard]] const QDBusConnection& bus() const { return bus_; }
+
+    [[nodiscard]] QString sign() const;
+    [[nodiscard]] QString mode() const;
+    [[nodiscard]] QString colour() const;
+    [[nodiscard]] QString port() const;
+    [[nodiscard]] QString device() const;
+    [[nodiscard]] QString linkState() const;
+    [[nodiscard]] QString lastFailure() const;
+
+signals:
+    void signChanged(const QString& sign);
+    void linkStateChanged(const QString& state);
+
+private:
+    PanelSession& session_;
+    QDBusConnection bus_ = QDBusConnection(QString());
+};

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "serial/qt_serial_port.h"
+
+#include "panel/numbered_error.h"
+#include "serial/port_devices.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// How far the line may fall behind the wire time of what was written before the send is given
+// up: room for a USB adapter's latency, yet short enough that a stalled line costs the window
+// little, as the flag then tries once a second.
+constexpr qint64 lineMarginMs = 50;
+
+// Open failures as the status texts know them; anything unexpected is "hardware not available".
+int openErrorNumber(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError: return errnum::invalidPortNumber;
+    case QSerialPort::OpenError: return errnum::portAlreadyOpen;
+    case QSerialPort::PermissionError: return errnum::couldNotOpenDevice;
+    default: return errnum::hardwareNotAvailable;
+    }
+}
+
+std::string text(const QString& s) { return s.toStdString(); }
+
+QSerialPort::Parity qtParity(Parity p)
+{
+    switch (p) {
+    case Parity::None: return QSerialPort::NoParity;
+    case Parity::Even: return QSerialPort::EvenParity;
+    case Parity::Odd: return QSerialPort::OddParity;
+    case Parity::Mark: return QSerialPort::MarkParity;
+    case Parity::Space: return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits qtStopBits(StopBits s)
+{
+    switch (s) {
+    case StopBits::One: return QSerialPort::OneStop;
+    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case StopBits::Two: return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+QtSerialPort::~QtSerialPort()
+{
+    try {
+        if (port_.isOpen()) close();
+    } catch (const NumberedError&) {
+        // Nothing is left to tell at destruction; the port is closed either way.
+    }
+}
+
+void QtSerialPort::setPortNumber(std::int16_t number)
+{
+    if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
+    if (number < 1) throw NumberedError(errnum::invalidPortNumber, "Invalid Port number");
+    number_ = number;
+}
+
+void QtSerialPort::setSettings(const std::string& settings)
+{
+    settings_ = parsePortSettings(settings);
+    if (port_.isOpen()) applySettings();
+}
+
+bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+
+void QtSerialPort::setOpen(bool open)
+{
+    if (open) this->open();
+    else if (port_.isOpen()) close();
+}
+
+void QtSerialPort::applySettings()
+{
+    port_.setBaudRate(settings_.baud);
+    port_.setParity(qtParity(settings_.parity));
+    port_.setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits));
+    port_.setStopBits(qtStopBits(settings_.stopBits));
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void QtSerialPort::open()
+{
+    if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
+    const PortBinding binding = portBinding(number_);
+    device_ = binding.device;
+    if (const auto refusal = refuseOpen(binding)) throw NumberedError(refusal->errorNumber, text(refusal->reason));
+    port_.setPortName(device_);
+    applySettings();
+    port_.clearError();
+    if (!port_.open(QIODevice::WriteOnly)) {
+        const auto error = port_.error();
+        throw NumberedError(openErrorNumber(error), text(openFailureReason(binding, port_.errorString())));
+    }
+    bytesSinceOpen_ = 0;
+    lastProgressMs_ = 0;
+    sinceOpen_.start();
+}
+
+void QtSerialPort::failWrite(const QString& reason)
+{
+    abandoned_ = true;
+    throw NumberedError(errnum::writeFailed, text(device_ + QStringLiteral(": ") + reason));
+}
+
+void QtSerialPort::failStalled()
+{
+    failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_));
+}
+
+qint64 QtSerialPort::msLeft() const
+{
+    return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed();
+}
+
+void QtSerialPort::write(std::span<const std::uint8_t> bytes)
+{
+    if (!port_.isOpen())
+        throw NumberedError(errnum::portNotOpen, "Operation valid only when the port is open");
+    bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
+#ifdef Q_OS_UNIX
+    // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
+    // then told apart from a device that has gone (EIO), and waited for only until the deadline.
+    const int fd = static_cast<int>(port_.handle());
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            lastProgressMs_ = sinceOpen_.elapsed();
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            failWrite(writeFailureReason(errno));
+        } else if (pollfd room{fd, POLLOUT, 0}; msLeft() <= 0 || ::poll(&room, 1, static_cast<int>(msLeft())) == 0) {
+            failStalled();
+        }
+    }
+#else
+    const auto size = static_cast<qint64>(bytes.size());
+    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
+        failWrite(port_.errorString());
+#endif
+}
+
+void QtSerialPort::drain()
+{
+#ifdef Q_OS_UNIX
+    // Not tcdrain, which has no time limit: the driver's queue is watched until it is empty,
+    // and the UART's own few bytes then leave during the close.
+    const int fd = static_cast<int>(port_.handle());
+    for (int queued = 0, before = 0; ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0; before = queued) {
+        if (queued != before) lastProgressMs_ = sinceOpen_.elapsed();
+        if (msLeft() <= 0) failStalled();
+        const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(wait, 1, std::min<qint64>(20, msLeft()))));
+    }
+#endif
+}
+
+void QtSerialPort::close()
+{
+    std::optional<NumberedError> failure;
+    try {
+        if (!abandoned_) drain();
+    } catch (const NumberedError& e) {
+        failure = e;
+    }
+    // The output of a send that was given up is dropped, so that the close does not wait for
+    // it in the kernel (up to the driver's closing wait, 30 s by default).
+    if (abandoned_) port_.clear(QSerialPort::Output);
+    port_.close();
+    bytesSinceOpen_ = 0;
+    abandoned_ = false;
+    if (failure) throw *failure;
+}

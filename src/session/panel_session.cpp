@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/panel_session.h"
+
+#include "serial/port_devices.h"
+#include "settings/preferences_file.h"
+#include "settings/setting_names.h"
+
+namespace {
+QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
+} // namespace
+
+PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile,
+                           Journal* journal, QObject* parent)
+    : QObject(parent),
+      preferencesFile_(std::move(preferencesFile)),
+      journal_(journal),
+      status_(status),
+      link_(port, status),
+      commands_(port),
+      display_(link_, commands_, preview, settings_)
+{
+    display_.setJournal(journal_);
+    // Said where the operator looks when something is wrong with the line.
+    if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
+}
+
+void PanelSession::load()
+{
+    readPreferences(settings_, preferencesFile_);
+    more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
+    display_.setKeepAlive(more_.keepAliveSeconds);
+    // Old entries go at every start-up.
+    if (journal_ != nullptr) {
+        journal_->setRetention(more_.retentionDays);
+        journal_->setSizeLimit(more_.journalMaxMb);
+    }
+}
+
+void PanelSession::start()
+{
+    if (std::exchange(started_, true)) return;
+    showPort();
+    link_.initSerial(settings_.comPort, lineBaud);
+    display_.initPanel();
+}
+
+SendOutcome PanelSession::chooseSign(SignKind kind, Origin origin) { return display_.Option1_Click(kind, origin); }
+
+void PanelSession::setPreferences(const PanelSettings& settings)
+{
+    const PanelSettings before = std::exchange(settings_, settings);
+    QStringList changes;
+    if (before.comPort != settings_.comPort)
+        changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
+    if (before.signalMode != settings_.signalMode)
+        changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
+    if (before.signColour != settings_.signColour)
+        changes << QStringLiteral("cor %1 → %2").arg(colourName(before.signColour), colourName(settings_.signColour));
+    journalChange(QStringLiteral("preferências"), changes);
+    showPort();
+    // Sends nothing: the status line then says whether the chosen port opens.
+    (void)display_.probeLink(Origin::Operator);
+}
+
+void PanelSession::setMoreSettings(const MoreSettings& settings)
+{
+    const MoreSettings before = std::exchange(more_, settings);
+    moreProblems_.clear();
+    display_.setKeepAlive(more_.keepAliveSeconds);
+    QStringList changes;
+    if (before.keepAliveSeconds != more_.keepAliveSeconds)
+        changes << QStringLiteral("reenvio %1 s → %2 s").arg(before.keepAliveSeconds).arg(more_.keepAliveSeconds);
+    if (before.retentionDays != more_.retentionDays) {
+        changes << QStringLiteral("registo %1 → %2 dias").arg(before.retentionDays).arg(more_.retentionDays);
+        if (journal_ != nullptr) journal_->setRetention(more_.retentionDays);
+    }
+    if (before.journalMaxMb != more_.journalMaxMb) {
+        changes << QStringLiteral("registo até %1 → %2 MB").arg(before.journalMaxMb).arg(more_.journalMaxMb);
+        if (journal_ != nullptr) journal_->setSizeLimit(more_.journalMaxMb);
+    }
+    if (before.mqtt != more_.mqtt) {
+        changes << QStringLiteral("MQTT %1 → %2").arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),
+                                                     more_.mqtt.enabled() ? more_.mqtt.host : QStringLiteral("desligado"));
+        emit mqttSettingsChanged();
+    }
+    journalChange(QStringLiteral("mais opções"), changes);
+}
+
+void PanelSession::setMqttNote(const QString& note)
+{
+    mqttNote_ = note;
+    emit notesChanged(notes());
+}
+
+QString PanelSession::notes() const
+{
+    QStringList notes{journal_ != nullptr ? journal_->problem() : QString(), mqttNote_};
+    notes.removeAll(QString());
+    return notes.join(QStringLiteral("\n"));
+}
+
+void PanelSession::journalChange(const QString& action, const QStringList& changes)
+{
+    if (journal_ == nullptr || changes.isEmpty()) return;
+    JournalEntry e;
+    e.origin = Origin::Operator;
+    e.action = action;
+    e.port = settings_.comPort;
+    e.outcome = QStringLiteral("alterado");
+    e.detail = changes.join(QStringLiteral("; "));
+    journal_->record(std::move(e));
+}
+
+void PanelSession::showPort() { status_.setPanelText(2, portName(settings_.comPort).toStdString()); }

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "journal/journal.h"
+#include "panel/panel_commands.h"
+#include "panel/panel_link.h"
+#include "settings/more_settings.h"
+#include "settings/panel_settings.h"
+#include "signs/sign_display.h"
+
+#include <QObject>
+#include <QStringList>
+
+class PanelPreview;
+class SerialPort;
+class StatusLine;
+
+// The panel's state and everything that changes it: the settings and their files, the link and
+// its commands, the sign display with its animation, lamp test and keep-alive, and the journal.
+// Whoever chooses a sign (the window, the keyboard, D-Bus, MQTT) asks it here, and learns what
+// happened from its signals and those of its display.
+class PanelSession final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::int16_t lineBaud = 9600;
+
+    // `status` and `preview` show the line and the sign; they outlive the session. Every action
+    // is journaled in `journal`, when there is one.
+    PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile,
+                 Journal* journal = nullptr, QObject* parent = nullptr);
+
+    // Reads pref.vyr and painel-sinaletico.conf, and applies what they set.
+    void load();
+    // Sets the line up and sends the panel its start-up sequence; the first call only.
+    void start();
+    [[nodiscard]] bool started() const { return started_; }
+
+    // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
+    // again.
+    SendOutcome chooseSign(SignKind kind, Origin origin);
+
+    // The preferences as the dialog left them (it has written the file): the changes are
+    // journaled and the chosen port is tried, sending nothing.
+    void setPreferences(const PanelSettings& settings);
+    // The further settings as "Mais opções" accepted and wrote them.
+    void setMoreSettings(const MoreSettings& settings);
+
+    [[nodiscard]] const PanelSettings& settings() const { return settings_; }
+    [[nodiscard]] const MoreSettings& moreSettings() const { return more_; }
+    // What reading painel-sinaletico.conf met, until the settings are next accepted.
+    [[nodiscard]] const QStringList& moreSettingsProblems() const { return moreProblems_; }
+    [[nodiscard]] const QString& preferencesFile() const { return preferencesFile_; }
+    [[nodiscard]] PanelLink& link() { return link_; }
+    [[nodiscard]] const PanelLink& link() const { return link_; }
+    [[nodiscard]] SignDisplay& display() { return display_; }
+    [[nodiscard]] const SignDisplay& display() const { return display_; }
+    [[nodiscard]] Journal* journal() const { return journal_; }
+
+    // The broker's state in the operator's words, for the standing note.
+    void setMqttNote(const QString& note);
+    [[nodiscard]] const QString& mqttNote() const { return mqttNote_; }
+    // The standing note: the journal's trouble and the broker's state, a line each.
+    [[nodiscard]] QString notes() const;
+
+signals:
+    void notesChanged(const QString& notes);
+    // "Mais opções" changed the broker's settings.
+    void mqttSettingsChanged();
+
+private:
+    void journalChange(const QString& action, const QStringList& changes);
+    void showPort();
+
+    QString preferencesFile_;
+    Journal* journal_;
+    StatusLine& status_;
+    PanelSettings settings_;
+    MoreSettings more_;
+    QStringList moreProblems_;
+    QString mqttNote_;
+    PanelLink link_;
+    PanelCommands commands_;
+    SignDisplay display_;
+    bool started_ = false;
+};

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "settings/more_settings.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+
+// "Mais opções": the settings of painel-sinaletico.conf. OK applies and writes them; any other
+// way of closing changes nothing. Problems met reading the file are shown at the top; how the
+// broker stands now, in the MQTT group.
+class MoreOptionsDialog final : public QDialog {
+    Q_OBJECT
+public:
+    MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState = {},
+                      QWidget* parent = nullptr);
+
+    void accept() override;
+
+private:
+    MoreSettings& settings_;
+    QString fileName_;
+    QSpinBox* keepAlive = nullptr;
+    QSpinBox* retention = nullptr;
+    QSpinBox* journalSize = nullptr;
+    QLineEdit* mqttHost = nullptr;
+    QSpinBox* mqttPort = nullptr;
+    QLineEdit* mqttId = nullptr;
+    QCheckBox* mqttTls = nullptr;
+    QLineEdit* mqttCaFile = nullptr;
+    QLineEdit* mqttUser = nullptr;
+    QLineEdit* mqttPasswordFile = nullptr;
+    QCheckBox* mqttPlain = nullptr;
+    QLabel* mqttProblem = nullptr;     // why OK was refused for the broker or the id
+    QLabel* passwordProblem = nullptr; // why the password file may not be used
+};

@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/more_settings.h"
+
+#include "serial/port_devices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <array>
+
+#ifdef Q_OS_WIN
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
+const QString retentionKey = QStringLiteral("journal/retention_days");
+const QString journalSizeKey = QStringLiteral("journal/max_mb");
+const QString mqttGroup = QStringLiteral("mqtt/");
+
+// A whole number within the limits replaces `value`; anything else leaves the default and says so.
+void readNumber(const QSettings& file, const QString& key, int low, int high, const QString& fallback, int& value, QStringList* problems)
+{
+    if (!file.contains(key)) return;
+    bool number = false;
+    const QString text = file.value(key).toString().trimmed();
+    const int read = text.toInt(&number);
+    if (number && read >= low && read <= high) value = read;
+    else if (problems) *problems << QStringLiteral("%1 = \"%2\" não é um número de %3 a %4: %5.").arg(key, text).arg(low).arg(high).arg(fallback);
+}
+}
+
+namespace {
+
+// Every address `host` stands for, as text; only literal addresses unless `resolve`.
+QStringList addressesOf(const QString& host, bool resolve)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = resolve ? 0 : AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0) return {};
+    QStringList addresses;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = a->ai_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
+                                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr);
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && ::inet_ntop(a->ai_family, raw, text, sizeof text) != nullptr)
+            addresses << QString::fromLatin1(text);
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
+// `address` as inet_ntop writes it: IPv4 in four decimal parts, IPv6 with colons.
+bool isLoopbackAddress(const QString& address)
+{
+    return address == QLatin1String("::1") || (address.startsWith(QLatin1String("127.")) && !address.contains(QLatin1Char(':')));
+}
+
+} // namespace
+
+std::optional<QString> loopbackAddress(const QString& host)
+{
+    QString h = host.trimmed().toLower();
+    if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']'))) h = h.mid(1, h.size() - 2);
+    // A name is never taken for an address because of how it starts ("127.example.org"): only
+    // what parses as an address, or localhost when all it resolves to is this machine.
+    const QStringList addresses = addressesOf(h, h == QLatin1String("localhost"));
+    if (addresses.isEmpty() || !std::all_of(addresses.begin(), addresses.end(), isLoopbackAddress)) return std::nullopt;
+    // IPv4 first: most brokers listen there, and a client given one address has no other to try.
+    const auto v4 = std::find_if(addresses.begin(), addresses.end(), [](const QString& a) { return !a.contains(QLatin1Char(':')); });
+    return v4 != addresses.end() ? *v4 : addresses.front();
+}
+
+bool isLocalHost(const QString& host) { return loopbackAddress(host).has_value(); }
+
+std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingNames names)
+{
+    if (!mqtt.enabled()) return std::nullopt;
+    const bool file = names == SettingNames::FileKeys;
+    static const QRegularExpression idPattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    if (!idPattern.match(mqtt.id).hasMatch())
+        return QStringLiteral("%1 \"%2\" não serve: só letras, algarismos, - e _ (até 64)")
+            .arg(file ? QStringLiteral("mqtt/id") : QStringLiteral("a identificação"), mqtt.id);
+    if (!mqtt.tls && !mqtt.plain && !isLocalHost(mqtt.host))
+        return QStringLiteral("o broker %1 não está nesta máquina: %2").arg(mqtt.host,
+            file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
+                 : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
+    if (mqtt.tls && !mqtt.caFile.isEmpty() && !QFileInfo(mqtt.caFile).isFile())
+        return QStringLiteral("o ficheiro %1 não existe (%2)").arg(mqtt.caFile, file ? QStringLiteral("mqtt/ca_file") : QStringLiteral("o certificado da autoridade"));
+    return std::nullopt;
+}
+
+std::optional<QString> passwordFileProblem(const QString& fileName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+    // Whose it is comes first: the mode of a file that is not the user's is not the user's to fix.
+    if (info.st_uid != ::getuid()) {
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(fileName, userName(info.st_uid));
+    }
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
+#else
+    if (!QFileInfo(fileName).isFile()) return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+#endif
+    return std::nullopt;
+}
+
+QString moreSettingsPath(const QString& preferencesFile)
+{
+    return QFileInfo(preferencesFile).absolutePath() + QStringLiteral("/painel-sinaletico.conf");
+}
+
+MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
+{
+    MoreSettings settings;
+    // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
+    settings.mqtt.id = QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
+    if (!QFileInfo(fileName).isFile()) return settings;
+    const QSettings file(fileName, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError) {
+        if (problems) *problems << QStringLiteral("%1 não se pode ler; valem os valores de origem.").arg(QDir::toNativeSeparators(fileName));
+        return settings;
+    }
+    readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds, problems);
+    readNumber(file, retentionKey, MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
+               QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
+    readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
+               QStringLiteral("o registo vai até %1 MB").arg(settings.journalMaxMb), settings.journalMaxMb, problems);
+    MqttSettings& mqtt = settings.mqtt;
+    const auto text = [&](const char* key) { return file.value(mqttGroup + QLatin1String(key)).toString().trimmed(); };
+    // A flag is exactly true or false (or 1 or 0): "no" or "off" read as anything else could
+    // switch encryption off behind the operator's back.
+    QString badFlag;
+    const auto flag = [&](const char* key) {
+        const QString value = text(key);
+        if (value == QLatin1String("true") || value == QLatin1String("1")) return true;
+        if (!value.isEmpty() && value != QLatin1String("false") && value != QLatin1String("0") && badFlag.isEmpty())
+            badFlag = QStringLiteral("%1%2 = \"%3\" não se entende: só true ou false").arg(mqttGroup, QLatin1String(key), value);
+        return false;
+    };
+    mqtt.host = text("host");
+    readNumber(file, mqttGroup + QStringLiteral("port"), 1, 65535, QStringLiteral("vale 1883"), mqtt.port, problems);
+    if (file.contains(mqttGroup + QStringLiteral("id"))) mqtt.id = text("id");
+    mqtt.tls = flag("tls");
+    mqtt.caFile = text("ca_file");
+    mqtt.user = text("user");
+    mqtt.passwordFile = text("password_file");
+    mqtt.plain = flag("sem_cifra");
+    // Settings that would open a way in, or that cannot be understood, are not used at all.
+    const auto problem = badFlag.isEmpty() ? mqttSettingsProblem(mqtt) : std::optional(badFlag);
+    if (!problem) return settings;
+    if (problems) *problems << *problem + (mqtt.enabled() ? QStringLiteral(": o MQTT fica desligado.") : QStringLiteral("."));
+    if (mqtt.enabled()) settings.mqttRefused = *problem;
+    mqtt.host.clear();
+    return settings;
+}
+
+std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QString& fileName)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSettings file(fileName, QSettings::IniFormat);
+    file.setValue(keepAliveKey, settings.keepAliveSeconds);
+    file.setValue(retentionKey, settings.retentionDays);
+    file.setValue(journalSizeKey, settings.journalMaxMb);
+    const MqttSettings& mqtt = settings.mqtt;
+    const std::array<std::pair<const char*, QVariant>, 8> values{{{"host", mqtt.host}, {"port", mqtt.port}, {"id", mqtt.id},
+                                                                  {"tls", mqtt.tls}, {"ca_file", mqtt.caFile}, {"user", mqtt.user},
+                                                                  {"password_file", mqtt.passwordFile}, {"sem_cifra", mqtt.plain}}};
+    for (const auto& [key, value] : values) file.setValue(mqttGroup + QLatin1String(key), value);
+    file.sync();
+    if (file.status() != QSettings::NoError) return QStringLiteral("não foi possível escrever %1").arg(QDir::toNativeSeparators(fileName));
+    return std::nullopt;
+}

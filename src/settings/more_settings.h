@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "journal/journal.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The broker a site's controller publishes signs to. Off while `host` is empty.
+struct MqttSettings {
+    QString host;
+    int port = 1883;
+    QString id;            // this panel's name in the topics; the machine's name when not set
+    bool tls = false;
+    QString caFile;        // with TLS: the broker's certificate authority; the system's when empty
+    QString user;
+    QString passwordFile;  // the password's file, readable by its owner only
+    bool plain = false;    // "sem cifra": a broker on another machine without TLS, chosen knowingly
+
+    [[nodiscard]] bool enabled() const { return !host.isEmpty(); }
+    friend bool operator==(const MqttSettings&, const MqttSettings&) = default;
+};
+
+// A broker on this machine needs no encryption; any other one does, unless "sem cifra" is set.
+// This machine is a literal loopback address (127.0.0.0/8, ::1), or localhost when everything it
+// resolves to is one; the address to connect to is the one that was checked.
+[[nodiscard]] std::optional<QString> loopbackAddress(const QString& host);
+[[nodiscard]] bool isLocalHost(const QString& host);
+// How a problem names the settings: as the keys of painel-sinaletico.conf, or as the fields of
+// "Mais opções…".
+enum class SettingNames { FileKeys, DialogFields };
+// What is wrong with these settings for a connection, or nullopt: the id must be a topic level
+// of letters, digits, '-' and '_'; a broker elsewhere needs TLS or "sem cifra".
+[[nodiscard]] std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingNames names = SettingNames::FileKeys);
+// Why a password file may not be used, or nullopt: it must be a regular file of this user's that
+// nobody else can read or write.
+[[nodiscard]] std::optional<QString> passwordFileProblem(const QString& fileName);
+
+// Settings beyond the three of pref.vyr, which keeps exactly its three lines: they live in
+// painel-sinaletico.conf beside it (INI). Each is off or at its default unless set.
+struct MoreSettings {
+    static constexpr int maxKeepAliveSeconds = 3600;
+    // The chosen sign is sent again this often; 0 is off.
+    int keepAliveSeconds = 0;
+    static constexpr int minRetentionDays = 1;
+    static constexpr int maxRetentionDays = Journal::maxRetentionDays;
+    // Journal entries older than this are removed at start-up.
+    int retentionDays = 365;
+    static constexpr int minJournalMb = 1;
+    static constexpr int maxJournalMb = 1'000'000;
+    // Past this size the journal's oldest entries go first.
+    int journalMaxMb = 500;
+    MqttSettings mqtt;
+    // Why the file's [mqtt] was not used, when it was set but not safe or not understood.
+    QString mqttRefused;
+
+    friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
+};
+
+// The file beside the preferences file.
+[[nodiscard]] QString moreSettingsPath(const QString& preferencesFile);
+
+// A missing file or key gives the default; a bad value gives the default and a line in
+// `problems`, for the operator. Never fails.
+[[nodiscard]] MoreSettings readMoreSettings(const QString& fileName, QStringList* problems = nullptr);
+// nullopt on success, otherwise the system's reason; the old file is kept on failure.
+[[nodiscard]] std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QString& fileName);

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "panel/panel_link.h"
+#include "serial/port_devices.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+class Journal;
+class PanelLink;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+// "Portas série": the serial ports the system has, which device COM1 and COM2 are and how
+// their last exchange failed, and the means to bind either to another device. Nothing here
+// ever sends a byte: "Testar" only opens and closes the port.
+class SerialPortsWindow final : public QDialog {
+    Q_OBJECT
+public:
+    // `link` tells the last failure of each port; `stableFolder` is where stable names live.
+    explicit SerialPortsWindow(const PanelLink& link, QWidget* parent = nullptr,
+                               QString stableFolder = stableNamesFolder);
+
+    // The list is read again while the window is open, so adapters show as they come and go.
+    static constexpr int refreshMs = 1000;
+
+    // Bindings made and removed are journaled there.
+    void setJournal(Journal* journal) { journal_ = journal; }
+
+    void refresh();
+    void bind(std::int16_t number);
+    void unbind(std::int16_t number);
+    void test(std::int16_t number);
+
+private:
+    struct PortRow {
+        QLabel* binding = nullptr;
+        QLabel* failure = nullptr;
+        QPushButton* unbind = nullptr;
+        std::optional<LinkFailure> tested; // the last "Testar" that failed
+    };
+
+    void refreshDetected();
+    void refreshBindings();
+    // Grows the window to show every line whole: wrapped lines need more height as they grow,
+    // and a long device name more width, which a dialog does not follow by itself.
+    void fitToText();
+    void showEvent(QShowEvent* event) override;
+    void say(const QString& message);
+    void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
+    [[nodiscard]] QString chosenDevice() const;
+
+    const PanelLink& link_;
+    Journal* journal_ = nullptr;
+    QString stableFolder_;
+    QTreeWidget* detectedPorts = nullptr;
+    QLineEdit* typedDevice = nullptr;
+    QLabel* message = nullptr;
+    std::array<PortRow, 2> ports_{};
+    QStringList shownPorts_;
+    QTimer refresh_;
+};

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "journal_rows.h"
+#include "mqtt_broker.h"
+#include "remote/mqtt_link.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Why the broker cannot be reached is said in Portuguese, in the status and once in the journal
+// for each distinct cause (origin "remoto"), the library's words only in the detail; and the
+// client keeps trying, TLS failures included, after which libmosquitto's own thread gives up.
+TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
+{
+    QTemporaryDir dir;
+    TestCertificates certificates;
+    ASSERT_TRUE(certificates.made);
+    QFile passwords(dir.filePath("passwords"));
+    ASSERT_TRUE(passwords.open(QIODevice::WriteOnly));
+    passwords.close();
+    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-b", passwords.fileName(), "posto", "certa"}), 0);
+    passwords.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther);
+    MqttBroker trusted(false, certificates.listener("localhost"));
+    MqttBroker elsewhere(false, certificates.listener("elsewhere"));
+    MqttBroker guarded(false, "allow_anonymous false\npassword_file " + passwords.fileName() + "\n");
+    MqttBroker gone;
+    gone.stop();
+    QFile wrongPassword(dir.filePath("senha"));
+    ASSERT_TRUE(wrongPassword.open(QIODevice::WriteOnly) && wrongPassword.write("errada\n") > 0);
+    wrongPassword.close();
+    wrongPassword.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    const auto settings = [](const QString& host, int port) {
+        MqttSettings m;
+        m.host = host;
+        m.port = port;
+        m.id = "posto-1";
+        return m;
+    };
+    MqttSettings untrusted = settings("localhost", trusted.port);
+    untrusted.tls = true;
+    untrusted.caFile = certificates.path("other.crt");
+    MqttSettings misnamed = settings("localhost", elsewhere.port);
+    misnamed.tls = true;
+    misnamed.caFile = certificates.path("ca.crt");
+    MqttSettings refused = settings("127.0.0.1", guarded.port);
+    refused.user = "posto";
+    refused.passwordFile = wrongPassword.fileName();
+    const std::vector<std::pair<MqttSettings, QString>> cases{
+        {untrusted, "o certificado do broker não é de uma autoridade em que se confia"},
+        {misnamed, "o certificado do broker não é para localhost"},
+        {refused, "nome ou palavra-passe recusados"},
+        {settings("127.0.0.1", gone.port), QStringLiteral("não há broker em 127.0.0.1:%1").arg(gone.port)},
+    };
+    for (const auto& [mqtt, cause] : cases) {
+        Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
+        MqttLink link(mqtt, [](SignKind) { return SendOutcome::Sent; }, &journal);
+        ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();
+        // Tried again with the same cause: said once.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return link.status().contains(cause + " (tentativa 2)"); }, 10000)) << link.status().toStdString();
+        journal.flush();
+        const QStringList rows = journalRows(journal.fileName(), "origem, resultado, motivo, pormenor, falha");
+        ASSERT_EQ(rows.size(), 1) << rows.join("\n").toStdString();
+        EXPECT_TRUE(rows[0].startsWith("remoto|MQTT desligado|" + cause + "|" + mqtt.host + ":" + QString::number(mqtt.port)
+                                       + " como posto-1; libmosquitto: ")) << rows[0].toStdString();
+        EXPECT_TRUE(rows[0].endsWith("|1"));
+    }
+    MqttSettings missing = misnamed;
+    missing.caFile = dir.filePath("nenhum.crt");
+    EXPECT_EQ(MqttLink(missing, {}, nullptr).start(), "o ficheiro " + missing.caFile + " não existe (mqtt/ca_file)");
+}
+
+} // namespace

@@ -1,0 +1,418 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fake_serial_port.h"
+#include "journal_rows.h"
+#include "serial/port_devices.h"
+#include "serial/qt_serial_port.h"
+#include "pty_pair.h"
+#include "session/panel_session.h"
+#include "settings/preferences_file.h"
+#include "signs/sign_display.h"
+#include "stalled_line.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace {
+
+// The matrix an image shows, read at every dot centre (325 twips apart, the first 350 twips
+// in): a row per dot row from the top, R red, G green, Y yellow, . background, ? anything else.
+std::string pictureOf(const QImage& image)
+{
+    const auto pixel = [&](int i) { return int(std::floor((350 + 325 * i) / 15.0 * image.devicePixelRatio())); };
+    const std::map<QRgb, char> dots{{0xFF0000, 'R'}, {0x00FF00, 'G'}, {0xFFFF00, 'Y'}, {0x808080, '.'}};
+    std::string picture;
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 8; ++column) {
+            const auto dot = dots.find(image.pixel(pixel(column), pixel(row)) & 0xFFFFFF);
+            picture += dot == dots.end() ? '?' : dot->second;
+        }
+        picture += '\n';
+    }
+    return picture;
+}
+
+using frames::chequer2Picture;
+const auto& pictures = frames::picture;
+
+// The session with the recording port and a preferences file of `initial`. Unless told
+// otherwise the port cannot open during the start-up sequence, so the patterns are built and
+// nothing is recorded yet.
+template <typename Port = FakeSerialPort>
+struct Rig {
+    QTemporaryDir home;
+    Port port;
+    FakeStatusLine status;
+    PanelPreview preview;
+    PanelSession session;
+    SignDisplay& display = session.display();
+    PanelLink& link = session.link();
+
+    explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}, Journal* journal = nullptr)
+        : session(port, status, preview, home.filePath("pref.vyr"), journal)
+    {
+        EXPECT_EQ(writePreferences(initial, session.preferencesFile()), std::nullopt);
+        session.load();
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(errnum::couldNotOpenDevice);
+        session.start();
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
+    }
+    [[nodiscard]] std::string picture() const { return pictureOf(preview.image()); }
+};
+
+// A sign in mono-colour mode: the colour's LED times, then one plane of the sign in the planes
+// of the colour, then the sign's code.
+std::string monoFrames(int kind, ColourCode colour)
+{
+    const std::string& multi = frames::sign[static_cast<std::size_t>(kind)];
+    const std::string shown = multi.substr(kind == 1 ? 78 : 42, 23);
+    const std::string blank = "00 00 00 00 00 00 00 00";
+    const std::string times = colour == colourRed ? "E7 A5 79 5A 76 51" : colour == colourGreen ? "9C A5 79 5A 76 9C"
+                                                                                                : "E2 A5 79 5A 76 56";
+    return "A5 79 5A 75 " + times + " A5 79 5A 73 " + (colour != colourGreen ? shown : blank) + " A5 79 5A 74 "
+           + (colour != colourRed ? shown : blank) + " A5 79 5A 7B " + multi.substr(114);
+}
+
+std::string monoPicture(int kind, char dot)
+{
+    std::string picture = pictures[static_cast<std::size_t>(kind)];
+    const std::string inPlane = kind == 1 ? "GY" : "RY";
+    for (char& c : picture)
+        if (c != '\n') c = inPlane.find(c) != std::string::npos ? dot : '.';
+    return picture;
+}
+
+TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
+{
+    // The two worked examples, as the line carries them.
+    EXPECT_EQ(monoFrames(1, colourGreen), "A5 79 5A 75 9C A5 79 5A 76 9C A5 79 5A 73 00 00 00 00 00 00 00 00 "
+                                          "A5 79 5A 74 00 08 0C FE FF FE 0C 08 A5 79 5A 7B 02 A5 79 5A 71");
+    const std::vector<std::pair<ColourCode, char>> monoColours{{colourRed, 'R'}, {colourGreen, 'G'}, {colourYellow, 'Y'}};
+    // What the preview says it shows, for those who cannot see it.
+    const std::array<std::pair<const char*, const char*>, 5> inWords{{
+        {"Parar: X vermelho", "Parar: X amarelo"},
+        {"Frente: seta verde para cima", "Frente: seta para cima, amarela"},
+        {"Direita: seta amarela para a direita", "Direita: seta para a direita, amarela"},
+        {"Esquerda: seta amarela para a esquerda", "Esquerda: seta para a esquerda, amarela"},
+        {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
+    for (int kind = 0; kind < 5; ++kind) {
+        Rig multi;
+        multi.display.Option1_Click(std::int16_t(kind));
+        EXPECT_EQ(multi.port.sent(), frames::sign[static_cast<std::size_t>(kind)]);
+        EXPECT_EQ(multi.picture(), pictures[static_cast<std::size_t>(kind)]) << kind;
+        EXPECT_EQ(multi.preview.accessibleDescription() + "|" + multi.preview.toolTip(),
+                  QString(inWords[std::size_t(kind)].first) + "|" + inWords[std::size_t(kind)].first);
+        EXPECT_EQ(multi.port.calls.back(), "close");
+        EXPECT_EQ(multi.display.timer().isActive(), kind == 4);
+        for (const auto& [colour, dot] : monoColours) {
+            Rig mono(false, {1, monoColourSigns, colour});
+            mono.display.Option1_Click(std::int16_t(kind));
+            EXPECT_EQ(mono.port.sent(), monoFrames(kind, colour)) << kind << " in " << dot;
+            EXPECT_EQ(mono.picture(), monoPicture(kind, dot)) << kind << " in " << dot;
+            if (colour == colourYellow) EXPECT_EQ(mono.preview.accessibleDescription(), inWords[std::size_t(kind)].second);
+            EXPECT_FALSE(mono.display.timer().isActive());
+        }
+    }
+}
+
+TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
+{
+    Rig rig;
+    QTimer& timer = rig.display.timer();
+    EXPECT_EQ(std::pair(timer.interval(), timer.timerType()), std::pair(250, Qt::PreciseTimer));
+    rig.display.Option1_Click(4);
+    // Chosen again half-way to the first tick: the time to that tick is not reset.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timer.remainingTime() < 150; }));
+    rig.display.Option1_Click(4);
+    EXPECT_LT(timer.remainingTime(), 200);
+    // The first tick comes from Timer1 itself; the later ones are called directly.
+    QSignalSpy ticks(&timer, &QTimer::timeout);
+    for (const bool second : {true, false, true}) {
+        rig.port.clearRecord();
+        if (ticks.isEmpty()) ASSERT_TRUE(ticks.wait(2000));
+        else rig.display.Timer1_Timer();
+        EXPECT_EQ(rig.port.sent(), second ? frames::chequerTick2 : frames::chequerTick1);
+        EXPECT_EQ(rig.picture(), second ? chequer2Picture : pictures[4]);
+    }
+    // A tick whose close fails (its bytes may not all be out) keeps its image for the next one,
+    // and the flag runs on; mono-colour mode chosen meanwhile does not change the images.
+    // While the line fails part-way the flag tries once a second; a port that does not open
+    // keeps its pace.
+    rig.port.closeError = errnum::writeFailed;
+    rig.display.Timer1_Timer();
+    EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
+    EXPECT_EQ(std::pair(timer.isActive(), timer.interval()), std::pair(true, 1000));
+    rig.port.closeError.reset();
+    rig.session.setPreferences({1, monoColourSigns, colourRed});
+    rig.port.clearRecord();
+    rig.display.Timer1_Timer();
+    EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.display.Timer1_Timer();
+    rig.port.openError.reset();
+    EXPECT_EQ(timer.interval(), 250);
+    // Another sign ends the animation even when it is not sent: before its first write fails,
+    // or when the port does not open at all, so no tick brings the flag back with the port.
+    rig.session.setPreferences({});
+    for (const bool opens : {true, false}) {
+        rig.display.Option1_Click(4);
+        ASSERT_TRUE(timer.isActive());
+        rig.port.failAtWrite = rig.port.writeCount + 1;
+        if (!opens) rig.port.openError = errnum::couldNotOpenDevice;
+        rig.display.Option1_Click(2);
+        rig.port.openError.reset();
+        rig.port.failAtWrite.reset();
+        EXPECT_FALSE(timer.isActive()) << opens;
+        EXPECT_TRUE(rig.preview.toolTip().startsWith("Último sinal enviado: Xadrez")) << rig.preview.toolTip().toStdString();
+    }
+}
+
+TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNextClickWhole)
+{
+    Rig healthy;
+    healthy.display.Option1_Click(1);
+    const std::vector<Bytes> full = healthy.port.writes;
+    for (std::size_t k = 1; k <= full.size() + 1; ++k) {
+        SCOPED_TRACE("failing at write " + std::to_string(k));
+        Rig rig;
+        rig.display.Option1_Click(0);
+        rig.port.clearRecord();
+        if (k > full.size()) rig.port.closeError = errnum::writeFailed;
+        else rig.port.failAtWrite = rig.port.writeCount + int(k);
+        rig.display.Option1_Click(1);
+        EXPECT_EQ(rig.port.writes, std::vector<Bytes>(full.begin(), full.begin() + std::ptrdiff_t(k - 1)));
+        EXPECT_FALSE(rig.port.open);
+        EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
+        // The preview comes after the LED times and before the planes, and is marked as not
+        // what the panel shows: a dashed border over the picture, the last sign sent in words.
+        EXPECT_EQ(rig.picture(), pictures[k > 2 ? 1 : 0]);
+        EXPECT_TRUE(QRegularExpression("^Último sinal enviado: Parar às \\d\\d:\\d\\d:\\d\\d$").match(rig.preview.toolTip()).hasMatch())
+            << rig.preview.toolTip().toStdString();
+        EXPECT_NE(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
+
+        rig.port.closeError.reset();
+        rig.port.clearRecord();
+        rig.display.Option1_Click(1);
+        EXPECT_EQ(rig.port.sent(), frames::sign[1]);
+        EXPECT_EQ(rig.preview.toolTip(), "Frente: seta verde para cima");
+        EXPECT_EQ(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
+    }
+    // Before any sign went out, a failed click says so; a start-up that never reached the port
+    // leaves nothing to mark.
+    Rig unreached;
+    EXPECT_FALSE(unreached.preview.isStale());
+    unreached.port.openError = errnum::couldNotOpenDevice;
+    unreached.display.Option1_Click(2);
+    EXPECT_EQ(unreached.preview.toolTip(), "Nenhum sinal enviado desde o arranque");
+}
+
+TEST(InitPanel, SendsTheStartUpFramesThenSignZeroInTheCurrentMode)
+{
+    Rig multi(true);
+    EXPECT_EQ(multi.port.sent(), frames::startup + " " + frames::sign[0]);
+    EXPECT_EQ(multi.picture(), pictures[0]);
+    EXPECT_EQ(Rig(true, {1, monoColourSigns, colourGreen}).port.sent(), frames::startup + " " + monoFrames(0, colourGreen));
+}
+
+TEST(SignClick, PreviewKeepsItsPictureAndLeavesNoTraceOfTheDotsBefore)
+{
+    Rig rig(true);
+    const QImage onScreen = rig.preview.grab().toImage();
+    EXPECT_EQ(onScreen, rig.preview.image().convertToFormat(onScreen.format()));
+    rig.preview.drawPattern(SignPattern{});
+    QImage blank(rig.preview.image().size(), QImage::Format_RGB32);
+    blank.fill(0x808080);
+    EXPECT_EQ(rig.preview.image(), blank);
+}
+
+// The lamp test, frame by frame: the LED times of green, then every LED red, green, yellow, each
+// column from the left, each row from the top, all off; then the chosen sign exactly as a
+// click sends it, its animation again included. Choosing a sign ends the test at once.
+TEST(LampTest, EveryLampThenTheChosenSignBack)
+{
+    const auto lamps = [](const std::string& red, const std::string& green) {
+        return " A5 79 5A 73 " + red + " A5 79 5A 74 " + green + " A5 79 5A 71";
+    };
+    const auto plane = [](const std::function<bool(int)>& lit) {
+        std::string bytes;
+        for (int line = 0; line < 8; ++line) bytes += std::string(line ? " " : "") + (lit(line) ? "FF" : "00");
+        return bytes;
+    };
+    const std::string on = plane([](int) { return true; }), off = plane([](int) { return false; });
+    std::string expected = "A5 79 5A 75 9C A5 79 5A 76 9C" + lamps(on, off) + lamps(off, on) + lamps(on, on);
+    for (int column = 7; column >= 0; --column) expected += lamps(plane([&](int line) { return line == column; }), plane([&](int line) { return line == column; }));
+    for (int row = 0; row < 8; ++row) {
+        char bit[3];
+        std::snprintf(bit, sizeof bit, "%02X", 1 << row);
+        const std::string rows = " " + std::string(bit);
+        std::string all = bit;
+        for (int line = 1; line < 8; ++line) all += rows;
+        expected += lamps(all, all);
+    }
+    expected += lamps(off, off) + " " + frames::sign[4];
+
+    Rig rig(true);
+    rig.display.Option1_Click(4);
+    rig.port.clearRecord();
+    rig.display.startLampTest();
+    EXPECT_FALSE(rig.display.timer().isActive());
+    EXPECT_EQ(rig.display.lampTestRunning(), true);
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    EXPECT_EQ(rig.port.sent(), expected);
+    EXPECT_FALSE(rig.display.lampTestRunning());
+    EXPECT_TRUE(rig.display.timer().isActive());
+
+    // On its own timer: the LED times and the first step at once, the third step 600 ms later.
+    rig.port.clearRecord();
+    QElapsedTimer clock;
+    clock.start();
+    rig.display.startLampTest();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() >= (10 + 3 * 28) * 3 - 1; }, 5000));
+    EXPECT_GE(clock.elapsed(), 599);
+    rig.port.clearRecord();
+    rig.display.Option1_Click(1);
+    EXPECT_EQ(rig.port.sent(), frames::sign[1]);
+    EXPECT_FALSE(rig.display.lampTestRunning());
+}
+
+// With the keep-alive on, the chosen sign goes out again every interval, counted by its real
+// timer; the animating flag is left to its own ticks; 0 turns it off.
+TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
+{
+    Rig rig(true);
+    rig.display.Option1_Click(1);
+    rig.port.clearRecord();
+    rig.display.setKeepAlive(1);
+    QElapsedTimer clock;
+    clock.start();
+    // A sign chosen half-way: the resends count from it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= 500; }));
+    rig.display.Option1_Click(1);
+    rig.port.clearRecord();
+    clock.restart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() > frames::sign[1].size(); }, 5000));
+    EXPECT_EQ(rig.port.sent(), frames::sign[1] + " " + frames::sign[1]);
+    EXPECT_GE(clock.elapsed(), 1990);
+    EXPECT_LT(clock.elapsed(), 2900);
+    // The animating flag is left to its ticks, but gets display_on alone, which lights a panel
+    // that restarted; the lamp test gets nothing.
+    rig.display.Option1_Click(4);
+    rig.port.clearRecord();
+    rig.display.keepAliveTick();
+    EXPECT_EQ(rig.port.sent(), "A5 79 5A 71");
+    EXPECT_TRUE(rig.display.timer().isActive());
+    rig.display.startLampTest();
+    rig.port.clearRecord();
+    rig.display.keepAliveTick();
+    EXPECT_EQ(rig.port.sent(), "");
+    rig.display.setKeepAlive(0);
+    EXPECT_FALSE(rig.display.keepAliveTimer().isActive());
+}
+
+// Every action goes to the journal with its origin, sign and outcome, and every change of the
+// link's state; the flag's ticks and the keep-alive only where a run of failures starts and ends.
+TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
+{
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("registo.sqlite"));
+    Rig rig(true, {}, &journal);
+    rig.display.Option1_Click(4);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    for (int tick = 0; tick < 2; ++tick) rig.display.Timer1_Timer();
+    rig.port.openError.reset();
+    rig.display.Timer1_Timer();
+    rig.port.failAtWrite = rig.port.writeCount + 3; // after the two LED times
+    rig.display.Option1_Click(1, Origin::Keyboard);
+    rig.display.Option1_Click(1, Origin::Accessibility);
+    rig.port.openError = errnum::couldNotOpenDevice;
+    for (int tick = 0; tick < 3; ++tick) rig.display.keepAliveTick();
+    rig.port.openError.reset();
+    rig.display.keepAliveTick();
+    rig.display.startLampTest();
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    rig.display.Option1_Click(0, Origin::Remote);
+    journal.flush();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(journal.problem().toStdString(), "");
+    EXPECT_EQ(journalRows(journal.fileName()).join("\n").toStdString(),
+              "arranque|estado da ligação||ligação em ordem\n"
+              "arranque|arranque|Parar|enviado\n"
+              "rato|sinal|Xadrez|enviado\n"
+              "animação|início da animação|Xadrez|\n"
+              "animação|estado da ligação||porta não abre\n"
+              "animação|passo da animação|Xadrez|porta não abriu\n"
+              "animação|estado da ligação||ligação em ordem\n"
+              "animação|passo da animação|Xadrez|enviado\n"
+              "teclado|estado da ligação||escrita falha\n"
+              "teclado|sinal|Frente|falhou na escrita\n"
+              "animação|fim da animação|Xadrez|\n"
+              "acessibilidade|estado da ligação||ligação em ordem\n"
+              "acessibilidade|sinal|Frente|enviado\n"
+              "reenvio|estado da ligação||porta não abre\n"
+              "reenvio|reenvio|Frente|porta não abriu\n"
+              "reenvio|estado da ligação||ligação em ordem\n"
+              "reenvio|reenvio|Frente|enviado\n"
+              "teste|início do teste do painel||enviado\n"
+              "teste|fim do teste do painel||concluído\n"
+              "teste|sinal|Frente|enviado\n"
+              "remoto|sinal|Parar|enviado");
+    EXPECT_EQ(journalRows(journal.fileName(), "porta, bytes, motivo, pormenor, falha", "falha = 1 AND acao <> 'estado da ligação'").join("\n").toStdString(),
+              "COM1|0|Permission denied||1\nCOM1|10|write failed||1\nCOM1|0|Permission denied||1");
+    EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0").join("\n").toStdString(),
+              "57|\n43|de novo enviado, após 3 falhas\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos enviados");
+    // A lamp test on a port that does not open checked nothing: it failed, and says how little went.
+    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.display.startLampTest();
+    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "resultado, motivo, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
+              "concluído||20 de 20 passos enviados|0\nfalhou|Permission denied|0 de 20 passos enviados|1");
+    // The mode as it was; the colour only where it is the sign's.
+    rig.port.openError.reset();
+    rig.session.setPreferences({2, monoColourSigns, colourGreen});
+    rig.display.Option1_Click(3);
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "modo, cor, porta", "sinal IN ('Parar', 'Esquerda')").join("\n").toStdString(),
+              "multicor||COM1\nmulticor||COM1\nmulticor||COM1\nmonocor|Verde|COM2");
+}
+
+// A line whose far end has stopped reading, its buffer kept full, while the flag animates: the
+// window is held up little more than on a healthy line over the same 5 s, measured just before in
+// the same run (a busy machine delays both alike); once the line is read again a click is whole.
+TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    PtyPair pty;
+    ASSERT_TRUE(QDir().mkpath(configFolder()) && QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
+    Rig<QtSerialPort> rig(true);
+    rig.display.Option1_Click(4);
+    const auto watch = [] {
+        const EventLoopProbe probe;
+        QTest::qWait(5000); // the span measured, not a wait for something to happen
+        return std::pair{probe.blocked, probe.longest};
+    };
+    const auto [healthyBlocked, healthyLongest] = watch();
+    auto stuck = std::make_unique<StuckFarEnd>(pty.slavePath());
+    const auto [blocked, longest] = watch();
+    // Five tries in 5 s, each given up 50 ms past its 25 ms of wire time: about 400 ms in all.
+    EXPECT_LT(blocked - healthyBlocked, 800) << blocked << " ms against " << healthyBlocked;
+    EXPECT_LT(longest - healthyLongest, 120) << longest << " ms against " << healthyLongest;
+    // Said as the line's last failure, whatever the last tick did: under load the far end's
+    // filler may leave room for a tick now and then.
+    EXPECT_NE(rig.link.lastFailure(1).value_or(LinkFailure{}).reason.find("a linha não aceita dados há"), std::string::npos);
+    stuck.reset();
+    while (!pty.read(1 << 16, 50).empty()) {}
+    rig.display.Option1_Click(1);
+    EXPECT_EQ(hexBytes(pty.read(43)), frames::sign[1]);
+}
+
+} // namespace
