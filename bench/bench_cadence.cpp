@@ -81,7 +81,7 @@ int main(int argc, char** argv)
 
     QtSerialPort port;
     BenchDisplay rig(port);
-    rig.display.Option1_Click(4);
+    rig.display.chooseSign(4);
 
     std::atomic<bool> stop{false};
     std::thread posix([&] {

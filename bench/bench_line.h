@@ -58,11 +58,3 @@ struct BenchDisplay {
         session.start();
     }
 };
-
-    explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : link(port, status), commands(port)
-    {
-        display.setJournal(journal);
-        link.initSerial(1, 9600);
-        display.initPanel();
-    }
-};

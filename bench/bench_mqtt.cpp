@@ -75,13 +75,13 @@ int main(int argc, char** argv)
     mqtt.host = QStringLiteral("127.0.0.1");
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
-    MqttLink client(mqtt, [&](SignKind kind) { return display.Option1_Click(kind, Origin::Remote); }, nullptr);
+    MqttLink client(mqtt, [&](SignKind kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {
         std::fprintf(stderr, "bench_mqtt: no broker\n");
         return 1;
     }
-    const std::vector<double> clicks = timeToLine(line, [&](SignKind kind) { display.Option1_Click(kind); });
+    const std::vector<double> clicks = timeToLine(line, [&](SignKind kind) { display.chooseSign(kind); });
     const std::vector<double> published = timeToLine(line, [&](SignKind kind) {
         site.publish("painel-sinaletico/bench/sinal/set", kind == 0 ? "Parar" : "Frente");
     });

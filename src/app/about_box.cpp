@@ -33,10 +33,10 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     setModal(true);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setGeometry(twipsRect(4410, 1575, 1215, 375));
-    OKButton->setDefault(true);
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("OKButton"));
+    okButton->setGeometry(twipsRect(4410, 1575, 1215, 375));
+    okButton->setDefault(true);
 
     const QFont regular = tahoma(8.83);
     Label1 = label(this, "Label1", QStringLiteral("Controlo do painel sinalético"),
@@ -47,15 +47,15 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     Label5 = label(this, "Label5", QStringLiteral("Sinalização - Desenvolvimento"),
                    twipsRect(208, 1456, 2977, 273), regular);
 
-    connect(OKButton, &QPushButton::clicked, this, &AboutBox::OKButton_Click);
-    OKButton->setFocus();
+    connect(okButton, &QPushButton::clicked, this, &AboutBox::closeBox);
+    okButton->setFocus();
 }
 
-void AboutBox::OKButton_Click() { accept(); }
+void AboutBox::closeBox() { accept(); }
 
 void AboutBox::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
-    OKButton->setFocus();
+    okButton->setFocus();
 }

@@ -12,7 +12,7 @@ class AboutBox final : public QDialog {
 public:
     explicit AboutBox(QWidget* parent = nullptr);
 
-    void OKButton_Click();
+    void closeBox();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -22,5 +22,5 @@ private:
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
-    QPushButton* OKButton = nullptr;
+    QPushButton* okButton = nullptr;
 };

@@ -20,7 +20,7 @@
 
 MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview,
                        QWidget* parent)
-    : QMainWindow(parent), session_(session), StatusBar1(statusBar), Picture1(preview)
+    : QMainWindow(parent), session_(session), statusBar_(statusBar), preview_(preview)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
@@ -34,29 +34,29 @@ MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatu
     // The client area is 6071 x 3835 twips, of which the status bar takes the bottom 273.
     central->setMinimumSize(twipsSize(6071, 3562));
     setCentralWidget(central);
-    setStatusBar(StatusBar1);
+    setStatusBar(statusBar_);
 
-    Frame1 = new SignButtons(*this);
-    Frame1->setParent(central);
-    connect(Frame1, &SignButtons::signChosen, &session_, &PanelSession::chooseSign);
+    signButtons_ = new SignButtons(*this);
+    signButtons_->setParent(central);
+    connect(signButtons_, &SignButtons::signChosen, &session_, &PanelSession::chooseSign);
     // A sign chosen elsewhere (D-Bus, MQTT) shows as chosen here too.
     connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](SignKind kind) { signButton(kind).setChecked(true); });
 
-    Picture1->setParent(central);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->move(twips(2880), twips(405));
-    Picture1->setFocusPolicy(Qt::TabFocus);
+    preview_->setParent(central);
+    preview_->setObjectName(QStringLiteral("Picture1"));
+    preview_->move(twips(2880), twips(405));
+    preview_->setFocusPolicy(Qt::TabFocus);
 
     // Screen order, with the preview after the buttons.
     QWidget* previous = nullptr;
-    for (QRadioButton* button : Frame1->inScreenOrder()) {
+    for (QRadioButton* button : signButtons_->inScreenOrder()) {
         if (previous != nullptr) setTabOrder(previous, button);
         previous = button;
     }
-    setTabOrder(previous, Picture1);
+    setTabOrder(previous, preview_);
 
-    connect(&session_, &PanelSession::notesChanged, this, [this](const QString& notes) { StatusBar1->setPanelNote(1, notes); });
-    StatusBar1->setPanelNote(1, session_.notes());
+    connect(&session_, &PanelSession::notesChanged, this, [this](const QString& notes) { statusBar_->setPanelNote(1, notes); });
+    statusBar_->setPanelNote(1, session_.notes());
     buildMenu();
     setWindowTitle(caption);
 }
@@ -99,7 +99,7 @@ void MainWindow::buildMenu()
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
-QRadioButton& MainWindow::signButton(SignKind kind) const { return Frame1->button(kind); }
+QRadioButton& MainWindow::signButton(SignKind kind) const { return signButtons_->button(kind); }
 
 void MainWindow::startPanel() { session_.start(); }
 

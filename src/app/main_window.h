@@ -33,8 +33,8 @@ public:
     // Restored if minimised, raised and activated: another copy was started and refused.
     void comeForward();
 
-    [[nodiscard]] PanelStatusBar& panelStatusBar() const { return *StatusBar1; }
-    [[nodiscard]] PanelPreview& preview() const { return *Picture1; }
+    [[nodiscard]] PanelStatusBar& panelStatusBar() const { return *statusBar_; }
+    [[nodiscard]] PanelPreview& preview() const { return *preview_; }
     [[nodiscard]] QRadioButton& signButton(SignKind kind) const;
     [[nodiscard]] JournalWindow* journalWindow() const { return journalWindow_.get(); }
 
@@ -48,9 +48,9 @@ private:
     void startPanel();
 
     PanelSession& session_;
-    PanelStatusBar* StatusBar1;
-    PanelPreview* Picture1;
-    SignButtons* Frame1 = nullptr;
+    PanelStatusBar* statusBar_;
+    PanelPreview* preview_;
+    SignButtons* signButtons_ = nullptr;
     std::unique_ptr<JournalWindow> journalWindow_;
     bool centred_ = false;
 };

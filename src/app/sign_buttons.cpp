@@ -144,8 +144,8 @@ SignButtons::SignButtons(QWidget& window) : QGroupBox(&window)
     setObjectName(QStringLiteral("Frame1"));
     setAccessibleName(QStringLiteral("Sinal"));
     setGeometry(twipsRect(180, 315, 2445, 3075));
-    Option1 = new QButtonGroup(this);
-    Option1->setExclusive(true);
+    group_ = new QButtonGroup(this);
+    group_->setExclusive(true);
     for (std::size_t row = 0; row < signPlaces.size(); ++row) {
         const SignPlace& b = signPlaces[row];
         const QString caption = QString::fromUtf8(describeSign(b.index)->caption);
@@ -160,17 +160,17 @@ SignButtons::SignButtons(QWidget& window) : QGroupBox(&window)
         connect(shortcut, &QShortcut::activated, button, [button] { button->clickFrom(Origin::Keyboard); });
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
-        Option1->addButton(button, b.index);
+        group_->addButton(button, b.index);
         buttons_[row] = button;
     }
     button(0).setChecked(true);
     qApp->installEventFilter(new HeldKeys(window));
-    connect(Option1, &QButtonGroup::idClicked, this, [this](int id) {
-        emit signChosen(static_cast<SignKind>(id), static_cast<SignButton*>(Option1->button(id))->origin());
+    connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
+        emit signChosen(static_cast<SignKind>(id), static_cast<SignButton*>(group_->button(id))->origin());
     });
 }
 
-QRadioButton& SignButtons::button(SignKind kind) const { return *static_cast<QRadioButton*>(Option1->button(kind)); }
+QRadioButton& SignButtons::button(SignKind kind) const { return *static_cast<QRadioButton*>(group_->button(kind)); }
 
 // Up and Down (and Left and Right) only move the focus among the sign buttons: sending every
 // sign passed on the way would show false signs on the panel. Space, Enter or a click send.

@@ -11,7 +11,7 @@
 class QButtonGroup;
 class QRadioButton;
 
-// Frame1: the five sign buttons, Option1(0) to Option1(4), top to bottom as the window shows
+// signButtons_: the five sign buttons, group_(0) to group_(4), top to bottom as the window shows
 // them. A click, Space or Enter on a button, the keys 1 to 5 anywhere in `window`, or assistive
 // technology's "press" chooses its sign, once; the arrow keys only move among the buttons.
 class SignButtons final : public QGroupBox {
@@ -30,6 +30,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QButtonGroup* Option1 = nullptr;
+    QButtonGroup* group_ = nullptr;
     std::array<QRadioButton*, 5> buttons_{};
 };

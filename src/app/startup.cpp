@@ -15,7 +15,6 @@
 #include <QMessageBox>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <utility>
@@ -62,7 +61,7 @@ int Main()
     // Other programs and the command line choose signs through it; the window works without it.
     RemoteControl remote(program.session);
     if (const auto failure = remote.start(QDBusConnection::sessionBus()))
-        std::fprintf(stderr, "painel-sinaletico: sem controlo remoto (%s)\n", qPrintable(*failure));
+        qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
     // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
     // then the window goes, MQTT says "offline" and the journal is written out.
     SignalEvents endSignals({SIGTERM, SIGHUP, SIGINT});

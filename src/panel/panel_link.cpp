@@ -4,30 +4,10 @@
 #include "panel/numbered_error.h"
 #include "panel/port_settings.h"
 
-std::string initSerialDetail(int errorNumber)
-{
-    switch (errorNumber) {
-    case errnum::invalidPortNumber: return "Invalid Port number";
-    case errnum::portAlreadyOpen: return "Port already opened";
-    case errnum::hardwareNotAvailable: return "Hardware not available";
-    case errnum::couldNotOpenDevice: return "Could not open device";
-    default: {
-        const std::string number = std::to_string(errorNumber);
-        return "Error numbr was" + (errorNumber >= 0 ? " " + number : number);
-    }
-    }
-}
-
-void PanelLink::initSerial(const std::int16_t& /*port*/, const std::int16_t& baud)
+void PanelLink::initSerial(std::int32_t baud)
 {
     // The port number is applied by every open, so a changed preference needs no new set-up.
-    try {
-        port_.setSettings(settingsString(baud));
-    } catch (const NumberedError& e) {
-        status_.setPanelText(linkStatusPanel,
-                             "Error initializing Serial Port\n" + initSerialDetail(e.number()));
-        status_.setPanelToolTip(linkStatusPanel, e.what());
-    }
+    port_.setSettings(PortSettings{.baud = baud});
 }
 
 bool PanelLink::openPort(std::int16_t comPort)

@@ -34,7 +34,8 @@ class PanelLink {
 public:
     PanelLink(SerialPort& port, StatusLine& status) : port_(port), status_(status) {}
 
-    void initSerial(const std::int16_t& port, const std::int16_t& baud);
+    // 8N1 at `baud`, for every open from now on.
+    void initSerial(std::int32_t baud);
     [[nodiscard]] bool openPort(std::int16_t comPort);
     void closePort();
     // Every action's road: open port `comPort`, run `send`, close the port so that all of it
@@ -56,5 +57,3 @@ private:
     std::map<std::int16_t, LinkFailure> failures_;
 };
 
-// The second line of the message shown when the port cannot be configured.
-[[nodiscard]] std::string initSerialDetail(int errorNumber);

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 enum class Parity { None, Even, Odd, Mark, Space };
 enum class StopBits { One, OneAndHalf, Two };
@@ -16,14 +14,6 @@ struct PortSettings {
 
     friend bool operator==(const PortSettings&, const PortSettings&) = default;
 };
-
-// Parses "baud,parity,data,stop" (blanks around the fields allowed). Throws error 380 on
-// anything it cannot use.
-[[nodiscard]] PortSettings parsePortSettings(std::string_view text);
-
-// The settings string for a baud rate: the number with a blank where a minus sign would
-// stand, then ",N,8,1".
-[[nodiscard]] std::string settingsString(std::int16_t baud);
 
 // Seconds the given number of bytes occupy on the line (start, data, parity and stop bits).
 [[nodiscard]] double wireSeconds(const PortSettings& settings, std::int64_t bytes);

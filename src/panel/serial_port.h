@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "panel/port_settings.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -12,9 +14,8 @@ public:
 
     // Selects the port the next open uses: 1 = COM1, 2 = COM2.
     virtual void setPortNumber(std::int16_t number) = 0;
-    // " 9600,N,8,1" style; applies to every later open. A string that cannot be used
-    // throws error 380 and leaves the previous settings in force.
-    virtual void setSettings(const std::string& settings) = 0;
+    // Applies to every later open.
+    virtual void setSettings(const PortSettings& settings) = 0;
     [[nodiscard]] virtual bool isOpen() const = 0;
     // Closing returns only once every written byte has reached the line (or throws).
     virtual void setOpen(bool open) = 0;

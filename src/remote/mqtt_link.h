@@ -49,10 +49,9 @@ public:
     [[nodiscard]] bool isConnected() const { return connected_; }
     // Where the client connects: without TLS, the loopback address the host was checked to be.
     [[nodiscard]] const QString& connectHost() const { return connectHost_; }
-    // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
-    [[nodiscard]] const QString& status() const { return status_; }
 
 signals:
+    // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
     void statusChanged(const QString& status);
 
 private:

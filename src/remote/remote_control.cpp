@@ -10,6 +10,8 @@
 
 #include <QDateTime>
 
+Q_LOGGING_CATEGORY(remoteLog, "painel-sinaletico.remote", QtInfoMsg)
+
 RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(parent), session_(session)
 {
     new PanelAdaptor(*this);

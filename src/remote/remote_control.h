@@ -5,12 +5,16 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QLoggingCategory>
 #include <QObject>
 
 #include <optional>
 #include <utility>
 
 class PanelSession;
+
+// Diagnostics of the ways in, for whoever reads the program's standard error or the system log.
+Q_DECLARE_LOGGING_CATEGORY(remoteLog)
 
 // The program on the session bus, for other programs and for its own command line: signs are
 // chosen as a click chooses them (origin "remoto"), and the state can be read and followed.

@@ -76,9 +76,9 @@ void QtSerialPort::setPortNumber(std::int16_t number)
     number_ = number;
 }
 
-void QtSerialPort::setSettings(const std::string& settings)
+void QtSerialPort::setSettings(const PortSettings& settings)
 {
-    settings_ = parsePortSettings(settings);
+    settings_ = settings;
     if (port_.isOpen()) applySettings();
 }
 

@@ -20,7 +20,7 @@ public:
     QtSerialPort& operator=(const QtSerialPort&) = delete;
 
     void setPortNumber(std::int16_t number) override;
-    void setSettings(const std::string& settings) override;
+    void setSettings(const PortSettings& settings) override;
     [[nodiscard]] bool isOpen() const override;
     void setOpen(bool open) override;
     void write(std::span<const std::uint8_t> bytes) override;

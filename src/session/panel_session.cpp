@@ -40,11 +40,11 @@ void PanelSession::start()
 {
     if (std::exchange(started_, true)) return;
     showPort();
-    link_.initSerial(settings_.comPort, lineBaud);
+    link_.initSerial(lineBaud);
     display_.initPanel();
 }
 
-SendOutcome PanelSession::chooseSign(SignKind kind, Origin origin) { return display_.Option1_Click(kind, origin); }
+SendOutcome PanelSession::chooseSign(SignKind kind, Origin origin) { return display_.chooseSign(kind, origin); }
 
 void PanelSession::setPreferences(const PanelSettings& settings)
 {

@@ -22,7 +22,7 @@ class StatusLine;
 class PanelSession final : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::int16_t lineBaud = 9600;
+    static constexpr std::int32_t lineBaud = 9600;
 
     // `status` and `preview` show the line and the sign; they outlive the session. Every action
     // is journaled in `journal`, when there is one.

@@ -36,99 +36,99 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
     setWindowTitle(QStringLiteral("Opções"));
     setFixedSize(twipsSize(3939, 3328));
 
-    // Combo2 is created after Option2, whose box reaches under it, so the list stays on top.
-    Frame1 = placed(new QGroupBox(QStringLiteral("Porta série"), this), "Frame1",
+    // colourCombo is created after monoColourOption, whose box reaches under it, so the list stays on top.
+    portFrame = placed(new QGroupBox(QStringLiteral("Porta série"), this), "Frame1",
                     twipsRect(156, 208, 3601, 793));
-    Frame2 = placed(new QGroupBox(QStringLiteral("Display"), this), "Frame2",
+    modeFrame = placed(new QGroupBox(QStringLiteral("Display"), this), "Frame2",
                     twipsRect(156, 1248, 3601, 1209));
-    Combo1 = placed(new QComboBox(Frame1), "Combo1", twipsRect(2145, 312, 1140, 273));
-    Combo1->addItems({QStringLiteral("COM1:"), QStringLiteral("COM2:")});
-    Combo1->setAccessibleName(QStringLiteral("Porta série"));
+    portCombo = placed(new QComboBox(portFrame), "Combo1", twipsRect(2145, 312, 1140, 273));
+    portCombo->addItems({QStringLiteral("COM1:"), QStringLiteral("COM2:")});
+    portCombo->setAccessibleName(QStringLiteral("Porta série"));
     // The free room left of the list says which device the chosen port is.
-    portDevice = placed(new QLabel(Frame1), "portDevice", twipsRect(120, 250, 1965, 500));
+    portDevice = placed(new QLabel(portFrame), "portDevice", twipsRect(120, 250, 1965, 500));
     portDevice->setWordWrap(true);
     portDevice->setTextFormat(Qt::PlainText);
     portDevice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Option1 = placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), Frame2), "Option1",
+    multiColourOption = placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), modeFrame), "Option1",
                      twipsRect(260, 312, 2509, 325));
-    Option2 = placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), Frame2), "Option2",
+    monoColourOption = placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), modeFrame), "Option2",
                      twipsRect(260, 624, 2249, 377));
-    Combo2 = placed(new QComboBox(Frame2), "Combo2", twipsRect(2145, 676, 1140, 315));
-    Combo2->addItems({colourName(colourRed), colourName(colourGreen), colourName(colourYellow)});
-    Combo2->setAccessibleName(QStringLiteral("Cor"));
+    colourCombo = placed(new QComboBox(modeFrame), "Combo2", twipsRect(2145, 676, 1140, 315));
+    colourCombo->addItems({colourName(colourRed), colourName(colourGreen), colourName(colourYellow)});
+    colourCombo->setAccessibleName(QStringLiteral("Cor"));
     // A list takes its first item when filled; the colour list starts with none chosen.
-    Combo2->setCurrentIndex(-1);
-    OKButton = placed(new QPushButton(QStringLiteral("OK"), this), "OKButton",
+    colourCombo->setCurrentIndex(-1);
+    okButton = placed(new QPushButton(QStringLiteral("OK"), this), "OKButton",
                       twipsRect(156, 2756, 1215, 375));
-    CancelButton = placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton",
+    cancelButton = placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton",
                           twipsRect(2548, 2756, 1215, 375));
-    OKButton->setDefault(true);
+    okButton->setDefault(true);
     fitFontToLayout();
 
-    setTabOrder(Combo1, Option1);
-    setTabOrder(Option1, Option2);
-    setTabOrder(Option2, Combo2);
-    setTabOrder(Combo2, OKButton);
-    setTabOrder(OKButton, CancelButton);
+    setTabOrder(portCombo, multiColourOption);
+    setTabOrder(multiColourOption, monoColourOption);
+    setTabOrder(monoColourOption, colourCombo);
+    setTabOrder(colourCombo, okButton);
+    setTabOrder(okButton, cancelButton);
 
     // toggled, not clicked: selecting a button from code must run its handler too.
-    connect(Option1, &QRadioButton::toggled, this, [this](bool on) { if (on) Option1_Click(); });
-    connect(Option2, &QRadioButton::toggled, this, [this](bool on) { if (on) Option2_Click(); });
-    connect(Combo1, &QComboBox::currentIndexChanged, this, &PreferencesDialog::showPortDevice);
-    connect(OKButton, &QPushButton::clicked, this, &PreferencesDialog::OKButton_Click);
-    connect(CancelButton, &QPushButton::clicked, this, &PreferencesDialog::CancelButton_Click);
+    connect(multiColourOption, &QRadioButton::toggled, this, [this](bool on) { if (on) chooseMultiColour(); });
+    connect(monoColourOption, &QRadioButton::toggled, this, [this](bool on) { if (on) chooseMonoColour(); });
+    connect(portCombo, &QComboBox::currentIndexChanged, this, &PreferencesDialog::showPortDevice);
+    connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptSettings);
+    connect(cancelButton, &QPushButton::clicked, this, &PreferencesDialog::discardSettings);
 
-    Form_Load();
+    showSettings();
 }
 
 // The positions were laid out for an 8-point dialog font. With a wider font the mono-colour
 // label runs under the colour list beside it, so the font is made smaller until it fits.
 void PreferencesDialog::fitFontToLayout()
 {
-    const int room = Combo2->x() - Option2->x()
-                     - style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, Option2)
-                     - style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, Option2);
+    const int room = colourCombo->x() - monoColourOption->x()
+                     - style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, monoColourOption)
+                     - style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, monoColourOption);
     QFont smaller = font();
     smaller.setPointSizeF(8);
     while (smaller.pointSizeF() > 6
-           && QFontMetrics(smaller).horizontalAdvance(Option2->text()) >= room)
+           && QFontMetrics(smaller).horizontalAdvance(monoColourOption->text()) >= room)
         smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
     setFont(smaller);
 }
 
-void PreferencesDialog::Form_Load()
+void PreferencesDialog::showSettings()
 {
     if (settings_.signalMode == multiColourSigns) {
-        Option1->setChecked(true);
-        Combo2->setEnabled(false);
+        multiColourOption->setChecked(true);
+        colourCombo->setEnabled(false);
     } else {
-        Option2->setChecked(true);
-        Combo2->setEnabled(true);
-        Combo2->setCurrentIndex(Combo2->findText(colourName(settings_.signColour)));
+        monoColourOption->setChecked(true);
+        colourCombo->setEnabled(true);
+        colourCombo->setCurrentIndex(colourCombo->findText(colourName(settings_.signColour)));
     }
-    Combo1->setCurrentIndex(Combo1->findText(comName(settings_.comPort) + QLatin1Char(':')));
+    portCombo->setCurrentIndex(portCombo->findText(comName(settings_.comPort) + QLatin1Char(':')));
     showPortDevice();
 }
 
 // Switching modes keeps the colour chosen, so switching back shows it again.
 void PreferencesDialog::showPortDevice()
 {
-    const QString description = portDescription(static_cast<std::int16_t>(Combo1->currentIndex() + 1));
+    const QString description = portDescription(static_cast<std::int16_t>(portCombo->currentIndex() + 1));
     portDevice->setText(description);
     // A long device name may not fit the room; the whole of it is always at hand.
     portDevice->setToolTip(description);
     portDevice->setAccessibleDescription(description);
 }
 
-void PreferencesDialog::Option1_Click()
+void PreferencesDialog::chooseMultiColour()
 {
-    Combo2->setEnabled(false);
+    colourCombo->setEnabled(false);
     tabToSelectedMode();
 }
 
-void PreferencesDialog::Option2_Click()
+void PreferencesDialog::chooseMonoColour()
 {
-    Combo2->setEnabled(true);
+    colourCombo->setEnabled(true);
     tabToSelectedMode();
 }
 
@@ -137,19 +137,19 @@ void PreferencesDialog::Option2_Click()
 // still move between the two.
 void PreferencesDialog::tabToSelectedMode()
 {
-    for (QRadioButton* mode : {Option1, Option2}) mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    for (QRadioButton* mode : {multiColourOption, monoColourOption}) mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
-void PreferencesDialog::OKButton_Click()
+void PreferencesDialog::acceptSettings()
 {
     // "COMn:": the port is the digit alone.
     settings_.comPort =
-        numericValueAs<std::int16_t>(Combo1->currentText().mid(3, 1).toStdString()).value_or(0);
-    if (Option1->isChecked()) {
+        numericValueAs<std::int16_t>(portCombo->currentText().mid(3, 1).toStdString()).value_or(0);
+    if (multiColourOption->isChecked()) {
         settings_.signalMode = multiColourSigns;
     } else {
         settings_.signalMode = monoColourSigns;
-        settings_.signColour = colourFromName(Combo2->currentText());
+        settings_.signColour = colourFromName(colourCombo->currentText());
     }
 
     // The new settings apply for this run even when they cannot be kept for the next one.
@@ -161,4 +161,4 @@ void PreferencesDialog::OKButton_Click()
     accept();
 }
 
-void PreferencesDialog::CancelButton_Click() { reject(); }
+void PreferencesDialog::discardSettings() { reject(); }

@@ -22,24 +22,24 @@ public:
     PreferencesDialog(PanelSettings& settings, QString preferencesFile, QWidget* parent = nullptr);
 
 private:
-    void Form_Load();
-    void Option1_Click();
-    void Option2_Click();
-    void OKButton_Click();
-    void CancelButton_Click();
+    void showSettings();
+    void chooseMultiColour();
+    void chooseMonoColour();
+    void acceptSettings();
+    void discardSettings();
     void showPortDevice();
     void tabToSelectedMode();
     void fitFontToLayout();
 
     PanelSettings& settings_;
     QString preferencesFile_;
-    QGroupBox* Frame1 = nullptr;
-    QComboBox* Combo1 = nullptr;
+    QGroupBox* portFrame = nullptr;
+    QComboBox* portCombo = nullptr;
     QLabel* portDevice = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QRadioButton* Option1 = nullptr;
-    QRadioButton* Option2 = nullptr;
-    QComboBox* Combo2 = nullptr;
-    QPushButton* OKButton = nullptr;
-    QPushButton* CancelButton = nullptr;
+    QGroupBox* modeFrame = nullptr;
+    QRadioButton* multiColourOption = nullptr;
+    QRadioButton* monoColourOption = nullptr;
+    QComboBox* colourCombo = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 };

@@ -12,7 +12,7 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     timer_.setInterval(chequerIntervalMs);
     // A coarse timer may fire up to 5 % late on every tick, which shows as an uneven flag.
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &SignDisplay::Timer1_Timer);
+    connect(&timer_, &QTimer::timeout, this, &SignDisplay::animationTick);
     lampTimer_.setInterval(lampStepMs);
     lampTimer_.setTimerType(Qt::PreciseTimer);
     connect(&lampTimer_, &QTimer::timeout, this, &SignDisplay::lampTestStep);
@@ -20,7 +20,7 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
-SendOutcome SignDisplay::Option1_Click(std::int16_t index, Origin origin)
+SendOutcome SignDisplay::chooseSign(std::int16_t index, Origin origin)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     finishLampTest(QStringLiteral("interrompido"));
@@ -150,7 +150,7 @@ void SignDisplay::showSign(SignKind kind)
     commands_.display_on();
 }
 
-void SignDisplay::Timer1_Timer()
+void SignDisplay::animationTick()
 {
     // The flag stays multi-colour until a sign is chosen, even if the mode has changed since.
     const SignPattern& next = chequerPhase_ ? patterns_.patternChequer1 : patterns_.patternChequer2;
@@ -229,7 +229,7 @@ void SignDisplay::lampTestStep()
 {
     if (++lampStep_ > lampStepCount) {
         finishLampTest(QStringLiteral("concluído"));
-        Option1_Click(chosen_, Origin::LampTest);
+        chooseSign(chosen_, Origin::LampTest);
         return;
     }
     const SignPattern pattern = lampPattern(lampStep_);
@@ -264,7 +264,7 @@ void SignDisplay::stopLampTest()
 {
     if (!lampTimer_.isActive()) return;
     // The sign put back is the lamp test's, whichever key ended it.
-    Option1_Click(chosen_, Origin::LampTest);
+    chooseSign(chosen_, Origin::LampTest);
 }
 
 void SignDisplay::setKeepAlive(int seconds)
@@ -280,7 +280,7 @@ void SignDisplay::keepAliveTick()
 {
     if (lampTimer_.isActive()) return;
     if (!timer_.isActive()) {
-        Option1_Click(chosen_, Origin::KeepAlive);
+        chooseSign(chosen_, Origin::KeepAlive);
         return;
     }
     // The flag's ticks carry its planes but no display_on: a panel that restarted (a power cut)

@@ -38,13 +38,13 @@ public:
 
     // Click on sign button `index`. Clicking the selected button sends its sign again: the
     // panel never answers, so this is how an operator repeats a sign it may have missed.
-    SendOutcome Option1_Click(std::int16_t index, Origin origin = Origin::Mouse);
+    SendOutcome chooseSign(std::int16_t index, Origin origin = Origin::Mouse);
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLink(Origin origin);
     // Sends and draws one sign on a port that is already open. Throws NumberedError when a
     // write fails; the preview and the timer then stay as far as the sign had got.
     void showSign(SignKind kind);
-    void Timer1_Timer();
+    void animationTick();
     // Run once when the main window first shows.
     void initPanel();
 

@@ -59,9 +59,11 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     for (const auto& [mqtt, cause] : cases) {
         Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
         MqttLink link(mqtt, [](SignKind) { return SendOutcome::Sent; }, &journal);
+        QString status;
+        QObject::connect(&link, &MqttLink::statusChanged, [&](const QString& s) { status = s; });
         ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();
         // Tried again with the same cause: said once.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return link.status().contains(cause + " (tentativa 2)"); }, 10000)) << link.status().toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return status.contains(cause + " (tentativa 2)"); }, 10000)) << status.toStdString();
         journal.flush();
         const QStringList rows = journalRows(journal.fileName(), "origem, resultado, motivo, pormenor, falha");
         ASSERT_EQ(rows.size(), 1) << rows.join("\n").toStdString();

@@ -11,8 +11,6 @@
 #include <optional>
 #include <vector>
 
-// Records every call; can be told to fail the settings, an open, a close or the k-th write
-// (counted from 1 over the fake's life).
 // The number of the NumberedError `action` throws, 0 when it throws none.
 inline int errorNumberOf(const std::function<void()>& action)
 {
@@ -24,14 +22,12 @@ inline int errorNumberOf(const std::function<void()>& action)
     return 0;
 }
 
+// Records every call; can be told to fail an open, a close or the k-th write
+// (counted from 1 over the fake's life).
 class FakeSerialPort final : public SerialPort {
 public:
     void setPortNumber(std::int16_t number) override { calls.push_back("setPortNumber " + std::to_string(number)); }
-    void setSettings(const std::string& s) override
-    {
-        if (settingsError) throw NumberedError(*settingsError, "settings rejected");
-        settings = s;
-    }
+    void setSettings(const PortSettings& s) override { settings = s; }
     [[nodiscard]] bool isOpen() const override { return open; }
     void setOpen(bool value) override
     {
@@ -57,10 +53,10 @@ public:
 
     std::vector<Bytes> writes;
     std::vector<std::string> calls;
-    std::string settings;
+    PortSettings settings{.baud = 0};
     bool open = false;
     int writeCount = 0;
-    std::optional<int> openError, closeError, settingsError, failAtWrite;
+    std::optional<int> openError, closeError, failAtWrite;
 };
 
 class FakeStatusLine final : public StatusLine {
