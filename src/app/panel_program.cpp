@@ -12,5 +12,6 @@ PanelProgram::PanelProgram(const QString& caption, SerialPort& port, QString pre
       window(caption, session, statusBar_, preview_)
 {
     session.load();
-    mqtt.start();
+    // The broker, its library and its thread wait until the panel's start-up is on the line.
+    QObject::connect(&session, &PanelSession::startUpSent, &mqtt, &MqttRemote::start);
 }

@@ -10,7 +10,7 @@ class SerialPort;
 
 // The program's parts, built the one way the program and its tests use: the session drawing on
 // the window's status bar and preview, the broker on the session, the window showing it. The
-// settings are read once all stand, as the window first loads.
+// settings are read once all stand; the broker is reached once the panel's start-up is out.
 class PanelProgram {
 public:
     PanelProgram(const QString& caption, SerialPort& port, QString preferencesFile, Journal* journal = nullptr);

@@ -54,14 +54,21 @@ int Main()
     // Made before the window and gone after it, so its last entries are written before the end.
     // The last words below are registered once the journal has met its file: exit() runs its
     // handlers newest first, so they then run before the database library cleans up after itself.
-    Journal journal(journalPath(), [] { std::atexit(sayLastWords); });
+    Journal journal(journalPath(), [] { std::atexit(sayLastWords); }, Journal::Start::Later);
     PanelProgram program(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), port, preferences, &journal);
     MainWindow& form = program.window;
     const RaiseRequests raise([&form] { form.comeForward(); });
     // Other programs and the command line choose signs through it; the window works without it.
     RemoteControl remote(program.session);
-    if (const auto failure = remote.start(QDBusConnection::sessionBus()))
-        qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
+    // The panel's start-up goes first: the journal's file and database library, the session bus
+    // and the broker (above) are taken up once its bytes are on the line.
+    // Waiting for the journal's file here also has the last words registered (by then) before
+    // anything can end the program from inside Qt.
+    QObject::connect(&program.session, &PanelSession::startUpSent, &remote, [&remote, &journal] {
+        journal.flush();
+        if (const auto failure = remote.start(QDBusConnection::sessionBus()))
+            qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
+    });
     // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
     // then the window goes, MQTT says "offline" and the journal is written out.
     SignalEvents endSignals({SIGTERM, SIGHUP, SIGINT});

@@ -462,18 +462,25 @@ private:
     bool retrying_ = false;
 };
 
-Journal::Journal(QString fileName, std::function<void()> whenMet, QObject* parent)
+Journal::Journal(QString fileName, std::function<void()> whenMet, Start start, QObject* parent)
     : QObject(parent), fileName_(std::move(fileName)), whenMet_(std::move(whenMet))
 {
     thread_.setObjectName(QStringLiteral("registo"));
-    thread_.start(QThread::LowPriority);
     context_ = new QObject;
     writer_ = new JournalWriter(fileName_, *this, *context_);
+    // What is queued to the writer before its thread runs waits for it.
     context_->moveToThread(&thread_);
+    if (start == Start::Now) this->start();
+}
+
+void Journal::start()
+{
+    if (!thread_.isRunning()) thread_.start(QThread::LowPriority);
 }
 
 Journal::~Journal()
 {
+    start();
     // What was recorded is written before the program ends.
     QMetaObject::invokeMethod(context_, [w = writer_, c = context_] {
         delete w;
@@ -525,6 +532,7 @@ void Journal::setSizeLimit(int megabytes)
 
 void Journal::flush()
 {
+    start();
     QMetaObject::invokeMethod(context_, [w = writer_] { w->drain(); }, Qt::BlockingQueuedConnection);
 }
 

@@ -69,10 +69,16 @@ class JournalWriter;
 class Journal final : public QObject {
     Q_OBJECT
 public:
+    // Whether the journal's thread, and with it the file and the database library, start at
+    // once or at start(): the program starts them once the panel's start-up is on the line.
+    enum class Start { Now, Later };
     // `whenMet` is called once, on the journal's thread, when it has first tried its file: the
     // database library's own lasting state is set up by then.
-    explicit Journal(QString fileName, std::function<void()> whenMet = {}, QObject* parent = nullptr);
+    explicit Journal(QString fileName, std::function<void()> whenMet = {}, Start start = Start::Now, QObject* parent = nullptr);
     ~Journal() override;
+
+    // What was recorded until now is then written; a flush or the end start it too.
+    void start();
 
     void record(JournalEntry entry);
     // The link's new state, in the words of `context` (origin, port, reason).

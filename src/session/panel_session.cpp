@@ -42,6 +42,7 @@ void PanelSession::start()
     showPort();
     link_.initSerial(lineBaud);
     display_.initPanel();
+    emit startUpSent();
 }
 
 SendOutcome PanelSession::chooseSign(SignKind kind, Origin origin) { return display_.chooseSign(kind, origin); }

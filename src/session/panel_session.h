@@ -63,6 +63,8 @@ public:
     [[nodiscard]] QString notes() const;
 
 signals:
+    // The start-up sequence is out (or has failed): what the start-up did not need may begin.
+    void startUpSent();
     void notesChanged(const QString& notes);
     // "Mais opções" changed the broker's settings.
     void mqttSettingsChanged();
