@@ -9,10 +9,8 @@ MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent)
 {
     // Whatever chose it, the sign shown is what the broker hears; the keep-alive's resends
     // change nothing there.
-    connect(&session_.display(), &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
-        if (link_ == nullptr || origin == Origin::KeepAlive) return;
-        const PanelSettings& settings = session_.settings();
-        link_->publishState(kind, modeName(settings.signalMode), signColourName(settings), outcome);
+    connect(&session_.display(), &SignDisplay::signChosen, this, [this](SignKind, Origin origin, SendOutcome) {
+        if (origin != Origin::KeepAlive) publishState();
     });
     connect(&session_, &PanelSession::mqttSettingsChanged, this, &MqttRemote::start);
 }
@@ -20,6 +18,14 @@ MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent)
 MqttRemote::~MqttRemote() = default;
 
 void MqttRemote::stop() { link_.reset(); }
+
+void MqttRemote::publishState()
+{
+    const auto& choice = session_.lastChoice();
+    if (link_ == nullptr || !choice) return;
+    const PanelSettings& settings = session_.settings();
+    link_->publishState(choice->sign, modeName(settings.signalMode), signColourName(settings), choice->outcome);
+}
 
 void MqttRemote::start()
 {
@@ -34,6 +40,8 @@ void MqttRemote::start()
         connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
         refused = link_->start();
         if (refused) link_.reset();
+        // The broker hears the sign already shown, the start-up's included.
+        else publishState();
     }
     if (!refused) return;
     if (journal != nullptr) {

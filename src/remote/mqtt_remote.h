@@ -25,6 +25,9 @@ public:
     void stop();
 
 private:
+    // The session's last choice, retained.
+    void publishState();
+
     PanelSession& session_;
     std::unique_ptr<MqttLink> link_;
 };

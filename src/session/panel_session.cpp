@@ -20,6 +20,9 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& p
       display_(link_, commands_, preview, settings_)
 {
     display_.setJournal(journal_);
+    connect(&display_, &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
+        if (origin != Origin::KeepAlive) lastChoice_ = Choice{kind, origin, outcome};
+    });
     // Said where the operator looks when something is wrong with the line.
     if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
 }

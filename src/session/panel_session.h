@@ -11,6 +11,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <optional>
+
 class PanelPreview;
 class SerialPort;
 class StatusLine;
@@ -56,6 +58,14 @@ public:
     [[nodiscard]] const SignDisplay& display() const { return display_; }
     [[nodiscard]] Journal* journal() const { return journal_; }
 
+    // The last sign chosen other than by the keep-alive, which only repeats it, and how it went.
+    struct Choice {
+        SignKind sign = signStop;
+        Origin origin = Origin::Startup;
+        SendOutcome outcome = SendOutcome::Sent;
+    };
+    [[nodiscard]] const std::optional<Choice>& lastChoice() const { return lastChoice_; }
+
     // The broker's state in the operator's words, for the standing note.
     void setMqttNote(const QString& note);
     [[nodiscard]] const QString& mqttNote() const { return mqttNote_; }
@@ -83,5 +93,6 @@ private:
     PanelLink link_;
     PanelCommands commands_;
     SignDisplay display_;
+    std::optional<Choice> lastChoice_;
     bool started_ = false;
 };
