@@ -81,7 +81,7 @@ int main(int argc, char** argv)
 
     QtSerialPort port;
     BenchDisplay rig(port);
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
 
     std::atomic<bool> stop{false};
     std::thread posix([&] {

@@ -34,13 +34,13 @@ Spread spreadOf(std::vector<double> ms)
 }
 
 // Runs `send` for each sign in turn and times it to the sign's last byte on the line.
-std::vector<double> timeToLine(BenchLine& line, const std::function<void(SignKind)>& send)
+std::vector<double> timeToLine(BenchLine& line, const std::function<void(Sign)>& send)
 {
     std::vector<double> ms;
     for (int i = 0; i < signs; ++i) {
         const std::size_t target = line.received() + signBytes;
         const double start = now();
-        send(i % 2 == 0 ? SignKind{0} : SignKind{1});
+        send(i % 2 == 0 ? Sign{0} : Sign{1});
         // The window's own event loop, which wakes at once for a sign queued by the network
         // thread (QTest::qWaitFor would look only every 10 ms).
         QEventLoop loop;
@@ -75,15 +75,15 @@ int main(int argc, char** argv)
     mqtt.host = QStringLiteral("127.0.0.1");
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
-    MqttLink client(mqtt, [&](SignKind kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
+    MqttLink client(mqtt, [&](Sign kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {
         std::fprintf(stderr, "bench_mqtt: no broker\n");
         return 1;
     }
-    const std::vector<double> clicks = timeToLine(line, [&](SignKind kind) { display.chooseSign(kind); });
-    const std::vector<double> published = timeToLine(line, [&](SignKind kind) {
-        site.publish("painel-sinaletico/bench/sinal/set", kind == 0 ? "Parar" : "Frente");
+    const std::vector<double> clicks = timeToLine(line, [&](Sign kind) { display.chooseSign(kind); });
+    const std::vector<double> published = timeToLine(line, [&](Sign kind) {
+        site.publish("painel-sinaletico/bench/sinal/set", kind == Sign::Stop ? "Parar" : "Frente");
     });
     if (clicks.size() != signs || published.size() != signs) return 1;
     const Spread click = spreadOf(clicks), remote = spreadOf(published);

@@ -40,7 +40,7 @@ MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatu
     signButtons_->setParent(central);
     connect(signButtons_, &SignButtons::signChosen, &session_, &PanelSession::chooseSign);
     // A sign chosen elsewhere (D-Bus, MQTT) shows as chosen here too.
-    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](SignKind kind) { signButton(kind).setChecked(true); });
+    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { signButton(kind).setChecked(true); });
 
     preview_->setParent(central);
     preview_->setObjectName(QStringLiteral("Picture1"));
@@ -99,7 +99,7 @@ void MainWindow::buildMenu()
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
-QRadioButton& MainWindow::signButton(SignKind kind) const { return signButtons_->button(kind); }
+QRadioButton& MainWindow::signButton(Sign kind) const { return signButtons_->button(kind); }
 
 void MainWindow::startPanel() { session_.start(); }
 

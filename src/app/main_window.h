@@ -35,7 +35,7 @@ public:
 
     [[nodiscard]] PanelStatusBar& panelStatusBar() const { return *statusBar_; }
     [[nodiscard]] PanelPreview& preview() const { return *preview_; }
-    [[nodiscard]] QRadioButton& signButton(SignKind kind) const;
+    [[nodiscard]] QRadioButton& signButton(Sign kind) const;
     [[nodiscard]] JournalWindow* journalWindow() const { return journalWindow_.get(); }
 
 protected:

@@ -16,7 +16,7 @@
 namespace {
 
 struct SignPlace {
-    std::int16_t index;
+    Sign sign;
     int top;
     int width;
     int height;
@@ -24,11 +24,11 @@ struct SignPlace {
 
 // Top to bottom, as they stand on the window; the Index is the sign's own number.
 constexpr std::array<SignPlace, 5> signPlaces{{
-    {0, 270, 2145, 533},
-    {1, 855, 2041, 481},
-    {3, 1395, 2041, 429},
-    {2, 1890, 2041, 429},
-    {4, 2430, 2041, 429},
+    {Sign::Stop, 270, 2145, 533},
+    {Sign::Ahead, 855, 2041, 481},
+    {Sign::Left, 1395, 2041, 429},
+    {Sign::Right, 1890, 2041, 429},
+    {Sign::Chequer, 2430, 2041, 429},
 }};
 
 // A class of its own, so that its accessible interface below is found before Qt's, which
@@ -148,10 +148,10 @@ SignButtons::SignButtons(QWidget& window) : QGroupBox(&window)
     group_->setExclusive(true);
     for (std::size_t row = 0; row < signPlaces.size(); ++row) {
         const SignPlace& b = signPlaces[row];
-        const QString caption = QString::fromUtf8(describeSign(b.index)->caption);
+        const QString caption = QString::fromUtf8(describeSign(b.sign)->caption);
         const int key = static_cast<int>(row) + 1;
         auto* button = new SignButton(caption, this);
-        button->setObjectName(QStringLiteral("Option1_%1").arg(b.index));
+        button->setObjectName(QStringLiteral("Option1_%1").arg(signIndex(b.sign)));
         button->setAccessibleName(caption);
         button->setToolTip(QStringLiteral("Tecla %1").arg(key));
         button->installEventFilter(this);
@@ -160,17 +160,17 @@ SignButtons::SignButtons(QWidget& window) : QGroupBox(&window)
         connect(shortcut, &QShortcut::activated, button, [button] { button->clickFrom(Origin::Keyboard); });
         button->setGeometry(twipsRect(225, b.top, b.width, b.height));
         button->setFont(tahoma(12.23));
-        group_->addButton(button, b.index);
+        group_->addButton(button, signIndex(b.sign));
         buttons_[row] = button;
     }
-    button(0).setChecked(true);
+    button(Sign::Stop).setChecked(true);
     qApp->installEventFilter(new HeldKeys(window));
     connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
-        emit signChosen(static_cast<SignKind>(id), static_cast<SignButton*>(group_->button(id))->origin());
+        emit signChosen(static_cast<Sign>(id), static_cast<SignButton*>(group_->button(id))->origin());
     });
 }
 
-QRadioButton& SignButtons::button(SignKind kind) const { return *static_cast<QRadioButton*>(group_->button(kind)); }
+QRadioButton& SignButtons::button(Sign kind) const { return *static_cast<QRadioButton*>(group_->button(signIndex(kind))); }
 
 // Up and Down (and Left and Right) only move the focus among the sign buttons: sending every
 // sign passed on the way would show false signs on the panel. Space, Enter or a click send.

@@ -19,12 +19,12 @@ class SignButtons final : public QGroupBox {
 public:
     explicit SignButtons(QWidget& window);
 
-    [[nodiscard]] QRadioButton& button(SignKind kind) const;
+    [[nodiscard]] QRadioButton& button(Sign kind) const;
     // The buttons in screen order, for the window's tab order.
     [[nodiscard]] const std::array<QRadioButton*, 5>& inScreenOrder() const { return buttons_; }
 
 signals:
-    void signChosen(SignKind kind, Origin origin);
+    void signChosen(Sign kind, Origin origin);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

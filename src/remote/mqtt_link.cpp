@@ -214,7 +214,7 @@ void MqttLink::cannotConnect(const QString& cause, const QString& words, int ret
     journal(QStringLiteral("MQTT desligado"), cause, QStringLiteral("%1; libmosquitto: %2").arg(where(), words), true);
 }
 
-void MqttLink::publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome)
+void MqttLink::publishState(Sign kind, const QString& mode, const QString& colour, SendOutcome outcome)
 {
     const QJsonObject state{{QStringLiteral("sinal"), signCaption(kind)},
                             {QStringLiteral("modo"), mode},
@@ -318,7 +318,7 @@ void MqttLink::handle(const QByteArray& payload)
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString name = utf8(payload);
     if (utf8.hasError()) return rejected(QStringLiteral("a mensagem não é UTF-8"));
-    const std::optional<SignKind> kind = signFromName(name);
+    const std::optional<Sign> kind = signFromName(name);
     if (!kind) return rejected(notASignText(name));
     if (!sending_.admit()) return rejected(tooManyText());
     (void)choose_(*kind);

@@ -30,7 +30,7 @@ class MqttLink final : public QObject {
     Q_OBJECT
 public:
     // Chooses a sign as a click would, origin "remoto"; returns how its send ended.
-    using Chooser = std::function<SendOutcome(SignKind)>;
+    using Chooser = std::function<SendOutcome(Sign)>;
 
     static constexpr int maxPayloadBytes = 64;
     static constexpr int signsPerSecond = 5;
@@ -43,7 +43,7 @@ public:
     // Starts the client; nullopt when it runs (connected or not yet), otherwise why it may not.
     [[nodiscard]] std::optional<QString> start();
     // The shown sign, published retained now and again after every reconnection.
-    void publishState(SignKind kind, const QString& mode, const QString& colour, SendOutcome outcome);
+    void publishState(Sign kind, const QString& mode, const QString& colour, SendOutcome outcome);
 
     [[nodiscard]] QString topic(const QString& leaf) const;
     [[nodiscard]] bool isConnected() const { return connected_; }

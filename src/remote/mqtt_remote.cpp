@@ -9,7 +9,7 @@ MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent)
 {
     // Whatever chose it, the sign shown is what the broker hears; the keep-alive's resends
     // change nothing there.
-    connect(&session_.display(), &SignDisplay::signChosen, this, [this](SignKind, Origin origin, SendOutcome) {
+    connect(&session_.display(), &SignDisplay::signChosen, this, [this](Sign, Origin origin, SendOutcome) {
         if (origin != Origin::KeepAlive) publishState();
     });
     connect(&session_, &PanelSession::mqttSettingsChanged, this, &MqttRemote::start);
@@ -36,7 +36,7 @@ void MqttRemote::start()
     std::optional<QString> refused;
     if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
     else if (more.mqtt.enabled()) {
-        link_ = std::make_unique<MqttLink>(more.mqtt, [this](SignKind kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
+        link_ = std::make_unique<MqttLink>(more.mqtt, [this](Sign kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
         connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
         refused = link_->start();
         if (refused) link_.reset();

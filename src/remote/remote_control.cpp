@@ -15,7 +15,7 @@ Q_LOGGING_CATEGORY(remoteLog, "painel-sinaletico.remote", QtInfoMsg)
 RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(parent), session_(session)
 {
     new PanelAdaptor(*this);
-    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](SignKind kind) { emit signChanged(signCaption(kind)); });
+    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
     connect(&session_.display(), &SignDisplay::linkStateChanged, this,
             [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
 }
@@ -34,7 +34,7 @@ std::optional<QString> RemoteControl::start(QDBusConnection bus)
 
 std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& name)
 {
-    const std::optional<SignKind> kind = signFromName(name);
+    const std::optional<Sign> kind = signFromName(name);
     if (!kind)
         return std::pair{dbusUnknownSign, notASignText(name)};
     if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;

@@ -20,7 +20,7 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& p
       display_(link_, commands_, preview, settings_)
 {
     display_.setJournal(journal_);
-    connect(&display_, &SignDisplay::signChosen, this, [this](SignKind kind, Origin origin, SendOutcome outcome) {
+    connect(&display_, &SignDisplay::signChosen, this, [this](Sign kind, Origin origin, SendOutcome outcome) {
         if (origin != Origin::KeepAlive) lastChoice_ = Choice{kind, origin, outcome};
     });
     // Said where the operator looks when something is wrong with the line.
@@ -48,7 +48,7 @@ void PanelSession::start()
     emit startUpSent();
 }
 
-SendOutcome PanelSession::chooseSign(SignKind kind, Origin origin) { return display_.chooseSign(kind, origin); }
+SendOutcome PanelSession::chooseSign(Sign kind, Origin origin) { return display_.chooseSign(kind, origin); }
 
 void PanelSession::setPreferences(const PanelSettings& settings)
 {

@@ -39,7 +39,7 @@ public:
 
     // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
     // again.
-    SendOutcome chooseSign(SignKind kind, Origin origin);
+    SendOutcome chooseSign(Sign kind, Origin origin);
 
     // The preferences as the dialog left them (it has written the file): the changes are
     // journaled and the chosen port is tried, sending nothing.
@@ -60,7 +60,7 @@ public:
 
     // The last sign chosen other than by the keep-alive, which only repeats it, and how it went.
     struct Choice {
-        SignKind sign = signStop;
+        Sign sign = Sign::Stop;
         Origin origin = Origin::Startup;
         SendOutcome outcome = SendOutcome::Sent;
     };

@@ -20,7 +20,7 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
-SendOutcome SignDisplay::chooseSign(std::int16_t index, Origin origin)
+SendOutcome SignDisplay::chooseSign(Sign index, Origin origin)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     finishLampTest(QStringLiteral("interrompido"));
@@ -60,20 +60,20 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     if (x.outcome != SendOutcome::Sent)
         if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
     if (linkChanged) {
-        JournalEntry context = entry(origin, {}, -1, x.when);
+        JournalEntry context = entry(origin, {}, std::nullopt, x.when);
         context.reason = x.reason;
         journal_->noteLink(state, context);
     }
     return x;
 }
 
-JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind kind, const QDateTime& when) const
+JournalEntry SignDisplay::entry(Origin origin, const QString& action, std::optional<Sign> kind, const QDateTime& when) const
 {
     JournalEntry e;
     if (when.isValid()) e.when = when;
     e.origin = origin;
     e.action = action;
-    if (const SignDescription* sign = describeSign(kind)) e.sign = QString::fromUtf8(sign->caption);
+    if (const SignDescription* sign = kind ? describeSign(*kind) : nullptr) e.sign = QString::fromUtf8(sign->caption);
     const bool multiColour = settings_.signalMode == multiColourSigns;
     e.mode = modeName(settings_.signalMode);
     if (!multiColour) e.colour = colourName(settings_.signColour);
@@ -81,7 +81,7 @@ JournalEntry SignDisplay::entry(Origin origin, const QString& action, SignKind k
     return e;
 }
 
-void SignDisplay::journal(Origin origin, const QString& action, SignKind kind, const Exchange& x, const QString& detail)
+void SignDisplay::journal(Origin origin, const QString& action, std::optional<Sign> kind, const Exchange& x, const QString& detail)
 {
     if (journal_ == nullptr) return;
     JournalEntry e = entry(origin, action, kind, x.when);
@@ -98,12 +98,12 @@ void SignDisplay::noteAnimation(bool wasAnimating, Origin origin)
     if (wasAnimating == timer_.isActive()) return;
     failedTicks_ = 0;
     if (journal_ == nullptr) return;
-    JournalEntry e = entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), signChequer);
+    JournalEntry e = entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), Sign::Chequer);
     e.detail = QStringLiteral("por %1").arg(originText(origin));
     journal_->record(std::move(e));
 }
 
-void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, SignKind kind, const Exchange& x)
+void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, Sign kind, const Exchange& x)
 {
     if (x.outcome != SendOutcome::Sent) {
         if (failedRun++ == 0) journal(origin, action, kind, x);
@@ -113,7 +113,7 @@ void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, 
     }
 }
 
-void SignDisplay::noteOutcome(SendOutcome outcome, SignKind kind)
+void SignDisplay::noteOutcome(SendOutcome outcome, Sign kind)
 {
     if (outcome == SendOutcome::Sent) {
         // An index that is no sign sends nothing, so the last sign sent stays what it was.
@@ -127,7 +127,7 @@ void SignDisplay::noteOutcome(SendOutcome outcome, SignKind kind)
                                              .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
 }
 
-void SignDisplay::showSign(SignKind kind)
+void SignDisplay::showSign(Sign kind)
 {
     const SignDescription* sign = describeSign(kind);
     if (sign == nullptr) return;
@@ -159,8 +159,8 @@ void SignDisplay::animationTick()
         preview_.drawPattern(next);
     });
     const SendOutcome outcome = x.outcome;
-    noteOutcome(outcome, signChequer);
-    noteRun(failedTicks_, Origin::Animation, QStringLiteral("passo da animação"), signChequer, x);
+    noteOutcome(outcome, Sign::Chequer);
+    noteRun(failedTicks_, Origin::Animation, QStringLiteral("passo da animação"), Sign::Chequer, x);
     // Flipped only once the image is out, the close included, so a failed tick sends the same
     // image next time.
     if (outcome == SendOutcome::Sent) chequerPhase_ = !chequerPhase_;
@@ -179,13 +179,13 @@ void SignDisplay::initPanel()
         commands_.set_redled_time(25);
         commands_.set_greenled_time(175);
         commands_.display_on();
-        showSign(signStop);
+        showSign(Sign::Stop);
     });
     const SendOutcome outcome = x.outcome;
-    journal(Origin::Startup, QStringLiteral("arranque"), signStop, x);
-    emit signChosen(signStop, Origin::Startup, outcome);
+    journal(Origin::Startup, QStringLiteral("arranque"), Sign::Stop, x);
+    emit signChosen(Sign::Stop, Origin::Startup, outcome);
     // When the port did not open the preview is still empty: there is nothing to disagree with.
-    if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, signStop);
+    if (outcome != SendOutcome::NotOpened) noteOutcome(outcome, Sign::Stop);
 }
 
 namespace {
@@ -215,7 +215,7 @@ void SignDisplay::startLampTest()
     const bool wasAnimating = timer_.isActive();
     timer_.stop();
     const Exchange x = exchange(Origin::LampTest, [&] { commands_.ledTimesGreen(); });
-    journal(Origin::LampTest, QStringLiteral("início do teste do painel"), -1, x);
+    journal(Origin::LampTest, QStringLiteral("início do teste do painel"), std::nullopt, x);
     noteAnimation(wasAnimating, Origin::LampTest);
     lampBytes_ = x.bytes;
     lampFailure_ = x.reason;
@@ -250,7 +250,7 @@ void SignDisplay::finishLampTest(const QString& outcome)
     if (!lampTimer_.isActive()) return;
     lampTimer_.stop();
     if (journal_ == nullptr) return;
-    JournalEntry e = entry(Origin::LampTest, QStringLiteral("fim do teste do painel"), -1);
+    JournalEntry e = entry(Origin::LampTest, QStringLiteral("fim do teste do painel"), std::nullopt);
     e.bytes = lampBytes_;
     // A test whose steps did not all reach the panel checked nothing of what did not: it failed.
     e.outcome = outcome == QStringLiteral("concluído") && !lampFailure_.isEmpty() ? QStringLiteral("falhou") : outcome;
@@ -274,7 +274,7 @@ void SignDisplay::setKeepAlive(int seconds)
     else keepAlive_.stop();
 }
 
-bool SignDisplay::animates(SignKind kind) const { return settings_.signalMode == multiColourSigns && kind == signChequer; }
+bool SignDisplay::animates(Sign kind) const { return settings_.signalMode == multiColourSigns && kind == Sign::Chequer; }
 
 void SignDisplay::keepAliveTick()
 {
@@ -286,5 +286,5 @@ void SignDisplay::keepAliveTick()
     // The flag's ticks carry its planes but no display_on: a panel that restarted (a power cut)
     // would stay dark through them. display_on alone lights it again and leaves the flag as it is.
     const Exchange x = exchange(Origin::KeepAlive, [&] { commands_.display_on(); });
-    noteRun(failedResends_, Origin::KeepAlive, QStringLiteral("reenvio"), signChequer, x);
+    noteRun(failedResends_, Origin::KeepAlive, QStringLiteral("reenvio"), Sign::Chequer, x);
 }

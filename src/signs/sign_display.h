@@ -38,12 +38,12 @@ public:
 
     // Click on sign button `index`. Clicking the selected button sends its sign again: the
     // panel never answers, so this is how an operator repeats a sign it may have missed.
-    SendOutcome chooseSign(std::int16_t index, Origin origin = Origin::Mouse);
+    SendOutcome chooseSign(Sign index, Origin origin = Origin::Mouse);
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLink(Origin origin);
     // Sends and draws one sign on a port that is already open. Throws NumberedError when a
     // write fails; the preview and the timer then stay as far as the sign had got.
-    void showSign(SignKind kind);
+    void showSign(Sign kind);
     void animationTick();
     // Run once when the main window first shows.
     void initPanel();
@@ -58,15 +58,15 @@ public:
     // Escape: the test ends at once and the chosen sign is put back.
     void stopLampTest();
     // The sign the lamp test and the keep-alive put back.
-    [[nodiscard]] SignKind chosenSign() const { return chosen_; }
+    [[nodiscard]] Sign chosenSign() const { return chosen_; }
     // How the last exchange with the panel left the link; Unknown before the first.
     [[nodiscard]] LinkState linkState() const { return linkState_; }
 
 signals:
-    void chosenSignChanged(SignKind kind);
+    void chosenSignChanged(Sign kind);
     void linkStateChanged(LinkState state);
     // After every choice of a sign, the start-up's included, once the port is closed.
-    void signChosen(SignKind kind, Origin origin, SendOutcome outcome);
+    void signChosen(Sign kind, Origin origin, SendOutcome outcome);
 
 public:
     [[nodiscard]] bool lampTestRunning() const { return lampTimer_.isActive(); }
@@ -93,18 +93,18 @@ private:
     };
     Exchange exchange(Origin origin, const std::function<void()>& send);
     // An entry with the settings it was made under; `when` is now unless given.
-    [[nodiscard]] JournalEntry entry(Origin origin, const QString& action, SignKind kind, const QDateTime& when = {}) const;
-    void journal(Origin origin, const QString& action, SignKind kind, const Exchange& x, const QString& detail = {});
+    [[nodiscard]] JournalEntry entry(Origin origin, const QString& action, std::optional<Sign> kind, const QDateTime& when = {}) const;
+    void journal(Origin origin, const QString& action, std::optional<Sign> kind, const Exchange& x, const QString& detail = {});
     // The animation's start and stop, when a choice has started or stopped it.
     void noteAnimation(bool wasAnimating, Origin origin);
     // Runs of failures of the repeating senders are journaled at their start and their end.
-    void noteRun(int& failedRun, Origin origin, const QString& action, SignKind kind, const Exchange& x);
+    void noteRun(int& failedRun, Origin origin, const QString& action, Sign kind, const Exchange& x);
     void finishLampTest(const QString& outcome);
 
     // Whether `kind`, chosen now, is the animated flag.
-    [[nodiscard]] bool animates(SignKind kind) const;
+    [[nodiscard]] bool animates(Sign kind) const;
     // Keeps the preview honest: marked while the last click or tick did not go out whole.
-    void noteOutcome(SendOutcome outcome, SignKind kind);
+    void noteOutcome(SendOutcome outcome, Sign kind);
 
     PanelLink& link_;
     PanelCommands& commands_;
@@ -121,9 +121,9 @@ private:
     int failedResends_ = 0;   // the keep-alive's sends that have failed in a row
     qint64 lampBytes_ = 0;    // sent by the lamp test so far
     QString lampFailure_;     // the first failure of the lamp test, if any
-    SignKind chosen_ = signStop;
+    Sign chosen_ = Sign::Stop;
     LinkState linkState_ = LinkState::Unknown; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;
     // The last sign that went out whole, and when; put in words only when the preview is marked.
-    std::optional<std::pair<SignKind, QTime>> lastSent_;
+    std::optional<std::pair<Sign, QTime>> lastSent_;
 };

@@ -14,7 +14,7 @@ QString folded(const QString& text)
 
 } // namespace
 
-std::optional<SignKind> signFromName(const QString& name)
+std::optional<Sign> signFromName(const QString& name)
 {
     bool number = false;
     const int place = name.trimmed().toInt(&number);
@@ -23,12 +23,12 @@ std::optional<SignKind> signFromName(const QString& name)
         return signsInScreenOrder[static_cast<std::size_t>(place - 1)];
     }
     const QString wanted = folded(name);
-    for (SignKind kind = 0; kind < signKindCount; ++kind)
+    for (const Sign kind : signsInScreenOrder)
         if (folded(signCaption(kind)) == wanted) return kind;
     return std::nullopt;
 }
 
-QString signCaption(SignKind kind)
+QString signCaption(Sign kind)
 {
     const SignDescription* sign = describeSign(kind);
     return sign == nullptr ? QString() : QString::fromUtf8(sign->caption);

@@ -9,9 +9,9 @@
 
 // A sign as other programs name it: a button's caption, case and accents not significant
 // ("xadrez", "PARAR"), or its place on the screen, 1 to 5, as the keys 1 to 5 choose it.
-[[nodiscard]] std::optional<SignKind> signFromName(const QString& name);
+[[nodiscard]] std::optional<Sign> signFromName(const QString& name);
 // The caption of a sign, or an empty string for anything that is no sign.
-[[nodiscard]] QString signCaption(SignKind kind);
+[[nodiscard]] QString signCaption(Sign kind);
 
 // What callers are told of a name that is no sign. Only the first 64 characters of it are
 // echoed: a caller cannot make the answer, the journal or a log as long as it likes.

@@ -6,7 +6,7 @@
 namespace {
 
 // "Frente" is the one sign drawn in the green plane, so mono-colour mode shows that plane.
-constexpr std::array<SignDescription, signKindCount> signs{{
+constexpr std::array<SignDescription, signCount> signs{{
     {&SignPatterns::patternStop, &PanelCommands::ledTimesRed, redPlane, 4, "Parar"},
     {&SignPatterns::patternForward, &PanelCommands::ledTimesGreen, greenPlane, 2, "Frente"},
     {&SignPatterns::patternRight, &PanelCommands::ledTimesYellow, redPlane, 3, "Direita"},
@@ -22,7 +22,7 @@ struct Shape {
     const char* direction;
     const char* ownColour; // in multi-colour mode
 };
-constexpr std::array<Shape, signKindCount> shapes{{
+constexpr std::array<Shape, signCount> shapes{{
     {"X", 0, "", "vermelho"},
     {"seta", 1, " para cima", "verde"},
     {"seta", 1, " para a direita", "amarela"},
@@ -40,13 +40,13 @@ std::string colourWord(ColourCode colour, int form)
 
 } // namespace
 
-const SignDescription* describeSign(SignKind kind)
+const SignDescription* describeSign(Sign kind)
 {
-    if (kind < 0 || kind >= signKindCount) return nullptr;
-    return &signs[static_cast<std::size_t>(kind)];
+    if (signIndex(kind) < 0 || signIndex(kind) >= signCount) return nullptr;
+    return &signs[static_cast<std::size_t>(signIndex(kind))];
 }
 
-std::string signInWords(SignKind kind, bool multiColour, ColourCode monoColour)
+std::string signInWords(Sign kind, bool multiColour, ColourCode monoColour)
 {
     const SignDescription* sign = describeSign(kind);
     if (sign == nullptr) return {};

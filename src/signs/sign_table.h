@@ -8,14 +8,13 @@
 #include <cstdint>
 #include <string>
 
-// The Index of a sign button: 0 "Parar", 1 "Frente", 2 "Direita", 3 "Esquerda", 4 "Xadrez".
-using SignKind = std::int16_t;
-
-inline constexpr SignKind signStop = 0;
-inline constexpr SignKind signChequer = 4;
-inline constexpr SignKind signKindCount = 5;
+// A sign, by the Index of its button: 0 "Parar", 1 "Frente", 2 "Direita", 3 "Esquerda",
+// 4 "Xadrez". Any other value is no sign, and sends and shows nothing.
+enum class Sign : std::int16_t { Stop = 0, Ahead = 1, Right = 2, Left = 3, Chequer = 4 };
+inline constexpr int signCount = 5;
+[[nodiscard]] constexpr std::int16_t signIndex(Sign sign) { return static_cast<std::int16_t>(sign); }
 // The buttons top to bottom, as the keys 1 to 5 choose them.
-inline constexpr std::array<SignKind, 5> signsInScreenOrder{0, 1, 3, 2, 4};
+inline constexpr std::array<Sign, 5> signsInScreenOrder{Sign::Stop, Sign::Ahead, Sign::Left, Sign::Right, Sign::Chequer};
 
 // What one sign sends and shows. The multi-colour LED times are the sign's own; in mono-colour
 // mode the colour's LED times apply instead, and only `monoPlane` of the pattern is shown.
@@ -28,8 +27,8 @@ struct SignDescription {
 };
 
 // nullptr for anything that is not a sign button's Index.
-[[nodiscard]] const SignDescription* describeSign(SignKind kind);
+[[nodiscard]] const SignDescription* describeSign(Sign kind);
 
 // What the panel shows for a sign, in words, for those who cannot see the preview: "Parar: X
 // vermelho", "Frente: seta para cima, amarela", "Xadrez: quadrados vermelhos e verdes, animado".
-[[nodiscard]] std::string signInWords(SignKind kind, bool multiColour, ColourCode monoColour);
+[[nodiscard]] std::string signInWords(Sign kind, bool multiColour, ColourCode monoColour);

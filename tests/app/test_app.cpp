@@ -93,7 +93,7 @@ TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindo
     const QDateTime after = QDateTime::currentDateTime();
     for (const auto& [n, format] : {std::pair{3, "dd-MM-yyyy"}, std::pair{4, "HH:mm"}})
         EXPECT_TRUE(panel(n) == before.toString(format) || panel(n) == after.toString(format)) << panel(n).toStdString();
-    EXPECT_TRUE(form->signButton(0).isChecked());
+    EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
     EXPECT_EQ(form->windowTitle() + "|" + panel(1) + "|" + panel(2), "Caption|" + QString(29, ' ') + "|COM1:");
     EXPECT_EQ(port.sent(), frames::startup + " " + frames::sign[0]);
     // Activation comes again (a dialog closing, the window refocused): no second start-up.
@@ -169,7 +169,7 @@ TEST_F(MainWindowTest, EachButtonSendsItsSign)
     start();
     for (const std::int16_t index : {1, 3, 2, 0, 4, 4}) {
         port.clearRecord();
-        QRadioButton& button = form->signButton(index);
+        QRadioButton& button = form->signButton(Sign(index));
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
@@ -212,26 +212,26 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
             const std::int16_t index = screenOrder[std::size_t(key - 1)];
             port.clearRecord();
             QTest::keyClick(form, Qt::Key(Qt::Key_0 + key), modifier);
-            EXPECT_EQ(port.sent() + (form->signButton(index).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
-            EXPECT_EQ(form->signButton(index).toolTip(), QStringLiteral("Tecla %1").arg(key));
+            EXPECT_EQ(port.sent() + (form->signButton(Sign(index)).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
+            EXPECT_EQ(form->signButton(Sign(index)).toolTip(), QStringLiteral("Tecla %1").arg(key));
         }
-    form->signButton(0).setFocus();
+    form->signButton(Sign::Stop).setFocus();
     port.clearRecord();
     // Round both ends: up to the last button, down to the first, then two down.
     for (const Qt::Key arrow : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(QApplication::focusWidget(), arrow);
     EXPECT_EQ(port.sent(), "");
-    EXPECT_TRUE(form->signButton(4).isChecked());
+    EXPECT_TRUE(form->signButton(Sign::Chequer).isChecked());
     for (const auto& [key, index] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Return, 3}, {Qt::Key_Enter, 3}}) {
         port.clearRecord();
         QTest::keyClick(QApplication::focusWidget(), key);
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
     port.clearRecord();
-    QAccessible::queryAccessibleInterface(&form->signButton(2))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_EQ(port.sent() + (form->signButton(2).isChecked() ? "" : " unchosen"), frames::sign[2]);
+    QAccessible::queryAccessibleInterface(&form->signButton(Sign::Right))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(port.sent() + (form->signButton(Sign::Right).isChecked() ? "" : " unchosen"), frames::sign[2]);
     EXPECT_EQ(journaled("group_concat(origem, ' ')", "acao = 'sinal'"), QStringList(13, "teclado").join(" ") + " acessibilidade");
     QStringList names;
-    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->signButton(3), &form->preview(), &form->panelStatusBar().panel(1),
+    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->signButton(Sign::Left), &form->preview(), &form->panelStatusBar().panel(1),
                                 &form->panelStatusBar().panel(2), &form->panelStatusBar().panel(3), &form->panelStatusBar().panel(4)};
     for (QWidget* w : named) names << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
     EXPECT_EQ(names.join("|"), "Sinal|Esquerda|Pré-visualização do painel|Estado da ligação|Porta|Data|Hora");
@@ -245,7 +245,7 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
     };
     for (const bool marked : {true, false})
         for (const auto& [code, text, target, index] : {std::tuple{Qt::Key_3, "3", static_cast<QWidget*>(form), 3},
-                                                        {Qt::Key_Space, " ", &form->signButton(2), 2}, {Qt::Key_Return, "\r", &form->signButton(1), 1}}) {
+                                                        {Qt::Key_Space, " ", &form->signButton(Sign::Right), 2}, {Qt::Key_Return, "\r", &form->signButton(Sign::Ahead), 1}}) {
             target->setFocus();
             port.clearRecord();
             ulong time = 1000;
@@ -299,12 +299,12 @@ TEST_F(MainWindowTest, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
     const QLabel& panel1 = form->panelStatusBar().panel(1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
     port.openError = errnum::couldNotOpenDevice;
-    form->signButton(1).click();
+    form->signButton(Sign::Ahead).click();
     port.openError.reset();
     EXPECT_EQ(panel1.toolTip().split("\n\n").first(), "Permission denied");
     EXPECT_TRUE(panel1.toolTip().contains("O registo não está a ser guardado")) << panel1.toolTip().toStdString();
     port.clearRecord();
-    form->signButton(3).click();
+    form->signButton(Sign::Left).click();
     EXPECT_EQ(port.sent(), frames::sign[3]);
     form->findChild<QAction*>("MNU_JOURNAL")->trigger();
     const QLabel* problem = form->journalWindow()->findChild<QLabel*>("journalProblem");
@@ -581,7 +581,7 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
         site->publish("painel-sinaletico/posto-1/sinal/set", name);
         EXPECT_TRUE(QTest::qWaitFor([&] { return port.sent().size() >= frames::sign[std::size_t(index)].size(); }, 5000)) << name;
         EXPECT_EQ(port.sent().substr(0, frames::sign[std::size_t(index)].size()), frames::sign[std::size_t(index)]) << name;
-        EXPECT_TRUE(form->signButton(std::int16_t(index)).isChecked()) << name;
+        EXPECT_TRUE(form->signButton(Sign(index)).isChecked()) << name;
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Xadrez"; }, 5000));
     EXPECT_EQ(lastState(*site)["resultado"].toString() + "|" + lastState(*site)["modo"].toString(), "enviado|multicor");
@@ -646,7 +646,7 @@ TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
-    EXPECT_TRUE(form->signButton(0).isChecked());
+    EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
 
     MqttClient site(broker.port);
     ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));

@@ -105,7 +105,7 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
         {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
     for (int kind = 0; kind < 5; ++kind) {
         Rig multi;
-        multi.display.chooseSign(std::int16_t(kind));
+        multi.display.chooseSign(Sign(kind));
         EXPECT_EQ(multi.port.sent(), frames::sign[static_cast<std::size_t>(kind)]);
         EXPECT_EQ(multi.picture(), pictures[static_cast<std::size_t>(kind)]) << kind;
         EXPECT_EQ(multi.preview.accessibleDescription() + "|" + multi.preview.toolTip(),
@@ -114,7 +114,7 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
         EXPECT_EQ(multi.display.timer().isActive(), kind == 4);
         for (const auto& [colour, dot] : monoColours) {
             Rig mono(false, {1, monoColourSigns, colour});
-            mono.display.chooseSign(std::int16_t(kind));
+            mono.display.chooseSign(Sign(kind));
             EXPECT_EQ(mono.port.sent(), monoFrames(kind, colour)) << kind << " in " << dot;
             EXPECT_EQ(mono.picture(), monoPicture(kind, dot)) << kind << " in " << dot;
             if (colour == colourYellow) EXPECT_EQ(mono.preview.accessibleDescription(), inWords[std::size_t(kind)].second);
@@ -128,10 +128,10 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     Rig rig;
     QTimer& timer = rig.display.timer();
     EXPECT_EQ(std::pair(timer.interval(), timer.timerType()), std::pair(250, Qt::PreciseTimer));
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     // Chosen again half-way to the first tick: the time to that tick is not reset.
     ASSERT_TRUE(QTest::qWaitFor([&] { return timer.remainingTime() < 150; }));
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     EXPECT_LT(timer.remainingTime(), 200);
     // The first tick comes from Timer1 itself; the later ones are called directly.
     QSignalSpy ticks(&timer, &QTimer::timeout);
@@ -163,11 +163,11 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     // or when the port does not open at all, so no tick brings the flag back with the port.
     rig.session.setPreferences({});
     for (const bool opens : {true, false}) {
-        rig.display.chooseSign(4);
+        rig.display.chooseSign(Sign::Chequer);
         ASSERT_TRUE(timer.isActive());
         rig.port.failAtWrite = rig.port.writeCount + 1;
         if (!opens) rig.port.openError = errnum::couldNotOpenDevice;
-        rig.display.chooseSign(2);
+        rig.display.chooseSign(Sign::Right);
         rig.port.openError.reset();
         rig.port.failAtWrite.reset();
         EXPECT_FALSE(timer.isActive()) << opens;
@@ -178,16 +178,16 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
 TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNextClickWhole)
 {
     Rig healthy;
-    healthy.display.chooseSign(1);
+    healthy.display.chooseSign(Sign::Ahead);
     const std::vector<Bytes> full = healthy.port.writes;
     for (std::size_t k = 1; k <= full.size() + 1; ++k) {
         SCOPED_TRACE("failing at write " + std::to_string(k));
         Rig rig;
-        rig.display.chooseSign(0);
+        rig.display.chooseSign(Sign::Stop);
         rig.port.clearRecord();
         if (k > full.size()) rig.port.closeError = errnum::writeFailed;
         else rig.port.failAtWrite = rig.port.writeCount + int(k);
-        rig.display.chooseSign(1);
+        rig.display.chooseSign(Sign::Ahead);
         EXPECT_EQ(rig.port.writes, std::vector<Bytes>(full.begin(), full.begin() + std::ptrdiff_t(k - 1)));
         EXPECT_FALSE(rig.port.open);
         EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
@@ -200,7 +200,7 @@ TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNext
 
         rig.port.closeError.reset();
         rig.port.clearRecord();
-        rig.display.chooseSign(1);
+        rig.display.chooseSign(Sign::Ahead);
         EXPECT_EQ(rig.port.sent(), frames::sign[1]);
         EXPECT_EQ(rig.preview.toolTip(), "Frente: seta verde para cima");
         EXPECT_EQ(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
@@ -210,7 +210,7 @@ TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNext
     Rig unreached;
     EXPECT_FALSE(unreached.preview.isStale());
     unreached.port.openError = errnum::couldNotOpenDevice;
-    unreached.display.chooseSign(2);
+    unreached.display.chooseSign(Sign::Right);
     EXPECT_EQ(unreached.preview.toolTip(), "Nenhum sinal enviado desde o arranque");
 }
 
@@ -260,7 +260,7 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     expected += lamps(off, off) + " " + frames::sign[4];
 
     Rig rig(true);
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     rig.port.clearRecord();
     rig.display.startLampTest();
     EXPECT_FALSE(rig.display.timer().isActive());
@@ -278,7 +278,7 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() >= (10 + 3 * 28) * 3 - 1; }, 5000));
     EXPECT_GE(clock.elapsed(), 599);
     rig.port.clearRecord();
-    rig.display.chooseSign(1);
+    rig.display.chooseSign(Sign::Ahead);
     EXPECT_EQ(rig.port.sent(), frames::sign[1]);
     EXPECT_FALSE(rig.display.lampTestRunning());
 }
@@ -288,14 +288,14 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
 TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
 {
     Rig rig(true);
-    rig.display.chooseSign(1);
+    rig.display.chooseSign(Sign::Ahead);
     rig.port.clearRecord();
     rig.display.setKeepAlive(1);
     QElapsedTimer clock;
     clock.start();
     // A sign chosen half-way: the resends count from it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= 500; }));
-    rig.display.chooseSign(1);
+    rig.display.chooseSign(Sign::Ahead);
     rig.port.clearRecord();
     clock.restart();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() > frames::sign[1].size(); }, 5000));
@@ -304,7 +304,7 @@ TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
     EXPECT_LT(clock.elapsed(), 2900);
     // The animating flag is left to its ticks, but gets display_on alone, which lights a panel
     // that restarted; the lamp test gets nothing.
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     rig.port.clearRecord();
     rig.display.keepAliveTick();
     EXPECT_EQ(rig.port.sent(), "A5 79 5A 71");
@@ -324,21 +324,21 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     QTemporaryDir dir;
     Journal journal(dir.filePath("registo.sqlite"));
     Rig rig(true, {}, &journal);
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     rig.port.openError = errnum::couldNotOpenDevice;
     for (int tick = 0; tick < 2; ++tick) rig.display.animationTick();
     rig.port.openError.reset();
     rig.display.animationTick();
     rig.port.failAtWrite = rig.port.writeCount + 3; // after the two LED times
-    rig.display.chooseSign(1, Origin::Keyboard);
-    rig.display.chooseSign(1, Origin::Accessibility);
+    rig.display.chooseSign(Sign::Ahead, Origin::Keyboard);
+    rig.display.chooseSign(Sign::Ahead, Origin::Accessibility);
     rig.port.openError = errnum::couldNotOpenDevice;
     for (int tick = 0; tick < 3; ++tick) rig.display.keepAliveTick();
     rig.port.openError.reset();
     rig.display.keepAliveTick();
     rig.display.startLampTest();
     for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
-    rig.display.chooseSign(0, Origin::Remote);
+    rig.display.chooseSign(Sign::Stop, Origin::Remote);
     journal.flush();
     QCoreApplication::processEvents();
     EXPECT_EQ(journal.problem().toStdString(), "");
@@ -378,7 +378,7 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     // The mode as it was; the colour only where it is the sign's.
     rig.port.openError.reset();
     rig.session.setPreferences({2, monoColourSigns, colourGreen});
-    rig.display.chooseSign(3);
+    rig.display.chooseSign(Sign::Left);
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "modo, cor, porta", "sinal IN ('Parar', 'Esquerda')").join("\n").toStdString(),
               "multicor||COM1\nmulticor||COM1\nmulticor||COM1\nmonocor|Verde|COM2");
@@ -394,7 +394,7 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
     PtyPair pty;
     ASSERT_TRUE(QDir().mkpath(configFolder()) && QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
     Rig<QtSerialPort> rig(true);
-    rig.display.chooseSign(4);
+    rig.display.chooseSign(Sign::Chequer);
     const auto watch = [] {
         const EventLoopProbe probe;
         QTest::qWait(5000); // the span measured, not a wait for something to happen
@@ -411,7 +411,7 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
     EXPECT_NE(rig.link.lastFailure(1).value_or(LinkFailure{}).reason.find("a linha não aceita dados há"), std::string::npos);
     stuck.reset();
     while (!pty.read(1 << 16, 50).empty()) {}
-    rig.display.chooseSign(1);
+    rig.display.chooseSign(Sign::Ahead);
     EXPECT_EQ(hexBytes(pty.read(43)), frames::sign[1]);
 }
 
