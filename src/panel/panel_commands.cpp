@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panel/panel_commands.h"
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 
 #include <array>
 #include <limits>
@@ -22,7 +22,7 @@ constexpr std::uint8_t cmdSignCode = 0x7B;
 
 [[noreturn]] void invalidArgument(const char* what)
 {
-    throw NumberedError(errnum::invalidArgument, what);
+    throw LineException(LineError::InvalidArgument, what);
 }
 
 std::uint8_t lineByte(std::int16_t value)
@@ -56,7 +56,7 @@ void PanelCommands::setLedTime(std::uint8_t code, std::int16_t ledTime)
     // 256 - LedTime, as 16-bit arithmetic would give it.
     const int difference = 256 - int{ledTime};
     if (difference > std::numeric_limits<std::int16_t>::max())
-        throw NumberedError(errnum::overflow, "Overflow");
+        throw LineException(LineError::Overflow, "Overflow");
     if (difference < 0 || difference > 255) invalidArgument("LED time must be 1 to 256");
     commandWithArgument(code, static_cast<std::uint8_t>(difference));
 }
@@ -118,7 +118,7 @@ void PanelCommands::sendPattern(const SignPattern& pattern)
 void PanelCommands::sendPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane)
 {
     if (plane != redPlane && plane != greenPlane)
-        throw NumberedError(errnum::subscriptOutOfRange, "Plane must be 0 or 1");
+        throw LineException(LineError::SubscriptOutOfRange, "Plane must be 0 or 1");
     switch (colour) {
     case colourRed:
         ledTimesRed();

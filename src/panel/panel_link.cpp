@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panel/panel_link.h"
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "panel/port_settings.h"
 
 void PanelLink::initSerial(std::int32_t baud)
@@ -18,7 +18,7 @@ bool PanelLink::openPort(std::int16_t comPort)
             port_.setPortNumber(comPort);
             port_.setOpen(true);
         }
-    } catch (const NumberedError& e) {
+    } catch (const LineException& e) {
         fail(openFailureText, e.what());
         return false;
     }
@@ -40,18 +40,18 @@ SendOutcome PanelLink::openSendClose(std::int16_t comPort, const std::function<v
     try {
         send();
         closePort();
-    } catch (const NumberedError& e) {
+    } catch (const LineException& e) {
         abandonSend(e);
         return SendOutcome::Failed;
     }
     return SendOutcome::Sent;
 }
 
-void PanelLink::abandonSend(const NumberedError& failure)
+void PanelLink::abandonSend(const LineException& failure)
 {
     try {
         closePort();
-    } catch (const NumberedError&) {
+    } catch (const LineException&) {
         // The port closes even when the drain fails; the first failure is the one to show.
     }
     fail(writeFailureText, failure.what());

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "panel/serial_port.h"
 #include "panel/status_line.h"
 
@@ -44,7 +44,7 @@ public:
     [[nodiscard]] SendOutcome openSendClose(std::int16_t comPort, const std::function<void()>& send);
     // After a send has failed part-way: closes the port whatever it says, and tells the
     // operator in status panel 1, with the system's reason as the tooltip.
-    void abandonSend(const NumberedError& failure);
+    void abandonSend(const LineException& failure);
 
     [[nodiscard]] std::optional<LinkFailure> lastFailure(std::int16_t comPort) const;
 

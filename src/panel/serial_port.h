@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-// The few things the program needs of a serial port. Failures throw NumberedError.
+// The few things the program needs of a serial port. Failures throw LineException.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/port_devices.h"
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -182,11 +182,11 @@ std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
 #ifdef Q_OS_UNIX
     if (!binding.present) return std::nullopt; // the open itself says it is missing
     if (!isSerialDevice(binding.device))
-        return OpenRefusal{errnum::hardwareNotAvailable, QStringLiteral("%1 não é um dispositivo série").arg(binding.device)};
+        return OpenRefusal{LineError::HardwareNotAvailable, QStringLiteral("%1 não é um dispositivo série").arg(binding.device)};
     // Qt SerialPort takes any lock it did not write for stale and deletes it: another program's
     // port would be taken from under it.
     if (const auto holder = liveLockHolder(binding.device))
-        return OpenRefusal{errnum::portAlreadyOpen, QStringLiteral("%1 está em uso por %2").arg(binding.device, *holder)};
+        return OpenRefusal{LineError::PortAlreadyOpen, QStringLiteral("%1 está em uso por %2").arg(binding.device, *holder)};
 #else
     Q_UNUSED(binding);
 #endif

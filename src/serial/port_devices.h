@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "panel/line_error.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -51,7 +53,7 @@ struct PortBinding {
 // pseudo-terminal multiplexer, a console), or a live process holds its lock file. Locks left by
 // processes that are gone are removed on the way. nullopt when it may be opened.
 struct OpenRefusal {
-    int errorNumber;
+    LineError error;
     QString reason;
 };
 [[nodiscard]] std::optional<OpenRefusal> refuseOpen(const PortBinding& binding);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/qt_serial_port.h"
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "serial/port_devices.h"
 
 #include <algorithm>
@@ -24,13 +24,13 @@ namespace {
 constexpr qint64 lineMarginMs = 50;
 
 // Open failures as the status texts know them; anything unexpected is "hardware not available".
-int openErrorNumber(QSerialPort::SerialPortError error)
+LineError openError(QSerialPort::SerialPortError error)
 {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError: return errnum::invalidPortNumber;
-    case QSerialPort::OpenError: return errnum::portAlreadyOpen;
-    case QSerialPort::PermissionError: return errnum::couldNotOpenDevice;
-    default: return errnum::hardwareNotAvailable;
+    case QSerialPort::DeviceNotFoundError: return LineError::InvalidPortNumber;
+    case QSerialPort::OpenError: return LineError::PortAlreadyOpen;
+    case QSerialPort::PermissionError: return LineError::CouldNotOpenDevice;
+    default: return LineError::HardwareNotAvailable;
     }
 }
 
@@ -64,15 +64,15 @@ QtSerialPort::~QtSerialPort()
 {
     try {
         if (port_.isOpen()) close();
-    } catch (const NumberedError&) {
+    } catch (const LineException&) {
         // Nothing is left to tell at destruction; the port is closed either way.
     }
 }
 
 void QtSerialPort::setPortNumber(std::int16_t number)
 {
-    if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
-    if (number < 1) throw NumberedError(errnum::invalidPortNumber, "Invalid Port number");
+    if (port_.isOpen()) throw LineException(LineError::PortAlreadyOpen, "Port already opened");
+    if (number < 1) throw LineException(LineError::InvalidPortNumber, "Invalid Port number");
     number_ = number;
 }
 
@@ -101,16 +101,16 @@ void QtSerialPort::applySettings()
 
 void QtSerialPort::open()
 {
-    if (port_.isOpen()) throw NumberedError(errnum::portAlreadyOpen, "Port already opened");
+    if (port_.isOpen()) throw LineException(LineError::PortAlreadyOpen, "Port already opened");
     const PortBinding binding = portBinding(number_);
     device_ = binding.device;
-    if (const auto refusal = refuseOpen(binding)) throw NumberedError(refusal->errorNumber, text(refusal->reason));
+    if (const auto refusal = refuseOpen(binding)) throw LineException(refusal->error, text(refusal->reason));
     port_.setPortName(device_);
     applySettings();
     port_.clearError();
     if (!port_.open(QIODevice::WriteOnly)) {
         const auto error = port_.error();
-        throw NumberedError(openErrorNumber(error), text(openFailureReason(binding, port_.errorString())));
+        throw LineException(openError(error), text(openFailureReason(binding, port_.errorString())));
     }
     bytesSinceOpen_ = 0;
     lastProgressMs_ = 0;
@@ -120,7 +120,7 @@ void QtSerialPort::open()
 void QtSerialPort::failWrite(const QString& reason)
 {
     abandoned_ = true;
-    throw NumberedError(errnum::writeFailed, text(device_ + QStringLiteral(": ") + reason));
+    throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
 }
 
 void QtSerialPort::failStalled()
@@ -136,7 +136,7 @@ qint64 QtSerialPort::msLeft() const
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen())
-        throw NumberedError(errnum::portNotOpen, "Operation valid only when the port is open");
+        throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
     bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
 #ifdef Q_OS_UNIX
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
@@ -177,10 +177,10 @@ void QtSerialPort::drain()
 
 void QtSerialPort::close()
 {
-    std::optional<NumberedError> failure;
+    std::optional<LineException> failure;
     try {
         if (!abandoned_) drain();
-    } catch (const NumberedError& e) {
+    } catch (const LineException& e) {
         failure = e;
     }
     // The output of a send that was given up is dropped, so that the close does not wait for

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/serial_ports_window.h"
 
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "panel/panel_link.h"
 #include "serial/qt_serial_port.h"
 #include "journal/journal.h"
@@ -274,7 +274,7 @@ void SerialPortsWindow::test(std::int16_t number)
         port.setOpen(true);
         port.setOpen(false);
         say(QStringLiteral("COM%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(number).arg(deviceForPort(number)));
-    } catch (const NumberedError& e) {
+    } catch (const LineException& e) {
         say(QStringLiteral("COM%1 não abre: %2").arg(number).arg(QString::fromStdString(e.what())));
         ports_[static_cast<std::size_t>(number - 1)].tested = LinkFailure{e.what(), std::chrono::system_clock::now()};
         refreshBindings();

@@ -41,7 +41,7 @@ public:
     SendOutcome chooseSign(Sign index, Origin origin = Origin::Mouse);
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLink(Origin origin);
-    // Sends and draws one sign on a port that is already open. Throws NumberedError when a
+    // Sends and draws one sign on a port that is already open. Throws LineException when a
     // write fails; the preview and the timer then stay as far as the sign had got.
     void showSign(Sign kind);
     void animationTick();

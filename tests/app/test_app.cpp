@@ -298,7 +298,7 @@ TEST_F(MainWindowTest, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
     start("/proc/self/painel-sinaletico/registo.sqlite");
     const QLabel& panel1 = form->panelStatusBar().panel(1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
-    port.openError = errnum::couldNotOpenDevice;
+    port.openError = LineError::CouldNotOpenDevice;
     form->signButton(Sign::Ahead).click();
     port.openError.reset();
     EXPECT_EQ(panel1.toolTip().split("\n\n").first(), "Permission denied");

@@ -33,21 +33,21 @@ TEST(PanelCommands, CommandsAtTheEdgesOfTheirArgumentsAndRejectedOnesWriteNothin
                            "A5 79 5A 7B 00 A5 79 5A 7B FF");
     SignPattern notBytes = pattern;
     notBytes[3][redPlane] = 0x100;
-    const std::vector<std::pair<std::function<void()>, int>> rejected{
-        {[&] { c.set_redled_time(0); }, errnum::invalidArgument},
-        {[&] { c.set_redled_time(257); }, errnum::invalidArgument},
-        {[&] { c.set_greenled_time(-32511); }, errnum::invalidArgument},
-        {[&] { c.set_greenled_time(-32512); }, errnum::overflow},
-        {[&] { c.set_sign_code(-1); }, errnum::invalidArgument},
-        {[&] { c.set_sign_code(256); }, errnum::invalidArgument},
-        {[&] { c.sendPatternMono(pattern, colourRed, 2); }, errnum::subscriptOutOfRange},
-        {[&] { c.sendPatternMono(pattern, 0x808080, 0); }, 0},
+    const std::vector<std::pair<std::function<void()>, std::optional<LineError>>> rejected{
+        {[&] { c.set_redled_time(0); }, LineError::InvalidArgument},
+        {[&] { c.set_redled_time(257); }, LineError::InvalidArgument},
+        {[&] { c.set_greenled_time(-32511); }, LineError::InvalidArgument},
+        {[&] { c.set_greenled_time(-32512); }, LineError::Overflow},
+        {[&] { c.set_sign_code(-1); }, LineError::InvalidArgument},
+        {[&] { c.set_sign_code(256); }, LineError::InvalidArgument},
+        {[&] { c.sendPatternMono(pattern, colourRed, 2); }, LineError::SubscriptOutOfRange},
+        {[&] { c.sendPatternMono(pattern, 0x808080, 0); }, std::nullopt},
         // A line that is not a byte stops the upload there.
-        {[&] { c.sendPattern(notBytes); }, errnum::invalidArgument},
+        {[&] { c.sendPattern(notBytes); }, LineError::InvalidArgument},
     };
     for (std::size_t i = 0; i < rejected.size(); ++i) {
         port.clearRecord();
-        EXPECT_EQ(errorNumberOf(rejected[i].first), rejected[i].second) << "case " << i;
+        EXPECT_EQ(errorOf(rejected[i].first), rejected[i].second) << "case " << i;
         EXPECT_EQ(port.sent(), i + 1 < rejected.size() ? "" : "A5 79 5A 73 C3 E7 7E") << "case " << i;
     }
 }
@@ -61,7 +61,7 @@ TEST(PanelLink, ConfigurationAndOpenFailuresAreShownNotRaised)
     link.initSerial(9600);
     EXPECT_EQ(port.settings, PortSettings{});
     EXPECT_TRUE(status.texts.empty());
-    port.openError = errnum::couldNotOpenDevice;
+    port.openError = LineError::CouldNotOpenDevice;
     EXPECT_EQ(link.openSendClose(2, [] { ADD_FAILURE() << "sent without a port"; }), SendOutcome::NotOpened);
     EXPECT_EQ(status.texts[1] + " / " + status.toolTips[1], "Erro a abrir a porta serie / Permission denied");
     // The next open clears the message and its reason; a port already open is used as it is.

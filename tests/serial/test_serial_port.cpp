@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "panel/hex_bytes.h"
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "pty_pair.h"
 #include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"
@@ -46,7 +46,7 @@ struct QtSerialPortTest : ::testing::Test {
             port.setPortNumber(number);
             port.setOpen(true);
             port.setOpen(false);
-        } catch (const NumberedError& e) {
+        } catch (const LineException& e) {
             return QString::fromStdString(e.what());
         }
         return {};
@@ -90,12 +90,12 @@ TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
     try {
         sendStopSign();
         ADD_FAILURE() << "a send on a hung-up line went through";
-    } catch (const NumberedError& e) {
-        EXPECT_EQ(std::pair(e.number(), std::string(e.what())),
-                  std::pair(errnum::writeFailed, pty.slavePath() + ": o dispositivo deixou de responder (adaptador desligado?)"));
+    } catch (const LineException& e) {
+        EXPECT_EQ(std::pair(e.error(), std::string(e.what())),
+                  std::pair(LineError::WriteFailed, pty.slavePath() + ": o dispositivo deixou de responder (adaptador desligado?)"));
     }
     // The send is given up: the close drops what is queued, without waiting or failing again.
-    EXPECT_EQ(errorNumberOf([&] { port.setOpen(false); }), 0);
+    EXPECT_EQ(errorOf([&] { port.setOpen(false); }), std::nullopt);
     EXPECT_FALSE(port.isOpen());
 }
 
@@ -122,7 +122,7 @@ TEST_F(QtSerialPortTest, AFullLineFailsTheSendOnlyWhenItStaysFullPastTheDeadline
         port.setOpen(true);
         try {
             sendStopSign();
-        } catch (const NumberedError& e) {
+        } catch (const LineException& e) {
             reason = e.what();
             port.setOpen(false);
         }
@@ -143,16 +143,16 @@ TEST_F(QtSerialPortTest, AFullLineFailsTheSendOnlyWhenItStaysFullPastTheDeadline
 TEST_F(QtSerialPortTest, OpenFailuresCarryTheirNumbersAndAMissingDeviceIsNotReplaced)
 {
     port.setPortNumber(2);
-    EXPECT_EQ(errorNumberOf([&] { port.setOpen(true); }), errnum::invalidPortNumber);
+    EXPECT_EQ(errorOf([&] { port.setOpen(true); }), LineError::InvalidPortNumber);
     EXPECT_FALSE(port.isOpen());
     port.setPortNumber(1);
     port.setOpen(true);
-    EXPECT_EQ(errorNumberOf([&] { port.setOpen(true); }), errnum::portAlreadyOpen);
-    EXPECT_EQ(errorNumberOf([&] { port.setPortNumber(2); }), errnum::portAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { port.setOpen(true); }), LineError::PortAlreadyOpen);
+    EXPECT_EQ(errorOf([&] { port.setPortNumber(2); }), LineError::PortAlreadyOpen);
     port.setOpen(false);
-    EXPECT_EQ(errorNumberOf([&] { port.setPortNumber(0); }), errnum::invalidPortNumber);
+    EXPECT_EQ(errorOf([&] { port.setPortNumber(0); }), LineError::InvalidPortNumber);
     const std::uint8_t byte = 0;
-    EXPECT_EQ(errorNumberOf([&] { port.write(std::span(&byte, 1)); }), errnum::portNotOpen);
+    EXPECT_EQ(errorOf([&] { port.write(std::span(&byte, 1)); }), LineError::PortNotOpen);
     EXPECT_EQ(deviceForPort(1), QString::fromStdString(pty.slavePath()));
     EXPECT_EQ(deviceForPort(2), configFolder() + "/com2");
     EXPECT_EQ(deviceForPort(3), "/dev/ttyS2");

@@ -61,7 +61,7 @@ struct Rig {
     {
         EXPECT_EQ(writePreferences(initial, session.preferencesFile()), std::nullopt);
         session.load();
-        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(errnum::couldNotOpenDevice);
+        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(LineError::CouldNotOpenDevice);
         session.start();
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
     }
@@ -146,7 +146,7 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     // and the flag runs on; mono-colour mode chosen meanwhile does not change the images.
     // While the line fails part-way the flag tries once a second; a port that does not open
     // keeps its pace.
-    rig.port.closeError = errnum::writeFailed;
+    rig.port.closeError = LineError::WriteFailed;
     rig.display.animationTick();
     EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
     EXPECT_EQ(std::pair(timer.isActive(), timer.interval()), std::pair(true, 1000));
@@ -155,7 +155,7 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
     rig.port.clearRecord();
     rig.display.animationTick();
     EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
-    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.port.openError = LineError::CouldNotOpenDevice;
     rig.display.animationTick();
     rig.port.openError.reset();
     EXPECT_EQ(timer.interval(), 250);
@@ -166,7 +166,7 @@ TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
         rig.display.chooseSign(Sign::Chequer);
         ASSERT_TRUE(timer.isActive());
         rig.port.failAtWrite = rig.port.writeCount + 1;
-        if (!opens) rig.port.openError = errnum::couldNotOpenDevice;
+        if (!opens) rig.port.openError = LineError::CouldNotOpenDevice;
         rig.display.chooseSign(Sign::Right);
         rig.port.openError.reset();
         rig.port.failAtWrite.reset();
@@ -185,7 +185,7 @@ TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNext
         Rig rig;
         rig.display.chooseSign(Sign::Stop);
         rig.port.clearRecord();
-        if (k > full.size()) rig.port.closeError = errnum::writeFailed;
+        if (k > full.size()) rig.port.closeError = LineError::WriteFailed;
         else rig.port.failAtWrite = rig.port.writeCount + int(k);
         rig.display.chooseSign(Sign::Ahead);
         EXPECT_EQ(rig.port.writes, std::vector<Bytes>(full.begin(), full.begin() + std::ptrdiff_t(k - 1)));
@@ -209,7 +209,7 @@ TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNext
     // leaves nothing to mark.
     Rig unreached;
     EXPECT_FALSE(unreached.preview.isStale());
-    unreached.port.openError = errnum::couldNotOpenDevice;
+    unreached.port.openError = LineError::CouldNotOpenDevice;
     unreached.display.chooseSign(Sign::Right);
     EXPECT_EQ(unreached.preview.toolTip(), "Nenhum sinal enviado desde o arranque");
 }
@@ -325,14 +325,14 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     Journal journal(dir.filePath("registo.sqlite"));
     Rig rig(true, {}, &journal);
     rig.display.chooseSign(Sign::Chequer);
-    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.port.openError = LineError::CouldNotOpenDevice;
     for (int tick = 0; tick < 2; ++tick) rig.display.animationTick();
     rig.port.openError.reset();
     rig.display.animationTick();
     rig.port.failAtWrite = rig.port.writeCount + 3; // after the two LED times
     rig.display.chooseSign(Sign::Ahead, Origin::Keyboard);
     rig.display.chooseSign(Sign::Ahead, Origin::Accessibility);
-    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.port.openError = LineError::CouldNotOpenDevice;
     for (int tick = 0; tick < 3; ++tick) rig.display.keepAliveTick();
     rig.port.openError.reset();
     rig.display.keepAliveTick();
@@ -369,7 +369,7 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0").join("\n").toStdString(),
               "57|\n43|de novo enviado, após 3 falhas\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos enviados");
     // A lamp test on a port that does not open checked nothing: it failed, and says how little went.
-    rig.port.openError = errnum::couldNotOpenDevice;
+    rig.port.openError = LineError::CouldNotOpenDevice;
     rig.display.startLampTest();
     for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
     journal.flush();

@@ -402,7 +402,7 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
     EXPECT_TRUE(pty.readAvailable().empty());
     // The link's last failure on a port, and when it was, stay in that port's row.
-    port.openError = errnum::couldNotOpenDevice;
+    port.openError = LineError::CouldNotOpenDevice;
     (void)link.openSendClose(2, [] {});
     window.refresh();
     EXPECT_TRUE(QRegularExpression("^Última falha, às \\d\\d:\\d\\d:\\d\\d: Permission denied$").match(text("com2Failure")).hasMatch())

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "frames.h"
-#include "panel/numbered_error.h"
+#include "panel/line_error.h"
 #include "panel/serial_port.h"
 #include "panel/status_line.h"
 
@@ -11,15 +11,15 @@
 #include <optional>
 #include <vector>
 
-// The number of the NumberedError `action` throws, 0 when it throws none.
-inline int errorNumberOf(const std::function<void()>& action)
+// The error `action` throws, if any.
+inline std::optional<LineError> errorOf(const std::function<void()>& action)
 {
     try {
         action();
-    } catch (const NumberedError& e) {
-        return e.number();
+    } catch (const LineException& e) {
+        return e.error();
     }
-    return 0;
+    return std::nullopt;
 }
 
 // Records every call; can be told to fail an open, a close or the k-th write
@@ -32,14 +32,14 @@ public:
     void setOpen(bool value) override
     {
         calls.push_back(value ? "open" : "close");
-        if (value && openError) throw NumberedError(*openError, "Permission denied");
+        if (value && openError) throw LineException(*openError, "Permission denied");
         open = value;
-        if (!value && closeError) throw NumberedError(*closeError, "close failed");
+        if (!value && closeError) throw LineException(*closeError, "close failed");
     }
     void write(std::span<const std::uint8_t> bytes) override
     {
-        if (++writeCount == failAtWrite) throw NumberedError(errnum::writeFailed, "write failed");
-        if (!open) throw NumberedError(errnum::portNotOpen, "port not open");
+        if (++writeCount == failAtWrite) throw LineException(LineError::WriteFailed, "write failed");
+        if (!open) throw LineException(LineError::PortNotOpen, "port not open");
         writes.emplace_back(bytes.begin(), bytes.end());
     }
     // Every byte that was written, in order.
@@ -56,7 +56,8 @@ public:
     PortSettings settings{.baud = 0};
     bool open = false;
     int writeCount = 0;
-    std::optional<int> openError, closeError, failAtWrite;
+    std::optional<LineError> openError, closeError;
+    std::optional<int> failAtWrite;
 };
 
 class FakeStatusLine final : public StatusLine {
