@@ -262,14 +262,25 @@ std::optional<QString> bindPort(std::int16_t number, const QString& device, cons
 
     QString target = stableNameOf(path, stableFolder);
     if (target.isEmpty()) target = info.absoluteFilePath();
-    // A new link beside the old one, renamed over it: the binding is never missing meanwhile.
+    if (const auto reason = replaceLink(link, target)) return QStringLiteral("Não foi possível ligar %1: %2").arg(comName(number), *reason);
+    return std::nullopt;
+#endif
+}
+
+std::optional<QString> replaceLink(const QString& link, const QString& target)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(link);
+    Q_UNUSED(target);
+    return QStringLiteral("sem ligações simbólicas neste sistema");
+#else
     const QString fresh = link + QStringLiteral(".new");
     QFile::remove(fresh);
     if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(fresh).constData()) != 0
         || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) != 0) {
         const QString reason = systemError(errno);
         QFile::remove(fresh);
-        return QStringLiteral("Não foi possível ligar COM%1: %2").arg(number).arg(reason);
+        return reason;
     }
     return std::nullopt;
 #endif
@@ -280,7 +291,7 @@ std::optional<QString> unbindPort(std::int16_t number)
     const QFileInfo link(linkPath(number));
     if (!link.isSymLink()) {
         if (link.exists()) return QStringLiteral("%1 não é uma ligação e ficou como estava.").arg(link.absoluteFilePath());
-        return QStringLiteral("COM%1 não tem ligação.").arg(number);
+        return QStringLiteral("%1 não tem ligação.").arg(comName(number));
     }
     if (!QFile::remove(link.absoluteFilePath()))
         return QStringLiteral("Não foi possível remover %1: %2").arg(link.absoluteFilePath(), systemError(errno));

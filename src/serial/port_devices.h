@@ -43,6 +43,9 @@ struct PortBinding {
 // the operator, and nothing has changed.
 [[nodiscard]] std::optional<QString> bindPort(std::int16_t number, const QString& device,
                                               const QString& stableFolder = stableNamesFolder);
+// Points `link` at `target` by a new link beside it, renamed over it, so that `link` is never
+// missing meanwhile. nullopt when done; otherwise the system's reason, and nothing has changed.
+[[nodiscard]] std::optional<QString> replaceLink(const QString& link, const QString& target);
 // Removes port n's link, so that it opens its default device again.
 [[nodiscard]] std::optional<QString> unbindPort(std::int16_t number);
 

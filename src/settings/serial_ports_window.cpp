@@ -169,7 +169,7 @@ void SerialPortsWindow::refreshBindings()
         // device: said before it is done.
         if (isLink) {
             const QString fallback = QStringLiteral("/dev/ttyS%1").arg(number - 1);
-            text += QStringLiteral("\nSem a ligação, COM%1 usaria %2%3").arg(number).arg(fallback,
+            text += QStringLiteral("\nSem a ligação, %1 usaria %2%3").arg(comName(number)).arg(fallback,
                 QFileInfo::exists(fallback) ? QString() : QStringLiteral(", que não existe"));
         }
         PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
@@ -248,7 +248,7 @@ void SerialPortsWindow::bind(std::int16_t number)
     // Nothing chosen is the operator's slip, not a refusal worth the journal.
     if (device.trimmed().isEmpty()) return say(*failure);
     if (failure) say(*failure);
-    else say(QStringLiteral("COM%1 ligada a %2.").arg(number).arg(portBinding(number).target));
+    else say(QStringLiteral("%1 ligada a %2.").arg(comName(number), portBinding(number).target));
     journal(number, QStringLiteral("ligação da porta"), failure ? device : portBinding(number).target, failure);
     refreshBindings();
 }
@@ -260,7 +260,7 @@ void SerialPortsWindow::unbind(std::int16_t number)
     const auto failure = unbindPort(number);
     if (binding.link.isEmpty()) return say(*failure); // nothing bound: nothing was refused
     if (failure) say(*failure);
-    else say(QStringLiteral("COM%1 já não tem ligação: usa %2.").arg(number).arg(deviceForPort(number)));
+    else say(QStringLiteral("%1 já não tem ligação: usa %2.").arg(comName(number), deviceForPort(number)));
     journal(number, QStringLiteral("fim da ligação da porta"), before, failure);
     refreshBindings();
 }
@@ -273,9 +273,9 @@ void SerialPortsWindow::test(std::int16_t number)
         port.setPortNumber(number);
         port.setOpen(true);
         port.setOpen(false);
-        say(QStringLiteral("COM%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(number).arg(deviceForPort(number)));
+        say(QStringLiteral("%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(comName(number), deviceForPort(number)));
     } catch (const LineException& e) {
-        say(QStringLiteral("COM%1 não abre: %2").arg(number).arg(QString::fromStdString(e.what())));
+        say(QStringLiteral("%1 não abre: %2").arg(comName(number), QString::fromStdString(e.what())));
         ports_[static_cast<std::size_t>(number - 1)].tested = LinkFailure{e.what(), std::chrono::system_clock::now()};
         refreshBindings();
     }

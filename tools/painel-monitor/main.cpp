@@ -3,6 +3,7 @@
 #include "platform/signal_events.h"
 #include "program_icon.h"
 #include "pty_line.h"
+#include "serial/port_devices.h"
 #include "virtual_panel.h"
 #include "wire_monitor.h"
 
@@ -60,9 +61,9 @@ std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monito
     return port;
 }
 
-// A new link beside the place, renamed over what stood there: nothing, a link to a
-// pseudo-terminal, or one a monitor placed before (to a descriptor under /proc, dangling once
-// that monitor is gone). Anything else may be a real port's binding, and is left alone.
+// The link placed over what stood there: nothing, a link to a pseudo-terminal, or one a monitor
+// placed before (to a descriptor under /proc, dangling once that monitor is gone). Anything else
+// may be a real port's binding, and is left alone.
 std::optional<QString> placeLink(const QString& path, const QString& target)
 {
     const QFileInfo existing(path);
@@ -75,12 +76,7 @@ std::optional<QString> placeLink(const QString& path, const QString& target)
         return QStringLiteral("%1 existe e não é uma ligação: fica como está").arg(path);
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QString fresh = path + QStringLiteral(".new");
-    QFile::remove(fresh);
-    if (!QFile::link(target, fresh) || std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(fresh);
-        return QStringLiteral("%1: não foi possível criar a ligação").arg(path);
-    }
+    if (replaceLink(path, target)) return QStringLiteral("%1: não foi possível criar a ligação").arg(path);
     return std::nullopt;
 }
 
