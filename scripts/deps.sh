@@ -3,7 +3,7 @@
 # Installs the Debian packages one of the project's jobs needs, when any is missing:
 #   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, Qt's
 #                   Portuguese texts, libmosquitto)
-#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, dbus-daemon, the Mosquitto broker and openssl for its test certificates,
+#   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, clang-format for the layout, dbus-daemon, the Mosquitto broker and openssl for its test certificates,
 #                   and what the package's checks need)
 #   deps.sh bench   and the benchmarks (Google Benchmark, the Mosquitto broker)
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
@@ -14,7 +14,7 @@ packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl "${packaging[@]}") ;;
+    test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     *) echo "usage: $0 [build|test|bench|package]" >&2; exit 2 ;;
