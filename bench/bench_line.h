@@ -53,8 +53,5 @@ struct BenchDisplay {
     SignDisplay& display = session.display();
 
     // The defaults: no preferences file is read.
-    explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : session(port, status, preview, {}, journal)
-    {
-        session.start();
-    }
+    explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : session(port, status, preview, {}, journal) { session.start(); }
 };

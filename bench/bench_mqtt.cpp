@@ -75,16 +75,16 @@ int main(int argc, char** argv)
     mqtt.host = QStringLiteral("127.0.0.1");
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
-    MqttLink client(mqtt, [&](Sign kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
+    MqttLink client(
+        mqtt, [&](Sign kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {
         std::fprintf(stderr, "bench_mqtt: no broker\n");
         return 1;
     }
     const std::vector<double> clicks = timeToLine(line, [&](Sign kind) { display.chooseSign(kind); });
-    const std::vector<double> published = timeToLine(line, [&](Sign kind) {
-        site.publish("painel-sinaletico/bench/sinal/set", kind == Sign::Stop ? "Parar" : "Frente");
-    });
+    const std::vector<double> published =
+        timeToLine(line, [&](Sign kind) { site.publish("painel-sinaletico/bench/sinal/set", kind == Sign::Stop ? "Parar" : "Frente"); });
     if (clicks.size() != signs || published.size() != signs) return 1;
     const Spread click = spreadOf(clicks), remote = spreadOf(published);
     std::printf("| MQTT sign, publish on loopback to last byte on the line, median of %d vs a click's | %.3f ms | %.3f ms | %.2f |\n",

@@ -4,7 +4,6 @@
 QIcon programIcon()
 {
     QIcon icon;
-    for (const int size : {16, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/painel-sinaletico-%1.png").arg(size), QSize(size, size));
+    for (const int size : {16, 32, 48, 256}) icon.addFile(QStringLiteral(":/icons/painel-sinaletico-%1.png").arg(size), QSize(size, size));
     return icon;
 }

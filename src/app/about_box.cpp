@@ -27,8 +27,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Sobre ..."));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
     setFixedSize(twipsSize(5889, 2184));
     setModal(true);
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -39,13 +39,10 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     okButton->setDefault(true);
 
     const QFont regular = tahoma(8.83);
-    Label1 = label(this, "Label1", QStringLiteral("Controlo do painel sinalético"),
-                   twipsRect(210, 315, 5580, 330), tahoma(12.23, true));
-    Label3 = label(this, "Label3", QStringLiteral("Autores: equipa do painel"),
-                   twipsRect(208, 1092, 3055, 273), regular);
+    Label1 = label(this, "Label1", QStringLiteral("Controlo do painel sinalético"), twipsRect(210, 315, 5580, 330), tahoma(12.23, true));
+    Label3 = label(this, "Label3", QStringLiteral("Autores: equipa do painel"), twipsRect(208, 1092, 3055, 273), regular);
     Label4 = label(this, "Label4", QStringLiteral("Maio de 2003"), twipsRect(210, 1785, 1380, 330), regular);
-    Label5 = label(this, "Label5", QStringLiteral("Sinalização - Desenvolvimento"),
-                   twipsRect(208, 1456, 2977, 273), regular);
+    Label5 = label(this, "Label5", QStringLiteral("Sinalização - Desenvolvimento"), twipsRect(208, 1456, 2977, 273), regular);
 
     connect(okButton, &QPushButton::clicked, this, &AboutBox::closeBox);
     okButton->setFocus();

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "remote/command_line.h"
 #include "app/startup.h"
 #include "platform/qt_translation.h"
 #include "program_icon.h"
+#include "remote/command_line.h"
 
 #include <QApplication>
 

@@ -18,8 +18,7 @@
 #include <QScreen>
 #include <QShortcut>
 
-MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview,
-                       QWidget* parent)
+MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview, QWidget* parent)
     : QMainWindow(parent), session_(session), statusBar_(statusBar), preview_(preview)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -146,8 +145,8 @@ void MainWindow::editPortBindings()
 void MainWindow::editMoreOptions()
 {
     MoreSettings edited = session_.moreSettings();
-    MoreOptionsDialog dialog(edited, moreSettingsPath(session_.preferencesFile()), session_.moreSettingsProblems(),
-                             session_.mqttNote(), this);
+    MoreOptionsDialog dialog(edited, moreSettingsPath(session_.preferencesFile()), session_.moreSettingsProblems(), session_.mqttNote(),
+                             this);
     if (dialog.exec() == QDialog::Accepted) session_.setMoreSettings(edited);
 }
 

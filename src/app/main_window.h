@@ -21,8 +21,7 @@ class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
     // The window takes `statusBar` and `preview`, which the session already draws on.
-    MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview,
-               QWidget* parent = nullptr);
+    MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void editPreferences();

@@ -165,9 +165,8 @@ SignButtons::SignButtons(QWidget& window) : QGroupBox(&window)
     }
     button(Sign::Stop).setChecked(true);
     qApp->installEventFilter(new HeldKeys(window));
-    connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
-        emit signChosen(static_cast<Sign>(id), static_cast<SignButton*>(group_->button(id))->origin());
-    });
+    connect(group_, &QButtonGroup::idClicked, this,
+            [this](int id) { emit signChosen(static_cast<Sign>(id), static_cast<SignButton*>(group_->button(id))->origin()); });
 }
 
 QRadioButton& SignButtons::button(Sign kind) const { return *static_cast<QRadioButton*>(group_->button(signIndex(kind))); }
@@ -183,17 +182,11 @@ bool SignButtons::eventFilter(QObject* watched, QEvent* event)
     const int count = static_cast<int>(buttons_.size());
     switch (key->key()) {
     case Qt::Key_Up:
-    case Qt::Key_Left:
-        buttons_[static_cast<std::size_t>((row + count - 1) % count)]->setFocus(Qt::OtherFocusReason);
-        return true;
+    case Qt::Key_Left: buttons_[static_cast<std::size_t>((row + count - 1) % count)]->setFocus(Qt::OtherFocusReason); return true;
     case Qt::Key_Down:
-    case Qt::Key_Right:
-        buttons_[static_cast<std::size_t>((row + 1) % count)]->setFocus(Qt::OtherFocusReason);
-        return true;
+    case Qt::Key_Right: buttons_[static_cast<std::size_t>((row + 1) % count)]->setFocus(Qt::OtherFocusReason); return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard);
-        return true;
+    case Qt::Key_Enter: static_cast<SignButton*>(*found)->clickFrom(Origin::Keyboard); return true;
     default: return QGroupBox::eventFilter(watched, event);
     }
 }

@@ -4,11 +4,11 @@
 #include "app/panel_program.h"
 #include "app/raise_requests.h"
 #include "app/single_instance.h"
-#include "remote/remote_control.h"
+#include "journal/journal.h"
 #include "platform/signal_events.h"
+#include "remote/remote_control.h"
 #include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"
-#include "journal/journal.h"
 #include "settings/preferences_file.h"
 
 #include <QApplication>
@@ -34,8 +34,8 @@ extern "C" void sayLastWords()
 
 std::unique_ptr<QMessageBox> secondCopyMessage()
 {
-    return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"),
-                                         QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
+    return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"), QStringLiteral("Sorry! Para esse já dei..;-)."),
+                                         QMessageBox::Ok);
 }
 
 int Main()
@@ -54,7 +54,8 @@ int Main()
     // Made before the window and gone after it, so its last entries are written before the end.
     // The last words below are registered once the journal has met its file: exit() runs its
     // handlers newest first, so they then run before the database library cleans up after itself.
-    Journal journal(journalPath(), [] { std::atexit(sayLastWords); }, Journal::Start::Later);
+    Journal journal(
+        journalPath(), [] { std::atexit(sayLastWords); }, Journal::Start::Later);
     PanelProgram program(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), port, preferences, &journal);
     MainWindow& form = program.window;
     const RaiseRequests raise([&form] { form.comeForward(); });

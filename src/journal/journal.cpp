@@ -13,10 +13,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
-#include <map>
-#include <utility>
 #include <deque>
+#include <map>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -58,28 +58,27 @@ QString sqliteCause(const QSqlError& error, const QString& fileName)
     const QString file = QDir::toNativeSeparators(fileName);
     const QFileInfo folder(QFileInfo(fileName).absolutePath());
     switch (primaryCode(error)) {
-    case 3: // SQLITE_PERM
-    case 23: return QStringLiteral("o sistema não deixa usar o ficheiro %1").arg(file); // SQLITE_AUTH
-    case 5: // SQLITE_BUSY
-    case 6: return QStringLiteral("o ficheiro %1 está ocupado por outro programa").arg(file); // SQLITE_LOCKED
-    case 7: return QStringLiteral("falta memória"); // SQLITE_NOMEM
-    case 8: return QStringLiteral("o ficheiro %1 só se pode ler").arg(file); // SQLITE_READONLY
+    case 3:                                                                                      // SQLITE_PERM
+    case 23: return QStringLiteral("o sistema não deixa usar o ficheiro %1").arg(file);          // SQLITE_AUTH
+    case 5:                                                                                      // SQLITE_BUSY
+    case 6: return QStringLiteral("o ficheiro %1 está ocupado por outro programa").arg(file);    // SQLITE_LOCKED
+    case 7: return QStringLiteral("falta memória");                                              // SQLITE_NOMEM
+    case 8: return QStringLiteral("o ficheiro %1 só se pode ler").arg(file);                     // SQLITE_READONLY
     case 10: return QStringLiteral("o disco falhou ao ler ou escrever o ficheiro %1").arg(file); // SQLITE_IOERR
-    case 11: // SQLITE_CORRUPT
-    case 26: return QStringLiteral("o ficheiro %1 está danificado").arg(file); // SQLITE_NOTADB
-    case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file); // SQLITE_FULL
-    case 14: // SQLITE_CANTOPEN
+    case 11:                                                                                     // SQLITE_CORRUPT
+    case 26: return QStringLiteral("o ficheiro %1 está danificado").arg(file);                   // SQLITE_NOTADB
+    case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file);               // SQLITE_FULL
+    case 14:                                                                                     // SQLITE_CANTOPEN
         if (folder.isDir() && !folder.isWritable())
-            return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever").arg(file, QDir::toNativeSeparators(folder.filePath()));
+            return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever")
+                .arg(file, QDir::toNativeSeparators(folder.filePath()));
         if (QFileInfo(fileName).isDir()) return QStringLiteral("o ficheiro %1 não se pode abrir: é uma pasta").arg(file);
         return QStringLiteral("o ficheiro %1 não se pode abrir").arg(file);
     default: return QStringLiteral("o ficheiro %1 não se pode usar (SQLite, código %2)").arg(file, error.nativeErrorCode());
     }
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 QString originText(Origin origin)
 {
@@ -152,9 +151,10 @@ QString journalPath()
 const std::vector<JournalColumn>& journalColumns()
 {
     static const std::vector<JournalColumn> columns{
-        {"hora_local", "Hora"},   {"hora_utc", "Hora UTC"}, {"origem", "Origem"},       {"acao", "Acção"},
-        {"sinal", "Sinal"},       {"modo", "Modo"},         {"cor", "Cor"},             {"porta", "Porta"},
-        {"dispositivo", "Dispositivo"}, {"bytes", "Bytes"}, {"resultado", "Resultado"}, {"motivo", "Motivo"},
+        {"hora_local", "Hora"},   {"hora_utc", "Hora UTC"},   {"origem", "Origem"},
+        {"acao", "Acção"},        {"sinal", "Sinal"},         {"modo", "Modo"},
+        {"cor", "Cor"},           {"porta", "Porta"},         {"dispositivo", "Dispositivo"},
+        {"bytes", "Bytes"},       {"resultado", "Resultado"}, {"motivo", "Motivo"},
         {"pormenor", "Pormenor"},
     };
     return columns;
@@ -178,7 +178,10 @@ public:
     JournalWriter& operator=(const JournalWriter&) = delete;
 
     // The first entry of a burst: the burst is written in one go, once it is over.
-    void gather() { QTimer::singleShot(Journal::gatherMs, &context_, [this] { drain(); }); }
+    void gather()
+    {
+        QTimer::singleShot(Journal::gatherMs, &context_, [this] { drain(); });
+    }
 
     void prune(int days)
     {
@@ -258,7 +261,8 @@ private:
         }
         for (int step = version; step < schemaVersion; ++step) {
             db_.transaction();
-            for (const QString& statement : migrations[static_cast<std::size_t>(step)] + QStringList{QStringLiteral("PRAGMA user_version=%1").arg(step + 1)}) {
+            for (const QString& statement :
+                 migrations[static_cast<std::size_t>(step)] + QStringList{QStringLiteral("PRAGMA user_version=%1").arg(step + 1)}) {
                 if (!query.exec(statement)) {
                     error = query.lastError();
                     db_.rollback();
@@ -321,10 +325,11 @@ private:
         }
         if (removed > 0 && !saidTrimmed_) {
             saidTrimmed_ = true;
-            owner_.record(journalNote(QStringLiteral("entradas mais antigas apagadas"),
-                                      QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
-                                      QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed),
-                                      false));
+            owner_.record(journalNote(
+                QStringLiteral("entradas mais antigas apagadas"), QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
+                QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar")
+                    .arg(removed),
+                false));
         }
         return true;
     }
@@ -332,7 +337,8 @@ private:
     // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
     bool setAside()
     {
-        const QString aside = fileName_ + QStringLiteral(".corrompido-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const QString aside =
+            fileName_ + QStringLiteral(".corrompido-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (!QFile::rename(fileName_, aside)) return false;
         QFile::rename(fileName_ + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
         QFile::remove(fileName_ + QStringLiteral("-shm"));
@@ -379,7 +385,9 @@ private:
         };
         const auto insertOne = [&](const JournalEntry& e) {
             const qint64 ms = e.when.toMSecsSinceEpoch();
-            const QVariantList values{ms, ms, ms,
+            const QVariantList values{ms,
+                                      ms,
+                                      ms,
                                       originText(e.origin),
                                       e.action,
                                       e.sign,
@@ -396,7 +404,8 @@ private:
             return insert.exec();
         };
         if (lost_ > 0) {
-            JournalEntry note = journalNote(QStringLiteral("entradas perdidas"), {},
+            JournalEntry note = journalNote(
+                QStringLiteral("entradas perdidas"), {},
                 QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
             note.when = pending_.front().when;
             if (!insertOne(note)) return failed(insert.lastError());
@@ -435,7 +444,8 @@ private:
         problem_ = text;
         problemWords_ = words;
         const QString shown = text.isEmpty() ? text : QStringLiteral("O registo não está a ser guardado: %1").arg(text);
-        QMetaObject::invokeMethod(&owner_, [owner = &owner_, shown] { owner->setProblem(shown); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &owner_, [owner = &owner_, shown] { owner->setProblem(shown); }, Qt::QueuedConnection);
         return text.isEmpty();
     }
 
@@ -482,10 +492,13 @@ Journal::~Journal()
 {
     start();
     // What was recorded is written before the program ends.
-    QMetaObject::invokeMethod(context_, [w = writer_, c = context_] {
-        delete w;
-        c->deleteLater();
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_,
+        [w = writer_, c = context_] {
+            delete w;
+            c->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
 }
@@ -497,7 +510,8 @@ void Journal::record(JournalEntry entry)
         queued_.push_back(std::move(entry));
         if (std::exchange(gathering_, true)) return;
     }
-    QMetaObject::invokeMethod(context_, [w = writer_] { w->gather(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [w = writer_] { w->gather(); }, Qt::QueuedConnection);
 }
 
 std::vector<JournalEntry> Journal::takeQueued()
@@ -522,18 +536,21 @@ void Journal::noteLink(LinkState state, const JournalEntry& context)
 
 void Journal::setRetention(int days)
 {
-    QMetaObject::invokeMethod(context_, [w = writer_, days] { w->prune(days); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [w = writer_, days] { w->prune(days); }, Qt::QueuedConnection);
 }
 
 void Journal::setSizeLimit(int megabytes)
 {
-    QMetaObject::invokeMethod(context_, [w = writer_, megabytes] { w->limitSize(megabytes); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [w = writer_, megabytes] { w->limitSize(megabytes); }, Qt::QueuedConnection);
 }
 
 void Journal::flush()
 {
     start();
-    QMetaObject::invokeMethod(context_, [w = writer_] { w->drain(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_, [w = writer_] { w->drain(); }, Qt::BlockingQueuedConnection);
 }
 
 void Journal::setProblem(const QString& problem)

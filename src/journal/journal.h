@@ -32,12 +32,12 @@ struct JournalEntry {
     // Shown both in local time and in UTC; taken in UTC, which costs the window least.
     QDateTime when = QDateTime::currentDateTimeUtc();
     Origin origin = Origin::Mouse;
-    QString action;  // "sinal", "início da animação", "preferências", ...
-    QString sign;    // the sign's caption, when the action concerns one
-    QString mode;    // "multicor" or "monocor"
-    QString colour;  // the mono-colour signs' colour
-    int port = 0;    // 0 when no port is concerned
-    QString device;  // left empty: the device `port` opens, looked up on the journal's thread
+    QString action; // "sinal", "início da animação", "preferências", ...
+    QString sign;   // the sign's caption, when the action concerns one
+    QString mode;   // "multicor" or "monocor"
+    QString colour; // the mono-colour signs' colour
+    int port = 0;   // 0 when no port is concerned
+    QString device; // left empty: the device `port` opens, looked up on the journal's thread
     qint64 bytes = 0;
     QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
     QString reason;  // why it failed

@@ -3,6 +3,7 @@
 
 #include "journal/journal.h"
 
+#include <QAbstractTableModel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -13,13 +14,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QAbstractTableModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -52,7 +52,10 @@ class JournalModel final : public QAbstractTableModel {
 public:
     explicit JournalModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(rows_.size()); }
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    }
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override
     {
         return parent.isValid() ? 0 : static_cast<int>(journalColumns().size());
@@ -121,7 +124,8 @@ public:
     }
 
     // Every row the table would show were it scrolled to the end, newest first: the export.
-    template <typename Each> [[nodiscard]] bool forEach(Each each)
+    template <typename Each>
+    [[nodiscard]] bool forEach(Each each)
     {
         QSqlQuery query(db_);
         query.setForwardOnly(true);
@@ -420,7 +424,8 @@ std::optional<QString> JournalWindow::exportCsv(const QString& fileName)
 void JournalWindow::chooseExportFile()
 {
     const QDate chosen = day->currentData().toDate();
-    const QString suggested = QDir::homePath() + QStringLiteral("/registo-%1.csv").arg((chosen.isNull() ? QDate::currentDate() : chosen).toString(Qt::ISODate));
+    const QString suggested =
+        QDir::homePath() + QStringLiteral("/registo-%1.csv").arg((chosen.isNull() ? QDate::currentDate() : chosen).toString(Qt::ISODate));
     const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"), suggested, QStringLiteral("CSV (*.csv)"));
     if (fileName.isEmpty()) return;
     if (const auto failure = exportCsv(fileName))

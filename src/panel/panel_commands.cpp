@@ -20,10 +20,7 @@ constexpr std::uint8_t cmdRedLedTime = 0x75;
 constexpr std::uint8_t cmdGreenLedTime = 0x76;
 constexpr std::uint8_t cmdSignCode = 0x7B;
 
-[[noreturn]] void invalidArgument(const char* what)
-{
-    throw LineException(LineError::InvalidArgument, what);
-}
+[[noreturn]] void invalidArgument(const char* what) { throw LineException(LineError::InvalidArgument, what); }
 
 std::uint8_t lineByte(std::int16_t value)
 {
@@ -55,8 +52,7 @@ void PanelCommands::setLedTime(std::uint8_t code, std::int16_t ledTime)
 {
     // 256 - LedTime, as 16-bit arithmetic would give it.
     const int difference = 256 - int{ledTime};
-    if (difference > std::numeric_limits<std::int16_t>::max())
-        throw LineException(LineError::Overflow, "Overflow");
+    if (difference > std::numeric_limits<std::int16_t>::max()) throw LineException(LineError::Overflow, "Overflow");
     if (difference < 0 || difference > 255) invalidArgument("LED time must be 1 to 256");
     commandWithArgument(code, static_cast<std::uint8_t>(difference));
 }
@@ -117,8 +113,7 @@ void PanelCommands::sendPattern(const SignPattern& pattern)
 
 void PanelCommands::sendPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane)
 {
-    if (plane != redPlane && plane != greenPlane)
-        throw LineException(LineError::SubscriptOutOfRange, "Plane must be 0 or 1");
+    if (plane != redPlane && plane != greenPlane) throw LineException(LineError::SubscriptOutOfRange, "Plane must be 0 or 1");
     switch (colour) {
     case colourRed:
         ledTimesRed();
@@ -135,7 +130,6 @@ void PanelCommands::sendPatternMono(const SignPattern& pattern, ColourCode colou
         upload(cmdRedPlane, pattern, plane);
         upload(cmdGreenPlane, pattern, plane);
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -56,4 +56,3 @@ private:
     std::int16_t lastPort_ = 0; // the port of the last open
     std::map<std::int16_t, LinkFailure> failures_;
 };
-

@@ -21,7 +21,8 @@ extern "C" void onSignal(int number)
     const int saved = errno;
     const int end = writeEnds[static_cast<std::size_t>(number)].load() - 1;
     const auto byte = static_cast<unsigned char>(number);
-    if (end >= 0) [[maybe_unused]] const auto n = ::write(end, &byte, 1);
+    if (end >= 0) [[maybe_unused]]
+        const auto n = ::write(end, &byte, 1);
     errno = saved;
 }
 

@@ -47,8 +47,7 @@ int runCommandLine(const QStringList& arguments)
         return say(exitBadArgument, QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().join(QLatin1Char(' '))));
     if (parser.isSet(sign) == parser.isSet(state) || parser.values(sign).size() > 1)
         return say(exitBadArgument, QStringLiteral("indique --sinal NOME ou --estado (--help diz mais)"));
-    if (parser.isSet(sign) && !signFromName(parser.value(sign)))
-        return say(exitBadArgument, notASignText(parser.value(sign)));
+    if (parser.isSet(sign) && !signFromName(parser.value(sign))) return say(exitBadArgument, notASignText(parser.value(sign)));
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(dbusService))
@@ -63,13 +62,18 @@ int runCommandLine(const QStringList& arguments)
         if (reply.errorName() == dbusSendFailed) return say(exitNotSent, reply.errorMessage());
         return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(reply.errorMessage()));
     }
-    static const std::array<std::pair<const char*, const char*>, 7> keys{{{"sinal", "Sign"}, {"modo", "Mode"}, {"cor", "Colour"},
-                                                                          {"porta", "Port"}, {"dispositivo", "Device"},
-                                                                          {"ligacao", "LinkState"}, {"ultima_falha", "LastFailure"}}};
+    static const std::array<std::pair<const char*, const char*>, 7> keys{{{"sinal", "Sign"},
+                                                                          {"modo", "Mode"},
+                                                                          {"cor", "Colour"},
+                                                                          {"porta", "Port"},
+                                                                          {"dispositivo", "Device"},
+                                                                          {"ligacao", "LinkState"},
+                                                                          {"ultima_falha", "LastFailure"}}};
     QString lines;
     for (const auto& [key, property] : keys) {
         const QVariant value = panel.property(property);
-        if (!value.isValid()) return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
+        if (!value.isValid())
+            return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
         lines += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value.toString());
     }
     return say(exitDone, lines.trimmed());

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <thread>
 
-
 namespace {
 
 constexpr int keepAliveSeconds = 30;
@@ -156,7 +155,8 @@ void MqttLink::connectToBroker()
     if (code != MOSQ_ERR_SUCCESS) {
         const int error = errno;
         retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-        const QString words = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
+        const QString words =
+            code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
         retry_.start(retryDelayS_ * 1000);
         // A handshake that failed at once: the library's log has said why, and tlsFailed says it.
         if (code != MOSQ_ERR_TLS) cannotConnect(beginFailure(code, error, settings_.host, settings_.port), words, retryDelayS_);
@@ -231,13 +231,14 @@ void MqttLink::onConnect(mosquitto* client, void* self, int code)
 {
     auto* link = static_cast<MqttLink*>(self);
     if (code != 0) {
-        QMetaObject::invokeMethod(link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] {
-            link->cannotConnect(refusal(code), words);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); },
+            Qt::QueuedConnection);
         return;
     }
     mosquitto_subscribe(client, nullptr, link->topic(QStringLiteral("sinal/set")).toUtf8().constData(), qos);
-    QMetaObject::invokeMethod(link, [link] { link->connected(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        link, [link] { link->connected(); }, Qt::QueuedConnection);
 }
 
 void MqttLink::onDisconnect(mosquitto*, void* self, int code)
@@ -245,11 +246,15 @@ void MqttLink::onDisconnect(mosquitto*, void* self, int code)
     auto* link = static_cast<MqttLink*>(self);
     // 0 is our own disconnection, at the end; a refusal was said by onConnect.
     if (code == MOSQ_ERR_SUCCESS || code == MOSQ_ERR_CONN_REFUSED) return;
-    QMetaObject::invokeMethod(link, [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
-        link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
-                                                        : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
-                            words);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        link,
+        [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
+            link->cannotConnect(code == MOSQ_ERR_KEEPALIVE
+                                    ? QStringLiteral("o broker deixou de responder")
+                                    : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
+                                words);
+        },
+        Qt::QueuedConnection);
 }
 
 void MqttLink::onLog(mosquitto*, void* self, int level, const char* text)
@@ -263,7 +268,8 @@ void MqttLink::onLog(mosquitto*, void* self, int level, const char* text)
     if (level != MOSQ_LOG_ERR) return;
     const QString words = QString::fromUtf8(text);
     if (!words.contains(QLatin1String("OpenSSL")) && !words.contains(QLatin1String("verification"))) return;
-    QMetaObject::invokeMethod(link, [link, words] { link->tlsFailed(words); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        link, [link, words] { link->tlsFailed(words); }, Qt::QueuedConnection);
 }
 
 void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* message)
@@ -271,13 +277,16 @@ void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* messag
     auto* link = static_cast<MqttLink*>(self);
     if (message->retain) {
         const QByteArray kept(static_cast<const char*>(message->payload), std::min(message->payloadlen, maxPayloadBytes));
-        QMetaObject::invokeMethod(link, [link, kept] { link->ignoreRetained(kept); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            link, [link, kept] { link->ignoreRetained(kept); }, Qt::QueuedConnection);
         return;
     }
-    if (message->payloadlen > maxPayloadBytes) return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
+    if (message->payloadlen > maxPayloadBytes)
+        return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
     if (!link->arriving_.admit()) return link->rejected(tooManyText());
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
-    QMetaObject::invokeMethod(link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
 }
 
 void MqttLink::ignoreRetained(const QByteArray& payload)
@@ -285,7 +294,8 @@ void MqttLink::ignoreRetained(const QByteArray& payload)
     // The broker hands the same one over at every connection: journaled the first time only.
     if (payload == std::exchange(lastIgnored_, payload)) return;
     journal(QStringLiteral("mensagem retida ignorada"),
-            QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora"), QString::fromUtf8(payload), true);
+            QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora"), QString::fromUtf8(payload),
+            true);
 }
 
 void MqttLink::rejected(const QString& reason)
@@ -293,11 +303,14 @@ void MqttLink::rejected(const QString& reason)
     ++rejectedCount_;
     // Only the first of a burst reaches the UI thread: a flood must not flood the window too.
     if (burstOpen_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this, reason] {
-        journal(QStringLiteral("mensagem rejeitada"), reason, {}, true);
-        burstTotal_ = 0;
-        burst_.start();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            journal(QStringLiteral("mensagem rejeitada"), reason, {}, true);
+            burstTotal_ = 0;
+            burst_.start();
+        },
+        Qt::QueuedConnection);
 }
 
 void MqttLink::burstTick()

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "remote/rate_limit.h"
-#include "panel/panel_link.h"
 #include "journal/journal.h"
+#include "panel/panel_link.h"
+#include "remote/rate_limit.h"
 #include "settings/more_settings.h"
 #include "signs/sign_table.h"
 
@@ -92,14 +92,14 @@ private:
     QByteArray state_; // the last state published, sent again on every connection
 
     std::thread::id windowThread_ = std::this_thread::get_id();
-    QString connectHost_;    // the address that was checked, or the host itself with TLS
-    bool looping_ = false;   // libmosquitto's thread was started and not yet joined
-    bool loopEnded_ = false; // and has ended by itself
-    QString lastCause_;      // the last failure journaled
-    int failedAttempts_ = 0; // since the last connection
-    QString statusCause_;    // the last failure's cause, as the status says it
+    QString connectHost_;       // the address that was checked, or the host itself with TLS
+    bool looping_ = false;      // libmosquitto's thread was started and not yet joined
+    bool loopEnded_ = false;    // and has ended by itself
+    QString lastCause_;         // the last failure journaled
+    int failedAttempts_ = 0;    // since the last connection
+    QString statusCause_;       // the last failure's cause, as the status says it
     bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name
-    int retryDelayS_ = 0;    // before the first connection: the delay of the next try
+    int retryDelayS_ = 0;       // before the first connection: the delay of the next try
     QTimer retry_;
     QByteArray lastIgnored_; // the last retained set message journaled, journaled once
     // Signs are counted by the window as they go out, however the queue bunched them: that is

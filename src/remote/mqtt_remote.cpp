@@ -36,7 +36,8 @@ void MqttRemote::start()
     std::optional<QString> refused;
     if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
     else if (more.mqtt.enabled()) {
-        link_ = std::make_unique<MqttLink>(more.mqtt, [this](Sign kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
+        link_ = std::make_unique<MqttLink>(
+            more.mqtt, [this](Sign kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
         connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
         refused = link_->start();
         if (refused) link_.reset();

@@ -35,24 +35,18 @@ std::optional<QString> RemoteControl::start(QDBusConnection bus)
 std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& name)
 {
     const std::optional<Sign> kind = signFromName(name);
-    if (!kind)
-        return std::pair{dbusUnknownSign, notASignText(name)};
+    if (!kind) return std::pair{dbusUnknownSign, notASignText(name)};
     if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
     const QString reason = lastFailure();
-    return std::pair{dbusSendFailed, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
+    return std::pair{dbusSendFailed,
+                     QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
 }
 
 QString RemoteControl::sign() const { return signCaption(session_.display().chosenSign()); }
 
-QString RemoteControl::mode() const
-{
-    return modeName(session_.settings().signalMode);
-}
+QString RemoteControl::mode() const { return modeName(session_.settings().signalMode); }
 
-QString RemoteControl::colour() const
-{
-    return signColourName(session_.settings());
-}
+QString RemoteControl::colour() const { return signColourName(session_.settings()); }
 
 QString RemoteControl::port() const { return comName(session_.settings().comPort); }
 

@@ -52,9 +52,9 @@ QStringList lockFilesOf(const QString& device)
     QString base = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : QFileInfo(device).fileName();
     const QString lockName = QStringLiteral("LCK..") + base.replace(QLatin1Char('/'), QLatin1Char('_'));
     QStringList files;
-    for (const QString& folder : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"),
-                                  QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"), QDir::tempPath(),
-                                  QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev")})
+    for (const QString& folder :
+         {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
+          QStringLiteral("/var/spool/uucp"), QDir::tempPath(), QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev")})
         if (QFileInfo::exists(folder + QLatin1Char('/') + lockName)) files << folder + QLatin1Char('/') + lockName;
     return files;
 }
@@ -73,7 +73,8 @@ std::optional<LockInfo> readLock(const QString& fileName)
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QByteArray bytes = file.read(256);
     LockInfo info;
-    if (bytes.size() == 4 && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == ' '; })) {
+    if (bytes.size() == 4
+        && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == ' '; })) {
         std::int32_t binary = 0;
         std::memcpy(&binary, bytes.constData(), sizeof binary);
         info.pid = binary;
@@ -157,7 +158,8 @@ std::vector<DeviceUser> processesUsing(const QString& device)
         while (fds.hasNext()) {
             const QString target = QFileInfo(fds.next()).symLinkTarget();
             holds = holds || target == device;
-            if (isPtySlave && target.endsWith(QLatin1String("ptmx"))) farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
+            if (isPtySlave && target.endsWith(QLatin1String("ptmx")))
+                farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
         }
         if (holds) users.push_back({pid, farEnd});
     }
@@ -195,8 +197,7 @@ std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
 
 QString configFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/painel-sinaletico");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/painel-sinaletico");
 }
 
 QString comName(std::int16_t number) { return QStringLiteral("COM%1").arg(number); }
@@ -256,8 +257,7 @@ std::optional<QString> bindPort(std::int16_t number, const QString& device, cons
 
     const QString link = linkPath(number);
     const QFileInfo existing(link);
-    if (!existing.isSymLink() && existing.exists())
-        return QStringLiteral("%1 não é uma ligação e ficou como estava.").arg(link);
+    if (!existing.isSymLink() && existing.exists()) return QStringLiteral("%1 não é uma ligação e ficou como estava.").arg(link);
     if (!QDir().mkpath(configFolder())) return QStringLiteral("Não foi possível criar a pasta %1.").arg(configFolder());
 
     QString target = stableNameOf(path, stableFolder);
@@ -328,7 +328,8 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
             const group* g = ::getgrgid(st.st_gid);
             const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
             return QStringLiteral("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a "
-                                  "entrar na sessão").arg(device, name);
+                                  "entrar na sessão")
+                .arg(device, name);
         }
         return QStringLiteral("sem permissão para abrir %1: só %2 o pode abrir").arg(device, userName(st.st_uid));
     }

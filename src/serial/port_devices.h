@@ -41,8 +41,7 @@ struct PortBinding {
 // Binds port n to `device` (a path as the operator gave it), through its stable name where it
 // has one, so the binding survives re-plugging. nullopt when done; otherwise what is wrong, for
 // the operator, and nothing has changed.
-[[nodiscard]] std::optional<QString> bindPort(std::int16_t number, const QString& device,
-                                              const QString& stableFolder = stableNamesFolder);
+[[nodiscard]] std::optional<QString> bindPort(std::int16_t number, const QString& device, const QString& stableFolder = stableNamesFolder);
 // Points `link` at `target` by a new link beside it, renamed over it, so that `link` is never
 // missing meanwhile. nullopt when done; otherwise the system's reason, and nothing has changed.
 [[nodiscard]] std::optional<QString> replaceLink(const QString& link, const QString& target);

@@ -135,8 +135,7 @@ qint64 QtSerialPort::msLeft() const
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
-    if (!port_.isOpen())
-        throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
+    if (!port_.isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
     bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
 #ifdef Q_OS_UNIX
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
@@ -155,7 +154,8 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
     }
 #else
     const auto size = static_cast<qint64>(bytes.size());
-    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
+    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size
+        || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
         failWrite(port_.errorString());
 #endif
 }

@@ -9,8 +9,8 @@ namespace {
 QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
 } // namespace
 
-PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile,
-                           Journal* journal, QObject* parent)
+PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal,
+                           QObject* parent)
     : QObject(parent),
       preferencesFile_(std::move(preferencesFile)),
       journal_(journal),
@@ -83,8 +83,9 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
         if (journal_ != nullptr) journal_->setSizeLimit(more_.journalMaxMb);
     }
     if (before.mqtt != more_.mqtt) {
-        changes << QStringLiteral("MQTT %1 → %2").arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),
-                                                     more_.mqtt.enabled() ? more_.mqtt.host : QStringLiteral("desligado"));
+        changes << QStringLiteral("MQTT %1 → %2")
+                       .arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),
+                            more_.mqtt.enabled() ? more_.mqtt.host : QStringLiteral("desligado"));
         emit mqttSettingsChanged();
     }
     journalChange(QStringLiteral("mais opções"), changes);

@@ -37,9 +37,10 @@ void readNumber(const QSettings& file, const QString& key, int low, int high, co
     const QString text = file.value(key).toString().trimmed();
     const int read = text.toInt(&number);
     if (number && read >= low && read <= high) value = read;
-    else if (problems) *problems << QStringLiteral("%1 = \"%2\" não é um número de %3 a %4: %5.").arg(key, text).arg(low).arg(high).arg(fallback);
+    else if (problems)
+        *problems << QStringLiteral("%1 = \"%2\" não é um número de %3 a %4: %5.").arg(key, text).arg(low).arg(high).arg(fallback);
 }
-}
+} // namespace
 
 namespace {
 
@@ -96,11 +97,12 @@ std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingName
         return QStringLiteral("%1 \"%2\" não serve: só letras, algarismos, - e _ (até 64)")
             .arg(file ? QStringLiteral("mqtt/id") : QStringLiteral("a identificação"), mqtt.id);
     if (!mqtt.tls && !mqtt.plain && !isLocalHost(mqtt.host))
-        return QStringLiteral("o broker %1 não está nesta máquina: %2").arg(mqtt.host,
-            file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
-                 : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
+        return QStringLiteral("o broker %1 não está nesta máquina: %2")
+            .arg(mqtt.host, file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
+                                 : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
     if (mqtt.tls && !mqtt.caFile.isEmpty() && !QFileInfo(mqtt.caFile).isFile())
-        return QStringLiteral("o ficheiro %1 não existe (%2)").arg(mqtt.caFile, file ? QStringLiteral("mqtt/ca_file") : QStringLiteral("o certificado da autoridade"));
+        return QStringLiteral("o ficheiro %1 não existe (%2)")
+            .arg(mqtt.caFile, file ? QStringLiteral("mqtt/ca_file") : QStringLiteral("o certificado da autoridade"));
     return std::nullopt;
 }
 
@@ -112,7 +114,8 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
         return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
     // Whose it is comes first: the mode of a file that is not the user's is not the user's to fix.
     if (info.st_uid != ::getuid()) {
-        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(fileName, userName(info.st_uid));
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu")
+            .arg(fileName, userName(info.st_uid));
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
@@ -131,14 +134,17 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
 {
     MoreSettings settings;
     // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
-    settings.mqtt.id = QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
+    settings.mqtt.id =
+        QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
     if (!QFileInfo(fileName).isFile()) return settings;
     const QSettings file(fileName, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
-        if (problems) *problems << QStringLiteral("%1 não se pode ler; valem os valores de origem.").arg(QDir::toNativeSeparators(fileName));
+        if (problems)
+            *problems << QStringLiteral("%1 não se pode ler; valem os valores de origem.").arg(QDir::toNativeSeparators(fileName));
         return settings;
     }
-    readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds, problems);
+    readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds,
+               problems);
     readNumber(file, retentionKey, MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
     readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
@@ -180,9 +186,14 @@ std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QSt
     file.setValue(retentionKey, settings.retentionDays);
     file.setValue(journalSizeKey, settings.journalMaxMb);
     const MqttSettings& mqtt = settings.mqtt;
-    const std::array<std::pair<const char*, QVariant>, 8> values{{{"host", mqtt.host}, {"port", mqtt.port}, {"id", mqtt.id},
-                                                                  {"tls", mqtt.tls}, {"ca_file", mqtt.caFile}, {"user", mqtt.user},
-                                                                  {"password_file", mqtt.passwordFile}, {"sem_cifra", mqtt.plain}}};
+    const std::array<std::pair<const char*, QVariant>, 8> values{{{"host", mqtt.host},
+                                                                  {"port", mqtt.port},
+                                                                  {"id", mqtt.id},
+                                                                  {"tls", mqtt.tls},
+                                                                  {"ca_file", mqtt.caFile},
+                                                                  {"user", mqtt.user},
+                                                                  {"password_file", mqtt.passwordFile},
+                                                                  {"sem_cifra", mqtt.plain}}};
     for (const auto& [key, value] : values) file.setValue(mqttGroup + QLatin1String(key), value);
     file.sync();
     if (file.status() != QSettings::NoError) return QStringLiteral("não foi possível escrever %1").arg(QDir::toNativeSeparators(fileName));

@@ -12,12 +12,12 @@
 struct MqttSettings {
     QString host;
     int port = 1883;
-    QString id;            // this panel's name in the topics; the machine's name when not set
+    QString id; // this panel's name in the topics; the machine's name when not set
     bool tls = false;
-    QString caFile;        // with TLS: the broker's certificate authority; the system's when empty
+    QString caFile; // with TLS: the broker's certificate authority; the system's when empty
     QString user;
-    QString passwordFile;  // the password's file, readable by its owner only
-    bool plain = false;    // "sem cifra": a broker on another machine without TLS, chosen knowingly
+    QString passwordFile; // the password's file, readable by its owner only
+    bool plain = false;   // "sem cifra": a broker on another machine without TLS, chosen knowingly
 
     [[nodiscard]] bool enabled() const { return !host.isEmpty(); }
     friend bool operator==(const MqttSettings&, const MqttSettings&) = default;

@@ -11,9 +11,9 @@ inline constexpr std::int16_t monoColourSigns = 2;
 // The operator's three settings. After start-up and after every confirmed preferences dialog
 // each field holds one of its accepted values.
 struct PanelSettings {
-    std::int16_t comPort = 1;                 // 1 = COM1, 2 = COM2
+    std::int16_t comPort = 1; // 1 = COM1, 2 = COM2
     std::int16_t signalMode = multiColourSigns;
-    ColourCode signColour = colourRed;        // used in mono-colour mode only
+    ColourCode signColour = colourRed; // used in mono-colour mode only
 
     friend bool operator==(const PanelSettings&, const PanelSettings&) = default;
 };

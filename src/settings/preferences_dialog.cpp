@@ -8,8 +8,8 @@
 #include "widgets/twips.h"
 
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -37,10 +37,8 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
     setFixedSize(twipsSize(3939, 3328));
 
     // colourCombo is created after monoColourOption, whose box reaches under it, so the list stays on top.
-    portFrame = placed(new QGroupBox(QStringLiteral("Porta série"), this), "Frame1",
-                    twipsRect(156, 208, 3601, 793));
-    modeFrame = placed(new QGroupBox(QStringLiteral("Display"), this), "Frame2",
-                    twipsRect(156, 1248, 3601, 1209));
+    portFrame = placed(new QGroupBox(QStringLiteral("Porta série"), this), "Frame1", twipsRect(156, 208, 3601, 793));
+    modeFrame = placed(new QGroupBox(QStringLiteral("Display"), this), "Frame2", twipsRect(156, 1248, 3601, 1209));
     portCombo = placed(new QComboBox(portFrame), "Combo1", twipsRect(2145, 312, 1140, 273));
     portCombo->addItems({QStringLiteral("COM1:"), QStringLiteral("COM2:")});
     portCombo->setAccessibleName(QStringLiteral("Porta série"));
@@ -49,19 +47,17 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
     portDevice->setWordWrap(true);
     portDevice->setTextFormat(Qt::PlainText);
     portDevice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    multiColourOption = placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), modeFrame), "Option1",
-                     twipsRect(260, 312, 2509, 325));
-    monoColourOption = placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), modeFrame), "Option2",
-                     twipsRect(260, 624, 2249, 377));
+    multiColourOption =
+        placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), modeFrame), "Option1", twipsRect(260, 312, 2509, 325));
+    monoColourOption =
+        placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), modeFrame), "Option2", twipsRect(260, 624, 2249, 377));
     colourCombo = placed(new QComboBox(modeFrame), "Combo2", twipsRect(2145, 676, 1140, 315));
     colourCombo->addItems({colourName(colourRed), colourName(colourGreen), colourName(colourYellow)});
     colourCombo->setAccessibleName(QStringLiteral("Cor"));
     // A list takes its first item when filled; the colour list starts with none chosen.
     colourCombo->setCurrentIndex(-1);
-    okButton = placed(new QPushButton(QStringLiteral("OK"), this), "OKButton",
-                      twipsRect(156, 2756, 1215, 375));
-    cancelButton = placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton",
-                          twipsRect(2548, 2756, 1215, 375));
+    okButton = placed(new QPushButton(QStringLiteral("OK"), this), "OKButton", twipsRect(156, 2756, 1215, 375));
+    cancelButton = placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", twipsRect(2548, 2756, 1215, 375));
     okButton->setDefault(true);
     fitFontToLayout();
 
@@ -72,8 +68,12 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
     setTabOrder(okButton, cancelButton);
 
     // toggled, not clicked: selecting a button from code must run its handler too.
-    connect(multiColourOption, &QRadioButton::toggled, this, [this](bool on) { if (on) chooseMultiColour(); });
-    connect(monoColourOption, &QRadioButton::toggled, this, [this](bool on) { if (on) chooseMonoColour(); });
+    connect(multiColourOption, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) chooseMultiColour();
+    });
+    connect(monoColourOption, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) chooseMonoColour();
+    });
     connect(portCombo, &QComboBox::currentIndexChanged, this, &PreferencesDialog::showPortDevice);
     connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptSettings);
     connect(cancelButton, &QPushButton::clicked, this, &PreferencesDialog::discardSettings);
@@ -90,8 +90,7 @@ void PreferencesDialog::fitFontToLayout()
                      - style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, monoColourOption);
     QFont smaller = font();
     smaller.setPointSizeF(8);
-    while (smaller.pointSizeF() > 6
-           && QFontMetrics(smaller).horizontalAdvance(monoColourOption->text()) >= room)
+    while (smaller.pointSizeF() > 6 && QFontMetrics(smaller).horizontalAdvance(monoColourOption->text()) >= room)
         smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
     setFont(smaller);
 }
@@ -137,14 +136,14 @@ void PreferencesDialog::chooseMonoColour()
 // still move between the two.
 void PreferencesDialog::tabToSelectedMode()
 {
-    for (QRadioButton* mode : {multiColourOption, monoColourOption}) mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    for (QRadioButton* mode : {multiColourOption, monoColourOption})
+        mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void PreferencesDialog::acceptSettings()
 {
     // "COMn:": the port is the digit alone.
-    settings_.comPort =
-        numericValueAs<std::int16_t>(portCombo->currentText().mid(3, 1).toStdString()).value_or(0);
+    settings_.comPort = numericValueAs<std::int16_t>(portCombo->currentText().mid(3, 1).toStdString()).value_or(0);
     if (multiColourOption->isChecked()) {
         settings_.signalMode = multiColourSigns;
     } else {
@@ -154,9 +153,9 @@ void PreferencesDialog::acceptSettings()
 
     // The new settings apply for this run even when they cannot be kept for the next one.
     if (const auto failure = writePreferences(settings_, preferencesFile_)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(preferencesFile_), *failure));
+        QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(QDir::toNativeSeparators(preferencesFile_), *failure));
     }
     accept();
 }

@@ -32,7 +32,7 @@ std::string ReadTextFile(const QString& fileName, bool& errFlag)
     // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer;
     // the kind of file is then taken from the open descriptor, not from the name.
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info{};
+    struct stat info {};
     if (fd < 0) return {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -62,7 +62,8 @@ void removeStaleTemporaries(const QString& fileName)
     // QSaveFile names its temporary after the file with six characters added: "pref.vyr.AbC123".
     const QFileInfo file(fileName);
     const QDateTime minuteAgo = QDateTime::currentDateTime().addSecs(-60);
-    for (const QFileInfo& left : QDir(file.absolutePath()).entryInfoList({file.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
+    for (const QFileInfo& left :
+         QDir(file.absolutePath()).entryInfoList({file.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
         if (left.lastModified() < minuteAgo) QFile::remove(left.absoluteFilePath());
 }
 

@@ -25,8 +25,7 @@ constexpr std::string_view lineEnd = "\r\n";
 }
 
 // Text from 1-based position `from` on, at most `count` characters; empty past the end.
-[[nodiscard]] std::string_view mid(std::string_view line, std::size_t from,
-                                   std::size_t count = std::string_view::npos)
+[[nodiscard]] std::string_view mid(std::string_view line, std::size_t from, std::size_t count = std::string_view::npos)
 {
     return line.size() < from ? std::string_view{} : line.substr(from - 1, count);
 }
@@ -66,12 +65,10 @@ std::optional<std::int64_t> numericValue(std::string_view text)
         c = peek();
         if (isDigit(c)) {
             firstFraction = c - '0';
-            for (++i, c = peek(); isDigit(c); ++i, c = peek())
-                laterFraction = laterFraction || c != '0';
+            for (++i, c = peek(); isDigit(c); ++i, c = peek()) laterFraction = laterFraction || c != '0';
         }
     }
-    const bool roundUp = firstFraction > 5
-                         || (firstFraction == 5 && (laterFraction || magnitude % 2 == 1));
+    const bool roundUp = firstFraction > 5 || (firstFraction == 5 && (laterFraction || magnitude % 2 == 1));
     if (roundUp) {
         if (magnitude == limit) tooLarge = true;
         else ++magnitude;

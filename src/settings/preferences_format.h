@@ -23,8 +23,7 @@ template <std::integral T>
 [[nodiscard]] std::optional<T> numericValueAs(std::string_view text)
 {
     const auto value = numericValue(text);
-    if (!value || *value < std::numeric_limits<T>::min() || *value > std::numeric_limits<T>::max())
-        return std::nullopt;
+    if (!value || *value < std::numeric_limits<T>::min() || *value > std::numeric_limits<T>::max()) return std::nullopt;
     return static_cast<T>(*value);
 }
 
@@ -38,11 +37,5 @@ template <std::integral T>
 [[nodiscard]] std::string formatPreferences(const PanelSettings& settings);
 
 [[nodiscard]] constexpr bool isAcceptedPort(std::int64_t v) { return v == 1 || v == 2; }
-[[nodiscard]] constexpr bool isAcceptedMode(std::int64_t v)
-{
-    return v == multiColourSigns || v == monoColourSigns;
-}
-[[nodiscard]] constexpr bool isAcceptedColour(std::int64_t v)
-{
-    return v == colourRed || v == colourGreen || v == colourYellow;
-}
+[[nodiscard]] constexpr bool isAcceptedMode(std::int64_t v) { return v == multiColourSigns || v == monoColourSigns; }
+[[nodiscard]] constexpr bool isAcceptedColour(std::int64_t v) { return v == colourRed || v == colourGreen || v == colourYellow; }

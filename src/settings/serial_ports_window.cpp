@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/serial_ports_window.h"
 
+#include "journal/journal.h"
 #include "panel/line_error.h"
 #include "panel/panel_link.h"
 #include "serial/qt_serial_port.h"
-#include "journal/journal.h"
 #include "widgets/scrolling_body.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -76,8 +76,9 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
     typed->addRow(QStringLiteral("&Outro dispositivo:"), typedDevice);
     layout->addLayout(typed);
 
-    const std::array<std::array<QString, 3>, 2> captions{{{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
-                                                          {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
+    const std::array<std::array<QString, 3>, 2> captions{
+        {{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
+         {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
     for (std::int16_t number = 1; number <= 2; ++number) {
         const auto n = static_cast<std::size_t>(number - 1);
         const QString com = comName(number);
@@ -92,7 +93,8 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
         rows->addWidget(ports_[n].failure);
         auto* buttons = new QHBoxLayout;
         auto* bindButton = button(captions[n][0], QStringLiteral("bindCom%1").arg(number), QStringLiteral("Ligar a %1").arg(com), box);
-        auto* unbindButton = button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
+        auto* unbindButton =
+            button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
         auto* testButton = button(captions[n][2], QStringLiteral("testCom%1").arg(number), QStringLiteral("Testar %1").arg(com), box);
         connect(bindButton, &QPushButton::clicked, this, [this, number] { bind(number); });
         connect(unbindButton, &QPushButton::clicked, this, [this, number] { unbind(number); });
@@ -158,10 +160,8 @@ void SerialPortsWindow::refreshBindings()
         QString text;
         if (b.link.isEmpty())
             text = QStringLiteral("Sem ligação: usa %1%2").arg(b.device, b.present ? QString() : QStringLiteral(", que não existe"));
-        else if (!isLink)
-            text = QStringLiteral("%1 não é uma ligação: COM%2 não abre enquanto lá estiver").arg(b.link).arg(number);
-        else if (!b.present)
-            text = QStringLiteral("Ligada a %1, que não existe (adaptador desligado?)").arg(b.target);
+        else if (!isLink) text = QStringLiteral("%1 não é uma ligação: COM%2 não abre enquanto lá estiver").arg(b.link).arg(number);
+        else if (!b.present) text = QStringLiteral("Ligada a %1, que não existe (adaptador desligado?)").arg(b.target);
         else
             text = b.target == b.device ? QStringLiteral("Ligada a %1").arg(b.device)
                                         : QStringLiteral("Ligada a %1 (%2)").arg(b.target, b.device);
@@ -169,8 +169,9 @@ void SerialPortsWindow::refreshBindings()
         // device: said before it is done.
         if (isLink) {
             const QString fallback = QStringLiteral("/dev/ttyS%1").arg(number - 1);
-            text += QStringLiteral("\nSem a ligação, %1 usaria %2%3").arg(comName(number)).arg(fallback,
-                QFileInfo::exists(fallback) ? QString() : QStringLiteral(", que não existe"));
+            text += QStringLiteral("\nSem a ligação, %1 usaria %2%3")
+                        .arg(comName(number))
+                        .arg(fallback, QFileInfo::exists(fallback) ? QString() : QStringLiteral(", que não existe"));
         }
         PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
         row.unbind->setEnabled(isLink); // nothing to remove otherwise
@@ -179,7 +180,8 @@ void SerialPortsWindow::refreshBindings()
         if (row.tested && (!failure || row.tested->when > failure->when)) failure = row.tested;
         const QString failureText =
             failure ? QStringLiteral("Última falha, às %1: %2")
-                          .arg(QDateTime::fromSecsSinceEpoch(std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
+                          .arg(QDateTime::fromSecsSinceEpoch(
+                                   std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
                                    .toString(QStringLiteral("HH:mm:ss")),
                                QString::fromStdString(failure->reason))
                     : QStringLiteral("Sem falhas desde o arranque");

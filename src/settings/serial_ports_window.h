@@ -25,8 +25,7 @@ class SerialPortsWindow final : public QDialog {
     Q_OBJECT
 public:
     // `link` tells the last failure of each port; `stableFolder` is where stable names live.
-    explicit SerialPortsWindow(const PanelLink& link, QWidget* parent = nullptr,
-                               QString stableFolder = stableNamesFolder);
+    explicit SerialPortsWindow(const PanelLink& link, QWidget* parent = nullptr, QString stableFolder = stableNamesFolder);
 
     // The list is read again while the window is open, so adapters show as they come and go.
     static constexpr int refreshMs = 1000;

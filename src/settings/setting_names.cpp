@@ -14,10 +14,7 @@ ColourCode colourFromName(const QString& name)
     return colourRed;
 }
 
-QString modeName(std::int16_t mode)
-{
-    return mode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor");
-}
+QString modeName(std::int16_t mode) { return mode == multiColourSigns ? QStringLiteral("multicor") : QStringLiteral("monocor"); }
 
 QString colourName(ColourCode colour)
 {

@@ -18,16 +18,10 @@ constexpr qreal pitch = 325;
 // larger, which fills without the cost of stroking an outline.
 constexpr qreal paintedRadius = dotRadius + twipsPerPixel / 2.0;
 
-QColor toQColor(ColourCode c)
-{
-    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-}
+QColor toQColor(ColourCode c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 // Line 0 is the rightmost column, bit 0 the top row.
-QPointF dotCentre(std::size_t line, std::size_t bit)
-{
-    return {firstCentre + pitch * qreal(7 - line), firstCentre + pitch * qreal(bit)};
-}
+QPointF dotCentre(std::size_t line, std::size_t bit) { return {firstCentre + pitch * qreal(7 - line), firstCentre + pitch * qreal(bit)}; }
 
 bool hasBit(std::int16_t value, std::size_t bit) { return (value & (1 << bit)) != 0; }
 

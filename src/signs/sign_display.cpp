@@ -5,8 +5,7 @@
 
 #include <utility>
 
-SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
-                         const PanelSettings& settings, QObject* parent)
+SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent)
     : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
 {
     timer_.setInterval(chequerIntervalMs);
@@ -43,7 +42,10 @@ SendOutcome SignDisplay::chooseSign(Sign index, Origin origin)
     return x.outcome;
 }
 
-SendOutcome SignDisplay::probeLink(Origin origin) { return exchange(origin, [] {}).outcome; }
+SendOutcome SignDisplay::probeLink(Origin origin)
+{
+    return exchange(origin, [] {}).outcome;
+}
 
 SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<void()>& send)
 {
@@ -98,7 +100,8 @@ void SignDisplay::noteAnimation(bool wasAnimating, Origin origin)
     if (wasAnimating == timer_.isActive()) return;
     failedTicks_ = 0;
     if (journal_ == nullptr) return;
-    JournalEntry e = entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), Sign::Chequer);
+    JournalEntry e =
+        entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), Sign::Chequer);
     e.detail = QStringLiteral("por %1").arg(originText(origin));
     journal_->record(std::move(e));
 }
@@ -108,7 +111,9 @@ void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, 
     if (x.outcome != SendOutcome::Sent) {
         if (failedRun++ == 0) journal(origin, action, kind, x);
     } else if (failedRun > 0) {
-        journal(origin, action, kind, x, (failedRun == 1 ? QStringLiteral("de novo enviado, após 1 falha") : QStringLiteral("de novo enviado, após %1 falhas").arg(failedRun)));
+        journal(origin, action, kind, x,
+                (failedRun == 1 ? QStringLiteral("de novo enviado, após 1 falha")
+                                : QStringLiteral("de novo enviado, após %1 falhas").arg(failedRun)));
         failedRun = 0;
     }
 }
@@ -122,9 +127,10 @@ void SignDisplay::noteOutcome(SendOutcome outcome, Sign kind)
         return;
     }
     const SignDescription* last = lastSent_ ? describeSign(lastSent_->first) : nullptr;
-    preview_.markStale(last == nullptr ? QStringLiteral("Nenhum sinal enviado desde o arranque")
-                                       : QStringLiteral("Último sinal enviado: %1 às %2")
-                                             .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
+    preview_.markStale(last == nullptr
+                           ? QStringLiteral("Nenhum sinal enviado desde o arranque")
+                           : QStringLiteral("Último sinal enviado: %1 às %2")
+                                 .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
 }
 
 void SignDisplay::showSign(Sign kind)

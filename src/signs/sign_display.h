@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "journal/journal.h"
 #include "panel/panel_commands.h"
 #include "panel/panel_link.h"
-#include "journal/journal.h"
 #include "settings/panel_settings.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_patterns.h"
@@ -30,8 +30,7 @@ public:
     // While the line fails part-way, the flag tries this often instead.
     static constexpr int failingLineRetryMs = 1000;
 
-    SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview,
-                const PanelSettings& settings, QObject* parent = nullptr);
+    SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent = nullptr);
 
     // Every action and its outcome go to `journal` once the port is closed; none without one.
     void setJournal(Journal* journal) { journal_ = journal; }
@@ -115,12 +114,12 @@ private:
     QTimer lampTimer_;
     QTimer keepAlive_;
     int lampStep_ = 0;
-    int lampStepsSent_ = 0;   // the lamp test's steps that reached the panel whole
+    int lampStepsSent_ = 0; // the lamp test's steps that reached the panel whole
     Journal* journal_ = nullptr;
-    int failedTicks_ = 0;     // the flag's ticks that have failed in a row
-    int failedResends_ = 0;   // the keep-alive's sends that have failed in a row
-    qint64 lampBytes_ = 0;    // sent by the lamp test so far
-    QString lampFailure_;     // the first failure of the lamp test, if any
+    int failedTicks_ = 0;   // the flag's ticks that have failed in a row
+    int failedResends_ = 0; // the keep-alive's sends that have failed in a row
+    qint64 lampBytes_ = 0;  // sent by the lamp test so far
+    QString lampFailure_;   // the first failure of the lamp test, if any
     Sign chosen_ = Sign::Stop;
     LinkState linkState_ = LinkState::Unknown; // the sign last chosen, which the lamp test puts back
     bool chequerPhase_ = false;

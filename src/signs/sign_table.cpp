@@ -32,8 +32,8 @@ constexpr std::array<Shape, signCount> shapes{{
 
 std::string colourWord(ColourCode colour, int form)
 {
-    static constexpr std::array<std::array<const char*, 3>, 3> words{{
-        {"vermelho", "vermelha", "vermelhos"}, {"verde", "verde", "verdes"}, {"amarelo", "amarela", "amarelos"}}};
+    static constexpr std::array<std::array<const char*, 3>, 3> words{
+        {{"vermelho", "vermelha", "vermelhos"}, {"verde", "verde", "verdes"}, {"amarelo", "amarela", "amarelos"}}};
     const std::size_t row = colour == colourGreen ? 1 : colour == colourYellow ? 2 : 0;
     return words[row][static_cast<std::size_t>(form)];
 }

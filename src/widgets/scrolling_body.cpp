@@ -31,8 +31,8 @@ public:
             const QScrollBar* bar = scroll_.verticalScrollBar();
             const int full = scroll_.viewport()->width() + (bar->isVisible() ? bar->width() : 0);
             const int fits = body->layout()->totalHeightForWidth(full);
-            body->setMinimumHeight(fits <= scroll_.viewport()->height() ? fits
-                                                                         : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
+            body->setMinimumHeight(
+                fits <= scroll_.viewport()->height() ? fits : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
         }
         return false;
     }

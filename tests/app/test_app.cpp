@@ -1,34 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/panel_program.h"
-#include "app/about_box.h"
 #include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
-#include "journal_rows.h"
 #include "journal/journal_window.h"
-#include "settings/preferences_dialog.h"
-#include "settings/more_options_dialog.h"
-#include "settings/serial_ports_window.h"
-#include "widgets/twips.h"
-#include "signs/panel_preview.h"
-#include "signs/sign_display.h"
-#include "program_home.h"
+#include "journal_rows.h"
 #include "mqtt_broker.h"
 #include "private_bus.h"
-#include "stalled_line.h"
-#include "remote/mqtt_link.h"
+#include "program_home.h"
 #include "pty_pair.h"
+#include "remote/mqtt_link.h"
 #include "remote/remote_control.h"
+#include "settings/more_options_dialog.h"
+#include "settings/preferences_dialog.h"
+#include "settings/serial_ports_window.h"
+#include "signs/panel_preview.h"
+#include "signs/sign_display.h"
+#include "stalled_line.h"
+#include "widgets/twips.h"
 
-#include <QtWidgets>
 #include <QDBusInterface>
-#include <QSignalSpy>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -41,8 +41,7 @@ namespace {
 void onNextModal(const std::function<void(QWidget*)>& action)
 {
     QTimer::singleShot(0, qApp, [action] {
-        if (QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
-            action(QApplication::activeModalWidget());
+        if (QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; })) action(QApplication::activeModalWidget());
     });
 }
 
@@ -154,9 +153,13 @@ TEST_F(MainWindowTest, EveryWindowGivesEachAccessKeyOnce)
     QStringList menu;
     for (const QAction* a : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << QKeySequence::mnemonic(a->text()).toString();
     menu.removeAll(QString());
-    for (const auto& [name, keys] : {std::pair{"Form1", keysOf(*form)}, {"Opções", menu}, {"Registo", keysOf(*form->journalWindow())},
-                                     {"Preferências", keysOf(preferences)}, {"Mais opções", keysOf(moreOptions)},
-                                     {"Portas série", keysOf(ports)}, {"Sobre", keysOf(about)}}) {
+    for (const auto& [name, keys] : {std::pair{"Form1", keysOf(*form)},
+                                     {"Opções", menu},
+                                     {"Registo", keysOf(*form->journalWindow())},
+                                     {"Preferências", keysOf(preferences)},
+                                     {"Mais opções", keysOf(moreOptions)},
+                                     {"Portas série", keysOf(ports)},
+                                     {"Sobre", keysOf(about)}}) {
         // "Preferências" and "Sobre" have the original design's captions, with no access keys.
         EXPECT_NE(keys.isEmpty(), std::string(name) != "Preferências" && std::string(name) != "Sobre") << name;
         EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << name << ": " << keys.join(" ").toStdString();
@@ -173,7 +176,8 @@ TEST_F(MainWindowTest, EachButtonSendsItsSign)
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
-    EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"), "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
+    EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"),
+              "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
 }
 
 // Panel 1 shows either link message whole, and is never narrower than designed, in the
@@ -212,7 +216,8 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
             const std::int16_t index = screenOrder[std::size_t(key - 1)];
             port.clearRecord();
             QTest::keyClick(form, Qt::Key(Qt::Key_0 + key), modifier);
-            EXPECT_EQ(port.sent() + (form->signButton(Sign(index)).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
+            EXPECT_EQ(port.sent() + (form->signButton(Sign(index)).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)])
+                << key;
             EXPECT_EQ(form->signButton(Sign(index)).toolTip(), QStringLiteral("Tecla %1").arg(key));
         }
     form->signButton(Sign::Stop).setFocus();
@@ -227,12 +232,15 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
     port.clearRecord();
-    QAccessible::queryAccessibleInterface(&form->signButton(Sign::Right))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QAccessible::queryAccessibleInterface(&form->signButton(Sign::Right))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(port.sent() + (form->signButton(Sign::Right).isChecked() ? "" : " unchosen"), frames::sign[2]);
     EXPECT_EQ(journaled("group_concat(origem, ' ')", "acao = 'sinal'"), QStringList(13, "teclado").join(" ") + " acessibilidade");
     QStringList names;
-    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->signButton(Sign::Left), &form->preview(), &form->panelStatusBar().panel(1),
-                                &form->panelStatusBar().panel(2), &form->panelStatusBar().panel(3), &form->panelStatusBar().panel(4)};
+    const QList<QWidget*> named{form->findChild<QGroupBox*>("Frame1"), &form->signButton(Sign::Left),    &form->preview(),
+                                &form->panelStatusBar().panel(1),      &form->panelStatusBar().panel(2), &form->panelStatusBar().panel(3),
+                                &form->panelStatusBar().panel(4)};
     for (QWidget* w : named) names << QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
     EXPECT_EQ(names.join("|"), "Sinal|Esquerda|Pré-visualização do painel|Estado da ligação|Porta|Data|Hora");
     // A key held down sends its sign once, however the repeats come: marked as such, or as X
@@ -245,7 +253,8 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
     };
     for (const bool marked : {true, false})
         for (const auto& [code, text, target, index] : {std::tuple{Qt::Key_3, "3", static_cast<QWidget*>(form), 3},
-                                                        {Qt::Key_Space, " ", &form->signButton(Sign::Right), 2}, {Qt::Key_Return, "\r", &form->signButton(Sign::Ahead), 1}}) {
+                                                        {Qt::Key_Space, " ", &form->signButton(Sign::Right), 2},
+                                                        {Qt::Key_Return, "\r", &form->signButton(Sign::Ahead), 1}}) {
             target->setFocus();
             port.clearRecord();
             ulong time = 1000;
@@ -261,8 +270,8 @@ TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
     AboutBox about;
     about.show();
-    EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|"
-                  + about.findChild<QLabel*>("Label4")->text() + "|" + about.focusWidget()->objectName(),
+    EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|" + about.findChild<QLabel*>("Label4")->text()
+                  + "|" + about.focusWidget()->objectName(),
               "Sobre ...|Controlo do painel sinalético|Maio de 2003|OKButton");
     EXPECT_EQ(about.size(), QSize(393, 146)); // 5889 x 2184 twips, to the nearest pixel
     EXPECT_TRUE(about.findChild<QLabel*>("Label1")->font().bold() && !about.findChild<QLabel*>("Label4")->font().bold());
@@ -297,7 +306,8 @@ TEST_F(MainWindowTest, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
 {
     start("/proc/self/painel-sinaletico/registo.sqlite");
     const QLabel& panel1 = form->panelStatusBar().panel(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000))
+        << panel1.toolTip().toStdString();
     port.openError = LineError::CouldNotOpenDevice;
     form->signButton(Sign::Ahead).click();
     port.openError.reset();
@@ -403,7 +413,11 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
         QProcess& look = start(xdotool, {"search", "--onlyvisible", "--name", "^Tramonda"}, env);
         return look.waitForFinished(5000) && look.exitCode() != 0;
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return xdo({"search", "--sync", "--name", "^Tramonda", "windowminimize", "--sync", "%1"}, never) && hidden(); }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return xdo({"search", "--sync", "--name", "^Tramonda", "windowminimize", "--sync", "%1"}, never) && hidden();
+        },
+        10000))
         << "needs openbox (scripts/deps.sh)";
     QProcess& second = start(PROGRAM_PATH, {}, env);
     // The operator dismisses the box with Escape; a second main window would have sent its own
@@ -452,16 +466,16 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
     QStringList redX;
     for (const QString& row : QString::fromStdString(frames::picture[0]).split('\n', Qt::SkipEmptyParts))
         redX << QStringList(row.split("", Qt::SkipEmptyParts)).join(' ');
-    const QStringList log = QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
-                                        "A5 79 5A 71  display_on"}
-                            + QStringList(8, ". . . . . . . .")
-                            + QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
-                                          "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane",
-                                          "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
-                            + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
+    const QStringList log =
+        QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175", "A5 79 5A 71  display_on"}
+        + QStringList(8, ". . . . . . . .")
+        + QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
+                      "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane", "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
+        + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
     // The second time COM1 goes through the link the monitor keeps while it runs, as run.sh's.
     const QString kept = home.config() + "/virtual-com1";
-    for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
+    for (const auto& [arguments, signal] :
+         {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
         QProcess& monitor = start(PAINEL_MONITOR, arguments);
         const QString device = nextLine(monitor).value_or("");
         QFile::remove(home.config() + "/com1");
@@ -507,10 +521,11 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
         EXPECT_EQ(command({"--sinal", name}), std::pair(0, QString())) << name;
         EXPECT_EQ(hexBytes(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << name;
     }
-    for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
+    for (const QStringList& bad :
+         {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
         EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
-    EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath())
-                                                + "\nligacao: ligação em ordem\nultima_falha:");
+    EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: "
+                                                + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha:");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
     // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
     for (const QString& program : {QString(PROGRAM_PATH), QString(PAINEL_MONITOR)}) {
@@ -527,8 +542,9 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
     // An unknown name of 10 KiB comes back cut to 64 characters.
     const QDBusMessage unknown = panel.call("ShowSign", QString(10240, 'x'));
-    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(), dbusUnknownSign + " \"" + QString(64, 'x') + "…\" não é um sinal: Parar, Frente, "
-                                                                  "Esquerda, Direita, Xadrez ou 1 a 5");
+    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(), dbusUnknownSign + " \"" + QString(64, 'x')
+                                                                      + "…\" não é um sinal: Parar, Frente, "
+                                                                        "Esquerda, Direita, Xadrez ou 1 a 5");
     QFile::remove(home.config() + "/com1");
     ASSERT_TRUE(home.linkPort(1, home.dir.filePath("desligado")));
     const auto [failed, reason] = command({"--sinal", "Esquerda"});
@@ -588,12 +604,13 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
 
     broker.stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.link()->isConnected(); }, 10000));
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação")) << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação"))
+        << form->panelStatusBar().panel(1).toolTip().toStdString();
     port.clearRecord();
     ASSERT_TRUE(broker.start());
     EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 20000));
     EXPECT_GT(port.sent().size(), frames::chequerTick1.size()); // the flag went on all along
-    site = std::make_unique<MqttClient>(broker.port); // the restarted broker kept nothing: all is published again
+    site = std::make_unique<MqttClient>(broker.port);           // the restarted broker kept nothing: all is published again
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Xadrez");
     EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
@@ -608,7 +625,8 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     const EventLoopProbe probe;
     const std::array<std::string, 4> malformed{std::string(100, 'x'), "nada", "\xff\xfe", "6"};
     for (int i = 0; i < 10'000; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", malformed[std::size_t(i % 4)], 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
     EXPECT_EQ(port.sent(), "");
     EXPECT_LT(probe.longest, 200);
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
@@ -645,12 +663,14 @@ TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     EXPECT_EQ(program->mqtt.link()->connectHost(), "127.0.0.1"); // the address checked, not the name again
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
     EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
 
     MqttClient site(broker.port);
     ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
     port.clearRecord();
     // Twenty signs over 1.2 s: no more than five of them go out in any one second.
     int published = 0;
@@ -679,7 +699,8 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
     start();
     EXPECT_EQ(program->mqtt.link(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros")) << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros"))
+        << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
     for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
         QStringList problems;
@@ -691,7 +712,8 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
     start();
     EXPECT_EQ(program->mqtt.link(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende"))
+        << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
 }
 

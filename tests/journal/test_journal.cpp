@@ -3,11 +3,11 @@
 #include "journal/journal_window.h"
 #include "journal_rows.h"
 
-#include <QtWidgets>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSignalSpy>
 #include <QTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -143,7 +143,8 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
     EXPECT_EQ(journalRows(held.fileName(), "count(*)", "acao IS NULL"), QStringList{"10000"});
     EXPECT_EQ(journalRows(held.fileName(), "acao, resultado, motivo, pormenor", "acao IS NOT NULL").join("\n").toStdString(),
               ("registo|entradas perdidas||1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível\n"
-               "registo|voltou a ser guardado|o ficheiro " + heldFile + " não se pode abrir: é uma pasta|unable to open database file Error opening database")
+               "registo|voltou a ser guardado|o ficheiro "
+               + heldFile + " não se pode abrir: é uma pasta|unable to open database file Error opening database")
                   .toStdString());
 }
 
@@ -191,8 +192,8 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     QStringList days;
     for (int i = 0; i < day->count(); ++i) days << day->itemText(i);
     EXPECT_EQ(days.join("|"), "Todos os dias|07-12-2026|06-12-2026");
-    for (const auto& [dayIndex, failures, shown] : {std::tuple{0, false, "Xadrez,Parar,Frente"}, {1, false, "Xadrez,Frente"},
-                                                    {2, false, "Parar"}, {0, true, "Frente"}}) {
+    for (const auto& [dayIndex, failures, shown] :
+         {std::tuple{0, false, "Xadrez,Parar,Frente"}, {1, false, "Xadrez,Frente"}, {2, false, "Parar"}, {0, true, "Frente"}}) {
         day->setCurrentIndex(dayIndex);
         onlyFailures->setChecked(failures);
         QStringList signs;
@@ -203,10 +204,12 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     ASSERT_EQ(window.exportCsv(csv), std::nullopt);
     QFile exported(csv);
     ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
-    EXPECT_EQ(exported.readAll().toStdString(),
-              "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Resultado,Motivo,Pormenor\r\n"
-              "2026-12-07 08:05:03.042," + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
-                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
+    EXPECT_EQ(
+        exported.readAll().toStdString(),
+        "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Resultado,Motivo,Pormenor\r\n"
+        "2026-12-07 08:05:03.042,"
+            + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
+            + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
     EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
 
     // Open, it puts what is written on top and keeps the operator's place; reopened, it reads a

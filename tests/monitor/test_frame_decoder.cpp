@@ -7,9 +7,9 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -91,7 +91,8 @@ std::string drawn(QWidget& leds)
     std::string shown;
     for (int row = 0; row < 8; ++row) {
         for (int column = 0; column < 8; ++column) {
-            const QPointF centre((image.width() - 8 * pitch) / 2 + (column + 0.5) * pitch, (image.height() - 8 * pitch) / 2 + (row + 0.5) * pitch);
+            const QPointF centre((image.width() - 8 * pitch) / 2 + (column + 0.5) * pitch,
+                                 (image.height() - 8 * pitch) / 2 + (row + 0.5) * pitch);
             const auto dot = dots.find(image.pixel(centre.toPoint()) & 0xFFFFFF);
             shown += dot == dots.end() ? '?' : dot->second;
         }
@@ -133,7 +134,9 @@ TEST(WireMonitor, NoticesSilenceAndItsEnd)
     ASSERT_TRUE(silence.wait(5000));
     EXPECT_TRUE(silence.at(0).at(0).toBool());
     EXPECT_GE(monitor.secondsSinceValidFrame(), 0.2);
-    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}  sem sinal: nenhuma trama válida há 0\\.\\d s$").match(logged.last().at(0).toString()).hasMatch())
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}  sem sinal: nenhuma trama válida há 0\\.\\d s$")
+                    .match(logged.last().at(0).toString())
+                    .hasMatch())
         << logged.last().at(0).toString().toStdString();
     monitor.take(QByteArray::fromHex("010203"));
     monitor.finish();
@@ -179,7 +182,9 @@ TEST(MonitorLink, OnlyAPseudoTerminalsLinkIsReplaced)
 {
     QTemporaryDir dir;
     const QString place = dir.filePath("com1");
-    for (const auto& [target, replaced] : {std::pair{QString("/dev/null"), false}, {QString(), false}, {QString("/dev/pts/999"), true},
+    for (const auto& [target, replaced] : {std::pair{QString("/dev/null"), false},
+                                           {QString(), false},
+                                           {QString("/dev/pts/999"), true},
                                            {QString("/proc/999999/fd/4"), true}}) {
         QFile::remove(place);
         if (target.isEmpty()) {

@@ -58,7 +58,8 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     };
     for (const auto& [mqtt, cause] : cases) {
         Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
-        MqttLink link(mqtt, [](Sign) { return SendOutcome::Sent; }, &journal);
+        MqttLink link(
+            mqtt, [](Sign) { return SendOutcome::Sent; }, &journal);
         QString status;
         QObject::connect(&link, &MqttLink::statusChanged, [&](const QString& s) { status = s; });
         ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();
@@ -68,7 +69,8 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
         const QStringList rows = journalRows(journal.fileName(), "origem, resultado, motivo, pormenor, falha");
         ASSERT_EQ(rows.size(), 1) << rows.join("\n").toStdString();
         EXPECT_TRUE(rows[0].startsWith("remoto|MQTT desligado|" + cause + "|" + mqtt.host + ":" + QString::number(mqtt.port)
-                                       + " como posto-1; libmosquitto: ")) << rows[0].toStdString();
+                                       + " como posto-1; libmosquitto: "))
+            << rows[0].toStdString();
         EXPECT_TRUE(rows[0].endsWith("|1"));
     }
     MqttSettings missing = misnamed;

@@ -7,8 +7,8 @@
 #include "serial/qt_serial_port.h"
 #include "stalled_line.h"
 
-#include <QtCore>
 #include <QSerialPort>
+#include <QtCore>
 
 #include <gtest/gtest.h>
 
@@ -20,8 +20,8 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -229,7 +229,8 @@ TEST_F(QtSerialPortTest, ALiveProgramsLockIsRespectedAndAStaleOneIsCleared)
 TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
 {
     const QString pts = QString::fromStdString(pty.slavePath());
-    EXPECT_EQ(reasonOf(2), "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
+    EXPECT_EQ(reasonOf(2),
+              "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
     QFile notes(home.filePath("notes.txt"));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && QFile::link(notes.fileName(), configFolder() + "/com3"));
     EXPECT_EQ(reasonOf(3), notes.fileName() + " não é um dispositivo série");
@@ -271,7 +272,9 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
     const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
     constexpr uid_t nobody = 65534;
     const std::vector<std::tuple<uid_t, gid_t, mode_t, QString>> cases{
-        {0, st.st_gid, 0620, QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão").arg(pts, group)},
+        {0, st.st_gid, 0620,
+         QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão")
+             .arg(pts, group)},
         {0, 0, 0600, QString("sem permissão para abrir %1: só root o pode abrir").arg(pts)},
         {nobody, nobody, 0, QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(pts)}};
     for (const auto& [owner, ownerGroup, mode, reason] : cases) {

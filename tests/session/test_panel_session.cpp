@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "journal_rows.h"
+#include "pty_pair.h"
 #include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"
-#include "pty_pair.h"
 #include "session/panel_session.h"
 #include "settings/preferences_file.h"
 #include "signs/sign_display.h"
@@ -61,7 +61,8 @@ struct Rig {
     {
         EXPECT_EQ(writePreferences(initial, session.preferencesFile()), std::nullopt);
         session.load();
-        if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(LineError::CouldNotOpenDevice);
+        if constexpr (std::is_same_v<Port, FakeSerialPort>)
+            port.openError = portAtStartUp ? std::nullopt : std::optional(LineError::CouldNotOpenDevice);
         session.start();
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
     }
@@ -75,8 +76,7 @@ std::string monoFrames(int kind, ColourCode colour)
     const std::string& multi = frames::sign[static_cast<std::size_t>(kind)];
     const std::string shown = multi.substr(kind == 1 ? 78 : 42, 23);
     const std::string blank = "00 00 00 00 00 00 00 00";
-    const std::string times = colour == colourRed ? "E7 A5 79 5A 76 51" : colour == colourGreen ? "9C A5 79 5A 76 9C"
-                                                                                                : "E2 A5 79 5A 76 56";
+    const std::string times = colour == colourRed ? "E7 A5 79 5A 76 51" : colour == colourGreen ? "9C A5 79 5A 76 9C" : "E2 A5 79 5A 76 56";
     return "A5 79 5A 75 " + times + " A5 79 5A 73 " + (colour != colourGreen ? shown : blank) + " A5 79 5A 74 "
            + (colour != colourRed ? shown : blank) + " A5 79 5A 7B " + multi.substr(114);
 }
@@ -97,12 +97,12 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
                                           "A5 79 5A 74 00 08 0C FE FF FE 0C 08 A5 79 5A 7B 02 A5 79 5A 71");
     const std::vector<std::pair<ColourCode, char>> monoColours{{colourRed, 'R'}, {colourGreen, 'G'}, {colourYellow, 'Y'}};
     // What the preview says it shows, for those who cannot see it.
-    const std::array<std::pair<const char*, const char*>, 5> inWords{{
-        {"Parar: X vermelho", "Parar: X amarelo"},
-        {"Frente: seta verde para cima", "Frente: seta para cima, amarela"},
-        {"Direita: seta amarela para a direita", "Direita: seta para a direita, amarela"},
-        {"Esquerda: seta amarela para a esquerda", "Esquerda: seta para a esquerda, amarela"},
-        {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
+    const std::array<std::pair<const char*, const char*>, 5> inWords{
+        {{"Parar: X vermelho", "Parar: X amarelo"},
+         {"Frente: seta verde para cima", "Frente: seta para cima, amarela"},
+         {"Direita: seta amarela para a direita", "Direita: seta para a direita, amarela"},
+         {"Esquerda: seta amarela para a esquerda", "Esquerda: seta para a esquerda, amarela"},
+         {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
     for (int kind = 0; kind < 5; ++kind) {
         Rig multi;
         multi.display.chooseSign(Sign(kind));
@@ -248,7 +248,8 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     };
     const std::string on = plane([](int) { return true; }), off = plane([](int) { return false; });
     std::string expected = "A5 79 5A 75 9C A5 79 5A 76 9C" + lamps(on, off) + lamps(off, on) + lamps(on, on);
-    for (int column = 7; column >= 0; --column) expected += lamps(plane([&](int line) { return line == column; }), plane([&](int line) { return line == column; }));
+    for (int column = 7; column >= 0; --column)
+        expected += lamps(plane([&](int line) { return line == column; }), plane([&](int line) { return line == column; }));
     for (int row = 0; row < 8; ++row) {
         char bit[3];
         std::snprintf(bit, sizeof bit, "%02X", 1 << row);
@@ -342,39 +343,43 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     journal.flush();
     QCoreApplication::processEvents();
     EXPECT_EQ(journal.problem().toStdString(), "");
-    EXPECT_EQ(journalRows(journal.fileName()).join("\n").toStdString(),
-              "arranque|estado da ligação||ligação em ordem\n"
-              "arranque|arranque|Parar|enviado\n"
-              "rato|sinal|Xadrez|enviado\n"
-              "animação|início da animação|Xadrez|\n"
-              "animação|estado da ligação||porta não abre\n"
-              "animação|passo da animação|Xadrez|porta não abriu\n"
-              "animação|estado da ligação||ligação em ordem\n"
-              "animação|passo da animação|Xadrez|enviado\n"
-              "teclado|estado da ligação||escrita falha\n"
-              "teclado|sinal|Frente|falhou na escrita\n"
-              "animação|fim da animação|Xadrez|\n"
-              "acessibilidade|estado da ligação||ligação em ordem\n"
-              "acessibilidade|sinal|Frente|enviado\n"
-              "reenvio|estado da ligação||porta não abre\n"
-              "reenvio|reenvio|Frente|porta não abriu\n"
-              "reenvio|estado da ligação||ligação em ordem\n"
-              "reenvio|reenvio|Frente|enviado\n"
-              "teste|início do teste do painel||enviado\n"
-              "teste|fim do teste do painel||concluído\n"
-              "teste|sinal|Frente|enviado\n"
-              "remoto|sinal|Parar|enviado");
-    EXPECT_EQ(journalRows(journal.fileName(), "porta, bytes, motivo, pormenor, falha", "falha = 1 AND acao <> 'estado da ligação'").join("\n").toStdString(),
+    EXPECT_EQ(journalRows(journal.fileName()).join("\n").toStdString(), "arranque|estado da ligação||ligação em ordem\n"
+                                                                        "arranque|arranque|Parar|enviado\n"
+                                                                        "rato|sinal|Xadrez|enviado\n"
+                                                                        "animação|início da animação|Xadrez|\n"
+                                                                        "animação|estado da ligação||porta não abre\n"
+                                                                        "animação|passo da animação|Xadrez|porta não abriu\n"
+                                                                        "animação|estado da ligação||ligação em ordem\n"
+                                                                        "animação|passo da animação|Xadrez|enviado\n"
+                                                                        "teclado|estado da ligação||escrita falha\n"
+                                                                        "teclado|sinal|Frente|falhou na escrita\n"
+                                                                        "animação|fim da animação|Xadrez|\n"
+                                                                        "acessibilidade|estado da ligação||ligação em ordem\n"
+                                                                        "acessibilidade|sinal|Frente|enviado\n"
+                                                                        "reenvio|estado da ligação||porta não abre\n"
+                                                                        "reenvio|reenvio|Frente|porta não abriu\n"
+                                                                        "reenvio|estado da ligação||ligação em ordem\n"
+                                                                        "reenvio|reenvio|Frente|enviado\n"
+                                                                        "teste|início do teste do painel||enviado\n"
+                                                                        "teste|fim do teste do painel||concluído\n"
+                                                                        "teste|sinal|Frente|enviado\n"
+                                                                        "remoto|sinal|Parar|enviado");
+    EXPECT_EQ(journalRows(journal.fileName(), "porta, bytes, motivo, pormenor, falha", "falha = 1 AND acao <> 'estado da ligação'")
+                  .join("\n")
+                  .toStdString(),
               "COM1|0|Permission denied||1\nCOM1|10|write failed||1\nCOM1|0|Permission denied||1");
-    EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0").join("\n").toStdString(),
+    EXPECT_EQ(journalRows(journal.fileName(), "bytes, pormenor", "acao IN ('arranque', 'fim do teste do painel', 'reenvio') AND falha = 0")
+                  .join("\n")
+                  .toStdString(),
               "57|\n43|de novo enviado, após 3 falhas\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos enviados");
     // A lamp test on a port that does not open checked nothing: it failed, and says how little went.
     rig.port.openError = LineError::CouldNotOpenDevice;
     rig.display.startLampTest();
     for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
     journal.flush();
-    EXPECT_EQ(journalRows(journal.fileName(), "resultado, motivo, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
-              "concluído||20 de 20 passos enviados|0\nfalhou|Permission denied|0 de 20 passos enviados|1");
+    EXPECT_EQ(
+        journalRows(journal.fileName(), "resultado, motivo, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
+        "concluído||20 de 20 passos enviados|0\nfalhou|Permission denied|0 de 20 passos enviados|1");
     // The mode as it was; the colour only where it is the sign's.
     rig.port.openError.reset();
     rig.session.setPreferences({2, monoColourSigns, colourGreen});

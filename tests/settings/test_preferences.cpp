@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
-#include "journal_rows.h"
-#include "panel/panel_link.h"
-#include "serial/port_devices.h"
-#include "settings/preferences_dialog.h"
 #include "journal/journal.h"
 #include "journal/journal_window.h"
+#include "journal_rows.h"
+#include "panel/panel_link.h"
+#include "pty_pair.h"
+#include "serial/port_devices.h"
 #include "settings/more_options_dialog.h"
+#include "settings/preferences_dialog.h"
 #include "settings/preferences_file.h"
 #include "settings/preferences_format.h"
 #include "settings/serial_ports_window.h"
-#include "pty_pair.h"
 
-#include <QtWidgets>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
@@ -60,25 +60,36 @@ std::string crlf(std::string text)
 TEST(PreferencesReader, FileBytesGiveSettings)
 {
     const std::vector<std::pair<std::string, PanelSettings>> cases{
-        {"COM=2|MODE= 2|COLOUR= 65280|", {2, 2, 65280}}, {"COM:2|MODE:2|COLOUR:65280|", {2, 2, 65280}},
+        {"COM=2|MODE= 2|COLOUR= 65280|", {2, 2, 65280}},
+        {"COM:2|MODE:2|COLOUR:65280|", {2, 2, 65280}},
         // Files too short to hold three lines: the missing ones count as keyless.
-        {"", {1, 1, 255}}, {"COM=2|MODE= 2", {2, 2, 255}}, {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
+        {"", {1, 1, 255}},
+        {"COM=2|MODE= 2", {2, 2, 255}},
+        {"COM=2 MODE= 2 COLOUR= 65280", {2, 1, 255}},
         // Only the fifth character of the port line counts.
-        {"COM=12|MODE= 1|COLOUR= 255|", {1, 1, 255}}, {"COM=21xyz|", {2, 1, 255}}, {"COM= 2|MODE= 2|COLOUR= 65535|", {1, 2, 65535}},
+        {"COM=12|MODE= 1|COLOUR= 255|", {1, 1, 255}},
+        {"COM=21xyz|", {2, 1, 255}},
+        {"COM= 2|MODE= 2|COLOUR= 65535|", {1, 2, 65535}},
         {"COM=3|MODE= 0|COLOUR= 123|", {1, 1, 255}},
         // Keys are whole, case-sensitive and looked for in their own line only.
-        {"com=2|mode= 2|colour= 65280|", {1, 1, 255}}, {"MODE= 2|COM=2|COLOUR= 65535|", {1, 1, 65535}},
-        {"COM=1|MODX= 2|COLOUR= 65280|", {1, 1, 65280}}, {"COM=1|MOD= 2|COLOUR= 65280|", {1, 1, 65280}},
+        {"com=2|mode= 2|colour= 65280|", {1, 1, 255}},
+        {"MODE= 2|COM=2|COLOUR= 65535|", {1, 1, 65535}},
+        {"COM=1|MODX= 2|COLOUR= 65280|", {1, 1, 65280}},
+        {"COM=1|MOD= 2|COLOUR= 65280|", {1, 1, 65280}},
         {"COM=2|MODE= 2|COLOUR= 65535|COM=1|MODE= 1|", {2, 2, 65535}},
         // The number stops at the first character that cannot continue it; blanks, tabs and
         // line feeds are skipped wherever they stand, CR is not.
-        {"COM=1|MODE= 2 xyz|COLOUR= 65280.|", {1, 2, 65280}}, {"COM=1|MODE= 2 2|COLOUR= 6 5\t2\n80|", {1, 1, 65280}},
-        {"COM=2\rMODE= 2|MODE= 2|COLOUR= 65\r280|", {2, 2, 255}}, {"COM=1|MODE= +2|COLOUR= -65280|", {1, 2, 255}},
+        {"COM=1|MODE= 2 xyz|COLOUR= 65280.|", {1, 2, 65280}},
+        {"COM=1|MODE= 2 2|COLOUR= 6 5\t2\n80|", {1, 1, 65280}},
+        {"COM=2\rMODE= 2|MODE= 2|COLOUR= 65\r280|", {2, 2, 255}},
+        {"COM=1|MODE= +2|COLOUR= -65280|", {1, 2, 255}},
         // Rounding, a half to the even neighbour.
-        {"COM=1|MODE= 2.5|COLOUR= 65279.5|", {1, 2, 65280}}, {"COM=1|MODE= 1.5|COLOUR= 65534.5|", {1, 2, 255}},
+        {"COM=1|MODE= 2.5|COLOUR= 65279.5|", {1, 2, 65280}},
+        {"COM=1|MODE= 1.5|COLOUR= 65534.5|", {1, 2, 255}},
         {"COM=1|MODE= 2.5000001|COLOUR= 65534.50000000000000000001|", {1, 1, 65535}},
         // Too large for the field: rejected, never wrapped round onto an accepted value.
-        {"COM=1|MODE= 65538|COLOUR= 4295032831|", {1, 1, 255}}, {"COM=1|MODE= 99999999999999999999999|COLOUR= 65280|", {1, 1, 65280}},
+        {"COM=1|MODE= 65538|COLOUR= 4295032831|", {1, 1, 255}},
+        {"COM=1|MODE= 99999999999999999999999|COLOUR= 65280|", {1, 1, 65280}},
         {"COM=2|MODE= 2\0|COLOUR= 65535|"s, {2, 2, 65535}},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(parsePreferences(crlf(text)), expected) << text;
@@ -152,11 +163,16 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     EXPECT_EQ(missing, MoreSettings{});
     // Each key on its own: a value out of its limits or not a whole number gives the default.
     const std::vector<std::tuple<QByteArray, int MoreSettings::*, int>> cases{
-        {"[keepalive]\ninterval_s=0", &MoreSettings::keepAliveSeconds, 0},     {"[keepalive]\ninterval_s= 3600", &MoreSettings::keepAliveSeconds, 3600},
-        {"[keepalive]\ninterval_s=3601", &MoreSettings::keepAliveSeconds, -1}, {"[keepalive]\ninterval_s=-1", &MoreSettings::keepAliveSeconds, -1},
-        {"[keepalive]\ninterval_s=1e2", &MoreSettings::keepAliveSeconds, -1},  {"[journal]\nretention_days=1", &MoreSettings::retentionDays, 1},
-        {"[journal]\nretention_days=3650", &MoreSettings::retentionDays, 3650}, {"[journal]\nretention_days=0", &MoreSettings::retentionDays, -1},
-        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},  {"[journal]\nmax_mb=1", &MoreSettings::journalMaxMb, 1},
+        {"[keepalive]\ninterval_s=0", &MoreSettings::keepAliveSeconds, 0},
+        {"[keepalive]\ninterval_s= 3600", &MoreSettings::keepAliveSeconds, 3600},
+        {"[keepalive]\ninterval_s=3601", &MoreSettings::keepAliveSeconds, -1},
+        {"[keepalive]\ninterval_s=-1", &MoreSettings::keepAliveSeconds, -1},
+        {"[keepalive]\ninterval_s=1e2", &MoreSettings::keepAliveSeconds, -1},
+        {"[journal]\nretention_days=1", &MoreSettings::retentionDays, 1},
+        {"[journal]\nretention_days=3650", &MoreSettings::retentionDays, 3650},
+        {"[journal]\nretention_days=0", &MoreSettings::retentionDays, -1},
+        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},
+        {"[journal]\nmax_mb=1", &MoreSettings::journalMaxMb, 1},
         {"[journal]\nmax_mb=0", &MoreSettings::journalMaxMb, -1},
     };
     QDir().mkpath(folder);
@@ -211,12 +227,20 @@ TEST_F(PreferencesFile, MqttSettingsAreUsedOnlyWhenUnderstoodAndSafe)
 {
     QDir().mkpath(folder);
     const std::vector<std::pair<QByteArray, const char*>> cases{
-        {"host=127.0.0.1", "127.0.0.1"}, {"host=127.45.0.9", "127.45.0.9"}, {"host=[::1]", "::1"}, {"host=localhost", "127.0.0.1"},
-        {"host=127.attacker.test", nullptr}, {"host=localhost.attacker.test", nullptr}, {"host=10.0.0.1", nullptr},
-        {"host=broker.example.org\nsem_cifra=true", "broker.example.org"}, {"host=broker.example.org\nsem_cifra=1", "broker.example.org"},
+        {"host=127.0.0.1", "127.0.0.1"},
+        {"host=127.45.0.9", "127.45.0.9"},
+        {"host=[::1]", "::1"},
+        {"host=localhost", "127.0.0.1"},
+        {"host=127.attacker.test", nullptr},
+        {"host=localhost.attacker.test", nullptr},
+        {"host=10.0.0.1", nullptr},
+        {"host=broker.example.org\nsem_cifra=true", "broker.example.org"},
+        {"host=broker.example.org\nsem_cifra=1", "broker.example.org"},
         {"host=broker.example.org\ntls=true", "broker.example.org"},
-        {"host=broker.example.org\nsem_cifra=no", nullptr}, {"host=broker.example.org\nsem_cifra=off", nullptr},
-        {"host=broker.example.org\nsem_cifra=não", nullptr}, {"host=broker.example.org\ntls=yes\nsem_cifra=false", nullptr},
+        {"host=broker.example.org\nsem_cifra=no", nullptr},
+        {"host=broker.example.org\nsem_cifra=off", nullptr},
+        {"host=broker.example.org\nsem_cifra=não", nullptr},
+        {"host=broker.example.org\ntls=yes\nsem_cifra=false", nullptr},
         {"host=127.0.0.1\ntls=TRUE", nullptr},
     };
     for (const auto& [text, connectTo] : cases) {
@@ -248,8 +272,10 @@ TEST_F(PreferencesFile, APasswordFileIsTheUsersOwnAndReadByNobodyElse)
     f.close();
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     const std::vector<std::tuple<QFileDevice::Permissions, uid_t, QString>> cases{
-        {owner, ::getuid(), ""}, {owner | QFileDevice::ReadGroup, ::getuid(), "pode ser lido por outros (chmod 600 " + file + ")"},
-        {owner | QFileDevice::ReadOther, ::getuid(), "pode ser lido por outros"}, {owner, 65534, "é de nobody, não deste utilizador"}};
+        {owner, ::getuid(), ""},
+        {owner | QFileDevice::ReadGroup, ::getuid(), "pode ser lido por outros (chmod 600 " + file + ")"},
+        {owner | QFileDevice::ReadOther, ::getuid(), "pode ser lido por outros"},
+        {owner, 65534, "é de nobody, não deste utilizador"}};
     for (const auto& [permissions, uid, says] : cases) {
         if (uid != ::getuid() && ::geteuid() != 0) continue; // only root can give a file away
         ASSERT_TRUE(f.setPermissions(permissions) && ::chown(QFile::encodeName(file).constData(), uid, ::getgid()) == 0);
@@ -298,30 +324,70 @@ TEST_F(PreferencesFile, DialogOperatorChoicesReachSettingsAndFile)
     const std::string old = "COM=1|MODE=1|COLOUR=255|";
     using Steps = std::function<void(PreferencesDialog&)>;
     const std::vector<std::tuple<PanelSettings, Steps, PanelSettings, std::string>> cases{
-        {{1, 1, 65535}, [](PreferencesDialog& d) { click(d, "Option2"); click(d, "OKButton"); }, {1, 2, 255}, "COM=1|MODE= 2|COLOUR= 255|"},
-        {{2, 2, 65535}, [](PreferencesDialog& d) { click(d, "Option1"); click(d, "OKButton"); }, {2, 1, 65535}, "COM=2|MODE= 1|COLOUR= 65535|"},
+        {{1, 1, 65535},
+         [](PreferencesDialog& d) {
+             click(d, "Option2");
+             click(d, "OKButton");
+         },
+         {1, 2, 255},
+         "COM=1|MODE= 2|COLOUR= 255|"},
+        {{2, 2, 65535},
+         [](PreferencesDialog& d) {
+             click(d, "Option1");
+             click(d, "OKButton");
+         },
+         {2, 1, 65535},
+         "COM=2|MODE= 1|COLOUR= 65535|"},
         // Multi-colour mode keeps the stored colour for a later switch to mono-colour.
         {{1, 1, 65280}, [](PreferencesDialog& d) { click(d, "OKButton"); }, {1, 1, 65280}, "COM=1|MODE= 1|COLOUR= 65280|"},
-        {{}, [](PreferencesDialog& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); pick(d, "Combo2", "Verde"); click(d, "OKButton"); },
-         {2, 2, 65280}, "COM=2|MODE= 2|COLOUR= 65280|"},
-        {{}, [](PreferencesDialog& d) {
-             click(d, "Option2"); pick(d, "Combo2", "Amarelo"); click(d, "Option1");
+        {{},
+         [](PreferencesDialog& d) {
+             pick(d, "Combo1", "COM2:");
+             click(d, "Option2");
+             pick(d, "Combo2", "Verde");
+             click(d, "OKButton");
+         },
+         {2, 2, 65280},
+         "COM=2|MODE= 2|COLOUR= 65280|"},
+        {{},
+         [](PreferencesDialog& d) {
+             click(d, "Option2");
+             pick(d, "Combo2", "Amarelo");
+             click(d, "Option1");
              EXPECT_FALSE(combo(d, "Combo2")->isEnabled());
              click(d, "Option2");
              EXPECT_TRUE(combo(d, "Combo2")->isEnabled() && combo(d, "Combo2")->currentText() == "Amarelo");
              click(d, "OKButton");
-         }, {1, 2, 65535}, "COM=1|MODE= 2|COLOUR= 65535|"},
+         },
+         {1, 2, 65535},
+         "COM=1|MODE= 2|COLOUR= 65535|"},
         // Tab from the port list stops at the selected mode button: Space there changes nothing.
-        {{1, 2, 65535}, [](PreferencesDialog& d) {
+        {{1, 2, 65535},
+         [](PreferencesDialog& d) {
              ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
              combo(d, "Combo1")->setFocus();
              QTest::keyClick(combo(d, "Combo1"), Qt::Key_Tab);
              ASSERT_EQ(QApplication::focusWidget()->objectName(), "Option2");
              QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
              click(d, "OKButton");
-         }, {1, 2, 65535}, "COM=1|MODE= 2|COLOUR= 65535|"},
-        {{}, [](PreferencesDialog& d) { pick(d, "Combo1", "COM2:"); click(d, "Option2"); click(d, "CancelButton"); }, {}, old},
-        {{}, [](PreferencesDialog& d) { click(d, "Option2"); QTest::keyClick(&d, Qt::Key_Escape); }, {}, old},
+         },
+         {1, 2, 65535},
+         "COM=1|MODE= 2|COLOUR= 65535|"},
+        {{},
+         [](PreferencesDialog& d) {
+             pick(d, "Combo1", "COM2:");
+             click(d, "Option2");
+             click(d, "CancelButton");
+         },
+         {},
+         old},
+        {{},
+         [](PreferencesDialog& d) {
+             click(d, "Option2");
+             QTest::keyClick(&d, Qt::Key_Escape);
+         },
+         {},
+         old},
     };
     for (const auto& [before, steps, after, text] : cases) {
         put(QByteArray::fromStdString(crlf(old)));
@@ -347,9 +413,15 @@ TEST_F(PreferencesFile, DialogFailedWriteIsReportedAndTheSettingsStillApply)
     watcher.start(0);
     PanelSettings settings;
     PreferencesDialog dialog(settings, file);
-    EXPECT_EQ(runModal(dialog, [](PreferencesDialog& d) { click(d, "Option2"); click(d, "OKButton"); }), QDialog::Accepted);
-    EXPECT_EQ(message, QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2")
-                           .arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+    EXPECT_EQ(runModal(dialog,
+                       [](PreferencesDialog& d) {
+                           click(d, "Option2");
+                           click(d, "OKButton");
+                       }),
+              QDialog::Accepted);
+    EXPECT_EQ(
+        message,
+        QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     EXPECT_EQ(settings, (PanelSettings{1, 2, 255}));
 }
 
@@ -396,7 +468,8 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     press("bindCom1");
     EXPECT_EQ(text("message") + "|" + text("com1Binding").section('\n', 0, 0), "COM1 ligada a " + pts + ".|Ligada a " + pts);
     // What removing the binding would leave the port with is said before it is done.
-    EXPECT_TRUE(text("com1Binding").section('\n', 1).startsWith("Sem a ligação, COM1 usaria /dev/ttyS0")) << text("com1Binding").toStdString();
+    EXPECT_TRUE(text("com1Binding").section('\n', 1).startsWith("Sem a ligação, COM1 usaria /dev/ttyS0"))
+        << text("com1Binding").toStdString();
     EXPECT_TRUE(window.findChild<QPushButton*>("unbindCom1")->isEnabled());
     press("testCom1");
     EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
@@ -427,7 +500,8 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "origem, acao, porta, resultado, pormenor").join("\n").toStdString(),
               ("operador|ligação da porta|COM1|recusado|" + home.filePath("nowhere") + "\noperador|ligação da porta|COM1|feito|" + pts
-               + "\noperador|fim da ligação da porta|COM1|feito|" + pts).toStdString());
+               + "\noperador|fim da ligação da porta|COM1|feito|" + pts)
+                  .toStdString());
 }
 
 // A binding and its last failure show whole, however long the device's name: the window grows,
@@ -464,7 +538,8 @@ TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
         EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
         EXPECT_LE(label->geometry().bottom(), buttons.top()) << name;
         // As wide as the device's name, as far as the screen allows.
-        EXPECT_TRUE(label->width() >= label->fontMetrics().horizontalAdvance(byId) || window.frameGeometry().width() >= room.width() - 1) << name;
+        EXPECT_TRUE(label->width() >= label->fontMetrics().horizontalAdvance(byId) || window.frameGeometry().width() >= room.width() - 1)
+            << name;
     }
 }
 

@@ -50,8 +50,7 @@ inline const std::array<std::string, 5> picture{
     "........\n...Y....\n..YY....\n.YYYYYYY\nYYYYYYYY\n.YYYYYYY\n..YY....\n...Y....\n",
     "GGRRGGRR\nGGRRGGRR\nRRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\nRRGGRRGG\nRRGGRRGG\n",
 };
-inline const std::string chequer2Picture =
-    "RRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\nRRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\n";
+inline const std::string chequer2Picture = "RRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\nRRGGRRGG\nRRGGRRGG\nGGRRGGRR\nGGRRGGRR\n";
 
 // The two chequer images a tick of the animation uploads, the second first.
 inline const std::string chequerTick2 = "A5 79 5A 73 CC CC 33 33 CC CC 33 33 A5 79 5A 74 33 33 CC CC 33 33 CC CC";

@@ -38,12 +38,15 @@ struct MqttBroker {
             port = ntohs(address.sin_port);
         ::close(probe);
         // Mosquitto started by root saves as the user mosquitto.
-        if (persistent) QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                              | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        if (persistent)
+            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::WriteOther | QFileDevice::ExeOther);
         QFile conf(dir.filePath("mosquitto.conf"));
         if (conf.open(QIODevice::WriteOnly))
             conf.write(QStringLiteral("listener %1 127.0.0.1\n%4persistence %2\npersistence_location %3/\n")
-                           .arg(port).arg(persistent ? "true" : "false", dir.path(), listener).toUtf8());
+                           .arg(port)
+                           .arg(persistent ? "true" : "false", dir.path(), listener)
+                           .toUtf8());
         conf.close();
         start();
     }
@@ -56,12 +59,14 @@ struct MqttBroker {
         process.start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), dir.filePath("mosquitto.conf")});
         if (!process.waitForStarted(5000)) return false;
         // Ready once it accepts connections.
-        return QTest::qWaitFor([&] {
-            mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
-            const bool up = mosquitto_connect(probe, "127.0.0.1", port, 5) == MOSQ_ERR_SUCCESS;
-            mosquitto_destroy(probe);
-            return up;
-        }, 5000);
+        return QTest::qWaitFor(
+            [&] {
+                mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
+                const bool up = mosquitto_connect(probe, "127.0.0.1", port, 5) == MOSQ_ERR_SUCCESS;
+                mosquitto_destroy(probe);
+                return up;
+            },
+            5000);
     }
     void stop()
     {
@@ -95,7 +100,8 @@ struct TestCertificates {
         const auto signedFor = [&](const QString& name, const QString& altNames) {
             QFile ext(dir.filePath(name + ".ext"));
             return ext.open(QIODevice::WriteOnly) && ext.write(("subjectAltName=" + altNames + "\n").toUtf8()) > 0 && (ext.close(), true)
-                   && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"})
+                   && openssl(
+                       {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"})
                    && openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
                                "-extfile", name + ".ext", "-out", name + ".crt"});
         };

@@ -40,8 +40,7 @@ constexpr std::size_t maxStrayRun = 16;
 
 std::optional<Command> lookUp(std::uint8_t code)
 {
-    const auto it = std::find_if(commands.begin(), commands.end(),
-                                 [code](const Command& c) { return c.code == code; });
+    const auto it = std::find_if(commands.begin(), commands.end(), [code](const Command& c) { return c.code == code; });
     if (it == commands.end()) return std::nullopt;
     return *it;
 }
@@ -50,8 +49,7 @@ std::optional<Command> lookUp(std::uint8_t code)
 std::size_t partialPrefixAtEnd(const std::vector<std::uint8_t>& bytes)
 {
     for (std::size_t n = std::min(prefixLength - 1, bytes.size()); n > 0; --n) {
-        if (std::equal(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), prefix.begin()))
-            return n;
+        if (std::equal(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), prefix.begin())) return n;
     }
     return 0;
 }
@@ -62,8 +60,7 @@ std::vector<WireEvent> FrameDecoder::feed(std::span<const std::uint8_t> chunk)
 {
     pending_.insert(pending_.end(), chunk.begin(), chunk.end());
     std::vector<WireEvent> out;
-    while (decodeOne(out)) {
-    }
+    while (decodeOne(out)) {}
     return out;
 }
 
@@ -111,15 +108,12 @@ bool FrameDecoder::decodeOne(std::vector<WireEvent>& out)
     std::string meaning = command->name;
     bool showsMatrix = false;
     switch (command->effect) {
-    case Effect::None:
-        break;
+    case Effect::None: break;
     case Effect::DisplayOn:
         displayOn_ = true;
         showsMatrix = true;
         break;
-    case Effect::RedPlane:
-        std::copy(arguments.begin(), arguments.end(), red_.begin());
-        break;
+    case Effect::RedPlane: std::copy(arguments.begin(), arguments.end(), red_.begin()); break;
     case Effect::GreenPlane:
         std::copy(arguments.begin(), arguments.end(), green_.begin());
         // The green plane is the second of a sign's two uploads, so the picture is complete.
@@ -129,9 +123,7 @@ bool FrameDecoder::decodeOne(std::vector<WireEvent>& out)
         // The byte is 256 - LedTime, so 0 stands for the longest time, 256.
         meaning += ' ' + std::to_string(256 - int{arguments[0]});
         break;
-    case Effect::SignCode:
-        meaning += ' ' + std::to_string(int{arguments[0]});
-        break;
+    case Effect::SignCode: meaning += ' ' + std::to_string(int{arguments[0]}); break;
     }
     emitFrame(out, length, std::move(meaning), showsMatrix);
     return true;
@@ -143,12 +135,10 @@ std::vector<WireEvent> FrameDecoder::flush()
     if (pending_.empty()) return out;
     // feed() has already taken every complete frame and every stray run ending in a prefix,
     // so what is left is either the start of a frame or bytes before a prefix that never came.
-    const bool frameStarted = pending_.size() > prefixLength
-                              && std::equal(prefix.begin(), prefix.end(), pending_.begin());
+    const bool frameStarted = pending_.size() > prefixLength && std::equal(prefix.begin(), prefix.end(), pending_.begin());
     if (frameStarted) {
         const auto command = lookUp(pending_[prefixLength]);
-        out.push_back({WireEvent::Kind::IncompleteFrame, pending_,
-                       std::string("incomplete ") + (command ? command->name : "frame"), {}});
+        out.push_back({WireEvent::Kind::IncompleteFrame, pending_, std::string("incomplete ") + (command ? command->name : "frame"), {}});
         pending_.clear();
     } else {
         emitStray(out, pending_.size());
@@ -166,13 +156,10 @@ void FrameDecoder::emitStray(std::vector<WireEvent>& out, std::size_t count)
     out.push_back(std::move(event));
 }
 
-void FrameDecoder::emitFrame(std::vector<WireEvent>& out, std::size_t length, std::string meaning,
-                             bool showsMatrix)
+void FrameDecoder::emitFrame(std::vector<WireEvent>& out, std::size_t length, std::string meaning, bool showsMatrix)
 {
-    WireEvent event{WireEvent::Kind::Frame,
-                    {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length)},
-                    std::move(meaning),
-                    {}};
+    WireEvent event{
+        WireEvent::Kind::Frame, {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length)}, std::move(meaning), {}};
     if (showsMatrix) event.matrix = matrix();
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
     out.push_back(std::move(event));
@@ -194,7 +181,6 @@ Matrix FrameDecoder::matrix() const
 {
     Matrix dots{};
     for (int row = 0; row < 8; ++row)
-        for (int column = 0; column < 8; ++column)
-            dots[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = dot(row, column);
+        for (int column = 0; column < 8; ++column) dots[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = dot(row, column);
     return dots;
 }

@@ -50,12 +50,10 @@ private:
     // Decodes what it can from pending_; false when it needs more bytes.
     bool decodeOne(std::vector<WireEvent>& out);
     void emitStray(std::vector<WireEvent>& out, std::size_t count);
-    void emitFrame(std::vector<WireEvent>& out, std::size_t length, std::string meaning,
-                   bool showsMatrix);
+    void emitFrame(std::vector<WireEvent>& out, std::size_t length, std::string meaning, bool showsMatrix);
 
     std::vector<std::uint8_t> pending_;
     std::array<std::uint8_t, 8> red_{};
     std::array<std::uint8_t, 8> green_{};
     bool displayOn_ = false;
 };
-

@@ -14,8 +14,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QTimer>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -51,13 +51,10 @@ std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monito
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (!port->open(QIODevice::ReadOnly)) fail(QStringLiteral("%1: %2").arg(name, port->errorString()));
-    QObject::connect(port.get(), &QSerialPort::readyRead, &monitor,
-                     [&monitor, p = port.get()] { monitor.take(p->readAll()); });
-    QObject::connect(port.get(), &QSerialPort::errorOccurred, &monitor,
-                     [p = port.get()](QSerialPort::SerialPortError error) {
-                         if (error == QSerialPort::ResourceError)
-                             fail(QStringLiteral("%1: %2").arg(p->portName(), p->errorString()));
-                     });
+    QObject::connect(port.get(), &QSerialPort::readyRead, &monitor, [&monitor, p = port.get()] { monitor.take(p->readAll()); });
+    QObject::connect(port.get(), &QSerialPort::errorOccurred, &monitor, [p = port.get()](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError) fail(QStringLiteral("%1: %2").arg(p->portName(), p->errorString()));
+    });
     return port;
 }
 
@@ -102,43 +99,36 @@ int main(int argc, char** argv)
 {
     // Without a window the monitor needs no display, so it runs on a headless machine too.
     std::unique_ptr<QCoreApplication> app;
-    if (wantsWindow(argc, argv))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    if (wantsWindow(argc, argv)) app = std::make_unique<QApplication>(argc, argv);
+    else app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("painel-monitor"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PAINEL_VERSION));
     if (auto* gui = qobject_cast<QApplication*>(app.get())) gui->setWindowIcon(programIcon());
     installQtTranslation();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Faz de painel sinalético na outra ponta da linha série e escreve cada trama que chega."));
+    parser.setApplicationDescription(
+        QStringLiteral("Faz de painel sinalético na outra ponta da linha série e escreve cada trama que chega."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption pty(QStringLiteral("pty"),
-                                 QStringLiteral("Cria um pseudo-terminal e escreve primeiro o seu caminho."));
-    const QCommandLineOption window(QStringLiteral("window"),
-                                    QStringLiteral("Mostra também a matriz do painel numa janela."));
+    const QCommandLineOption pty(QStringLiteral("pty"), QStringLiteral("Cria um pseudo-terminal e escreve primeiro o seu caminho."));
+    const QCommandLineOption window(QStringLiteral("window"), QStringLiteral("Mostra também a matriz do painel numa janela."));
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Com --pty: mantém em CAMINHO uma ligação ao pseudo-terminal enquanto corre."),
                                   QStringLiteral("CAMINHO"));
     const QCommandLineOption besideProgram(QStringLiteral("beside-program"),
                                            QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."),
-                                     QStringLiteral("S"));
+                                     QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."), QStringLiteral("S"));
     parser.addOption(pty);
     parser.addOption(window);
     parser.addOption(timeout);
     parser.addOption(link);
     parser.addOption(besideProgram);
-    parser.addPositionalArgument(QStringLiteral("DISPOSITIVO"),
-                                 QStringLiteral("Dispositivo série a ler, a 9600 8N1."));
+    parser.addPositionalArgument(QStringLiteral("DISPOSITIVO"), QStringLiteral("Dispositivo série a ler, a 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
-    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)))
-        parser.showHelp(2);
+    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty))) parser.showHelp(2);
 
     // Stopped by a signal, the monitor leaves the normal way: pending bytes reported, status 0.
     SignalEvents quitSignals({SIGINT, SIGTERM});
@@ -147,7 +137,8 @@ int main(int argc, char** argv)
     if (parser.isSet(timeout)) {
         bool number = false;
         const double seconds = parser.value(timeout).toDouble(&number);
-        if (!number || seconds <= 0 || seconds > 86400) fail(QStringLiteral("--timeout quer segundos acima de 0 e até 86400, não %1").arg(parser.value(timeout)));
+        if (!number || seconds <= 0 || seconds > 86400)
+            fail(QStringLiteral("--timeout quer segundos acima de 0 e até 86400, não %1").arg(parser.value(timeout)));
         monitor.setSilenceLimit(seconds);
     }
 
@@ -196,7 +187,6 @@ int main(int argc, char** argv)
     QCoreApplication::exec();
     monitor.finish();
     // Gone with the monitor: the link would dangle anyway, and now it does not linger.
-    if (!linkPath.isEmpty() && ptyLine && QFile::symLinkTarget(linkPath) == ptyLine->processBoundPath())
-        QFile::remove(linkPath);
+    if (!linkPath.isEmpty() && ptyLine && QFile::symLinkTarget(linkPath) == ptyLine->processBoundPath()) QFile::remove(linkPath);
     return 0;
 }

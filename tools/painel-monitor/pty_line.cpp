@@ -68,10 +68,7 @@ void PtyLine::releaseAbandonedExclusion()
     ::ioctl(slaveKeeper_, TIOCNXCL);
 }
 
-QString PtyLine::processBoundPath() const
-{
-    return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(slaveKeeper_);
-}
+QString PtyLine::processBoundPath() const { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(slaveKeeper_); }
 
 PtyLine::~PtyLine()
 {

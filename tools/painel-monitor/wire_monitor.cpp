@@ -33,10 +33,7 @@ void WireMonitor::setSilenceLimit(double seconds)
     else silence_.stop();
 }
 
-double WireMonitor::secondsSinceValidFrame() const
-{
-    return (static_cast<double>(clock_.nsecsElapsed()) / 1e6 - lastValidMs_) / 1000.0;
-}
+double WireMonitor::secondsSinceValidFrame() const { return (static_cast<double>(clock_.nsecsElapsed()) / 1e6 - lastValidMs_) / 1000.0; }
 
 void WireMonitor::announceSilence()
 {
@@ -52,8 +49,7 @@ void WireMonitor::announceSilence()
 void WireMonitor::take(const QByteArray& bytes)
 {
     lastArrivalMs_ = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
-    const auto data = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                static_cast<std::size_t>(bytes.size()));
+    const auto data = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
     report(decoder_.feed(data), lastArrivalMs_);
     quiet_.start();
 }
@@ -76,8 +72,7 @@ void WireMonitor::report(const std::vector<WireEvent>& events, double atMs)
         // Two blanks between the fields, as the meaning may itself hold a number.
         const QString line = QStringLiteral("%1  %2  %3")
                                  .arg(atMs, 0, 'f', 3)
-                                 .arg(QString::fromStdString(hexBytes(event.bytes)),
-                                      QString::fromStdString(event.meaning));
+                                 .arg(QString::fromStdString(hexBytes(event.bytes)), QString::fromStdString(event.meaning));
         print(line);
         emit logged(line);
         if (!event.matrix) continue;

@@ -13,9 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const PanelSettings settings = parsePreferences(text);
-    if (!isAcceptedPort(settings.comPort) || !isAcceptedMode(settings.signalMode)
-        || !isAcceptedColour(settings.signColour))
-        std::abort();
+    if (!isAcceptedPort(settings.comPort) || !isAcceptedMode(settings.signalMode) || !isAcceptedColour(settings.signColour)) std::abort();
     if (parsePreferences(formatPreferences(settings)) != settings) std::abort();
     (void)numericValue(text);
     return 0;
