@@ -64,10 +64,7 @@ Latency eventLoopLatency(int seconds)
     return {100.0 * double(probe.blocked) / double(probe.clock.elapsed()), double(probe.longest)};
 }
 
-void row(const char* figure, double measured, double floor)
-{
-    std::printf("| %s | %.3f ms | %.3f ms | %.2f |\n", figure, measured, floor, measured / floor);
-}
+void row(const char* figure, double measured, double floor) { std::printf("| %s | %.3f ms | %.3f ms | %.2f |\n", figure, measured, floor, measured / floor); }
 
 } // namespace
 
@@ -119,8 +116,8 @@ int main(int argc, char** argv)
     auto stuck = std::make_unique<StuckFarEnd>(flagLine.device());
     const Latency stalled = eventLoopLatency(stallSeconds);
     stuck.reset();
-    std::printf("| UI thread blocked while the flag animates, stalled line vs healthy (%d s each) | %.1f %% | %.1f %% | — |\n",
-                stallSeconds, stalled.blockedPercent, healthy.blockedPercent);
+    std::printf("| UI thread blocked while the flag animates, stalled line vs healthy (%d s each) | %.1f %% | %.1f %% | — |\n", stallSeconds,
+                stalled.blockedPercent, healthy.blockedPercent);
     std::printf("| longest UI block, stalled line vs healthy | %.0f ms | %.0f ms | — |\n", stalled.longestMs, healthy.longestMs);
     return 0;
 }

@@ -34,15 +34,15 @@ bool fill(const QString& file, qint64 entries)
             QSqlQuery query(db);
             const qint64 end = QDateTime::currentMSecsSinceEpoch();
             const qint64 step = qint64{365} * 24 * 3600 * 1000 / entries;
-            query.prepare(QStringLiteral(
-                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < :count) "
-                "INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, dispositivo, bytes, "
-                "resultado, motivo, pormenor, falha) SELECT "
-                "strftime('%Y-%m-%d %H:%M:%f', t / 1000.0, 'unixepoch', 'localtime'), strftime('%Y-%m-%dT%H:%M:%fZ', t / 1000.0, 'unixepoch'), "
-                "t, 'remoto', 'sinal', 'Parar', 'multicor', '', 'COM1', '/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ-if00-port0', 43, "
-                "CASE WHEN i % 100 = 0 THEN 'falhou na escrita' ELSE 'enviado' END, "
-                "CASE WHEN i % 100 = 0 THEN 'a linha não aceitou os bytes a tempo' ELSE '' END, '', i % 100 = 0 "
-                "FROM (SELECT i, :end - (:count - i) * :step AS t FROM n)"));
+            query.prepare(
+                QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < :count) "
+                               "INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, dispositivo, bytes, "
+                               "resultado, motivo, pormenor, falha) SELECT "
+                               "strftime('%Y-%m-%d %H:%M:%f', t / 1000.0, 'unixepoch', 'localtime'), strftime('%Y-%m-%dT%H:%M:%fZ', t / 1000.0, 'unixepoch'), "
+                               "t, 'remoto', 'sinal', 'Parar', 'multicor', '', 'COM1', '/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ-if00-port0', 43, "
+                               "CASE WHEN i % 100 = 0 THEN 'falhou na escrita' ELSE 'enviado' END, "
+                               "CASE WHEN i % 100 = 0 THEN 'a linha não aceitou os bytes a tempo' ELSE '' END, '', i % 100 = 0 "
+                               "FROM (SELECT i, :end - (:count - i) * :step AS t FROM n)"));
             query.bindValue(QStringLiteral(":count"), entries);
             query.bindValue(QStringLiteral(":end"), end);
             query.bindValue(QStringLiteral(":step"), step);
@@ -138,9 +138,9 @@ int main(int argc, char** argv)
     }
     const double shut = p99(closed);
     const double shown = p99(open);
-    std::printf("| journal window at %lld entries: opening, median of 5 | %.1f ms | 500 ms (goal) | %.2f |\n",
-                static_cast<long long>(entries), opening[2], opening[2] / 500);
-    std::printf("| event-loop delay, 99th percentile, entries written 5/s: window open vs closed | %.2f ms | %.2f ms | %.2f |\n", shown,
-                shut, shut > 0 ? shown / shut : 0);
+    std::printf("| journal window at %lld entries: opening, median of 5 | %.1f ms | 500 ms (goal) | %.2f |\n", static_cast<long long>(entries), opening[2],
+                opening[2] / 500);
+    std::printf("| event-loop delay, 99th percentile, entries written 5/s: window open vs closed | %.2f ms | %.2f ms | %.2f |\n", shown, shut,
+                shut > 0 ? shown / shut : 0);
     return 0;
 }

@@ -87,7 +87,7 @@ int main(int argc, char** argv)
         timeToLine(line, [&](Sign kind) { site.publish("painel-sinaletico/bench/sinal/set", kind == Sign::Stop ? "Parar" : "Frente"); });
     if (clicks.size() != signs || published.size() != signs) return 1;
     const Spread click = spreadOf(clicks), remote = spreadOf(published);
-    std::printf("| MQTT sign, publish on loopback to last byte on the line, median of %d vs a click's | %.3f ms | %.3f ms | %.2f |\n",
-                signs, remote.median, click.median, remote.median / click.median);
+    std::printf("| MQTT sign, publish on loopback to last byte on the line, median of %d vs a click's | %.3f ms | %.3f ms | %.2f |\n", signs, remote.median,
+                click.median, remote.median / click.median);
     std::printf("| MQTT sign, 99th percentile vs a click's | %.3f ms | %.3f ms | %.2f |\n", remote.p99, click.p99, remote.p99 / click.p99);
 }

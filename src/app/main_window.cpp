@@ -145,8 +145,7 @@ void MainWindow::editPortBindings()
 void MainWindow::editMoreOptions()
 {
     MoreSettings edited = session_.moreSettings();
-    MoreOptionsDialog dialog(edited, moreSettingsPath(session_.preferencesFile()), session_.moreSettingsProblems(), session_.mqttNote(),
-                             this);
+    MoreOptionsDialog dialog(edited, moreSettingsPath(session_.preferencesFile()), session_.moreSettingsProblems(), session_.mqttNote(), this);
     if (dialog.exec() == QDialog::Accepted) session_.setMoreSettings(edited);
 }
 

@@ -72,10 +72,7 @@ public:
         s.checked = button()->isChecked();
         return s;
     }
-    [[nodiscard]] QStringList actionNames() const override
-    {
-        return QStringList{pressAction(), toggleAction()} + QAccessibleWidget::actionNames();
-    }
+    [[nodiscard]] QStringList actionNames() const override { return QStringList{pressAction(), toggleAction()} + QAccessibleWidget::actionNames(); }
     void doAction(const QString& name) override
     {
         if (name == pressAction() || name == toggleAction()) {
@@ -119,10 +116,7 @@ protected:
     }
 
 private:
-    static bool isSignKey(int key)
-    {
-        return (key >= Qt::Key_1 && key <= Qt::Key_5) || key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
-    }
+    static bool isSignKey(int key) { return (key >= Qt::Key_1 && key <= Qt::Key_5) || key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter; }
 
     QWidget& window_;
     std::pair<int, quint64> lastRelease_{0, 0};

@@ -34,8 +34,7 @@ extern "C" void sayLastWords()
 
 std::unique_ptr<QMessageBox> secondCopyMessage()
 {
-    return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"), QStringLiteral("Sorry! Para esse já dei..;-)."),
-                                         QMessageBox::Ok);
+    return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"), QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
 }
 
 int Main()
@@ -67,8 +66,7 @@ int Main()
     // anything can end the program from inside Qt.
     QObject::connect(&program.session, &PanelSession::startUpSent, &remote, [&remote, &journal] {
         journal.flush();
-        if (const auto failure = remote.start(QDBusConnection::sessionBus()))
-            qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
+        if (const auto failure = remote.start(QDBusConnection::sessionBus())) qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
     });
     // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
     // then the window goes, MQTT says "offline" and the journal is written out.

@@ -34,8 +34,7 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
         auto* label = new QLabel(this);
         label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
         // Named for what they hold: the link's panel would otherwise be read out as 29 blanks.
-        label->setAccessibleName(
-            QStringList{QStringLiteral("Estado da ligação"), QStringLiteral("Porta"), QStringLiteral("Data"), QStringLiteral("Hora")}[i]);
+        label->setAccessibleName(QStringList{QStringLiteral("Estado da ligação"), QStringLiteral("Porta"), QStringLiteral("Data"), QStringLiteral("Hora")}[i]);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(twips(minimumPanelWidth));
         label->setTextFormat(Qt::PlainText);
@@ -43,8 +42,8 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
         if (i == 0) {
             // The link's panel takes whatever width the window gives beyond the design, and
             // never less than its longest message: the window grows instead.
-            label->setMinimumWidth(std::max(
-                designWidth, widthFor(*label, {QString::fromStdString(openFailureText), QString::fromStdString(writeFailureText)})));
+            label->setMinimumWidth(
+                std::max(designWidth, widthFor(*label, {QString::fromStdString(openFailureText), QString::fromStdString(writeFailureText)})));
             addWidget(label, 1);
         } else {
             const QString widest = i == 1 ? QStringLiteral("COM8:") : i == 2 ? QStringLiteral("00-00-0000") : QStringLiteral("00:00");

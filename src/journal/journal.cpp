@@ -70,8 +70,7 @@ QString sqliteCause(const QSqlError& error, const QString& fileName)
     case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file);               // SQLITE_FULL
     case 14:                                                                                     // SQLITE_CANTOPEN
         if (folder.isDir() && !folder.isWritable())
-            return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever")
-                .arg(file, QDir::toNativeSeparators(folder.filePath()));
+            return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever").arg(file, QDir::toNativeSeparators(folder.filePath()));
         if (QFileInfo(fileName).isDir()) return QStringLiteral("o ficheiro %1 não se pode abrir: é uma pasta").arg(file);
         return QStringLiteral("o ficheiro %1 não se pode abrir").arg(file);
     default: return QStringLiteral("o ficheiro %1 não se pode usar (SQLite, código %2)").arg(file, error.nativeErrorCode());
@@ -127,8 +126,7 @@ QString linkStateText(LinkState state)
     return QStringLiteral("desconhecido");
 }
 
-JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason, const QString& detail,
-                          bool failure)
+JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason, const QString& detail, bool failure)
 {
     JournalEntry e;
     e.origin = origin;
@@ -261,8 +259,7 @@ private:
         }
         for (int step = version; step < schemaVersion; ++step) {
             db_.transaction();
-            for (const QString& statement :
-                 migrations[static_cast<std::size_t>(step)] + QStringList{QStringLiteral("PRAGMA user_version=%1").arg(step + 1)}) {
+            for (const QString& statement : migrations[static_cast<std::size_t>(step)] + QStringList{QStringLiteral("PRAGMA user_version=%1").arg(step + 1)}) {
                 if (!query.exec(statement)) {
                     error = query.lastError();
                     db_.rollback();
@@ -327,9 +324,7 @@ private:
             saidTrimmed_ = true;
             owner_.record(journalNote(
                 QStringLiteral("entradas mais antigas apagadas"), QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
-                QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar")
-                    .arg(removed),
-                false));
+                QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed), false));
         }
         return true;
     }
@@ -337,8 +332,7 @@ private:
     // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
     bool setAside()
     {
-        const QString aside =
-            fileName_ + QStringLiteral(".corrompido-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const QString aside = fileName_ + QStringLiteral(".corrompido-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (!QFile::rename(fileName_, aside)) return false;
         QFile::rename(fileName_ + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
         QFile::remove(fileName_ + QStringLiteral("-shm"));
@@ -404,9 +398,9 @@ private:
             return insert.exec();
         };
         if (lost_ > 0) {
-            JournalEntry note = journalNote(
-                QStringLiteral("entradas perdidas"), {},
-                QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
+            JournalEntry note =
+                journalNote(QStringLiteral("entradas perdidas"), {},
+                            QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
             note.when = pending_.front().when;
             if (!insertOne(note)) return failed(insert.lastError());
         }

@@ -46,8 +46,8 @@ struct JournalEntry {
 };
 
 // An entry that concerns no sign or port.
-[[nodiscard]] JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason,
-                                        const QString& detail, bool failure);
+[[nodiscard]] JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason, const QString& detail,
+                                        bool failure);
 
 // Where the journal lives: $XDG_STATE_HOME/painel-sinaletico/registo.sqlite (~/.local/state
 // when the variable is unset).

@@ -52,14 +52,8 @@ class JournalModel final : public QAbstractTableModel {
 public:
     explicit JournalModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-    }
-    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(journalColumns().size());
-    }
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(rows_.size()); }
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(journalColumns().size()); }
     [[nodiscard]] QVariant data(const QModelIndex& item, int role) const override
     {
         if (!item.isValid() || item.row() >= rowCount()) return {};
@@ -177,9 +171,9 @@ private:
         // The time itself too: a clock set back can put another day's entries among the ids.
         if (!filter_.day.isNull()) where << QStringLiteral("id BETWEEN :first AND :last AND utc_ms >= :from AND utc_ms < :to");
         if (filter_.onlyFailures) where << QStringLiteral("falha = 1");
-        const bool prepared = query.prepare(QStringLiteral("SELECT id, %1, falha FROM registo WHERE %2 ORDER BY id DESC%3")
-                                                .arg(columns.join(QStringLiteral(", ")), where.join(QStringLiteral(" AND ")),
-                                                     limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
+        const bool prepared = query.prepare(
+            QStringLiteral("SELECT id, %1, falha FROM registo WHERE %2 ORDER BY id DESC%3")
+                .arg(columns.join(QStringLiteral(", ")), where.join(QStringLiteral(" AND ")), limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
         query.bindValue(QStringLiteral(":below"), span.below);
         if (span.above) query.bindValue(QStringLiteral(":above"), *span.above);
         if (!filter_.day.isNull()) {
@@ -282,8 +276,8 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
     refresh();
     // Wide enough for every column, the reasons included, as far as the screen allows.
-    int width = 2 * entries->frameWidth() + entries->verticalScrollBar()->sizeHint().width() + layout->contentsMargins().left()
-                + layout->contentsMargins().right();
+    int width =
+        2 * entries->frameWidth() + entries->verticalScrollBar()->sizeHint().width() + layout->contentsMargins().left() + layout->contentsMargins().right();
     for (int column = 0; column < static_cast<int>(journalColumns().size()); ++column) width += entries->columnWidth(column);
     const int available = screen() != nullptr ? screen()->availableGeometry().width() * 9 / 10 : width;
     resize(std::clamp(width, 800, std::max(800, available)), 450);
@@ -300,8 +294,8 @@ JournalWindow::~JournalWindow()
 
 bool JournalWindow::openReader()
 {
-    QSqlDatabase db = QSqlDatabase::contains(connection_) ? QSqlDatabase::database(connection_, false)
-                                                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    QSqlDatabase db =
+        QSqlDatabase::contains(connection_) ? QSqlDatabase::database(connection_, false) : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     if (db.isOpen()) return true;
     if (!QFileInfo::exists(journal_.fileName())) {
         readProblem_ = QStringLiteral("Ainda não há entradas no registo.");
@@ -381,8 +375,7 @@ void JournalWindow::addNewer()
     model_->addNewer();
     // A new day begun since the window was filled; looked for only once the clock says so.
     if (day->count() > 1 && day->itemData(1).toDate() >= QDate::currentDate()) return showReadProblem();
-    if (const auto newest = newestDayBefore(std::numeric_limits<qint64>::max());
-        newest && (day->count() < 2 || day->itemData(1).toDate() < *newest)) {
+    if (const auto newest = newestDayBefore(std::numeric_limits<qint64>::max()); newest && (day->count() < 2 || day->itemData(1).toDate() < *newest)) {
         const QSignalBlocker quiet(day);
         day->insertItem(1, newest->toString(QStringLiteral("dd-MM-yyyy")), *newest);
     }
@@ -424,8 +417,7 @@ std::optional<QString> JournalWindow::exportCsv(const QString& fileName)
 void JournalWindow::chooseExportFile()
 {
     const QDate chosen = day->currentData().toDate();
-    const QString suggested =
-        QDir::homePath() + QStringLiteral("/registo-%1.csv").arg((chosen.isNull() ? QDate::currentDate() : chosen).toString(Qt::ISODate));
+    const QString suggested = QDir::homePath() + QStringLiteral("/registo-%1.csv").arg((chosen.isNull() ? QDate::currentDate() : chosen).toString(Qt::ISODate));
     const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"), suggested, QStringLiteral("CSV (*.csv)"));
     if (fileName.isEmpty()) return;
     if (const auto failure = exportCsv(fileName))

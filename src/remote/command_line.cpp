@@ -72,8 +72,7 @@ int runCommandLine(const QStringList& arguments)
     QString lines;
     for (const auto& [key, property] : keys) {
         const QVariant value = panel.property(property);
-        if (!value.isValid())
-            return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
+        if (!value.isValid()) return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
         lines += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value.toString());
     }
     return say(exitDone, lines.trimmed());

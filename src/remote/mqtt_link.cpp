@@ -121,12 +121,11 @@ std::optional<QString> MqttLink::start()
     mosquitto_reconnect_delay_set(client_, 1, 30, true);
     const QByteArray state = topic(QStringLiteral("estado")).toUtf8();
     mosquitto_will_set(client_, state.constData(), 7, "offline", qos, true);
-    if (!settings_.user.isEmpty())
-        mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
+    if (!settings_.user.isEmpty()) mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
     if (settings_.tls) {
         const QByteArray ca = QFile::encodeName(settings_.caFile);
-        const int code = mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
-                                           nullptr, nullptr, nullptr);
+        const int code =
+            mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         if (code != MOSQ_ERR_SUCCESS)
             return ca.isEmpty() ? QStringLiteral("os certificados do sistema em /etc/ssl/certs não se podem usar")
                                 : QStringLiteral("o ficheiro %1 não se pode usar como certificado da autoridade").arg(settings_.caFile);
@@ -155,8 +154,7 @@ void MqttLink::connectToBroker()
     if (code != MOSQ_ERR_SUCCESS) {
         const int error = errno;
         retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-        const QString words =
-            code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
+        const QString words = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
         retry_.start(retryDelayS_ * 1000);
         // A handshake that failed at once: the library's log has said why, and tlsFailed says it.
         if (code != MOSQ_ERR_TLS) cannotConnect(beginFailure(code, error, settings_.host, settings_.port), words, retryDelayS_);
@@ -223,8 +221,8 @@ void MqttLink::publishState(Sign kind, const QString& mode, const QString& colou
                             {QStringLiteral("resultado"), outcomeText(outcome)}};
     state_ = QJsonDocument(state).toJson(QJsonDocument::Compact);
     if (client_ != nullptr && connected_)
-        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()),
-                          state_.constData(), qos, true);
+        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()), state_.constData(), qos,
+                          true);
 }
 
 void MqttLink::onConnect(mosquitto* client, void* self, int code)
@@ -232,8 +230,7 @@ void MqttLink::onConnect(mosquitto* client, void* self, int code)
     auto* link = static_cast<MqttLink*>(self);
     if (code != 0) {
         QMetaObject::invokeMethod(
-            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); },
-            Qt::QueuedConnection);
+            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
         return;
     }
     mosquitto_subscribe(client, nullptr, link->topic(QStringLiteral("sinal/set")).toUtf8().constData(), qos);
@@ -249,9 +246,8 @@ void MqttLink::onDisconnect(mosquitto*, void* self, int code)
     QMetaObject::invokeMethod(
         link,
         [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
-            link->cannotConnect(code == MOSQ_ERR_KEEPALIVE
-                                    ? QStringLiteral("o broker deixou de responder")
-                                    : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
+            link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
+                                                           : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
                                 words);
         },
         Qt::QueuedConnection);
@@ -293,9 +289,8 @@ void MqttLink::ignoreRetained(const QByteArray& payload)
 {
     // The broker hands the same one over at every connection: journaled the first time only.
     if (payload == std::exchange(lastIgnored_, payload)) return;
-    journal(QStringLiteral("mensagem retida ignorada"),
-            QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora"), QString::fromUtf8(payload),
-            true);
+    journal(QStringLiteral("mensagem retida ignorada"), QStringLiteral("guardada pelo broker (retain): um pedido antigo não escolhe o sinal de agora"),
+            QString::fromUtf8(payload), true);
 }
 
 void MqttLink::rejected(const QString& reason)
@@ -341,8 +336,8 @@ void MqttLink::connected()
 {
     mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 6, "online", qos, true);
     if (!state_.isEmpty())
-        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()),
-                          state_.constData(), qos, true);
+        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()), state_.constData(), qos,
+                          true);
     retryDelayS_ = 0;
     failedAttempts_ = 0;
     lastCause_.clear();

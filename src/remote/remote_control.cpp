@@ -16,8 +16,7 @@ RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(p
 {
     new PanelAdaptor(*this);
     connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
-    connect(&session_.display(), &SignDisplay::linkStateChanged, this,
-            [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
+    connect(&session_.display(), &SignDisplay::linkStateChanged, this, [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
 }
 
 std::optional<QString> RemoteControl::start(QDBusConnection bus)
@@ -38,8 +37,7 @@ std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& na
     if (!kind) return std::pair{dbusUnknownSign, notASignText(name)};
     if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
     const QString reason = lastFailure();
-    return std::pair{dbusSendFailed,
-                     QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
+    return std::pair{dbusSendFailed, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
 }
 
 QString RemoteControl::sign() const { return signCaption(session_.display().chosenSign()); }

@@ -52,9 +52,8 @@ QStringList lockFilesOf(const QString& device)
     QString base = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : QFileInfo(device).fileName();
     const QString lockName = QStringLiteral("LCK..") + base.replace(QLatin1Char('/'), QLatin1Char('_'));
     QStringList files;
-    for (const QString& folder :
-         {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
-          QStringLiteral("/var/spool/uucp"), QDir::tempPath(), QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev")})
+    for (const QString& folder : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
+                                  QStringLiteral("/var/spool/uucp"), QDir::tempPath(), QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev")})
         if (QFileInfo::exists(folder + QLatin1Char('/') + lockName)) files << folder + QLatin1Char('/') + lockName;
     return files;
 }
@@ -73,8 +72,7 @@ std::optional<LockInfo> readLock(const QString& fileName)
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QByteArray bytes = file.read(256);
     LockInfo info;
-    if (bytes.size() == 4
-        && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == ' '; })) {
+    if (bytes.size() == 4 && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == ' '; })) {
         std::int32_t binary = 0;
         std::memcpy(&binary, bytes.constData(), sizeof binary);
         info.pid = binary;
@@ -158,8 +156,7 @@ std::vector<DeviceUser> processesUsing(const QString& device)
         while (fds.hasNext()) {
             const QString target = QFileInfo(fds.next()).symLinkTarget();
             holds = holds || target == device;
-            if (isPtySlave && target.endsWith(QLatin1String("ptmx")))
-                farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
+            if (isPtySlave && target.endsWith(QLatin1String("ptmx"))) farEnd = farEnd || masterIndex(processes.fileName(), fds.fileName()) == ptyIndex;
         }
         if (holds) users.push_back({pid, farEnd});
     }
@@ -195,10 +192,7 @@ std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
     return std::nullopt;
 }
 
-QString configFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/painel-sinaletico");
-}
+QString configFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/painel-sinaletico"); }
 
 QString comName(std::int16_t number) { return QStringLiteral("COM%1").arg(number); }
 
@@ -293,8 +287,7 @@ std::optional<QString> unbindPort(std::int16_t number)
         if (link.exists()) return QStringLiteral("%1 não é uma ligação e ficou como estava.").arg(link.absoluteFilePath());
         return QStringLiteral("%1 não tem ligação.").arg(comName(number));
     }
-    if (!QFile::remove(link.absoluteFilePath()))
-        return QStringLiteral("Não foi possível remover %1: %2").arg(link.absoluteFilePath(), systemError(errno));
+    if (!QFile::remove(link.absoluteFilePath())) return QStringLiteral("Não foi possível remover %1: %2").arg(link.absoluteFilePath(), systemError(errno));
     return std::nullopt;
 }
 
@@ -310,8 +303,7 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
 {
     const QString& device = binding.device;
     if (!binding.present) {
-        if (!binding.link.isEmpty())
-            return QStringLiteral("adaptador desligado? %1 aponta para %2, que não existe").arg(binding.link, binding.target);
+        if (!binding.link.isEmpty()) return QStringLiteral("adaptador desligado? %1 aponta para %2, que não existe").arg(binding.link, binding.target);
         return QStringLiteral("%1 não existe").arg(device);
     }
 #ifdef Q_OS_UNIX
@@ -322,8 +314,7 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
         ::stat(QFile::encodeName(device).constData(), &st);
         // Only the way in that could work is worth naming: the owner's bits for the owner, the
         // group's when the group may open it, otherwise nobody but its owner can.
-        if (st.st_uid == ::getuid())
-            return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(device);
+        if (st.st_uid == ::getuid()) return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(device);
         if ((st.st_mode & S_IWGRP) != 0) {
             const group* g = ::getgrgid(st.st_gid);
             const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);

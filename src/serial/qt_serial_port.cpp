@@ -123,15 +123,9 @@ void QtSerialPort::failWrite(const QString& reason)
     throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
 }
 
-void QtSerialPort::failStalled()
-{
-    failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_));
-}
+void QtSerialPort::failStalled() { failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_)); }
 
-qint64 QtSerialPort::msLeft() const
-{
-    return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed();
-}
+qint64 QtSerialPort::msLeft() const { return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed(); }
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
@@ -154,8 +148,7 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
     }
 #else
     const auto size = static_cast<qint64>(bytes.size());
-    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size
-        || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
+    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
         failWrite(port_.errorString());
 #endif
 }

@@ -9,8 +9,7 @@ namespace {
 QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
 } // namespace
 
-PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal,
-                           QObject* parent)
+PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal, QObject* parent)
     : QObject(parent),
       preferencesFile_(std::move(preferencesFile)),
       journal_(journal),
@@ -54,10 +53,8 @@ void PanelSession::setPreferences(const PanelSettings& settings)
 {
     const PanelSettings before = std::exchange(settings_, settings);
     QStringList changes;
-    if (before.comPort != settings_.comPort)
-        changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
-    if (before.signalMode != settings_.signalMode)
-        changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
+    if (before.comPort != settings_.comPort) changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
+    if (before.signalMode != settings_.signalMode) changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
     if (before.signColour != settings_.signColour)
         changes << QStringLiteral("cor %1 → %2").arg(colourName(before.signColour), colourName(settings_.signColour));
     journalChange(QStringLiteral("preferências"), changes);

@@ -28,8 +28,7 @@ public:
 
     // `status` and `preview` show the line and the sign; they outlive the session. Every action
     // is journaled in `journal`, when there is one.
-    PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal = nullptr,
-                 QObject* parent = nullptr);
+    PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal = nullptr, QObject* parent = nullptr);
 
     // Reads pref.vyr and painel-sinaletico.conf, and applies what they set.
     void load();

@@ -33,8 +33,7 @@ QLabel* problemLabel(const char* name, QWidget* parent)
 
 } // namespace
 
-MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState,
-                                     QWidget* parent)
+MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState, QWidget* parent)
     : QDialog(parent), settings_(settings), fileName_(std::move(fileName))
 {
     setObjectName(QStringLiteral("MoreOptionsDialog"));
@@ -58,11 +57,11 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
         box->setValue(value);
         return box;
     };
-    keepAlive = number("keepAlive", QStringLiteral("Reenviar o sinal a cada"), 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral(" s"),
-                       settings_.keepAliveSeconds);
+    keepAlive =
+        number("keepAlive", QStringLiteral("Reenviar o sinal a cada"), 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral(" s"), settings_.keepAliveSeconds);
     keepAlive->setSpecialValueText(QStringLiteral("desligado"));
-    retention = number("retention", QStringLiteral("Guardar o registo durante"), MoreSettings::minRetentionDays,
-                       MoreSettings::maxRetentionDays, QStringLiteral(" dias"), settings_.retentionDays);
+    retention = number("retention", QStringLiteral("Guardar o registo durante"), MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
+                       QStringLiteral(" dias"), settings_.retentionDays);
     journalSize = number("journalSize", QStringLiteral("Tamanho máximo do registo"), MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
                          QStringLiteral(" MB"), settings_.journalMaxMb);
     auto* form = new QFormLayout;
@@ -70,17 +69,16 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     form->addRow(QStringLiteral("&Guardar o registo durante:"), retention);
     form->addRow(QStringLiteral("&Tamanho máximo do registo:"), journalSize);
     layout->addLayout(form);
-    auto* help =
-        new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
-                                  "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel. "
-                                  "Os reenvios chegam alguns milissegundos depois do intervalo: para um painel que "
-                                  "fica sem sinal ao fim de um tempo, escolha um intervalo abaixo desse tempo.\n"
-                                  "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque. "
-                                  "Passado o tamanho máximo, apagam-se as mais antigas primeiro.")
-                       .arg(MoreSettings::maxKeepAliveSeconds)
-                       .arg(MoreSettings::minRetentionDays)
-                       .arg(MoreSettings::maxRetentionDays),
-                   this);
+    auto* help = new QLabel(QStringLiteral("De 1 a %1 segundos, o sinal escolhido é enviado de novo, como um clique nele; "
+                                           "0 desliga. A bandeira animada já se repete: recebe só a ordem de acender o painel. "
+                                           "Os reenvios chegam alguns milissegundos depois do intervalo: para um painel que "
+                                           "fica sem sinal ao fim de um tempo, escolha um intervalo abaixo desse tempo.\n"
+                                           "O registo guarda de %2 a %3 dias; as entradas mais antigas apagam-se ao confirmar e em cada arranque. "
+                                           "Passado o tamanho máximo, apagam-se as mais antigas primeiro.")
+                                .arg(MoreSettings::maxKeepAliveSeconds)
+                                .arg(MoreSettings::minRetentionDays)
+                                .arg(MoreSettings::maxRetentionDays),
+                            this);
     help->setWordWrap(true);
     layout->addWidget(help);
 
@@ -94,8 +92,7 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
         mqttForm->addRow(label, edit);
     };
     if (!mqttState.isEmpty()) {
-        auto* state =
-            new QLabel(QStringLiteral("Agora: %1").arg(QString(mqttState).remove(QRegularExpression(QStringLiteral("^MQTT: ")))), mqtt);
+        auto* state = new QLabel(QStringLiteral("Agora: %1").arg(QString(mqttState).remove(QRegularExpression(QStringLiteral("^MQTT: ")))), mqtt);
         state->setObjectName(QStringLiteral("mqttState"));
         state->setWordWrap(true);
         state->setTextFormat(Qt::PlainText);

@@ -16,8 +16,7 @@ class QSpinBox;
 class MoreOptionsDialog final : public QDialog {
     Q_OBJECT
 public:
-    MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState = {},
-                      QWidget* parent = nullptr);
+    MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState = {}, QWidget* parent = nullptr);
 
     void accept() override;
 

@@ -37,8 +37,7 @@ void readNumber(const QSettings& file, const QString& key, int low, int high, co
     const QString text = file.value(key).toString().trimmed();
     const int read = text.toInt(&number);
     if (number && read >= low && read <= high) value = read;
-    else if (problems)
-        *problems << QStringLiteral("%1 = \"%2\" não é um número de %3 a %4: %5.").arg(key, text).arg(low).arg(high).arg(fallback);
+    else if (problems) *problems << QStringLiteral("%1 = \"%2\" não é um número de %3 a %4: %5.").arg(key, text).arg(low).arg(high).arg(fallback);
 }
 } // namespace
 
@@ -114,8 +113,7 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
         return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
     // Whose it is comes first: the mode of a file that is not the user's is not the user's to fix.
     if (info.st_uid != ::getuid()) {
-        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu")
-            .arg(fileName, userName(info.st_uid));
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(fileName, userName(info.st_uid));
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
@@ -125,26 +123,20 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
     return std::nullopt;
 }
 
-QString moreSettingsPath(const QString& preferencesFile)
-{
-    return QFileInfo(preferencesFile).absolutePath() + QStringLiteral("/painel-sinaletico.conf");
-}
+QString moreSettingsPath(const QString& preferencesFile) { return QFileInfo(preferencesFile).absolutePath() + QStringLiteral("/painel-sinaletico.conf"); }
 
 MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
 {
     MoreSettings settings;
     // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
-    settings.mqtt.id =
-        QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
+    settings.mqtt.id = QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
     if (!QFileInfo(fileName).isFile()) return settings;
     const QSettings file(fileName, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
-        if (problems)
-            *problems << QStringLiteral("%1 não se pode ler; valem os valores de origem.").arg(QDir::toNativeSeparators(fileName));
+        if (problems) *problems << QStringLiteral("%1 não se pode ler; valem os valores de origem.").arg(QDir::toNativeSeparators(fileName));
         return settings;
     }
-    readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds,
-               problems);
+    readNumber(file, keepAliveKey, 0, MoreSettings::maxKeepAliveSeconds, QStringLiteral("fica desligado"), settings.keepAliveSeconds, problems);
     readNumber(file, retentionKey, MoreSettings::minRetentionDays, MoreSettings::maxRetentionDays,
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
     readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,

@@ -47,10 +47,8 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
     portDevice->setWordWrap(true);
     portDevice->setTextFormat(Qt::PlainText);
     portDevice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    multiColourOption =
-        placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), modeFrame), "Option1", twipsRect(260, 312, 2509, 325));
-    monoColourOption =
-        placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), modeFrame), "Option2", twipsRect(260, 624, 2249, 377));
+    multiColourOption = placed(new QRadioButton(QStringLiteral("Sinais multi-colores"), modeFrame), "Option1", twipsRect(260, 312, 2509, 325));
+    monoColourOption = placed(new QRadioButton(QStringLiteral("Sinais mono-colores"), modeFrame), "Option2", twipsRect(260, 624, 2249, 377));
     colourCombo = placed(new QComboBox(modeFrame), "Combo2", twipsRect(2145, 676, 1140, 315));
     colourCombo->addItems({colourName(colourRed), colourName(colourGreen), colourName(colourYellow)});
     colourCombo->setAccessibleName(QStringLiteral("Cor"));
@@ -85,8 +83,7 @@ PreferencesDialog::PreferencesDialog(PanelSettings& settings, QString preference
 // label runs under the colour list beside it, so the font is made smaller until it fits.
 void PreferencesDialog::fitFontToLayout()
 {
-    const int room = colourCombo->x() - monoColourOption->x()
-                     - style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, monoColourOption)
+    const int room = colourCombo->x() - monoColourOption->x() - style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, monoColourOption)
                      - style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, monoColourOption);
     QFont smaller = font();
     smaller.setPointSizeF(8);
@@ -136,8 +133,7 @@ void PreferencesDialog::chooseMonoColour()
 // still move between the two.
 void PreferencesDialog::tabToSelectedMode()
 {
-    for (QRadioButton* mode : {multiColourOption, monoColourOption})
-        mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    for (QRadioButton* mode : {multiColourOption, monoColourOption}) mode->setFocusPolicy(mode->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void PreferencesDialog::acceptSettings()
@@ -153,9 +149,8 @@ void PreferencesDialog::acceptSettings()
 
     // The new settings apply for this run even when they cannot be kept for the next one.
     if (const auto failure = writePreferences(settings_, preferencesFile_)) {
-        QMessageBox::warning(
-            this, windowTitle(),
-            QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(QDir::toNativeSeparators(preferencesFile_), *failure));
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(QDir::toNativeSeparators(preferencesFile_), *failure));
     }
     accept();
 }

@@ -62,8 +62,7 @@ void removeStaleTemporaries(const QString& fileName)
     // QSaveFile names its temporary after the file with six characters added: "pref.vyr.AbC123".
     const QFileInfo file(fileName);
     const QDateTime minuteAgo = QDateTime::currentDateTime().addSecs(-60);
-    for (const QFileInfo& left :
-         QDir(file.absolutePath()).entryInfoList({file.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
+    for (const QFileInfo& left : QDir(file.absolutePath()).entryInfoList({file.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
         if (left.lastModified() < minuteAgo) QFile::remove(left.absoluteFilePath());
 }
 

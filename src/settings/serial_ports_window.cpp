@@ -59,8 +59,8 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
     detectedPorts->setObjectName(QStringLiteral("detectedPorts"));
     detectedPorts->setAccessibleName(QStringLiteral("Portas série detectadas"));
     detectedPorts->setRootIsDecorated(false);
-    detectedPorts->setHeaderLabels({QStringLiteral("Dispositivo"), QStringLiteral("Nome estável"), QStringLiteral("Descrição"),
-                                    QStringLiteral("Fabricante"), QStringLiteral("Número de série")});
+    detectedPorts->setHeaderLabels({QStringLiteral("Dispositivo"), QStringLiteral("Nome estável"), QStringLiteral("Descrição"), QStringLiteral("Fabricante"),
+                                    QStringLiteral("Número de série")});
     detectedPorts->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     auto* detectedLabel = new QLabel(QStringLiteral("Portas série &detectadas:"), this);
     detectedLabel->setBuddy(detectedPorts);
@@ -76,9 +76,8 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
     typed->addRow(QStringLiteral("&Outro dispositivo:"), typedDevice);
     layout->addLayout(typed);
 
-    const std::array<std::array<QString, 3>, 2> captions{
-        {{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
-         {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
+    const std::array<std::array<QString, 3>, 2> captions{{{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
+                                                          {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
     for (std::int16_t number = 1; number <= 2; ++number) {
         const auto n = static_cast<std::size_t>(number - 1);
         const QString com = comName(number);
@@ -93,8 +92,7 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
         rows->addWidget(ports_[n].failure);
         auto* buttons = new QHBoxLayout;
         auto* bindButton = button(captions[n][0], QStringLiteral("bindCom%1").arg(number), QStringLiteral("Ligar a %1").arg(com), box);
-        auto* unbindButton =
-            button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
+        auto* unbindButton = button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
         auto* testButton = button(captions[n][2], QStringLiteral("testCom%1").arg(number), QStringLiteral("Testar %1").arg(com), box);
         connect(bindButton, &QPushButton::clicked, this, [this, number] { bind(number); });
         connect(unbindButton, &QPushButton::clicked, this, [this, number] { unbind(number); });
@@ -146,8 +144,8 @@ void SerialPortsWindow::refreshDetected()
     const QString kept = selected.isEmpty() ? QString() : selected.front()->text(0);
     detectedPorts->clear();
     for (const QSerialPortInfo& p : ports) {
-        auto* item = new QTreeWidgetItem(detectedPorts, {p.systemLocation(), stableNameOf(p.systemLocation(), stableFolder_),
-                                                         p.description(), p.manufacturer(), p.serialNumber()});
+        auto* item = new QTreeWidgetItem(
+            detectedPorts, {p.systemLocation(), stableNameOf(p.systemLocation(), stableFolder_), p.description(), p.manufacturer(), p.serialNumber()});
         item->setSelected(item->text(0) == kept);
     }
 }
@@ -158,13 +156,10 @@ void SerialPortsWindow::refreshBindings()
         const PortBinding b = portBinding(number);
         const bool isLink = !b.link.isEmpty() && QFileInfo(b.link).isSymLink();
         QString text;
-        if (b.link.isEmpty())
-            text = QStringLiteral("Sem ligação: usa %1%2").arg(b.device, b.present ? QString() : QStringLiteral(", que não existe"));
+        if (b.link.isEmpty()) text = QStringLiteral("Sem ligação: usa %1%2").arg(b.device, b.present ? QString() : QStringLiteral(", que não existe"));
         else if (!isLink) text = QStringLiteral("%1 não é uma ligação: COM%2 não abre enquanto lá estiver").arg(b.link).arg(number);
         else if (!b.present) text = QStringLiteral("Ligada a %1, que não existe (adaptador desligado?)").arg(b.target);
-        else
-            text = b.target == b.device ? QStringLiteral("Ligada a %1").arg(b.device)
-                                        : QStringLiteral("Ligada a %1 (%2)").arg(b.target, b.device);
+        else text = b.target == b.device ? QStringLiteral("Ligada a %1").arg(b.device) : QStringLiteral("Ligada a %1 (%2)").arg(b.target, b.device);
         // Removing the binding hands the port to a device of its own, on many machines some other
         // device: said before it is done.
         if (isLink) {
@@ -180,8 +175,7 @@ void SerialPortsWindow::refreshBindings()
         if (row.tested && (!failure || row.tested->when > failure->when)) failure = row.tested;
         const QString failureText =
             failure ? QStringLiteral("Última falha, às %1: %2")
-                          .arg(QDateTime::fromSecsSinceEpoch(
-                                   std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
+                          .arg(QDateTime::fromSecsSinceEpoch(std::chrono::duration_cast<std::chrono::seconds>(failure->when.time_since_epoch()).count())
                                    .toString(QStringLiteral("HH:mm:ss")),
                                QString::fromStdString(failure->reason))
                     : QStringLiteral("Sem falhas desde o arranque");

@@ -23,7 +23,4 @@ QString colourName(ColourCode colour)
     return red;
 }
 
-QString signColourName(const PanelSettings& settings)
-{
-    return settings.signalMode == multiColourSigns ? QString() : colourName(settings.signColour);
-}
+QString signColourName(const PanelSettings& settings) { return settings.signalMode == multiColourSigns ? QString() : colourName(settings.signColour); }

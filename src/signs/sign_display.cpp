@@ -100,8 +100,7 @@ void SignDisplay::noteAnimation(bool wasAnimating, Origin origin)
     if (wasAnimating == timer_.isActive()) return;
     failedTicks_ = 0;
     if (journal_ == nullptr) return;
-    JournalEntry e =
-        entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), Sign::Chequer);
+    JournalEntry e = entry(Origin::Animation, wasAnimating ? QStringLiteral("fim da animação") : QStringLiteral("início da animação"), Sign::Chequer);
     e.detail = QStringLiteral("por %1").arg(originText(origin));
     journal_->record(std::move(e));
 }
@@ -112,8 +111,7 @@ void SignDisplay::noteRun(int& failedRun, Origin origin, const QString& action, 
         if (failedRun++ == 0) journal(origin, action, kind, x);
     } else if (failedRun > 0) {
         journal(origin, action, kind, x,
-                (failedRun == 1 ? QStringLiteral("de novo enviado, após 1 falha")
-                                : QStringLiteral("de novo enviado, após %1 falhas").arg(failedRun)));
+                (failedRun == 1 ? QStringLiteral("de novo enviado, após 1 falha") : QStringLiteral("de novo enviado, após %1 falhas").arg(failedRun)));
         failedRun = 0;
     }
 }
@@ -127,10 +125,10 @@ void SignDisplay::noteOutcome(SendOutcome outcome, Sign kind)
         return;
     }
     const SignDescription* last = lastSent_ ? describeSign(lastSent_->first) : nullptr;
-    preview_.markStale(last == nullptr
-                           ? QStringLiteral("Nenhum sinal enviado desde o arranque")
-                           : QStringLiteral("Último sinal enviado: %1 às %2")
-                                 .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
+    preview_.markStale(
+        last == nullptr
+            ? QStringLiteral("Nenhum sinal enviado desde o arranque")
+            : QStringLiteral("Último sinal enviado: %1 às %2").arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
 }
 
 void SignDisplay::showSign(Sign kind)

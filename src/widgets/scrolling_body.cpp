@@ -23,16 +23,14 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if ((event->type() == QEvent::Resize && watched == scroll_.viewport())
-            || (event->type() == QEvent::LayoutRequest && watched == scroll_.widget())) {
+        if ((event->type() == QEvent::Resize && watched == scroll_.viewport()) || (event->type() == QEvent::LayoutRequest && watched == scroll_.widget())) {
             // Worked out for the width without a scroll bar when the body fits that way, so that a
             // bar shown for a moment does not stay for want of the width it took.
             QWidget* body = scroll_.widget();
             const QScrollBar* bar = scroll_.verticalScrollBar();
             const int full = scroll_.viewport()->width() + (bar->isVisible() ? bar->width() : 0);
             const int fits = body->layout()->totalHeightForWidth(full);
-            body->setMinimumHeight(
-                fits <= scroll_.viewport()->height() ? fits : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
+            body->setMinimumHeight(fits <= scroll_.viewport()->height() ? fits : body->layout()->totalHeightForWidth(full - bar->sizeHint().width()));
         }
         return false;
     }

@@ -19,7 +19,6 @@
 #include "settings/preferences_dialog.h"
 #include "settings/serial_ports_window.h"
 #include "signs/panel_preview.h"
-#include "signs/sign_display.h"
 #include "stalled_line.h"
 #include "widgets/twips.h"
 
@@ -77,9 +76,7 @@ struct MainWindowTest : ::testing::Test {
 
 TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindow)
 {
-    QFile conf(home.filePath("painel-sinaletico.conf"));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[keepalive]\ninterval_s=5\n[journal]\nretention_days=30\n") > 0);
-    conf.close();
+    writeConf("[keepalive]\ninterval_s=5\n[journal]\nretention_days=30\n");
     for (const int daysAgo : {31, 29}) {
         Journal old(home.filePath("registo.sqlite"));
         JournalEntry e;
@@ -176,8 +173,7 @@ TEST_F(MainWindowTest, EachButtonSendsItsSign)
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(8, button.height() / 2));
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
-    EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"),
-              "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
+    EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"), "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
 }
 
 // Panel 1 shows either link message whole, and is never narrower than designed, in the
@@ -193,8 +189,7 @@ TEST_F(MainWindowTest, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
         const QLabel& panel1 = form->panelStatusBar().panel(1);
         for (const std::string& message : {openFailureText, writeFailureText}) {
             form->panelStatusBar().setPanelText(1, message);
-            EXPECT_GE(panel1.contentsRect().width(), panel1.fontMetrics().horizontalAdvance(QString::fromStdString(message)))
-                << message << " at " << points << " pt";
+            EXPECT_GE(panel1.contentsRect().width(), panel1.fontMetrics().horizontalAdvance(QString::fromStdString(message))) << message << " at " << points << " pt";
         }
         EXPECT_GE(panel1.width(), twips(2725)) << points;
     }
@@ -216,8 +211,7 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
             const std::int16_t index = screenOrder[std::size_t(key - 1)];
             port.clearRecord();
             QTest::keyClick(form, Qt::Key(Qt::Key_0 + key), modifier);
-            EXPECT_EQ(port.sent() + (form->signButton(Sign(index)).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)])
-                << key;
+            EXPECT_EQ(port.sent() + (form->signButton(Sign(index)).isChecked() ? "" : " unchosen"), frames::sign[std::size_t(index)]) << key;
             EXPECT_EQ(form->signButton(Sign(index)).toolTip(), QStringLiteral("Tecla %1").arg(key));
         }
     form->signButton(Sign::Stop).setFocus();
@@ -232,9 +226,7 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
         EXPECT_EQ(port.sent(), frames::sign[std::size_t(index)]);
     }
     port.clearRecord();
-    QAccessible::queryAccessibleInterface(&form->signButton(Sign::Right))
-        ->actionInterface()
-        ->doAction(QAccessibleActionInterface::toggleAction());
+    QAccessible::queryAccessibleInterface(&form->signButton(Sign::Right))->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(port.sent() + (form->signButton(Sign::Right).isChecked() ? "" : " unchosen"), frames::sign[2]);
     EXPECT_EQ(journaled("group_concat(origem, ' ')", "acao = 'sinal'"), QStringList(13, "teclado").join(" ") + " acessibilidade");
     QStringList names;
@@ -270,8 +262,7 @@ TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
     AboutBox about;
     about.show();
-    EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|" + about.findChild<QLabel*>("Label4")->text()
-                  + "|" + about.focusWidget()->objectName(),
+    EXPECT_EQ(about.windowTitle() + "|" + about.findChild<QLabel*>("Label1")->text() + "|" + about.findChild<QLabel*>("Label4")->text() + "|" + about.focusWidget()->objectName(),
               "Sobre ...|Controlo do painel sinalético|Maio de 2003|OKButton");
     EXPECT_EQ(about.size(), QSize(393, 146)); // 5889 x 2184 twips, to the nearest pixel
     EXPECT_TRUE(about.findChild<QLabel*>("Label1")->font().bold() && !about.findChild<QLabel*>("Label4")->font().bold());
@@ -306,8 +297,7 @@ TEST_F(MainWindowTest, AJournalThatCannotBeKeptIsSaidAndTheSignsStillGo)
 {
     start("/proc/self/painel-sinaletico/registo.sqlite");
     const QLabel& panel1 = form->panelStatusBar().panel(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000))
-        << panel1.toolTip().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel1.toolTip().startsWith("O registo não está a ser guardado"); }, 2000)) << panel1.toolTip().toStdString();
     port.openError = LineError::CouldNotOpenDevice;
     form->signButton(Sign::Ahead).click();
     port.openError.reset();
@@ -423,8 +413,7 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     // The operator dismisses the box with Escape; a second main window would have sent its own
     // start-up on the line. The running copy then comes forward.
     const auto secondEnded = [&](int ms) { return second.state() == QProcess::NotRunning || second.waitForFinished(ms); };
-    xdo({"search", "--sync", "--onlyvisible", "--name", "^Info$", "windowactivate", "--sync", "%1", "key", "--window", "%1", "Escape"},
-        [&] { return secondEnded(500); });
+    xdo({"search", "--sync", "--onlyvisible", "--name", "^Info$", "windowactivate", "--sync", "%1", "key", "--window", "%1", "Escape"}, [&] { return secondEnded(500); });
     ASSERT_TRUE(secondEnded(10000));
     EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()), std::pair(QProcess::NormalExit, 0));
     EXPECT_EQ(first.state(), QProcess::Running);
@@ -464,18 +453,15 @@ TEST_F(ProgramTest, EndsAsSairDoesOnSignalsAndWhenTheDisplayGoes)
 TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
 {
     QStringList redX;
-    for (const QString& row : QString::fromStdString(frames::picture[0]).split('\n', Qt::SkipEmptyParts))
-        redX << QStringList(row.split("", Qt::SkipEmptyParts)).join(' ');
-    const QStringList log =
-        QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175", "A5 79 5A 71  display_on"}
-        + QStringList(8, ". . . . . . . .")
-        + QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175",
-                      "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane", "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
-        + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
+    for (const QString& row : QString::fromStdString(frames::picture[0]).split('\n', Qt::SkipEmptyParts)) redX << QStringList(row.split("", Qt::SkipEmptyParts)).join(' ');
+    const QStringList log = QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175", "A5 79 5A 71  display_on"}
+                            + QStringList(8, ". . . . . . . .")
+                            + QStringList{"A5 79 5A 75 E7  set_redled_time 25", "A5 79 5A 76 51  set_greenled_time 175", "A5 79 5A 73 C3 E7 7E 3C 3C 7E E7 C3  red plane",
+                                          "A5 79 5A 74 00 00 00 00 00 00 00 00  green plane"}
+                            + redX + QStringList{"A5 79 5A 7B 04  set_sign_code 4", "A5 79 5A 71  display_on"} + redX;
     // The second time COM1 goes through the link the monitor keeps while it runs, as run.sh's.
     const QString kept = home.config() + "/virtual-com1";
-    for (const auto& [arguments, signal] :
-         {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
+    for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
         QProcess& monitor = start(PAINEL_MONITOR, arguments);
         const QString device = nextLine(monitor).value_or("");
         QFile::remove(home.config() + "/com1");
@@ -521,11 +507,10 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
         EXPECT_EQ(command({"--sinal", name}), std::pair(0, QString())) << name;
         EXPECT_EQ(hexBytes(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << name;
     }
-    for (const QStringList& bad :
-         {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
+    for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
         EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
-    EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: "
-                                                + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha:");
+    EXPECT_EQ(command({"--estado"}).second,
+              "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha:");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
     // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
     for (const QString& program : {QString(PROGRAM_PATH), QString(PAINEL_MONITOR)}) {
@@ -533,8 +518,7 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
         help.start(program, {"--help"});
         ASSERT_TRUE(help.waitForFinished(10000));
         const QString text = QString::fromUtf8(help.readAllStandardOutput());
-        EXPECT_TRUE(text.startsWith("Uso: ") && text.contains("Opções:") && text.contains("Mostra a ajuda") && !text.contains("Usage"))
-            << text.toStdString();
+        EXPECT_TRUE(text.startsWith("Uso: ") && text.contains("Opções:") && text.contains("Mostra a ajuda") && !text.contains("Usage")) << text.toStdString();
     }
 
     // The same on the bus itself; the line fails, then the flag goes out and is followed.
@@ -604,8 +588,7 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
 
     broker.stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.link()->isConnected(); }, 10000));
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação"))
-        << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     port.clearRecord();
     ASSERT_TRUE(broker.start());
     EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 20000));
@@ -625,8 +608,7 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     const EventLoopProbe probe;
     const std::array<std::string, 4> malformed{std::string(100, 'x'), "nada", "\xff\xfe", "6"};
     for (int i = 0; i < 10'000; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", malformed[std::size_t(i % 4)], 0);
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
     EXPECT_EQ(port.sent(), "");
     EXPECT_LT(probe.longest, 200);
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
@@ -663,14 +645,12 @@ TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     EXPECT_EQ(program->mqtt.link()->connectHost(), "127.0.0.1"); // the address checked, not the name again
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
     EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
 
     MqttClient site(broker.port);
     ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
     port.clearRecord();
     // Twenty signs over 1.2 s: no more than five of them go out in any one second.
     int published = 0;
@@ -699,8 +679,7 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
     start();
     EXPECT_EQ(program->mqtt.link(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros"))
-        << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
     for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
         QStringList problems;
@@ -712,8 +691,7 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
     start();
     EXPECT_EQ(program->mqtt.link(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende"))
-        << form->panelStatusBar().panel(1).toolTip().toStdString();
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
 }
 

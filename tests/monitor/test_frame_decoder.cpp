@@ -82,23 +82,15 @@ std::string picture(const Matrix& matrix)
     return text;
 }
 
-// The virtual panel's LEDs read at their centres, as frames::picture writes them.
+// The virtual panel's LEDs read at their centres.
 std::string drawn(QWidget& leds)
 {
     const QImage image = leds.grab().toImage();
     const double pitch = std::min(image.width(), image.height()) / 8.0;
-    const std::map<QRgb, char> dots{{0xFF0000, 'R'}, {0x00FF00, 'G'}, {0xFFFF00, 'Y'}, {0x404040, '.'}};
-    std::string shown;
-    for (int row = 0; row < 8; ++row) {
-        for (int column = 0; column < 8; ++column) {
-            const QPointF centre((image.width() - 8 * pitch) / 2 + (column + 0.5) * pitch,
-                                 (image.height() - 8 * pitch) / 2 + (row + 0.5) * pitch);
-            const auto dot = dots.find(image.pixel(centre.toPoint()) & 0xFFFFFF);
-            shown += dot == dots.end() ? '?' : dot->second;
-        }
-        shown += '\n';
-    }
-    return shown;
+    return matrixOf(
+        image,
+        [&](int row, int column) { return QPointF((image.width() - 8 * pitch) / 2 + (column + 0.5) * pitch, (image.height() - 8 * pitch) / 2 + (row + 0.5) * pitch).toPoint(); },
+        0x404040);
 }
 
 // Decoded and drawn by the virtual panel dot for dot; without signal its dots are dimmed.
@@ -134,9 +126,7 @@ TEST(WireMonitor, NoticesSilenceAndItsEnd)
     ASSERT_TRUE(silence.wait(5000));
     EXPECT_TRUE(silence.at(0).at(0).toBool());
     EXPECT_GE(monitor.secondsSinceValidFrame(), 0.2);
-    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}  sem sinal: nenhuma trama válida há 0\\.\\d s$")
-                    .match(logged.last().at(0).toString())
-                    .hasMatch())
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}  sem sinal: nenhuma trama válida há 0\\.\\d s$").match(logged.last().at(0).toString()).hasMatch())
         << logged.last().at(0).toString().toStdString();
     monitor.take(QByteArray::fromHex("010203"));
     monitor.finish();
@@ -182,10 +172,7 @@ TEST(MonitorLink, OnlyAPseudoTerminalsLinkIsReplaced)
 {
     QTemporaryDir dir;
     const QString place = dir.filePath("com1");
-    for (const auto& [target, replaced] : {std::pair{QString("/dev/null"), false},
-                                           {QString(), false},
-                                           {QString("/dev/pts/999"), true},
-                                           {QString("/proc/999999/fd/4"), true}}) {
+    for (const auto& [target, replaced] : {std::pair{QString("/dev/null"), false}, {QString(), false}, {QString("/dev/pts/999"), true}, {QString("/proc/999999/fd/4"), true}}) {
         QFile::remove(place);
         if (target.isEmpty()) {
             QFile file(place);

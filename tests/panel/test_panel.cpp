@@ -22,9 +22,7 @@ TEST(PanelCommands, CommandsAtTheEdgesOfTheirArgumentsAndRejectedOnesWriteNothin
     pattern[0][redPlane] = 0xC3;
     pattern[1][redPlane] = 0xE7;
     pattern[2][redPlane] = 0x7E;
-    for (const auto command :
-         {&PanelCommands::enter_test_mode, &PanelCommands::command_78, &PanelCommands::command_79, &PanelCommands::command_7a})
-        (c.*command)();
+    for (const auto command : {&PanelCommands::enter_test_mode, &PanelCommands::command_78, &PanelCommands::command_79, &PanelCommands::command_7a}) (c.*command)();
     c.set_redled_time(256);
     c.set_greenled_time(1);
     c.set_sign_code(0);

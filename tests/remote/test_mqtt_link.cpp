@@ -68,8 +68,7 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
         journal.flush();
         const QStringList rows = journalRows(journal.fileName(), "origem, resultado, motivo, pormenor, falha");
         ASSERT_EQ(rows.size(), 1) << rows.join("\n").toStdString();
-        EXPECT_TRUE(rows[0].startsWith("remoto|MQTT desligado|" + cause + "|" + mqtt.host + ":" + QString::number(mqtt.port)
-                                       + " como posto-1; libmosquitto: "))
+        EXPECT_TRUE(rows[0].startsWith("remoto|MQTT desligado|" + cause + "|" + mqtt.host + ":" + QString::number(mqtt.port) + " como posto-1; libmosquitto: "))
             << rows[0].toStdString();
         EXPECT_TRUE(rows[0].endsWith("|1"));
     }

@@ -12,14 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -91,8 +89,7 @@ TEST_F(QtSerialPortTest, AHungUpLineFailsTheSendAndLeavesThePortClosed)
         sendStopSign();
         ADD_FAILURE() << "a send on a hung-up line went through";
     } catch (const LineException& e) {
-        EXPECT_EQ(std::pair(e.error(), std::string(e.what())),
-                  std::pair(LineError::WriteFailed, pty.slavePath() + ": o dispositivo deixou de responder (adaptador desligado?)"));
+        EXPECT_EQ(std::pair(e.error(), std::string(e.what())), std::pair(LineError::WriteFailed, pty.slavePath() + ": o dispositivo deixou de responder (adaptador desligado?)"));
     }
     // The send is given up: the close drops what is queued, without waiting or failing again.
     EXPECT_EQ(errorOf([&] { port.setOpen(false); }), std::nullopt);
@@ -206,13 +203,13 @@ TEST_F(QtSerialPortTest, ALiveProgramsLockIsRespectedAndAStaleOneIsCleared)
     const qint64 goneId = gone.processId();
     ASSERT_TRUE(gone.waitForFinished());
     const QString held = QString("%1 está em uso por sleep (processo %2)").arg(pts).arg(live.processId());
-    const std::vector<std::pair<QByteArray, QString>> cases{{QString("%1\n").arg(live.processId(), 10).toUtf8(), held},
-                                                            {QString("%1\nsleep\n").arg(live.processId()).toUtf8(), held},
-                                                            {QString("%1\n").arg(goneId, 10).toUtf8(), ""},
-                                                            // another machine's process: nothing here can tell it is gone
-                                                            {QString("%1\nminicom\noutro-posto\n").arg(goneId).toUtf8(),
-                                                             QString("%1 está em uso por minicom (processo %2)").arg(pts).arg(goneId)},
-                                                            {"", ""}};
+    const std::vector<std::pair<QByteArray, QString>> cases{
+        {QString("%1\n").arg(live.processId(), 10).toUtf8(), held},
+        {QString("%1\nsleep\n").arg(live.processId()).toUtf8(), held},
+        {QString("%1\n").arg(goneId, 10).toUtf8(), ""},
+        // another machine's process: nothing here can tell it is gone
+        {QString("%1\nminicom\noutro-posto\n").arg(goneId).toUtf8(), QString("%1 está em uso por minicom (processo %2)").arg(pts).arg(goneId)},
+        {"", ""}};
     for (const auto& [content, reason] : cases) {
         QFile file(lock);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
@@ -229,8 +226,7 @@ TEST_F(QtSerialPortTest, ALiveProgramsLockIsRespectedAndAStaleOneIsCleared)
 TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
 {
     const QString pts = QString::fromStdString(pty.slavePath());
-    EXPECT_EQ(reasonOf(2),
-              "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
+    EXPECT_EQ(reasonOf(2), "adaptador desligado? " + configFolder() + "/com2 aponta para " + home.filePath("unplugged") + ", que não existe");
     QFile notes(home.filePath("notes.txt"));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && QFile::link(notes.fileName(), configFolder() + "/com3"));
     EXPECT_EQ(reasonOf(3), notes.fileName() + " não é um dispositivo série");
@@ -265,16 +261,13 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
 
     // Permission denied, as an unprivileged user meets it: the way in named is one that works.
     if (::geteuid() != 0) GTEST_SKIP() << "only root can become an unprivileged user here";
-    ASSERT_TRUE(QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                       | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther));
     struct stat st {};
     ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
     const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
     constexpr uid_t nobody = 65534;
     const std::vector<std::tuple<uid_t, gid_t, mode_t, QString>> cases{
-        {0, st.st_gid, 0620,
-         QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão")
-             .arg(pts, group)},
+        {0, st.st_gid, 0620, QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão").arg(pts, group)},
         {0, 0, 0600, QString("sem permissão para abrir %1: só root o pode abrir").arg(pts)},
         {nobody, nobody, 0, QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(pts)}};
     for (const auto& [owner, ownerGroup, mode, reason] : cases) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "journal/journal.h"
-#include "journal/journal_window.h"
 #include "journal_rows.h"
 #include "panel/panel_link.h"
 #include "pty_pair.h"
@@ -97,8 +96,8 @@ TEST(PreferencesReader, FileBytesGiveSettings)
 
 TEST_F(PreferencesFile, WriterRoundTripIsByteExact)
 {
-    for (const auto& [settings, expected] : std::vector<std::pair<PanelSettings, std::string>>{
-             {{}, "COM=1|MODE= 1|COLOUR= 255|"}, {{2, 2, 65535}, "COM=2|MODE= 2|COLOUR= 65535|"}}) {
+    for (const auto& [settings, expected] :
+         std::vector<std::pair<PanelSettings, std::string>>{{{}, "COM=1|MODE= 1|COLOUR= 255|"}, {{2, 2, 65535}, "COM=2|MODE= 2|COLOUR= 65535|"}}) {
         EXPECT_EQ(writePreferences(settings, file), std::nullopt);
         EXPECT_EQ(bytes().toStdString(), crlf(expected));
         PanelSettings read{9, 9, 9};
@@ -162,30 +161,27 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     missing.mqtt.id.clear();
     EXPECT_EQ(missing, MoreSettings{});
     // Each key on its own: a value out of its limits or not a whole number gives the default.
-    const std::vector<std::tuple<QByteArray, int MoreSettings::*, int>> cases{
-        {"[keepalive]\ninterval_s=0", &MoreSettings::keepAliveSeconds, 0},
-        {"[keepalive]\ninterval_s= 3600", &MoreSettings::keepAliveSeconds, 3600},
-        {"[keepalive]\ninterval_s=3601", &MoreSettings::keepAliveSeconds, -1},
-        {"[keepalive]\ninterval_s=-1", &MoreSettings::keepAliveSeconds, -1},
-        {"[keepalive]\ninterval_s=1e2", &MoreSettings::keepAliveSeconds, -1},
-        {"[journal]\nretention_days=1", &MoreSettings::retentionDays, 1},
-        {"[journal]\nretention_days=3650", &MoreSettings::retentionDays, 3650},
-        {"[journal]\nretention_days=0", &MoreSettings::retentionDays, -1},
-        {"[journal]\nretention_days=3651", &MoreSettings::retentionDays, -1},
-        {"[journal]\nmax_mb=1", &MoreSettings::journalMaxMb, 1},
-        {"[journal]\nmax_mb=0", &MoreSettings::journalMaxMb, -1},
+    // The key, then each value written and what is read (-1: the default).
+    using Values = std::vector<std::pair<QByteArray, int>>;
+    const std::vector<std::tuple<QByteArray, int MoreSettings::*, Values>> cases{
+        {"[keepalive]\ninterval_s=", &MoreSettings::keepAliveSeconds, {{"0", 0}, {" 3600", 3600}, {"3601", -1}, {"-1", -1}, {"1e2", -1}}},
+        {"[journal]\nretention_days=", &MoreSettings::retentionDays, {{"1", 1}, {"3650", 3650}, {"0", -1}, {"3651", -1}}},
+        {"[journal]\nmax_mb=", &MoreSettings::journalMaxMb, {{"1", 1}, {"0", -1}}},
     };
     QDir().mkpath(folder);
-    for (const auto& [text, field, value] : cases) {
-        // A file of its own each time: QSettings keeps what it read of a file of the same size
-        // written in the same second.
-        const QString each = folder + "/" + QString::number(qHash(text)) + ".conf";
-        QFile f(each);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text + "\n") > 0);
-        f.close();
-        problems.clear();
-        EXPECT_EQ(readMoreSettings(each, &problems).*field, value < 0 ? MoreSettings{}.*field : value) << text.toStdString();
-        EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
+    for (const auto& [key, field, values] : cases) {
+        for (const auto& [written, value] : values) {
+            // A file of its own each time: QSettings keeps what it read of a file of the same size
+            // written in the same second.
+            const QByteArray text = key + written;
+            const QString each = folder + "/" + QString::number(qHash(text)) + ".conf";
+            QFile f(each);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text + "\n") > 0);
+            f.close();
+            problems.clear();
+            EXPECT_EQ(readMoreSettings(each, &problems).*field, value < 0 ? MoreSettings{}.*field : value) << text.toStdString();
+            EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
+        }
     }
     MoreSettings more;
     MoreOptionsDialog dialog(more, conf, problems, "MQTT: sem ligação a x: nome ou palavra-passe recusados");
@@ -271,11 +267,10 @@ TEST_F(PreferencesFile, APasswordFileIsTheUsersOwnAndReadByNobodyElse)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    const std::vector<std::tuple<QFileDevice::Permissions, uid_t, QString>> cases{
-        {owner, ::getuid(), ""},
-        {owner | QFileDevice::ReadGroup, ::getuid(), "pode ser lido por outros (chmod 600 " + file + ")"},
-        {owner | QFileDevice::ReadOther, ::getuid(), "pode ser lido por outros"},
-        {owner, 65534, "é de nobody, não deste utilizador"}};
+    const std::vector<std::tuple<QFileDevice::Permissions, uid_t, QString>> cases{{owner, ::getuid(), ""},
+                                                                                  {owner | QFileDevice::ReadGroup, ::getuid(), "pode ser lido por outros (chmod 600 " + file + ")"},
+                                                                                  {owner | QFileDevice::ReadOther, ::getuid(), "pode ser lido por outros"},
+                                                                                  {owner, 65534, "é de nobody, não deste utilizador"}};
     for (const auto& [permissions, uid, says] : cases) {
         if (uid != ::getuid() && ::geteuid() != 0) continue; // only root can give a file away
         ASSERT_TRUE(f.setPermissions(permissions) && ::chown(QFile::encodeName(file).constData(), uid, ::getgid()) == 0);
@@ -323,71 +318,46 @@ TEST_F(PreferencesFile, DialogOperatorChoicesReachSettingsAndFile)
 {
     const std::string old = "COM=1|MODE=1|COLOUR=255|";
     using Steps = std::function<void(PreferencesDialog&)>;
+    // Steps as the operator takes them: a control clicked, or "Combo=text" picked.
+    const auto steps = [](const char* names) -> Steps {
+        return [names](PreferencesDialog& d) {
+            for (const QString& step : QString(names).split(' ')) {
+                const auto at = step.indexOf('=');
+                if (at < 0) click(d, qPrintable(step));
+                else pick(d, qPrintable(step.left(at)), step.mid(at + 1));
+            }
+        };
+    };
     const std::vector<std::tuple<PanelSettings, Steps, PanelSettings, std::string>> cases{
-        {{1, 1, 65535},
-         [](PreferencesDialog& d) {
-             click(d, "Option2");
-             click(d, "OKButton");
-         },
-         {1, 2, 255},
-         "COM=1|MODE= 2|COLOUR= 255|"},
-        {{2, 2, 65535},
-         [](PreferencesDialog& d) {
-             click(d, "Option1");
-             click(d, "OKButton");
-         },
-         {2, 1, 65535},
-         "COM=2|MODE= 1|COLOUR= 65535|"},
+        {{1, 1, 65535}, steps("Option2 OKButton"), {1, 2, 255}, "COM=1|MODE= 2|COLOUR= 255|"},
+        {{2, 2, 65535}, steps("Option1 OKButton"), {2, 1, 65535}, "COM=2|MODE= 1|COLOUR= 65535|"},
         // Multi-colour mode keeps the stored colour for a later switch to mono-colour.
-        {{1, 1, 65280}, [](PreferencesDialog& d) { click(d, "OKButton"); }, {1, 1, 65280}, "COM=1|MODE= 1|COLOUR= 65280|"},
+        {{1, 1, 65280}, steps("OKButton"), {1, 1, 65280}, "COM=1|MODE= 1|COLOUR= 65280|"},
+        {{}, steps("Combo1=COM2: Option2 Combo2=Verde OKButton"), {2, 2, 65280}, "COM=2|MODE= 2|COLOUR= 65280|"},
         {{},
-         [](PreferencesDialog& d) {
-             pick(d, "Combo1", "COM2:");
-             click(d, "Option2");
-             pick(d, "Combo2", "Verde");
-             click(d, "OKButton");
-         },
-         {2, 2, 65280},
-         "COM=2|MODE= 2|COLOUR= 65280|"},
-        {{},
-         [](PreferencesDialog& d) {
-             click(d, "Option2");
-             pick(d, "Combo2", "Amarelo");
-             click(d, "Option1");
+         [&](PreferencesDialog& d) {
+             steps("Option2 Combo2=Amarelo Option1")(d);
              EXPECT_FALSE(combo(d, "Combo2")->isEnabled());
-             click(d, "Option2");
+             steps("Option2")(d);
              EXPECT_TRUE(combo(d, "Combo2")->isEnabled() && combo(d, "Combo2")->currentText() == "Amarelo");
-             click(d, "OKButton");
+             steps("OKButton")(d);
          },
          {1, 2, 65535},
          "COM=1|MODE= 2|COLOUR= 65535|"},
         // Tab from the port list stops at the selected mode button: Space there changes nothing.
         {{1, 2, 65535},
-         [](PreferencesDialog& d) {
+         [&](PreferencesDialog& d) {
              ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
              combo(d, "Combo1")->setFocus();
              QTest::keyClick(combo(d, "Combo1"), Qt::Key_Tab);
              ASSERT_EQ(QApplication::focusWidget()->objectName(), "Option2");
              QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-             click(d, "OKButton");
+             steps("OKButton")(d);
          },
          {1, 2, 65535},
          "COM=1|MODE= 2|COLOUR= 65535|"},
-        {{},
-         [](PreferencesDialog& d) {
-             pick(d, "Combo1", "COM2:");
-             click(d, "Option2");
-             click(d, "CancelButton");
-         },
-         {},
-         old},
-        {{},
-         [](PreferencesDialog& d) {
-             click(d, "Option2");
-             QTest::keyClick(&d, Qt::Key_Escape);
-         },
-         {},
-         old},
+        {{}, steps("Combo1=COM2: Option2 CancelButton"), {}, old},
+        {{}, [&](PreferencesDialog& d) { steps("Option2")(d), QTest::keyClick(&d, Qt::Key_Escape); }, {}, old},
     };
     for (const auto& [before, steps, after, text] : cases) {
         put(QByteArray::fromStdString(crlf(old)));
@@ -419,9 +389,7 @@ TEST_F(PreferencesFile, DialogFailedWriteIsReportedAndTheSettingsStillApply)
                            click(d, "OKButton");
                        }),
               QDialog::Accepted);
-    EXPECT_EQ(
-        message,
-        QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+    EXPECT_EQ(message, QStringLiteral("Não foi possível gravar as preferências.\n\n%1\n%2").arg(file, QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     EXPECT_EQ(settings, (PanelSettings{1, 2, 255}));
 }
 
@@ -468,8 +436,7 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     press("bindCom1");
     EXPECT_EQ(text("message") + "|" + text("com1Binding").section('\n', 0, 0), "COM1 ligada a " + pts + ".|Ligada a " + pts);
     // What removing the binding would leave the port with is said before it is done.
-    EXPECT_TRUE(text("com1Binding").section('\n', 1).startsWith("Sem a ligação, COM1 usaria /dev/ttyS0"))
-        << text("com1Binding").toStdString();
+    EXPECT_TRUE(text("com1Binding").section('\n', 1).startsWith("Sem a ligação, COM1 usaria /dev/ttyS0")) << text("com1Binding").toStdString();
     EXPECT_TRUE(window.findChild<QPushButton*>("unbindCom1")->isEnabled());
     press("testCom1");
     EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
@@ -478,8 +445,7 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     port.openError = LineError::CouldNotOpenDevice;
     (void)link.openSendClose(2, [] {});
     window.refresh();
-    EXPECT_TRUE(QRegularExpression("^Última falha, às \\d\\d:\\d\\d:\\d\\d: Permission denied$").match(text("com2Failure")).hasMatch())
-        << text("com2Failure").toStdString();
+    EXPECT_TRUE(QRegularExpression("^Última falha, às \\d\\d:\\d\\d:\\d\\d: Permission denied$").match(text("com2Failure")).hasMatch()) << text("com2Failure").toStdString();
     EXPECT_EQ(text("com1Failure"), "Sem falhas desde o arranque");
     press("unbindCom1");
     EXPECT_EQ(text("message"), "COM1 já não tem ligação: usa /dev/ttyS0.");
@@ -527,8 +493,7 @@ TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
         } else {
             window.findChild<QPushButton*>("testCom1")->click();
         }
-        EXPECT_TRUE(QTest::qWaitFor([&] { return window.height() > before || window.frameGeometry().height() >= room.height() - 1; }, 2000))
-            << step << " " << window.height();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.height() > before || window.frameGeometry().height() >= room.height() - 1; }, 2000)) << step << " " << window.height();
     }
     EXPECT_TRUE(window.findChild<QLabel*>("com1Failure")->text().contains(byId));
     QCoreApplication::sendPostedEvents(); // the layouts' own requests
@@ -538,8 +503,7 @@ TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
         EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
         EXPECT_LE(label->geometry().bottom(), buttons.top()) << name;
         // As wide as the device's name, as far as the screen allows.
-        EXPECT_TRUE(label->width() >= label->fontMetrics().horizontalAdvance(byId) || window.frameGeometry().width() >= room.width() - 1)
-            << name;
+        EXPECT_TRUE(label->width() >= label->fontMetrics().horizontalAdvance(byId) || window.frameGeometry().width() >= room.width() - 1) << name;
     }
 }
 

@@ -7,8 +7,7 @@
 #include <QStringList>
 
 // The rows of the journal in `file` that match `where`, oldest first, each as `columns` joined by '|'.
-inline QStringList journalRows(const QString& file, const QString& columns = QStringLiteral("origem, acao, sinal, resultado"),
-                               const QString& where = QStringLiteral("1"))
+inline QStringList journalRows(const QString& file, const QString& columns = QStringLiteral("origem, acao, sinal, resultado"), const QString& where = QStringLiteral("1"))
 {
     QStringList rows;
     {

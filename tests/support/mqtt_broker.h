@@ -33,20 +33,16 @@ struct MqttBroker {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-            && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
             port = ntohs(address.sin_port);
         ::close(probe);
         // Mosquitto started by root saves as the user mosquitto.
         if (persistent)
-            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                  | QFileDevice::WriteOther | QFileDevice::ExeOther);
+            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::WriteOther | QFileDevice::ExeOther);
         QFile conf(dir.filePath("mosquitto.conf"));
         if (conf.open(QIODevice::WriteOnly))
-            conf.write(QStringLiteral("listener %1 127.0.0.1\n%4persistence %2\npersistence_location %3/\n")
-                           .arg(port)
-                           .arg(persistent ? "true" : "false", dir.path(), listener)
-                           .toUtf8());
+            conf.write(
+                QStringLiteral("listener %1 127.0.0.1\n%4persistence %2\npersistence_location %3/\n").arg(port).arg(persistent ? "true" : "false", dir.path(), listener).toUtf8());
         conf.close();
         start();
     }
@@ -85,8 +81,7 @@ struct TestCertificates {
 
     TestCertificates()
     {
-        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                              | QFileDevice::ExeOther);
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
         const auto openssl = [&](const QStringList& arguments) {
             QProcess p;
             p.setWorkingDirectory(dir.path());
@@ -94,21 +89,17 @@ struct TestCertificates {
             return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         };
         const auto authority = [&](const QString& name) {
-            return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + name, "-keyout", name + ".key",
-                            "-out", name + ".crt"});
+            return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".crt"});
         };
         const auto signedFor = [&](const QString& name, const QString& altNames) {
             QFile ext(dir.filePath(name + ".ext"));
             return ext.open(QIODevice::WriteOnly) && ext.write(("subjectAltName=" + altNames + "\n").toUtf8()) > 0 && (ext.close(), true)
-                   && openssl(
-                       {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"})
-                   && openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
-                               "-extfile", name + ".ext", "-out", name + ".crt"});
+                   && openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"})
+                   && openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out",
+                               name + ".crt"});
         };
-        made = authority("ca") && authority("other") && signedFor("localhost", "DNS:localhost,IP:127.0.0.1")
-               && signedFor("elsewhere", "DNS:broker.example.org");
-        for (const QString& key : QDir(dir.path()).entryList({"*.key"}))
-            QFile::setPermissions(dir.filePath(key), QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        made = authority("ca") && authority("other") && signedFor("localhost", "DNS:localhost,IP:127.0.0.1") && signedFor("elsewhere", "DNS:broker.example.org");
+        for (const QString& key : QDir(dir.path()).entryList({"*.key"})) QFile::setPermissions(dir.filePath(key), QFileDevice::ReadOwner | QFileDevice::ReadOther);
     }
     [[nodiscard]] QString path(const QString& name) const { return dir.filePath(name); }
     // A listener's TLS settings, serving `certificate`.

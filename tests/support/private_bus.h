@@ -12,8 +12,7 @@ struct PrivateBus {
 
     PrivateBus()
     {
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000)) address = QString::fromUtf8(daemon.readLine()).trimmed();
     }
     ~PrivateBus()

@@ -92,10 +92,8 @@ bool FrameDecoder::decodeOne(std::vector<WireEvent>& out)
             emitStray(out, prefixLength);
             return true;
         }
-        WireEvent event{WireEvent::Kind::UnknownCommand,
-                        {pending_.begin(), pending_.begin() + prefixLength + 1},
-                        "unknown command " + hexBytes(std::span(&code, 1)),
-                        {}};
+        WireEvent event{
+            WireEvent::Kind::UnknownCommand, {pending_.begin(), pending_.begin() + prefixLength + 1}, "unknown command " + hexBytes(std::span(&code, 1)), {}};
         pending_.erase(pending_.begin(), pending_.begin() + prefixLength + 1);
         out.push_back(std::move(event));
         return true;
@@ -148,18 +146,15 @@ std::vector<WireEvent> FrameDecoder::flush()
 
 void FrameDecoder::emitStray(std::vector<WireEvent>& out, std::size_t count)
 {
-    WireEvent event{WireEvent::Kind::StrayBytes,
-                    {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count)},
-                    count == 1 ? "stray byte" : "stray bytes",
-                    {}};
+    WireEvent event{
+        WireEvent::Kind::StrayBytes, {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count)}, count == 1 ? "stray byte" : "stray bytes", {}};
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
     out.push_back(std::move(event));
 }
 
 void FrameDecoder::emitFrame(std::vector<WireEvent>& out, std::size_t length, std::string meaning, bool showsMatrix)
 {
-    WireEvent event{
-        WireEvent::Kind::Frame, {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length)}, std::move(meaning), {}};
+    WireEvent event{WireEvent::Kind::Frame, {pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length)}, std::move(meaning), {}};
     if (showsMatrix) event.matrix = matrix();
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
     out.push_back(std::move(event));

@@ -107,19 +107,16 @@ int main(int argc, char** argv)
     installQtTranslation();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Faz de painel sinalético na outra ponta da linha série e escreve cada trama que chega."));
+    parser.setApplicationDescription(QStringLiteral("Faz de painel sinalético na outra ponta da linha série e escreve cada trama que chega."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption pty(QStringLiteral("pty"), QStringLiteral("Cria um pseudo-terminal e escreve primeiro o seu caminho."));
     const QCommandLineOption window(QStringLiteral("window"), QStringLiteral("Mostra também a matriz do painel numa janela."));
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Com --pty: mantém em CAMINHO uma ligação ao pseudo-terminal enquanto corre."),
+    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Com --pty: mantém em CAMINHO uma ligação ao pseudo-terminal enquanto corre."),
                                   QStringLiteral("CAMINHO"));
-    const QCommandLineOption besideProgram(QStringLiteral("beside-program"),
-                                           QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."), QStringLiteral("S"));
+    const QCommandLineOption besideProgram(QStringLiteral("beside-program"), QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."),
+                                     QStringLiteral("S"));
     parser.addOption(pty);
     parser.addOption(window);
     parser.addOption(timeout);

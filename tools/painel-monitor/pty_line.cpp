@@ -32,8 +32,7 @@ RawPty openRawPty()
     raw.c_cflag |= CLOCAL | CREAD;
     RawPty pty;
     char name[256] = {};
-    if (::openpty(&pty.master, &pty.slave, name, &raw, nullptr) != 0)
-        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    if (::openpty(&pty.master, &pty.slave, name, &raw, nullptr) != 0) throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
     pty.slavePath = name;
     // Programs started later must not inherit either end of the panel's line.
     ::fcntl(pty.master, F_SETFD, FD_CLOEXEC);

@@ -103,8 +103,7 @@ void VirtualPanel::appendLog(const QString& line) { log_->appendPlainText(line);
 
 void VirtualPanel::showAge(std::optional<double> seconds)
 {
-    age_->setText(seconds ? QStringLiteral("Última trama válida há %1 s").arg(*seconds, 0, 'f', 0)
-                          : QStringLiteral("Ainda nenhuma trama válida"));
+    age_->setText(seconds ? QStringLiteral("Última trama válida há %1 s").arg(*seconds, 0, 'f', 0) : QStringLiteral("Ainda nenhuma trama válida"));
 }
 
 void VirtualPanel::showSilence(bool silent) { matrix_->setSilent(silent); }

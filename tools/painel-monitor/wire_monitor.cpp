@@ -70,9 +70,8 @@ void WireMonitor::report(const std::vector<WireEvent>& events, double atMs)
             if (std::exchange(silent_, false)) emit silenceChanged(false);
         }
         // Two blanks between the fields, as the meaning may itself hold a number.
-        const QString line = QStringLiteral("%1  %2  %3")
-                                 .arg(atMs, 0, 'f', 3)
-                                 .arg(QString::fromStdString(hexBytes(event.bytes)), QString::fromStdString(event.meaning));
+        const QString line =
+            QStringLiteral("%1  %2  %3").arg(atMs, 0, 'f', 3).arg(QString::fromStdString(hexBytes(event.bytes)), QString::fromStdString(event.meaning));
         print(line);
         emit logged(line);
         if (!event.matrix) continue;
