@@ -98,9 +98,8 @@ TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindo
     QApplication::sendEvent(form, &activate);
     EXPECT_EQ(port.sent(), "");
     QStringList menu;
-    for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->objectName() + " " + item->text();
-    EXPECT_EQ(menu.join(", "), "MNU_PREFS &Preferências, MNU_PORTS Portas &série…, MNU_MORE &Mais opções…, MNU_LAMPTEST &Teste do painel, "
-                               "MNU_JOURNAL &Registo…, mnuFileBar0 , MNU_EXIT Sa&ir");
+    for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->text();
+    EXPECT_EQ(menu.join(", "), "&Preferências, Portas &série…, &Mais opções…, &Teste do painel, &Registo…, , Sa&ir");
     EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
     EXPECT_EQ(program->session.display().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
     EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "1");
