@@ -609,7 +609,10 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     for (int i = 0; i < 10'000; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", malformed[std::size_t(i % 4)], 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
     EXPECT_EQ(port.sent(), "");
-    EXPECT_LT(probe.longest, 200);
+    // Handled on the network thread, a flood leaves the window a few ms at a time; under the
+    // sanitizers and a loaded machine that stretches, while one that reached the window's slow
+    // path would hold it for seconds.
+    EXPECT_LT(probe.longest, 500);
     EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
     // A burst's first is journaled with its reason (a busy machine may split the flood into bursts).
     EXPECT_NE(journaled("count(*)", "motivo = 'mensagem de 100 bytes, acima de 64'"), "0");
