@@ -90,8 +90,7 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
 
 void PanelSession::setMqttNote(const QString& note)
 {
-    mqttNote_ = note;
-    emit notesChanged(notes());
+    if (std::exchange(mqttNote_, note) != note) emit notesChanged(notes());
 }
 
 QString PanelSession::notes() const
