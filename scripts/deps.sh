@@ -8,6 +8,9 @@
 #   deps.sh bench   and the benchmarks (Google Benchmark, the Mosquitto broker)
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
 #                   desktop-file-utils, appstream, man-db)
+#   deps.sh windows the Windows build and its tests: the mingw-w64 compiler, Debian's Qt as the host
+#                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit), and
+#                   what the tests under Wine need (Xvfb, xdotool)
 set -euo pipefail
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
@@ -17,7 +20,9 @@ case "${1:-test}" in
     test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
-    *) echo "usage: $0 [build|test|bench|package]" >&2; exit 2 ;;
+    windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix
+                       gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 xvfb xdotool) ;;
+    *) echo "usage: $0 [build|test|bench|package|windows]" >&2; exit 2 ;;
 esac
 
 missing=()

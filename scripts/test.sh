@@ -14,3 +14,10 @@ ctest --test-dir "$build_dir" --output-on-failure --timeout 300
 # The Debian package, built without the tests, and the programs in it (about 2 min on a fresh
 # clone); PAINEL_SKIP_PACKAGE=1 leaves it out, as the sanitizer run does.
 [ -n "${PAINEL_SKIP_PACKAGE:-}" ] || "$root/tests/package/check.sh"
+# The Windows program, cross-built, its installer and zip, and their tests under Wine against the
+# virtual panel built above (a few minutes with the prebuilt Qt); PAINEL_SKIP_WINDOWS=1 leaves
+# them out, as the sanitizer run does.
+if [ -z "${PAINEL_SKIP_WINDOWS:-}" ]; then
+    "$root/scripts/windows.sh"
+    "$root/tests/windows/run.sh" "${WIN_BUILD_DIR:-$root/build-win}" "$build_dir"
+fi

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/startup.h"
+#include "platform/process_end.h"
 #include "platform/qt_translation.h"
 #include "program_icon.h"
 #include "remote/command_line.h"
@@ -21,5 +22,5 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral(PAINEL_APP_ID));
     QApplication::setWindowIcon(programIcon());
     installQtTranslation();
-    return Main();
+    return endOfProgram(Main());
 }

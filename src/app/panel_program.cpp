@@ -8,10 +8,21 @@ PanelProgram::PanelProgram(const QString& caption, SerialPort& port, QString pre
     : statusBar_(new PanelStatusBar),
       preview_(new PanelPreview),
       session(port, *statusBar_, *preview_, std::move(preferencesFile), journal),
+#ifdef PAINEL_MQTT
       mqtt(session),
+#endif
       window(caption, session, statusBar_, preview_)
 {
     session.load();
+#ifdef PAINEL_MQTT
     // The broker, its library and its thread wait until the panel's start-up is on the line.
     QObject::connect(&session, &PanelSession::startUpSent, &mqtt, &MqttRemote::start);
+#endif
+}
+
+void PanelProgram::stop()
+{
+#ifdef PAINEL_MQTT
+    mqtt.stop();
+#endif
 }

@@ -2,8 +2,11 @@
 #pragma once
 
 #include "app/main_window.h"
-#include "remote/mqtt_remote.h"
 #include "session/panel_session.h"
+
+#ifdef PAINEL_MQTT
+#include "remote/mqtt_remote.h"
+#endif
 
 class Journal;
 class SerialPort;
@@ -17,12 +20,17 @@ public:
     PanelProgram(const PanelProgram&) = delete;
     PanelProgram& operator=(const PanelProgram&) = delete;
 
+    // The program ends: the broker is told now rather than by the last will.
+    void stop();
+
 private:
     PanelStatusBar* statusBar_; // the window's, once it stands
     PanelPreview* preview_;     // likewise
 
 public:
     PanelSession session;
+#ifdef PAINEL_MQTT
     MqttRemote mqtt;
+#endif
     MainWindow window;
 };

@@ -16,8 +16,6 @@ public:
 
     // False only when another live copy holds the lock.
     [[nodiscard]] bool acquire();
-    // After a refusal: the process id of the copy that holds the lock, 0 when unknown.
-    [[nodiscard]] qint64 holder() const { return holder_; }
 
     // The runtime folder, then a place in the temporary folder private to the user.
     [[nodiscard]] static QStringList defaultLockPaths();
@@ -25,5 +23,4 @@ public:
 private:
     QStringList paths_;
     std::unique_ptr<QLockFile> lock_;
-    qint64 holder_ = 0;
 };

@@ -2,19 +2,22 @@
 #include "app/startup.h"
 
 #include "app/panel_program.h"
-#include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "journal/journal.h"
 #include "platform/signal_events.h"
-#include "remote/remote_control.h"
+#include "remote/local_requests.h"
+#include "remote/panel_requests.h"
 #include "serial/port_devices.h"
-#include "serial/qt_serial_port.h"
+#include "serial/system_serial_port.h"
 #include "settings/preferences_file.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include <csignal>
+#ifdef PAINEL_DBUS
+#include "remote/remote_control.h"
+#endif
+
 #include <cstdlib>
 #include <functional>
 #include <utility>
@@ -43,13 +46,13 @@ int Main()
     if (!instance.acquire()) {
         secondCopyMessage()->exec();
         // Then the operator finds the running copy in front rather than hidden or minimised.
-        (void)RaiseRequests::ask(instance.holder());
+        (void)LocalRequests::ask(QStringLiteral("raise"), 2000);
         return 0;
     }
 
     const QString preferences = preferencesPath(configFolder());
     removeStaleTemporaries(preferences);
-    QtSerialPort port;
+    SystemSerialPort port;
     // Made before the window and gone after it, so its last entries are written before the end.
     // The last words below are registered once the journal has met its file: exit() runs its
     // handlers newest first, so they then run before the database library cleans up after itself.
@@ -57,25 +60,32 @@ int Main()
         journalPath(), [] { std::atexit(sayLastWords); }, Journal::Start::Later);
     PanelProgram program(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), port, preferences, &journal);
     MainWindow& form = program.window;
-    const RaiseRequests raise([&form] { form.comeForward(); });
-    // Other programs and the command line choose signs through it; the window works without it.
+    // The command line, a second copy and other programs come in through these; the window
+    // works without them.
+    PanelRequests requests(program.session);
+    LocalRequests door(requests, [&form] { form.comeForward(); });
+#ifdef PAINEL_DBUS
     RemoteControl remote(program.session);
-    // The panel's start-up goes first: the journal's file and database library, the session bus
+#endif
+    // The panel's start-up goes first: the journal's file and database library, the ways in
     // and the broker (above) are taken up once its bytes are on the line.
     // Waiting for the journal's file here also has the last words registered (by then) before
     // anything can end the program from inside Qt.
-    QObject::connect(&program.session, &PanelSession::startUpSent, &remote, [&remote, &journal] {
+    QObject::connect(&program.session, &PanelSession::startUpSent, &door, [&] {
         journal.flush();
+        if (const auto failure = door.listen()) qCWarning(remoteLog, "sem pedidos locais (%s)", qPrintable(*failure));
+#ifdef PAINEL_DBUS
         if (const auto failure = remote.start(QDBusConnection::sessionBus())) qCWarning(remoteLog, "sem controlo remoto (%s)", qPrintable(*failure));
+#endif
     });
     // A log-out, a shutdown or a kill ends the program as "Sair" does: whatever runs finishes,
     // then the window goes, MQTT says "offline" and the journal is written out.
-    SignalEvents endSignals({SIGTERM, SIGHUP, SIGINT});
+    SignalEvents endSignals(SignalEvents::endings());
     QObject::connect(&endSignals, &SignalEvents::received, &form, [] { QCoreApplication::exit(0); });
     // The display going away ends the program from inside Qt, by exit(), past all of the above:
     // the same last words are said on the way out.
     lastWords = [&program, &journal] {
-        program.mqtt.stop();
+        program.stop();
         journal.flush();
     };
     form.show();

@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -140,10 +141,15 @@ JournalEntry journalEntry(Origin origin, const QString& action, const QString& o
 
 QString journalPath()
 {
+#ifdef Q_OS_WIN
+    // %LOCALAPPDATA%: a journal is this computer's, and may grow beyond what should roam.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/painel-sinaletico/registo.sqlite");
+#else
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     // XDG asks that a relative path there be ignored.
     if (state.isEmpty() || QDir::isRelativePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/painel-sinaletico/registo.sqlite");
+#endif
 }
 
 const std::vector<JournalColumn>& journalColumns()

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,7 +29,9 @@ extern "C" void onSignal(int number)
 
 } // namespace
 
-SignalEvents::SignalEvents(std::initializer_list<int> numbers, QObject* parent) : QObject(parent), numbers_(numbers)
+std::vector<int> SignalEvents::endings() { return {SIGTERM, SIGHUP, SIGINT}; }
+
+SignalEvents::SignalEvents(std::vector<int> numbers, QObject* parent) : QObject(parent), numbers_(std::move(numbers))
 {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
     notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
@@ -60,3 +63,12 @@ void SignalEvents::drain()
     for (ssize_t n; (n = ::read(pipe_[0], numbers, sizeof numbers)) > 0;)
         for (ssize_t i = 0; i < n; ++i) emit received(numbers[i]);
 }
+#else
+std::vector<int> SignalEvents::endings() { return {}; }
+
+SignalEvents::SignalEvents(std::vector<int> numbers, QObject* parent) : QObject(parent) { Q_UNUSED(numbers); }
+
+SignalEvents::~SignalEvents() = default;
+
+void SignalEvents::drain() {}
+#endif

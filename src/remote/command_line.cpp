@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/command_line.h"
 
-#include "remote/remote_control.h"
+#include "remote/local_requests.h"
 #include "signs/sign_names.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusReply>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -18,9 +19,22 @@ namespace {
 // still answers, as dialogs run the event loop.
 constexpr int replyTimeoutMs = 10'000;
 
+// A Windows program without a console of its own prints into the one it was started from,
+// unless its output already goes elsewhere (a pipe, a file); in UTF-8, as everywhere.
+void useStartingConsole()
+{
+#ifdef Q_OS_WIN
+    if (::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_UNKNOWN && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        ::SetConsoleOutputCP(CP_UTF8);
+        (void)std::freopen("CONOUT$", "w", stdout);
+        (void)std::freopen("CONOUT$", "w", stderr);
+    }
+#endif
+}
+
 int say(int code, const QString& text)
 {
-    std::fputs(qPrintable(text + QLatin1Char('\n')), code == exitDone ? stdout : stderr);
+    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), code == exitDone ? stdout : stderr);
     return code;
 }
 
@@ -28,6 +42,7 @@ int say(int code, const QString& text)
 
 int runCommandLine(const QStringList& arguments)
 {
+    useStartingConsole();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Mostra um sinal no painel pelo programa que está a correr, ou diz o seu estado."));
     const QCommandLineOption help = parser.addHelpOption();
@@ -49,31 +64,7 @@ int runCommandLine(const QStringList& arguments)
         return say(exitBadArgument, QStringLiteral("indique --sinal NOME ou --estado (--help diz mais)"));
     if (parser.isSet(sign) && !signFromName(parser.value(sign))) return say(exitBadArgument, notASignText(parser.value(sign)));
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(dbusService))
-        return say(exitNotRunning, QStringLiteral("o painel-sinaletico não está a correr nesta sessão"));
-    QDBusInterface panel(dbusService, dbusPath, dbusInterface, bus);
-    panel.setTimeout(replyTimeoutMs);
-
-    if (parser.isSet(sign)) {
-        const QDBusMessage reply = panel.call(QStringLiteral("ShowSign"), parser.value(sign));
-        if (reply.type() != QDBusMessage::ErrorMessage) return exitDone;
-        if (reply.errorName() == dbusUnknownSign) return say(exitBadArgument, reply.errorMessage());
-        if (reply.errorName() == dbusSendFailed) return say(exitNotSent, reply.errorMessage());
-        return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(reply.errorMessage()));
-    }
-    static const std::array<std::pair<const char*, const char*>, 7> keys{{{"sinal", "Sign"},
-                                                                          {"modo", "Mode"},
-                                                                          {"cor", "Colour"},
-                                                                          {"porta", "Port"},
-                                                                          {"dispositivo", "Device"},
-                                                                          {"ligacao", "LinkState"},
-                                                                          {"ultima_falha", "LastFailure"}}};
-    QString lines;
-    for (const auto& [key, property] : keys) {
-        const QVariant value = panel.property(property);
-        if (!value.isValid()) return say(exitNotRunning, QStringLiteral("o painel-sinaletico não respondeu: %1").arg(panel.lastError().message()));
-        lines += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value.toString());
-    }
-    return say(exitDone, lines.trimmed());
+    const auto reply = LocalRequests::ask(parser.isSet(sign) ? QStringLiteral("sinal ") + parser.value(sign) : QStringLiteral("estado"), replyTimeoutMs);
+    if (!reply) return say(exitNotRunning, QStringLiteral("o painel-sinaletico não está a correr nesta sessão"));
+    return reply->text.isEmpty() && reply->code == exitDone ? exitDone : say(reply->code, reply->text);
 }

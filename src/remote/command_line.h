@@ -3,8 +3,8 @@
 
 #include <QStringList>
 
-// The command line, for scripts and other programs: asks the running copy, over the session
-// bus, to show a sign (--sinal) or to tell its state (--estado). Exit codes: 0 done, 1 the sign
+// The command line, for scripts and other programs: asks the running copy, through its local
+// door (LocalRequests), to show a sign (--sinal) or to tell its state (--estado). Exit codes: 0 done, 1 the sign
 // could not be sent, 2 a bad argument, 3 no copy running.
 enum CommandLineExit { exitDone = 0, exitNotSent = 1, exitBadArgument = 2, exitNotRunning = 3 };
 

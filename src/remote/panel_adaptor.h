@@ -19,13 +19,13 @@ class PanelAdaptor final : public QDBusAbstractAdaptor {
 public:
     explicit PanelAdaptor(RemoteControl& remote);
 
-    [[nodiscard]] QString sign() const { return remote_.sign(); }
-    [[nodiscard]] QString mode() const { return remote_.mode(); }
-    [[nodiscard]] QString colour() const { return remote_.colour(); }
-    [[nodiscard]] QString port() const { return remote_.port(); }
-    [[nodiscard]] QString device() const { return remote_.device(); }
-    [[nodiscard]] QString linkState() const { return remote_.linkState(); }
-    [[nodiscard]] QString lastFailure() const { return remote_.lastFailure(); }
+    [[nodiscard]] QString sign() const { return remote_.panel().sign(); }
+    [[nodiscard]] QString mode() const { return remote_.panel().mode(); }
+    [[nodiscard]] QString colour() const { return remote_.panel().colour(); }
+    [[nodiscard]] QString port() const { return remote_.panel().port(); }
+    [[nodiscard]] QString device() const { return remote_.panel().device(); }
+    [[nodiscard]] QString linkState() const { return remote_.panel().linkState(); }
+    [[nodiscard]] QString lastFailure() const { return remote_.panel().lastFailure(); }
 
 public slots:
     // A caption ("Xadrez"; case and accents not significant) or a place on the screen, "1" to "5".

@@ -2,21 +2,14 @@
 #include "remote/remote_control.h"
 
 #include "remote/panel_adaptor.h"
-#include "serial/port_devices.h"
 #include "session/panel_session.h"
-#include "settings/setting_names.h"
-#include "signs/sign_display.h"
 #include "signs/sign_names.h"
 
-#include <QDateTime>
-
-Q_LOGGING_CATEGORY(remoteLog, "painel-sinaletico.remote", QtInfoMsg)
-
-RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(parent), session_(session)
+RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(parent), requests_(session)
 {
     new PanelAdaptor(*this);
-    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
-    connect(&session_.display(), &SignDisplay::linkStateChanged, this, [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
+    connect(&session.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
+    connect(&session.display(), &SignDisplay::linkStateChanged, this, [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
 }
 
 std::optional<QString> RemoteControl::start(QDBusConnection bus)
@@ -33,29 +26,9 @@ std::optional<QString> RemoteControl::start(QDBusConnection bus)
 
 std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& name)
 {
-    const std::optional<Sign> kind = signFromName(name);
-    if (!kind) return std::pair{dbusUnknownSign, notASignText(name)};
-    if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
-    const QString reason = lastFailure();
-    return std::pair{dbusSendFailed, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
-}
-
-QString RemoteControl::sign() const { return signCaption(session_.display().chosenSign()); }
-
-QString RemoteControl::mode() const { return modeName(session_.settings().signalMode); }
-
-QString RemoteControl::colour() const { return signColourName(session_.settings()); }
-
-QString RemoteControl::port() const { return comName(session_.settings().comPort); }
-
-QString RemoteControl::device() const { return deviceForPort(session_.settings().comPort); }
-
-QString RemoteControl::linkState() const { return linkStateText(session_.display().linkState()); }
-
-QString RemoteControl::lastFailure() const
-{
-    const auto failure = session_.link().lastFailure(session_.settings().comPort);
-    return failure ? QString::fromStdString(failure->reason) : QString();
+    const auto refusal = requests_.show(name);
+    if (!refusal) return std::nullopt;
+    return std::pair{refusal->why == PanelRequests::Refusal::Why::UnknownSign ? dbusUnknownSign : dbusSendFailed, refusal->message};
 }
 
 PanelAdaptor::PanelAdaptor(RemoteControl& remote) : QDBusAbstractAdaptor(&remote), remote_(remote)

@@ -1,20 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "panel/panel_link.h"
+#include "remote/panel_requests.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QLoggingCategory>
 #include <QObject>
 
 #include <optional>
 #include <utility>
 
 class PanelSession;
-
-// Diagnostics of the ways in, for whoever reads the program's standard error or the system log.
-Q_DECLARE_LOGGING_CATEGORY(remoteLog)
 
 // The program on the session bus, for other programs and for its own command line: signs are
 // chosen as a click chooses them (origin "remoto"), and the state can be read and followed.
@@ -39,19 +35,13 @@ public:
     // The bus it was started on, where delayed replies go.
     [[nodiscard]] const QDBusConnection& bus() const { return bus_; }
 
-    [[nodiscard]] QString sign() const;
-    [[nodiscard]] QString mode() const;
-    [[nodiscard]] QString colour() const;
-    [[nodiscard]] QString port() const;
-    [[nodiscard]] QString device() const;
-    [[nodiscard]] QString linkState() const;
-    [[nodiscard]] QString lastFailure() const;
+    [[nodiscard]] const PanelRequests& panel() const { return requests_; }
 
 signals:
     void signChanged(const QString& sign);
     void linkStateChanged(const QString& state);
 
 private:
-    PanelSession& session_;
+    PanelRequests requests_;
     QDBusConnection bus_ = QDBusConnection(QString());
 };

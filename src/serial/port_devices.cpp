@@ -192,7 +192,15 @@ std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
     return std::nullopt;
 }
 
-QString configFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/painel-sinaletico"); }
+QString configFolder()
+{
+#ifdef Q_OS_WIN
+    // %APPDATA%, where Windows keeps what follows a user from one computer to the next.
+    return QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA")) + QStringLiteral("/painel-sinaletico");
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/painel-sinaletico");
+#endif
+}
 
 QString comName(std::int16_t number) { return QStringLiteral("COM%1").arg(number); }
 
@@ -325,8 +333,12 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
         return QStringLiteral("sem permissão para abrir %1: só %2 o pode abrir").arg(device, userName(st.st_uid));
     }
     if (const auto holder = holderOf(device)) return QStringLiteral("%1 está em uso por %2").arg(device, *holder);
-#endif
     return QStringLiteral("%1: %2").arg(device, systemText);
+#else
+    // Windows gives a port to one program at a time and tells any other "access denied": that is
+    // nearly always why a port that is there does not open.
+    return QStringLiteral("%1 está em uso por outro programa, ou o acesso foi recusado (%2)").arg(device, systemText);
+#endif
 }
 
 QString writeFailureReason(int errorNumber)

@@ -10,11 +10,9 @@
 #include <optional>
 #include <thread>
 
-#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -131,7 +129,6 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
     bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
-#ifdef Q_OS_UNIX
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
     // then told apart from a device that has gone (EIO), and waited for only until the deadline.
     const int fd = static_cast<int>(port_.handle());
@@ -146,16 +143,10 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
             failStalled();
         }
     }
-#else
-    const auto size = static_cast<qint64>(bytes.size());
-    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !port_.waitForBytesWritten(int(std::max<qint64>(1, msLeft()))))
-        failWrite(port_.errorString());
-#endif
 }
 
 void QtSerialPort::drain()
 {
-#ifdef Q_OS_UNIX
     // Not tcdrain, which has no time limit: the driver's queue is watched until it is empty,
     // and the UART's own few bytes then leave during the close.
     const int fd = static_cast<int>(port_.handle());
@@ -165,7 +156,6 @@ void QtSerialPort::drain()
         const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(wait, 1, std::min<qint64>(20, msLeft()))));
     }
-#endif
 }
 
 void QtSerialPort::close()

@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
-// The product's serial port. Bytes are pushed to the device as they are written, so a device
+// The product's serial port on Unix. Bytes are pushed to the device as they are written, so a device
 // that has gone away fails the write; closing waits until everything written has left. Every
 // wait ends by one deadline: the wire time of what was written since the open plus a margin.
 // A line that stops taking bytes fails the send by then, its queued output is dropped and the

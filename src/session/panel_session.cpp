@@ -28,7 +28,7 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& p
 
 void PanelSession::load()
 {
-    readPreferences(settings_, preferencesFile_);
+    readPreferences(settings_, preferencesToRead(preferencesFile_));
     more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
     display_.setKeepAlive(more_.keepAliveSeconds);
     // Old entries go at every start-up.

@@ -122,6 +122,10 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     mqttProblem = problemLabel("mqttProblem", mqtt);
     mqttForm->addRow(mqttProblem);
     layout->addWidget(mqtt);
+#ifndef PAINEL_MQTT
+    // Not on this system yet: the file's values are kept as they are, neither shown nor checked.
+    mqtt->hide();
+#endif
     layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
@@ -144,8 +148,12 @@ void MoreOptionsDialog::accept()
     mqtt.plain = mqttPlain->isChecked();
     // Nothing changes until the settings are safe to use: the operator corrects them here, told
     // beside the fields concerned of all the program itself would refuse.
+#ifdef PAINEL_MQTT
     const auto problem = mqttSettingsProblem(mqtt, SettingNames::DialogFields);
     const auto password = mqtt.enabled() && !mqtt.passwordFile.isEmpty() ? passwordFileProblem(mqtt.passwordFile) : std::nullopt;
+#else
+    const std::optional<QString> problem, password;
+#endif
     for (const auto& [label, text] : {std::pair{mqttProblem, problem}, {passwordProblem, password}}) {
         label->setText(text ? QStringLiteral("Não serve: %1.").arg(*text) : QString());
         label->setVisible(text.has_value());

@@ -14,14 +14,21 @@
 #include <sys/stat.h>
 #endif
 
-QString preferencesPath(const QString& configFolder)
+QString preferencesPath(const QString& configFolder) { return configFolder + QStringLiteral("/pref.vyr"); }
+
+QString legacyPreferencesPath()
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(configFolder);
-    return QStringLiteral("c:\\pref.vyr");
+    return QStringLiteral("c:/pref.vyr");
 #else
-    return configFolder + QStringLiteral("/pref.vyr");
+    return {};
 #endif
+}
+
+QString preferencesToRead(const QString& path, const QString& legacy)
+{
+    if (legacy.isEmpty() || QFileInfo::exists(path) || !QFileInfo(legacy).isFile()) return path;
+    return legacy;
 }
 
 std::string ReadTextFile(const QString& fileName, bool& errFlag)

@@ -8,9 +8,16 @@
 #include <optional>
 #include <string>
 
-// Where the preferences live: "c:\pref.vyr" on Windows, pref.vyr in the program's configuration
-// folder elsewhere.
+// Where the preferences live: pref.vyr in the program's configuration folder.
 [[nodiscard]] QString preferencesPath(const QString& configFolder);
+
+// Where an older installation kept them: "c:\pref.vyr" on Windows, which a standard user can no
+// longer write; empty elsewhere.
+[[nodiscard]] QString legacyPreferencesPath();
+
+// The file to read them from: `path`, or, until it exists, the one at `legacy` when there is
+// one, so that an older installation's settings carry over; they are then written to `path`.
+[[nodiscard]] QString preferencesToRead(const QString& path, const QString& legacy = legacyPreferencesPath());
 
 // The longest preferences file that is read; three short lines need far less.
 inline constexpr qint64 maxPreferencesBytes = 64 * 1024;

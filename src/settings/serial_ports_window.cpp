@@ -4,7 +4,7 @@
 #include "journal/journal.h"
 #include "panel/line_error.h"
 #include "panel/panel_link.h"
-#include "serial/qt_serial_port.h"
+#include "serial/system_serial_port.h"
 #include "widgets/scrolling_body.h"
 
 #include <QDateTime>
@@ -264,7 +264,7 @@ void SerialPortsWindow::unbind(std::int16_t number)
 void SerialPortsWindow::test(std::int16_t number)
 {
     // A port of its own, so the link's state and its status panel are left as they are.
-    QtSerialPort port;
+    SystemSerialPort port;
     try {
         port.setPortNumber(number);
         port.setOpen(true);

@@ -2,7 +2,6 @@
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/panel_program.h"
-#include "app/raise_requests.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
@@ -13,8 +12,10 @@
 #include "private_bus.h"
 #include "program_home.h"
 #include "pty_pair.h"
+#include "remote/local_requests.h"
 #include "remote/mqtt_link.h"
 #include "remote/remote_control.h"
+#include "serial/port_devices.h"
 #include "settings/more_options_dialog.h"
 #include "settings/preferences_dialog.h"
 #include "settings/serial_ports_window.h"
@@ -33,6 +34,7 @@
 
 #include <csignal>
 #include <functional>
+#include <future>
 
 namespace {
 
@@ -316,16 +318,41 @@ TEST(StartUp, ASecondCopyIsToldSoInTheInfoBox)
     EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Info|Sorry! Para esse já dei..;-).");
 }
 
-// The pid in a lock file may belong to another program by now: SIGUSR1 would end most of them.
-TEST(StartUp, OnlyACopyOfThisProgramIsAskedToComeForward)
+// The running copy's door: each request has its answer, anything else is refused without
+// effect, and a socket left by a killed copy is taken over.
+TEST_F(MainWindowTest, TheLocalDoorAnswersItsRequestsAndNothingElse)
 {
-    QProcess other;
-    other.start("sleep", {"30"});
-    ASSERT_TRUE(other.waitForStarted());
-    EXPECT_FALSE(RaiseRequests::ask(other.processId()));
-    EXPECT_FALSE(other.waitForFinished(300));
-    other.kill();
-    other.waitForFinished();
+    start();
+    port.clearRecord();
+    PanelRequests requests(program->session);
+    int raised = 0;
+    LocalRequests door(requests, [&raised] { ++raised; });
+    const QString name = home.filePath("door.socket");
+    QFile left(name);
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+    ASSERT_EQ(door.listen(name), std::nullopt);
+    // The client waits for its answer, so it runs beside the loop that serves it.
+    const auto ask = [&](const QString& request) {
+        auto reply = std::async(std::launch::async, [&] { return LocalRequests::ask(request, 5000, name); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 6000));
+        const auto answer = reply.get();
+        return answer ? QString::number(answer->code) + "|" + answer->text : QString("none");
+    };
+    for (const auto& [request, answer, sent] :
+         {std::tuple{QString("raise"), QString("0|"), std::string()},
+          {"estado", "0|sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + deviceForPort(1) + "\nligacao: ligação em ordem\nultima_falha:", ""},
+          {"sinal frente", "0|", frames::sign[1]},
+          {"sinal nada", "2|\"nada\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5", ""},
+          {"Sinal 1", "2|pedido desconhecido", ""},
+          {QString(2000, 'x'), "2|pedido demasiado longo", ""}}) {
+        EXPECT_EQ(ask(request), answer) << request.left(20).toStdString();
+        EXPECT_EQ(port.sent(), sent) << request.left(20).toStdString();
+        port.clearRecord();
+    }
+    EXPECT_EQ(raised, 1);
+    EXPECT_EQ(ask("estado").left(2), "0|");
+    EXPECT_EQ(LocalRequests::ask("estado", 1000, home.filePath("none.socket")), std::nullopt);
 }
 
 TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
@@ -337,6 +364,15 @@ TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
     EXPECT_TRUE(first.acquire());
     EXPECT_FALSE(second.acquire());
     EXPECT_TRUE(SingleInstance({places[0]}).acquire()); // nowhere to lock: it starts all the same
+    // A lock left by a dead copy whose process id is now this one's.
+    const QString left = dir.filePath("left.lock");
+    QFile file(left);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QString("%1\n%2\n%3\n").arg(QCoreApplication::applicationPid()).arg(QCoreApplication::applicationName(), QSysInfo::machineHostName()).toUtf8());
+    file.close();
+    SingleInstance successor({left});
+    EXPECT_TRUE(successor.acquire());
+    EXPECT_FALSE(SingleInstance({left}).acquire());
 }
 
 struct ProgramTest : ::testing::Test {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "frame_decoder.h"
 #include "frames.h"
+#include "preview_matrix.h"
 #include "pty_line.h"
 #include "virtual_panel.h"
 #include "wire_monitor.h"

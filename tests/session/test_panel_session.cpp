@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "journal_rows.h"
+#include "preview_matrix.h"
 #include "pty_pair.h"
 #include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"

@@ -3,8 +3,6 @@
 
 #include "panel/hex_bytes.h"
 
-#include <QImage>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -59,19 +57,3 @@ inline const std::string chequerTick2 = "A5 79 5A 73 CC CC 33 33 CC CC 33 33 A5 
 inline const std::string chequerTick1 = "A5 79 5A 73 33 33 CC CC 33 33 CC CC A5 79 5A 74 CC CC 33 33 CC CC 33 33";
 
 } // namespace frames
-
-// The matrix `image` shows, read at each dot's centre in pixels: a row per dot row from the top,
-// R red, G green, Y yellow, . `background`, ? anything else, as frames::picture writes them.
-[[nodiscard]] inline std::string matrixOf(const QImage& image, const std::function<QPoint(int row, int column)>& centre, QRgb background)
-{
-    const std::map<QRgb, char> dots{{0xFF0000, 'R'}, {0x00FF00, 'G'}, {0xFFFF00, 'Y'}, {background, '.'}};
-    std::string picture;
-    for (int row = 0; row < 8; ++row) {
-        for (int column = 0; column < 8; ++column) {
-            const auto dot = dots.find(image.pixel(centre(row, column)) & 0xFFFFFF);
-            picture += dot == dots.end() ? '?' : dot->second;
-        }
-        picture += '\n';
-    }
-    return picture;
-}

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class PanelRequests;
+class QLocalSocket;
+
+// The running copy's door on this computer, for this user only: a refused second copy asks it to
+// come forward, the command line to show a sign or to tell the state. A local socket (a named
+// pipe on Windows) carrying one request a connection, a line of UTF-8: "raise", "sinal NOME" or
+// "estado"; the answer is the exit code on a line of its own, then the text to print.
+class LocalRequests final : public QObject {
+    Q_OBJECT
+public:
+    LocalRequests(PanelRequests& panel, std::function<void()> comeForward, QObject* parent = nullptr);
+
+    // Starts answering on `name`; nullopt when done, else why not. A socket left by a copy that
+    // was killed is taken over: the single-instance lock says no other copy runs.
+    [[nodiscard]] std::optional<QString> listen(const QString& name = defaultName());
+
+    // This user's door: in the runtime folder, else the temporary one under the user's id; a
+    // pipe named after the user on Windows.
+    [[nodiscard]] static QString defaultName();
+
+    struct Answer {
+        int code = 0;
+        QString text;
+    };
+    // Asks the copy behind `name`: nullopt when there is none; exitNotRunning when it took the
+    // request and gave no answer within `timeoutMs`.
+    [[nodiscard]] static std::optional<Answer> ask(const QString& request, int timeoutMs, const QString& name = defaultName());
+
+private:
+    void serve(QLocalSocket* socket);
+    [[nodiscard]] Answer answer(const QString& request);
+
+    PanelRequests& panel_;
+    std::function<void()> comeForward_;
+    QLocalServer server_;
+};

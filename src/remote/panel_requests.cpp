@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "remote/panel_requests.h"
+
+#include "serial/port_devices.h"
+#include "session/panel_session.h"
+#include "settings/setting_names.h"
+#include "signs/sign_display.h"
+#include "signs/sign_names.h"
+
+Q_LOGGING_CATEGORY(remoteLog, "painel-sinaletico.remote", QtInfoMsg)
+
+std::optional<PanelRequests::Refusal> PanelRequests::show(const QString& name)
+{
+    const std::optional<Sign> kind = signFromName(name);
+    if (!kind) return Refusal{Refusal::Why::UnknownSign, notASignText(name)};
+    if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
+    const QString reason = lastFailure();
+    return Refusal{Refusal::Why::NotSent, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
+}
+
+QString PanelRequests::sign() const { return signCaption(session_.display().chosenSign()); }
+
+QString PanelRequests::mode() const { return modeName(session_.settings().signalMode); }
+
+QString PanelRequests::colour() const { return signColourName(session_.settings()); }
+
+QString PanelRequests::port() const { return comName(session_.settings().comPort); }
+
+QString PanelRequests::device() const { return deviceForPort(session_.settings().comPort); }
+
+QString PanelRequests::linkState() const { return linkStateText(session_.display().linkState()); }
+
+QString PanelRequests::lastFailure() const
+{
+    const auto failure = session_.link().lastFailure(session_.settings().comPort);
+    return failure ? QString::fromStdString(failure->reason) : QString();
+}
+
+QString PanelRequests::stateText() const
+{
+    const std::pair<const char*, QString> lines[] = {{"sinal", sign()},         {"modo", mode()},       {"cor", colour()},
+                                                     {"porta", port()},         {"dispositivo", device()}, {"ligacao", linkState()},
+                                                     {"ultima_falha", lastFailure()}};
+    QString text;
+    for (const auto& [key, value] : lines) text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value);
+    return text.trimmed();
+}

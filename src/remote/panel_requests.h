@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <optional>
+
+class PanelSession;
+
+// Diagnostics of the ways in, for whoever reads the program's standard error or the system log.
+Q_DECLARE_LOGGING_CATEGORY(remoteLog)
+
+// The session as other programs see it, whichever way they come in: a sign chosen by name as a
+// click chooses it (origin "remoto"), and the state in words.
+class PanelRequests {
+public:
+    explicit PanelRequests(PanelSession& session) : session_(session) {}
+
+    struct Refusal {
+        enum class Why { UnknownSign, NotSent } why;
+        QString message;
+    };
+    // The sign named (a caption, case and accents not significant) or at place "1" to "5", sent
+    // as a click sends it; nullopt when it went out whole.
+    [[nodiscard]] std::optional<Refusal> show(const QString& name);
+
+    [[nodiscard]] QString sign() const;
+    [[nodiscard]] QString mode() const;
+    [[nodiscard]] QString colour() const;
+    [[nodiscard]] QString port() const;
+    [[nodiscard]] QString device() const;
+    [[nodiscard]] QString linkState() const;
+    [[nodiscard]] QString lastFailure() const;
+    // All of the above, one "key: value" a line under the command line's keys.
+    [[nodiscard]] QString stateText() const;
+
+private:
+    PanelSession& session_;
+};
