@@ -10,7 +10,7 @@
 #                   desktop-file-utils, appstream, man-db)
 #   deps.sh windows the Windows build and its tests: the mingw-w64 compiler, Debian's Qt as the host
 #                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit), and
-#                   what the tests under Wine need (Xvfb, xdotool)
+#                   what the tests under Wine need (unzip, Xvfb, xdotool, openbox, ImageMagick)
 set -euo pipefail
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
@@ -21,7 +21,7 @@ case "${1:-test}" in
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix
-                       gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 xvfb xdotool) ;;
+                       gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 unzip xvfb xdotool openbox imagemagick) ;;
     *) echo "usage: $0 [build|test|bench|package|windows]" >&2; exit 2 ;;
 esac
 

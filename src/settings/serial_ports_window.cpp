@@ -75,6 +75,11 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
     auto* typed = new QFormLayout;
     typed->addRow(QStringLiteral("&Outro dispositivo:"), typedDevice);
     layout->addLayout(typed);
+#ifdef Q_OS_WIN
+    // COM1 and COM2 are the system's own ports there: no device to name, no stable names.
+    typed->setRowVisible(typedDevice, false);
+    detectedPorts->hideColumn(1);
+#endif
 
     const std::array<std::array<QString, 3>, 2> captions{{{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
                                                           {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
@@ -99,8 +104,9 @@ SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QSt
         ports_[n].unbind = unbindButton;
         connect(testButton, &QPushButton::clicked, this, [this, number] { test(number); });
 #ifdef Q_OS_WIN
-        // The system's own COM names are used as they are.
-        bindButton->setEnabled(false);
+        // Nor any binding to make or remove; the test stays.
+        bindButton->hide();
+        unbindButton->hide();
 #endif
         buttons->addWidget(bindButton);
         buttons->addWidget(unbindButton);

@@ -107,6 +107,21 @@ TEST_F(PreferencesFile, WriterRoundTripIsByteExact)
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"pref.vyr"});
 }
 
+// An older installation's file is read only while the program's own does not exist yet.
+TEST_F(PreferencesFile, AnOlderInstallationsFileIsReadUntilTheProgramHasItsOwn)
+{
+    const QString legacy = home.filePath("pref.vyr");
+    EXPECT_EQ(preferencesToRead(file, legacy), file); // neither exists
+    QFile old(legacy);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("COM=2\r\n") > 0);
+    old.close();
+    EXPECT_EQ(preferencesToRead(file, legacy), legacy);
+    EXPECT_EQ(preferencesToRead(file, {}), file);
+    EXPECT_EQ(preferencesToRead(file, home.path()), file); // a folder is no file
+    put("COM=1\r\n");
+    EXPECT_EQ(preferencesToRead(file, legacy), file);
+}
+
 // Anything but a regular file of at most 64 KiB reads as unreadable, at once: defaults apply.
 TEST_F(PreferencesFile, OnlyASmallRegularFileIsRead)
 {
