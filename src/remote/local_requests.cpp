@@ -59,8 +59,8 @@ void LocalRequests::serve(QLocalSocket* socket)
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         if (!socket->canReadLine() && socket->bytesAvailable() <= maxRequestBytes) return;
         const QByteArray line = socket->readLine(maxRequestBytes + 1);
-        const Answer reply = line.endsWith('\n') ? answer(QString::fromUtf8(line.chopped(1)))
-                                                 : Answer{exitBadArgument, QStringLiteral("pedido demasiado longo")};
+        const Answer reply =
+            line.endsWith('\n') ? answer(QString::fromUtf8(line.chopped(1))) : Answer{exitBadArgument, QStringLiteral("pedido demasiado longo")};
         socket->write(QByteArray::number(reply.code) + '\n' + reply.text.toUtf8());
         socket->disconnectFromServer();
     });

@@ -38,8 +38,12 @@ QString PanelRequests::lastFailure() const
 
 QString PanelRequests::stateText() const
 {
-    const std::pair<const char*, QString> lines[] = {{"sinal", sign()},         {"modo", mode()},       {"cor", colour()},
-                                                     {"porta", port()},         {"dispositivo", device()}, {"ligacao", linkState()},
+    const std::pair<const char*, QString> lines[] = {{"sinal", sign()},
+                                                     {"modo", mode()},
+                                                     {"cor", colour()},
+                                                     {"porta", port()},
+                                                     {"dispositivo", device()},
+                                                     {"ligacao", linkState()},
                                                      {"ultima_falha", lastFailure()}};
     QString text;
     for (const auto& [key, value] : lines) text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value);

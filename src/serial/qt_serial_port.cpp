@@ -16,11 +16,6 @@
 
 namespace {
 
-// How far the line may fall behind the wire time of what was written before the send is given
-// up: room for a USB adapter's latency, yet short enough that a stalled line costs the window
-// little, as the flag then tries once a second.
-constexpr qint64 lineMarginMs = 50;
-
 // Open failures as the status texts know them; anything unexpected is "hardware not available".
 LineError openError(QSerialPort::SerialPortError error)
 {
@@ -110,9 +105,7 @@ void QtSerialPort::open()
         const auto error = port_.error();
         throw LineException(openError(error), text(openFailureReason(binding, port_.errorString())));
     }
-    bytesSinceOpen_ = 0;
-    lastProgressMs_ = 0;
-    sinceOpen_.start();
+    deadline_.restart();
 }
 
 void QtSerialPort::failWrite(const QString& reason)
@@ -121,14 +114,14 @@ void QtSerialPort::failWrite(const QString& reason)
     throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
 }
 
-void QtSerialPort::failStalled() { failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_)); }
+void QtSerialPort::failStalled() { failWrite(deadline_.stalled()); }
 
-qint64 QtSerialPort::msLeft() const { return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed(); }
+qint64 QtSerialPort::msLeft() const { return deadline_.msLeft(settings_); }
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
+    deadline_.add(static_cast<std::int64_t>(bytes.size()));
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
     // then told apart from a device that has gone (EIO), and waited for only until the deadline.
     const int fd = static_cast<int>(port_.handle());
@@ -136,7 +129,7 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-            lastProgressMs_ = sinceOpen_.elapsed();
+            deadline_.progressed();
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             failWrite(writeFailureReason(errno));
         } else if (pollfd room{fd, POLLOUT, 0}; msLeft() <= 0 || ::poll(&room, 1, static_cast<int>(msLeft())) == 0) {
@@ -151,7 +144,7 @@ void QtSerialPort::drain()
     // and the UART's own few bytes then leave during the close.
     const int fd = static_cast<int>(port_.handle());
     for (int queued = 0, before = 0; ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0; before = queued) {
-        if (queued != before) lastProgressMs_ = sinceOpen_.elapsed();
+        if (queued != before) deadline_.progressed();
         if (msLeft() <= 0) failStalled();
         const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(wait, 1, std::min<qint64>(20, msLeft()))));
@@ -170,7 +163,6 @@ void QtSerialPort::close()
     // it in the kernel (up to the driver's closing wait, 30 s by default).
     if (abandoned_) port_.clear(QSerialPort::Output);
     port_.close();
-    bytesSinceOpen_ = 0;
     abandoned_ = false;
     if (failure) throw *failure;
 }

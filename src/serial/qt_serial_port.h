@@ -3,8 +3,8 @@
 
 #include "panel/port_settings.h"
 #include "panel/serial_port.h"
+#include "serial/send_deadline.h"
 
-#include <QElapsedTimer>
 #include <QSerialPort>
 
 // The product's serial port on Unix. Bytes are pushed to the device as they are written, so a device
@@ -38,8 +38,6 @@ private:
     std::int16_t number_ = 1;
     QString device_; // the device of the last open, for the reasons of failures
     PortSettings settings_;
-    std::int64_t bytesSinceOpen_ = 0;
-    QElapsedTimer sinceOpen_;
-    qint64 lastProgressMs_ = 0; // when the line last took bytes, on sinceOpen_'s clock
-    bool abandoned_ = false;    // a send since the open failed
+    SendDeadline deadline_;
+    bool abandoned_ = false; // a send since the open failed
 };

@@ -11,10 +11,6 @@
 
 namespace {
 
-// As on Unix: room for a USB adapter's latency, yet short enough that a stalled line costs the
-// window little.
-constexpr qint64 lineMarginMs = 50;
-
 std::string text(const QString& s) { return s.toStdString(); }
 
 QString systemText(DWORD error) { return qt_error_string(static_cast<int>(error)); }
@@ -87,7 +83,8 @@ void WinSerialPort::applySettings()
 {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle_, &dcb)) throw LineException(LineError::HardwareNotAvailable, text(device_ + QStringLiteral(": ") + systemText(::GetLastError())));
+    if (!::GetCommState(handle_, &dcb))
+        throw LineException(LineError::HardwareNotAvailable, text(device_ + QStringLiteral(": ") + systemText(::GetLastError())));
     dcb.BaudRate = static_cast<DWORD>(settings_.baud);
     dcb.ByteSize = static_cast<BYTE>(settings_.dataBits);
     dcb.Parity = parityOf(settings_.parity);
@@ -101,7 +98,8 @@ void WinSerialPort::applySettings()
     dcb.fInX = FALSE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!::SetCommState(handle_, &dcb)) throw LineException(LineError::HardwareNotAvailable, text(device_ + QStringLiteral(": ") + systemText(::GetLastError())));
+    if (!::SetCommState(handle_, &dcb))
+        throw LineException(LineError::HardwareNotAvailable, text(device_ + QStringLiteral(": ") + systemText(::GetLastError())));
 }
 
 void WinSerialPort::open()
@@ -125,9 +123,7 @@ void WinSerialPort::open()
         handle_ = nullptr;
         throw;
     }
-    bytesSinceOpen_ = 0;
-    lastProgressMs_ = 0;
-    sinceOpen_.start();
+    deadline_.restart();
 }
 
 void WinSerialPort::failWrite(const QString& reason)
@@ -136,14 +132,14 @@ void WinSerialPort::failWrite(const QString& reason)
     throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
 }
 
-void WinSerialPort::failStalled() { failWrite(QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_)); }
+void WinSerialPort::failStalled() { failWrite(deadline_.stalled()); }
 
-qint64 WinSerialPort::msLeft() const { return lineMarginMs + qint64(1000.0 * wireSeconds(settings_, bytesSinceOpen_)) - sinceOpen_.elapsed(); }
+qint64 WinSerialPort::msLeft() const { return deadline_.msLeft(settings_); }
 
 void WinSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    bytesSinceOpen_ += static_cast<std::int64_t>(bytes.size());
+    deadline_.add(static_cast<std::int64_t>(bytes.size()));
     for (std::size_t done = 0; done < bytes.size();) {
         if (msLeft() <= 0) failStalled();
         // The write returns by the deadline with whatever the driver took.
@@ -151,12 +147,11 @@ void WinSerialPort::write(std::span<const std::uint8_t> bytes)
         timeouts.ReadIntervalTimeout = MAXDWORD;
         timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(msLeft());
         DWORD written = 0;
-        if (!::SetCommTimeouts(handle_, &timeouts)
-            || !::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
+        if (!::SetCommTimeouts(handle_, &timeouts) || !::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
             failWrite(systemText(::GetLastError()));
         if (written > 0) {
             done += written;
-            lastProgressMs_ = sinceOpen_.elapsed();
+            deadline_.progressed();
         }
     }
 }
@@ -171,7 +166,6 @@ void WinSerialPort::close()
         failure = LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": a linha não esvaziou: ") + systemText(::GetLastError())));
     ::CloseHandle(handle_);
     handle_ = nullptr;
-    bytesSinceOpen_ = 0;
     abandoned_ = false;
     if (failure) throw *failure;
 }
