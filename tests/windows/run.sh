@@ -78,6 +78,8 @@ step "the portable program: start-up"
 mkdir "$scratch/portable"
 (cd "$scratch/portable" && unzip -q "$win/painel-sinaletico-$version-win64.zip")
 program=$scratch/portable/painel-sinaletico.exe
+# The version in the file's properties (a UTF-16 string of its resources).
+strings -el "$program" | grep -x "$version" >/dev/null || fail "no version $version in the program's properties"
 wine "$program" >"$scratch/program.log" 2>&1 &
 first=$!
 pids+=($first)
@@ -150,6 +152,9 @@ prefs=$(roaming)
 within 10 has_frames "$scratch/com2.log" "$before2" 2 || fail "the flag did not move to COM2"
 
 step "a second copy"
+# Minimised first: the refused copy must bring it back to the front.
+xdotool windowminimize --sync "$main"
+within 10 bash -c "! xdotool search --onlyvisible --name '^Tramonda' >/dev/null 2>&1" || fail "the window would not minimise"
 wine "$program" >"$scratch/second.log" 2>&1 &
 second=$!
 pids+=($second)
@@ -158,6 +163,7 @@ xdotool windowactivate --sync "$(window '^Info$')" key Return
 within 20 bash -c "! kill -0 $second 2>/dev/null" || fail "the second copy did not end"
 wait "$second" || fail "the second copy ended with $?"
 kill -0 "$first" || fail "the first copy ended"
+within 10 shown '^Tramonda' || fail "the running copy did not come forward"
 xdotool windowactivate --sync "$main" key ctrl+x
 within 20 bash -c "! kill -0 $first 2>/dev/null" || fail "Sair did not end the program"
 
