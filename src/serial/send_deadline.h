@@ -26,10 +26,7 @@ public:
     void add(std::int64_t bytes) { bytes_ += bytes; }
     // The line took bytes just now.
     void progressed() { lastProgressMs_ = sinceOpen_.elapsed(); }
-    [[nodiscard]] qint64 msLeft(const PortSettings& settings) const
-    {
-        return marginMs + qint64(1000.0 * wireSeconds(settings, bytes_)) - sinceOpen_.elapsed();
-    }
+    [[nodiscard]] qint64 msLeft(const PortSettings& settings) const { return marginMs + qint64(1000.0 * wireSeconds(settings, bytes_)) - sinceOpen_.elapsed(); }
     // Why a send that ran out of time was given up.
     [[nodiscard]] QString stalled() const { return QStringLiteral("a linha não aceita dados há %1 ms").arg(sinceOpen_.elapsed() - lastProgressMs_); }
 

@@ -515,7 +515,7 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
     EXPECT_FALSE(QFileInfo(kept).isSymLink());
 }
 
-// Other programs choose signs over the session bus, and the command line through it: each sign,
+// Other programs choose signs through the local door (the command line) and the session bus: each sign,
 // by its caption (case and accents not significant) or its place, reaches the line as a click's
 // frames; a bad name, a failed send and no copy running each have their exit code and reason.
 TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
