@@ -44,10 +44,6 @@ QString LocalRequests::defaultName()
 std::optional<QString> LocalRequests::listen(const QString& name)
 {
     if (server_.listen(name)) return std::nullopt;
-    if (server_.serverError() == QAbstractSocket::AddressInUseError) {
-        QLocalServer::removeServer(name);
-        if (server_.listen(name)) return std::nullopt;
-    }
     return QStringLiteral("%1: %2").arg(name, server_.errorString());
 }
 

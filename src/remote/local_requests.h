@@ -20,7 +20,8 @@ public:
     LocalRequests(PanelRequests& panel, std::function<void()> comeForward, QObject* parent = nullptr);
 
     // Starts answering on `name`; nullopt when done, else why not. A socket left by a copy that
-    // was killed is taken over: the single-instance lock says no other copy runs.
+    // was killed is replaced (the user-only socket is made aside and renamed over it); a pipe
+    // goes with its process.
     [[nodiscard]] std::optional<QString> listen(const QString& name = defaultName());
 
     // This user's door: in the runtime folder, else the temporary one under the user's id; a
