@@ -6,6 +6,9 @@
     tests/mutants.py -k journal      only the faults whose name or file contains "journal"
     tests/mutants.py --count         how many faults, by section and by folder; injects nothing
     tests/mutants.py --stale         the faults whose lines no longer stand in their file
+    tests/mutants.py --windows       the faults of tests/windows/mutants.txt, in the code that only
+                                     the Windows program builds: cross-built by scripts/windows.sh
+                                     into build-mut-win/, checked by tests/windows/run.sh under Wine
 
 It builds in build-mut/ (RelWithDebInfo, the tests on) and runs ctest there, stopping at the first
 failure. A fault that does not build counts apart. The file is put back after each fault, also on
@@ -26,6 +29,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LIST = os.path.join(ROOT, "tests", "mutants.txt")
 BUILD = os.path.join(ROOT, "build-mut")
+WINDOWS_LIST = os.path.join(ROOT, "tests", "windows", "mutants.txt")
+WINDOWS_BUILD = os.path.join(ROOT, "build-mut-win")
 
 
 def load(path):
@@ -83,8 +88,10 @@ def main():
     parser.add_argument("-k", dest="match", help="only faults whose name or file contains this")
     parser.add_argument("--count", action="store_true")
     parser.add_argument("--stale", action="store_true")
-    parser.add_argument("--list", default=LIST)
+    parser.add_argument("--list")
+    parser.add_argument("--windows", action="store_true")
     args = parser.parse_args()
+    args.list = args.list or (WINDOWS_LIST if args.windows else LIST)
     faults = load(args.list)
     assign_sections(args.list, faults)
     if args.match:
@@ -111,6 +118,13 @@ def main():
     test = ["ctest", "--test-dir", BUILD, "--timeout", "120", "-j", jobs, "--stop-on-failure"]
     if run(["cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], 600) or run(build, 3600):
         sys.exit("the project does not build in build-mut/")
+    if args.windows:
+        # The Linux build above gives the virtual panels that read the Windows program's lines.
+        os.environ["WIN_BUILD_DIR"] = WINDOWS_BUILD
+        build = ["bash", os.path.join(ROOT, "scripts", "windows.sh")]
+        test = ["bash", os.path.join(ROOT, "tests", "windows", "run.sh"), WINDOWS_BUILD, BUILD]
+        if run(build, 3600):
+            sys.exit("the Windows program does not build in build-mut-win/")
     if run(test, 1800):
         sys.exit("the suite fails with no fault injected: nothing can be learnt")
 
