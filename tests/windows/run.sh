@@ -33,11 +33,13 @@ trap cleanup EXIT
 fail() {
     echo "windows check: $*" >&2
     # What the screen showed, for whoever reads the failure.
-    [ -z "${DISPLAY:-}" ] || import -window root "$win/windows-check-failed.png" 2>/dev/null || true
+    [ -z "${DISPLAY:-}" ] || timeout 20 import -window root "$win/windows-check-failed.png" 2>/dev/null || true
     for log in "$scratch"/*.log; do [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 40 "$log"; } >&2; done
     exit 1
 }
 step() { echo "== windows: $*"; }
+# Nothing here may wait for ever: a hung program or window fails the check instead.
+xdo() { timeout 20 xdotool "$@" || fail "xdotool $* did not finish"; }
 # Tries the command every 100 ms for up to $1 seconds.
 within() {
     local tenths=$(($1 * 10))
@@ -51,8 +53,8 @@ lines_of() { wc -l <"$1"; }
 has_frames() { [ "$(frames_since "$1" "$2" | head -n "$3" | wc -l)" -ge "$3" ]; }
 
 step "the core's tests"
-wineboot -i >/dev/null 2>&1
-wine "$win/tests/test_panel.exe" >"$scratch/core.log" 2>&1 || fail "the core's tests failed under Wine"
+timeout 180 wineboot -i >/dev/null 2>&1 || fail "Wine did not set its prefix up"
+timeout 120 wine "$win/tests/test_panel.exe" >"$scratch/core.log" 2>&1 || fail "the core's tests failed under Wine"
 grep -q '^\[  PASSED  \]' "$scratch/core.log" || fail "the core's tests said nothing"
 
 step "two virtual panels, COM1 and COM2 in Wine's registry"
@@ -62,11 +64,12 @@ for n in 1 2; do
 done
 within 10 test -s "$scratch/com1.log" -a -s "$scratch/com2.log" || fail "the virtual panels did not start"
 for n in 1 2; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$(head -n 1 "$scratch/com$n.log")" /f >/dev/null 2>&1
+    timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$(head -n 1 "$scratch/com$n.log")" /f >/dev/null 2>&1 ||
+        fail "COM$n could not be mapped"
 done
 # Wine reads the ports again when it starts anew.
 wineserver -k
-wineserver -w
+timeout 60 wineserver -w || fail "Wine's server did not end"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$scratch/display" >/dev/null 2>&1 &
 pids+=($!)
 within 10 test -s "$scratch/display" || fail "Xvfb did not start"
@@ -104,7 +107,7 @@ within 30 shown '^Tramonda' || fail "no window"
 main=$(window '^Tramonda')
 before=$(lines_of "$scratch/com1.log")
 # The button's place in the client area, from the window's layout in twips at 96 dpi.
-xdotool windowactivate --sync "$main" mousemove --window "$main" 33 219 click 1
+xdo windowactivate --sync "$main" mousemove --window "$main" 33 219 click 1
 within 10 has_frames "$scratch/com1.log" "$before" 12 || fail "no chequered flag on COM1"
 flag=$(frames_since "$scratch/com1.log" "$before" | head -n 10)
 [ "$flag" = "A5 79 5A 75 9C  set_redled_time 100
@@ -126,7 +129,7 @@ tail -n +$((before + 1)) "$scratch/com1.log" | grep '  A5 79 5A 73' | head -n 6 
     fail "the ticks are not 250 ms apart"
 
 step "the command line"
-state=$(wine "$program" --estado 2>&1 | tr -d '\r') || fail "--estado failed: $state"
+state=$(timeout 60 wine "$program" --estado 2>&1 | tr -d '\r') || fail "--estado failed: $state"
 [ "$state" = "sinal: Xadrez
 modo: multicor
 cor: 
@@ -135,14 +138,14 @@ dispositivo: COM1
 ligacao: ligação em ordem
 ultima_falha:" ] || fail "--estado said: $state"
 code=0
-wine "$program" --sinal nada >/dev/null 2>&1 || code=$?
+timeout 60 wine "$program" --sinal nada >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] || fail "--sinal nada ended with $code, not 2"
 
 step "Preferências -> COM2 -> OK"
 before2=$(lines_of "$scratch/com2.log")
-xdotool windowactivate --sync "$main" key ctrl+p
+xdo windowactivate --sync "$main" key ctrl+p
 within 20 shown '^Opções$' || fail "no Opções window"
-xdotool windowactivate --sync "$(window '^Opções$')" key Down Return
+xdo windowactivate --sync "$(window '^Opções$')" key Down Return
 roaming() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Roaming/painel-sinaletico/pref.vyr' | head -n 1; }
 has_roaming() { [ -n "$(roaming)" ]; }
 within 20 has_roaming || fail "no pref.vyr in %APPDATA%"
@@ -153,22 +156,22 @@ within 10 has_frames "$scratch/com2.log" "$before2" 2 || fail "the flag did not 
 
 step "a second copy"
 # Minimised first: the refused copy must bring it back to the front.
-xdotool windowminimize --sync "$main"
+xdo windowminimize --sync "$main"
 within 10 bash -c "! xdotool search --onlyvisible --name '^Tramonda' >/dev/null 2>&1" || fail "the window would not minimise"
 wine "$program" >"$scratch/second.log" 2>&1 &
 second=$!
 pids+=($second)
 within 30 shown '^Info$' || fail "the second copy said nothing"
-xdotool windowactivate --sync "$(window '^Info$')" key Return
+xdo windowactivate --sync "$(window '^Info$')" key Return
 within 20 bash -c "! kill -0 $second 2>/dev/null" || fail "the second copy did not end"
 wait "$second" || fail "the second copy ended with $?"
 kill -0 "$first" || fail "the first copy ended"
 within 10 shown '^Tramonda' || fail "the running copy did not come forward"
-xdotool windowactivate --sync "$main" key ctrl+x
+xdo windowactivate --sync "$main" key ctrl+x
 within 20 bash -c "! kill -0 $first 2>/dev/null" || fail "Sair did not end the program"
 
 step "the installer"
-wine "$win/painel-sinaletico-$version-win64-setup.exe" /S >"$scratch/setup.log" 2>&1 || fail "the installer failed"
+timeout 180 wine "$win/painel-sinaletico-$version-win64-setup.exe" /S >"$scratch/setup.log" 2>&1 || fail "the installer failed"
 installed="$WINEPREFIX/drive_c/Program Files/Painel Sinaletico"
 [ -f "$installed/painel-sinaletico.exe" ] || fail "nothing in Program Files: $(ls "$WINEPREFIX/drive_c/Program Files")"
 [ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Painel Sinal*.lnk')" ] || fail "no Start-menu entry"
@@ -181,10 +184,10 @@ pids+=($!)
 within 60 has_frames "$scratch/com2.log" "$before2" 9 || fail "no start-up from the installed program on COM2"
 [ "$(frames_since "$scratch/com2.log" "$before2" | head -n 9)" = "$startup" ] || fail "the installed program's start-up differs"
 within 30 shown '^Tramonda' || fail "no window"
-xdotool windowactivate --sync "$(window '^Tramonda')" key ctrl+x
+xdo windowactivate --sync "$(window '^Tramonda')" key ctrl+x
 within 20 bash -c "! xdotool search --onlyvisible --name '^Tramonda' >/dev/null 2>&1" || fail "the installed program did not end"
-wineserver -w
-wine "$installed/Uninstall.exe" /S >"$scratch/uninstall.log" 2>&1 || fail "the uninstaller failed"
+timeout 60 wineserver -w || fail "the installed program's process did not end"
+timeout 120 wine "$installed/Uninstall.exe" /S >"$scratch/uninstall.log" 2>&1 || fail "the uninstaller failed"
 # The uninstaller works from a copy of itself, after the one started has returned.
 within 30 test ! -e "$installed/painel-sinaletico.exe" || fail "the uninstaller left the program"
 echo "windows check: all passed"
