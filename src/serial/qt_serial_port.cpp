@@ -62,26 +62,7 @@ QtSerialPort::~QtSerialPort()
     }
 }
 
-void QtSerialPort::setPortNumber(std::int16_t number)
-{
-    if (port_.isOpen()) throw LineException(LineError::PortAlreadyOpen, "Port already opened");
-    if (number < 1) throw LineException(LineError::InvalidPortNumber, "Invalid Port number");
-    number_ = number;
-}
-
-void QtSerialPort::setSettings(const PortSettings& settings)
-{
-    settings_ = settings;
-    if (port_.isOpen()) applySettings();
-}
-
 bool QtSerialPort::isOpen() const { return port_.isOpen(); }
-
-void QtSerialPort::setOpen(bool open)
-{
-    if (open) this->open();
-    else if (port_.isOpen()) close();
-}
 
 void QtSerialPort::applySettings()
 {
@@ -105,23 +86,13 @@ void QtSerialPort::open()
         const auto error = port_.error();
         throw LineException(openError(error), text(openFailureReason(binding, port_.errorString())));
     }
-    deadline_.restart();
+    opened();
 }
-
-void QtSerialPort::failWrite(const QString& reason)
-{
-    abandoned_ = true;
-    throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
-}
-
-void QtSerialPort::failStalled() { failWrite(deadline_.stalled()); }
-
-qint64 QtSerialPort::msLeft() const { return deadline_.msLeft(settings_); }
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    deadline_.add(static_cast<std::int64_t>(bytes.size()));
+    sending(static_cast<std::int64_t>(bytes.size()));
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
     // then told apart from a device that has gone (EIO), and waited for only until the deadline.
     const int fd = static_cast<int>(port_.handle());
@@ -129,7 +100,7 @@ void QtSerialPort::write(std::span<const std::uint8_t> bytes)
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-            deadline_.progressed();
+            progressed();
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             failWrite(writeFailureReason(errno));
         } else if (pollfd room{fd, POLLOUT, 0}; msLeft() <= 0 || ::poll(&room, 1, static_cast<int>(msLeft())) == 0) {
@@ -144,7 +115,7 @@ void QtSerialPort::drain()
     // and the UART's own few bytes then leave during the close.
     const int fd = static_cast<int>(port_.handle());
     for (int queued = 0, before = 0; ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0; before = queued) {
-        if (queued != before) deadline_.progressed();
+        if (queued != before) progressed();
         if (msLeft() <= 0) failStalled();
         const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(wait, 1, std::min<qint64>(20, msLeft()))));

@@ -60,25 +60,6 @@ WinSerialPort::~WinSerialPort()
     }
 }
 
-void WinSerialPort::setPortNumber(std::int16_t number)
-{
-    if (isOpen()) throw LineException(LineError::PortAlreadyOpen, "Port already opened");
-    if (number < 1) throw LineException(LineError::InvalidPortNumber, "Invalid Port number");
-    number_ = number;
-}
-
-void WinSerialPort::setSettings(const PortSettings& settings)
-{
-    settings_ = settings;
-    if (isOpen()) applySettings();
-}
-
-void WinSerialPort::setOpen(bool open)
-{
-    if (open) this->open();
-    else if (isOpen()) close();
-}
-
 void WinSerialPort::applySettings()
 {
     DCB dcb{};
@@ -123,23 +104,13 @@ void WinSerialPort::open()
         handle_ = nullptr;
         throw;
     }
-    deadline_.restart();
+    opened();
 }
-
-void WinSerialPort::failWrite(const QString& reason)
-{
-    abandoned_ = true;
-    throw LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": ") + reason));
-}
-
-void WinSerialPort::failStalled() { failWrite(deadline_.stalled()); }
-
-qint64 WinSerialPort::msLeft() const { return deadline_.msLeft(settings_); }
 
 void WinSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    deadline_.add(static_cast<std::int64_t>(bytes.size()));
+    sending(static_cast<std::int64_t>(bytes.size()));
     for (std::size_t done = 0; done < bytes.size();) {
         if (msLeft() <= 0) failStalled();
         // The write returns by the deadline with whatever the driver took.
@@ -151,7 +122,7 @@ void WinSerialPort::write(std::span<const std::uint8_t> bytes)
             failWrite(systemText(::GetLastError()));
         if (written > 0) {
             done += written;
-            deadline_.progressed();
+            progressed();
         }
     }
 }
