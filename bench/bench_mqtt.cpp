@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
     MqttLink client(
-        mqtt, [&](Sign kind) { return display.chooseSign(kind, Origin::Remote); }, nullptr);
+        mqtt, [&](Sign kind, Origin origin, const QString& request) { return display.chooseSign(kind, origin, request); }, nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {
         std::fprintf(stderr, "bench_mqtt: no broker\n");

@@ -37,7 +37,7 @@ MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatu
 
     signButtons_ = new SignButtons(*this);
     signButtons_->setParent(central);
-    connect(signButtons_, &SignButtons::signChosen, &session_, &PanelSession::chooseSign);
+    connect(signButtons_, &SignButtons::signChosen, &session_, [this](Sign kind, Origin origin) { session_.chooseSign(kind, origin); });
     // A sign chosen elsewhere (D-Bus, MQTT) shows as chosen here too.
     connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { signButton(kind).setChecked(true); });
 

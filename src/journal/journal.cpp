@@ -92,6 +92,7 @@ QString originText(Origin origin)
     case Origin::KeepAlive: return QStringLiteral("reenvio");
     case Origin::Remote: return QStringLiteral("remoto");
     case Origin::Operator: return QStringLiteral("operador");
+    case Origin::Central: return QStringLiteral("central");
     }
     return {};
 }

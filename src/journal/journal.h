@@ -16,7 +16,7 @@ class QSqlError;
 #include <vector>
 
 // Who or what started an action.
-enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator };
+enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator, Central };
 [[nodiscard]] QString originText(Origin origin);
 
 // How the line stood after an exchange with the panel.

@@ -4,285 +4,120 @@
 #include "signs/sign_names.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QStringDecoder>
 
 #include <mosquitto.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <thread>
 
 namespace {
 
-constexpr int keepAliveSeconds = 30;
-constexpr int qos = 1;
-
 QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(MqttLink::signsPerSecond); }
 
-// The library once a process, before any client.
-void initLibrary()
-{
-    static const bool done = (mosquitto_lib_init(), true);
-    Q_UNUSED(done);
-}
-
-// The password, from a file that passwordFileProblem() accepts: nothing else is ever used.
-std::optional<QString> readPassword(const QString& fileName, QByteArray& password)
-{
-    if (const auto problem = passwordFileProblem(fileName)) return problem;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("o ficheiro da palavra-passe %1 não se pode ler").arg(fileName);
-    password = file.readLine(4096).trimmed();
-    return std::nullopt;
-}
-
-// Says when libmosquitto's thread ends: made by the first callback on that thread, destroyed as
-// the thread ends.
-struct LoopWatch {
-    MqttLink* link = nullptr;
-    std::function<void(MqttLink*)> ended;
-    ~LoopWatch()
-    {
-        if (link != nullptr && ended) ended(link);
-    }
-};
-thread_local LoopWatch loopWatch;
-
-// Why a connection could not even be begun, from mosquitto_connect_async's result.
-QString beginFailure(int code, int error, const QString& host, int port)
-{
-    if (code == MOSQ_ERR_EAI) return QStringLiteral("o nome %1 não se encontra").arg(host);
-    if (code != MOSQ_ERR_ERRNO) return QStringLiteral("a ligação a %1:%2 não começou").arg(host).arg(port);
-    switch (error) {
-    case ECONNREFUSED: return QStringLiteral("não há broker em %1:%2").arg(host).arg(port);
-    case ETIMEDOUT: return QStringLiteral("%1 não responde").arg(host);
-    case EHOSTUNREACH:
-    case ENETUNREACH: return QStringLiteral("não há caminho na rede até %1").arg(host);
-    default: return QStringLiteral("a ligação a %1:%2 falhou").arg(host).arg(port);
-    }
-}
-
-// The broker's answer to the connection (MQTT 3.1.1's return codes).
-QString refusal(int code)
-{
-    switch (code) {
-    case 1: return QStringLiteral("o broker não aceita esta versão do MQTT");
-    case 2: return QStringLiteral("o broker recusou a identificação do cliente");
-    case 3: return QStringLiteral("o broker está indisponível");
-    case 4:
-    case 5: return QStringLiteral("nome ou palavra-passe recusados");
-    default: return QStringLiteral("o broker recusou a ligação");
-    }
-}
+QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 
 } // namespace
 
 MqttLink::MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent)
-    : QObject(parent), settings_(std::move(settings)), choose_(std::move(choose)), journal_(journal)
+    : MqttConnection(std::move(settings), QStringLiteral("painel-sinaletico"), Origin::Remote, journal, parent), choose_(std::move(choose))
 {
     burst_.setInterval(1000);
     connect(&burst_, &QTimer::timeout, this, &MqttLink::burstTick);
-    retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &MqttLink::connectToBroker);
+    setWill(topic(QStringLiteral("estado")), "offline");
+    follow(topic(QStringLiteral("sinal/set")));
 }
 
 MqttLink::~MqttLink()
 {
-    if (client_ == nullptr) return;
     // Gone on purpose: say so, as the will would only be sent for a lost connection.
-    if (connected_) mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 7, "offline", qos, true);
-    // Its end is no news now.
-    loopEnded_ = true;
-    mosquitto_disconnect(client_);
-    if (looping_) mosquitto_loop_stop(client_, false);
-    mosquitto_destroy(client_);
+    if (isConnected()) publish(topic(QStringLiteral("estado")), "offline", true);
+    stop();
 }
 
-QString MqttLink::topic(const QString& leaf) const { return QStringLiteral("painel-sinaletico/%1/%2").arg(settings_.id, leaf); }
+QString MqttLink::topic(const QString& leaf) const { return QStringLiteral("painel-sinaletico/%1/%2").arg(settings().id, leaf); }
 
-std::optional<QString> MqttLink::start()
+QString MqttLink::homeAssistantTopic(const QString& id) { return QStringLiteral("homeassistant/select/%1/sinal/config").arg(id); }
+
+QByteArray MqttLink::homeAssistantConfig(const MqttSettings& settings)
 {
-    if (const auto problem = mqttSettingsProblem(settings_)) return problem;
-    QByteArray password;
-    if (!settings_.passwordFile.isEmpty())
-        if (const auto problem = readPassword(settings_.passwordFile, password)) return problem;
-    initLibrary();
-    client_ = mosquitto_new(QStringLiteral("painel-sinaletico-%1").arg(settings_.id).toUtf8().constData(), true, this);
-    if (client_ == nullptr) return QStringLiteral("não foi possível criar o cliente MQTT");
-    mosquitto_connect_callback_set(client_, &MqttLink::onConnect);
-    mosquitto_disconnect_callback_set(client_, &MqttLink::onDisconnect);
-    mosquitto_message_callback_set(client_, &MqttLink::onMessage);
-    mosquitto_log_callback_set(client_, &MqttLink::onLog);
-    // 1 s, then doubling up to 30 s between tries while the broker is away.
-    mosquitto_reconnect_delay_set(client_, 1, 30, true);
-    const QByteArray state = topic(QStringLiteral("estado")).toUtf8();
-    mosquitto_will_set(client_, state.constData(), 7, "offline", qos, true);
-    if (!settings_.user.isEmpty()) mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
-    if (settings_.tls) {
-        const QByteArray ca = QFile::encodeName(settings_.caFile);
-        const int code =
-            mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
-        if (code != MOSQ_ERR_SUCCESS)
-            return ca.isEmpty() ? QStringLiteral("os certificados do sistema em /etc/ssl/certs não se podem usar")
-                                : QStringLiteral("o ficheiro %1 não se pode usar como certificado da autoridade").arg(settings_.caFile);
-    }
-    // Without TLS the broker is on this machine: the connection goes to the very address that
-    // was found to be this machine's, not to a name that could resolve elsewhere by then.
-    connectHost_ = settings_.tls || settings_.plain ? settings_.host : loopbackAddress(settings_.host).value_or(settings_.host);
-    setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(settings_.host).arg(settings_.port));
-    connectToBroker();
-    return std::nullopt;
+    const QString base = QStringLiteral("painel-sinaletico/%1/").arg(settings.id);
+    QJsonArray options;
+    for (int i = 0; i < signCount; ++i) options.append(signCaption(Sign(i)));
+    const QJsonObject device{{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("painel-sinaletico-%1").arg(settings.id)}},
+                             {QStringLiteral("name"), settings.displayName()},
+                             {QStringLiteral("manufacturer"), QStringLiteral("painel-sinaletico")},
+                             {QStringLiteral("model"), QStringLiteral("Painel 8 x 8 bicolor")},
+                             {QStringLiteral("sw_version"), QStringLiteral(PAINEL_VERSION)}};
+    return compact({{QStringLiteral("name"), QStringLiteral("Sinal")},
+                    {QStringLiteral("unique_id"), QStringLiteral("painel-sinaletico-%1-sinal").arg(settings.id)},
+                    {QStringLiteral("command_topic"), base + QStringLiteral("sinal/set")},
+                    {QStringLiteral("state_topic"), base + QStringLiteral("sinal")},
+                    {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal }}")},
+                    {QStringLiteral("options"), options},
+                    {QStringLiteral("availability_topic"), base + QStringLiteral("estado")},
+                    {QStringLiteral("payload_available"), QStringLiteral("online")},
+                    {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
+                    {QStringLiteral("qos"), qos},
+                    {QStringLiteral("retain"), false},
+                    {QStringLiteral("device"), device}});
 }
 
-QString MqttLink::where() const { return QStringLiteral("%1:%2 como %3").arg(settings_.host).arg(settings_.port).arg(settings_.id); }
-
-void MqttLink::connectToBroker()
+void MqttLink::publishKept(const QString& leaf, const QByteArray& payload)
 {
-    if (loopEnded_) {
-        // Ended already: this only joins it.
-        mosquitto_loop_stop(client_, false);
-        looping_ = loopEnded_ = false;
-    }
-    hostMismatch_ = false;
-    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds);
-    // A broker that refuses at once (not running yet, a name that does not resolve) would leave
-    // libmosquitto's thread waiting for ever: tried again from here, 1 s, then doubling to 30 s.
-    if (code != MOSQ_ERR_SUCCESS) {
-        const int error = errno;
-        retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-        const QString words = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
-        retry_.start(retryDelayS_ * 1000);
-        // A handshake that failed at once: the library's log has said why, and tlsFailed says it.
-        if (code != MOSQ_ERR_TLS) cannotConnect(beginFailure(code, error, settings_.host, settings_.port), words, retryDelayS_);
-        return;
-    }
-    if (looping_) return;
-    if (const int started = mosquitto_loop_start(client_); started != MOSQ_ERR_SUCCESS) {
-        cannotConnect(QStringLiteral("o cliente MQTT não arrancou"), QString::fromUtf8(mosquitto_strerror(started)));
-        return;
-    }
-    looping_ = true;
+    if (isConnected()) publish(topic(leaf), payload, true);
 }
 
-void MqttLink::loopEnded()
+void MqttLink::publishState(const State& state)
 {
-    if (loopEnded_ || !looping_) return;
-    loopEnded_ = true;
-    retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-    if (!connected_ && !statusCause_.isEmpty()) showFailure(retryDelayS_);
-    retry_.start(retryDelayS_ * 1000);
+    QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)},
+                     {QStringLiteral("modo"), state.mode},
+                     {QStringLiteral("cor"), state.colour},
+                     {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                     {QStringLiteral("resultado"), outcomeText(state.outcome)},
+                     {QStringLiteral("origem"), originText(state.origin)},
+                     {QStringLiteral("pedido"), state.request}};
+    if (state.outcome != SendOutcome::Sent) json.insert(QStringLiteral("motivo"), state.reason);
+    state_ = compact(json);
+    publishKept(QStringLiteral("sinal"), state_);
 }
 
-void MqttLink::tlsFailed(const QString& words)
+void MqttLink::publishInfo(const Info& info)
 {
-    const int retryS = retry_.isActive() ? retryDelayS_ : 0;
-    // OpenSSL names a certificate for another host as unverified too, after the library has
-    // said why.
-    if (words.contains(QLatin1String("host name verification failed"))) {
-        hostMismatch_ = true;
-        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(settings_.host), words, retryS);
-    }
-    if (hostMismatch_) return;
-    if (words.contains(QLatin1String("certificate verify failed")))
-        return cannotConnect(QStringLiteral("o certificado do broker não é de uma autoridade em que se confia"), words, retryS);
-    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(settings_.host).arg(settings_.port), words, retryS);
+    info_ = compact({{QStringLiteral("nome"), settings().displayName()},
+                     {QStringLiteral("versao"), QStringLiteral(PAINEL_VERSION)},
+                     {QStringLiteral("porta"), info.port},
+                     {QStringLiteral("dispositivo"), info.device},
+                     {QStringLiteral("modo"), info.mode},
+                     {QStringLiteral("cor"), info.colour}});
+    publishKept(QStringLiteral("info"), info_);
 }
 
-void MqttLink::showFailure(int retryS)
+void MqttLink::connected()
 {
-    setStatus(QStringLiteral("MQTT: sem ligação a %1: %2 (tentativa %3); nova tentativa %4")
-                  .arg(where(), statusCause_)
-                  .arg(failedAttempts_)
-                  .arg(retryS > 0 ? QStringLiteral("em %1 s").arg(retryS) : QStringLiteral("em breve")));
+    publish(topic(QStringLiteral("estado")), "online", true);
+    for (const auto& [leaf, payload] : {std::pair{QStringLiteral("info"), &info_}, {QStringLiteral("sinal"), &state_}})
+        if (!payload->isEmpty()) publish(topic(leaf), *payload, true);
+    if (settings().homeAssistant) publish(homeAssistantTopic(settings().id), homeAssistantConfig(settings()), true);
 }
 
-void MqttLink::cannotConnect(const QString& cause, const QString& words, int retryS)
+void MqttLink::messageArrived(const mosquitto_message& message)
 {
-    const bool wasConnected = std::exchange(connected_, false);
-    if (wasConnected) failedAttempts_ = 0;
-    ++failedAttempts_;
-    statusCause_ = cause;
-    showFailure(retryS);
-    if (!wasConnected && cause == lastCause_) return;
-    lastCause_ = cause;
-    journal(QStringLiteral("MQTT desligado"), cause, QStringLiteral("%1; libmosquitto: %2").arg(where(), words), true);
-}
-
-void MqttLink::publishState(Sign kind, const QString& mode, const QString& colour, SendOutcome outcome)
-{
-    const QJsonObject state{{QStringLiteral("sinal"), signCaption(kind)},
-                            {QStringLiteral("modo"), mode},
-                            {QStringLiteral("cor"), colour},
-                            {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                            {QStringLiteral("resultado"), outcomeText(outcome)}};
-    state_ = QJsonDocument(state).toJson(QJsonDocument::Compact);
-    if (client_ != nullptr && connected_)
-        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()), state_.constData(), qos,
-                          true);
-}
-
-void MqttLink::onConnect(mosquitto* client, void* self, int code)
-{
-    auto* link = static_cast<MqttLink*>(self);
-    if (code != 0) {
+    if (message.retain) {
+        const QByteArray kept(static_cast<const char*>(message.payload), std::min(message.payloadlen, maxPayloadBytes));
         QMetaObject::invokeMethod(
-            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
+            this, [this, kept] { ignoreRetained(kept); }, Qt::QueuedConnection);
         return;
     }
-    mosquitto_subscribe(client, nullptr, link->topic(QStringLiteral("sinal/set")).toUtf8().constData(), qos);
+    // A bare name is short; only a request in JSON may be longer.
+    const bool json = message.payloadlen > 0 && static_cast<const char*>(message.payload)[0] == '{';
+    const int limit = json ? maxRequestBytes : maxPayloadBytes;
+    if (message.payloadlen > limit) return rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message.payloadlen).arg(limit));
+    if (!arriving_.admit()) return rejected(tooManyText());
+    const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
     QMetaObject::invokeMethod(
-        link, [link] { link->connected(); }, Qt::QueuedConnection);
-}
-
-void MqttLink::onDisconnect(mosquitto*, void* self, int code)
-{
-    auto* link = static_cast<MqttLink*>(self);
-    // 0 is our own disconnection, at the end; a refusal was said by onConnect.
-    if (code == MOSQ_ERR_SUCCESS || code == MOSQ_ERR_CONN_REFUSED) return;
-    QMetaObject::invokeMethod(
-        link,
-        [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
-            link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
-                                                           : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
-                                words);
-        },
-        Qt::QueuedConnection);
-}
-
-void MqttLink::onLog(mosquitto*, void* self, int level, const char* text)
-{
-    auto* link = static_cast<MqttLink*>(self);
-    // The library logs on the window's thread too, from publish and connect.
-    if (loopWatch.link == nullptr && std::this_thread::get_id() != link->windowThread_) {
-        loopWatch.link = link;
-        loopWatch.ended = [](MqttLink* watched) { QMetaObject::invokeMethod(watched, &MqttLink::loopEnded, Qt::QueuedConnection); };
-    }
-    if (level != MOSQ_LOG_ERR) return;
-    const QString words = QString::fromUtf8(text);
-    if (!words.contains(QLatin1String("OpenSSL")) && !words.contains(QLatin1String("verification"))) return;
-    QMetaObject::invokeMethod(
-        link, [link, words] { link->tlsFailed(words); }, Qt::QueuedConnection);
-}
-
-void MqttLink::onMessage(mosquitto*, void* self, const mosquitto_message* message)
-{
-    auto* link = static_cast<MqttLink*>(self);
-    if (message->retain) {
-        const QByteArray kept(static_cast<const char*>(message->payload), std::min(message->payloadlen, maxPayloadBytes));
-        QMetaObject::invokeMethod(
-            link, [link, kept] { link->ignoreRetained(kept); }, Qt::QueuedConnection);
-        return;
-    }
-    if (message->payloadlen > maxPayloadBytes)
-        return link->rejected(QStringLiteral("mensagem de %1 bytes, acima de %2").arg(message->payloadlen).arg(maxPayloadBytes));
-    if (!link->arriving_.admit()) return link->rejected(tooManyText());
-    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
-    QMetaObject::invokeMethod(
-        link, [link, payload] { link->handle(payload); }, Qt::QueuedConnection);
+        this, [this, payload] { handle(payload); }, Qt::QueuedConnection);
 }
 
 void MqttLink::ignoreRetained(const QByteArray& payload)
@@ -321,6 +156,12 @@ void MqttLink::burstTick()
 
 void MqttLink::handle(const QByteArray& payload)
 {
+    if (payload.startsWith('{')) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject()) return rejected(QStringLiteral("o pedido não é um objeto JSON"));
+        return handleRequest(document.object());
+    }
     // A byte-order mark is kept as a character, so that "\uFEFFParar" is no sign: only exact
     // names and places are.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -328,32 +169,28 @@ void MqttLink::handle(const QByteArray& payload)
     if (utf8.hasError()) return rejected(QStringLiteral("a mensagem não é UTF-8"));
     const std::optional<Sign> kind = signFromName(name);
     if (!kind) return rejected(notASignText(name));
+    choose(*kind, Origin::Remote, {});
+}
+
+void MqttLink::handleRequest(const QJsonObject& request)
+{
+    const QJsonValue sign = request.value(QStringLiteral("sinal"));
+    const QJsonValue id = request.value(QStringLiteral("pedido"));
+    const QJsonValue origin = request.value(QStringLiteral("origem"));
+    if (!sign.isString()) return rejected(QStringLiteral("o pedido não diz o sinal (\"sinal\")"));
+    const std::optional<Sign> kind = signFromName(sign.toString());
+    if (!kind) return rejected(notASignText(sign.toString()));
+    // The id is echoed in the state and the journal: short, and one line of printable text.
+    const QString requestId = id.toString();
+    if (!(id.isString() || id.isUndefined()) || requestId.size() > maxRequestIdChars
+        || std::any_of(requestId.cbegin(), requestId.cend(), [](QChar c) { return !c.isPrint(); }))
+        return rejected(QStringLiteral("o \"pedido\" não é um texto de até %1 caracteres").arg(maxRequestIdChars));
+    if (!origin.isUndefined() && origin.toString() != QLatin1String("central")) return rejected(QStringLiteral("a \"origem\" só pode ser \"central\""));
+    choose(*kind, origin.isUndefined() ? Origin::Remote : Origin::Central, requestId);
+}
+
+void MqttLink::choose(Sign kind, Origin origin, const QString& request)
+{
     if (!sending_.admit()) return rejected(tooManyText());
-    (void)choose_(*kind);
-}
-
-void MqttLink::connected()
-{
-    mosquitto_publish(client_, nullptr, topic(QStringLiteral("estado")).toUtf8().constData(), 6, "online", qos, true);
-    if (!state_.isEmpty())
-        mosquitto_publish(client_, nullptr, topic(QStringLiteral("sinal")).toUtf8().constData(), static_cast<int>(state_.size()), state_.constData(), qos,
-                          true);
-    retryDelayS_ = 0;
-    failedAttempts_ = 0;
-    lastCause_.clear();
-    if (std::exchange(connected_, true)) return;
-    journal(QStringLiteral("MQTT ligado"), {}, where(), false);
-    setStatus(QStringLiteral("MQTT: ligado a %1").arg(where()));
-}
-
-void MqttLink::journal(const QString& outcome, const QString& reason, const QString& detail, bool failure)
-{
-    if (journal_ != nullptr) journal_->record(journalEntry(Origin::Remote, QStringLiteral("MQTT"), outcome, reason, detail, failure));
-}
-
-void MqttLink::setStatus(const QString& status)
-{
-    if (status == status_) return;
-    status_ = status;
-    emit statusChanged(status_);
+    (void)choose_(kind, origin, request);
 }

@@ -2,6 +2,7 @@
 #include "remote/mqtt_remote.h"
 
 #include "remote/mqtt_link.h"
+#include "serial/port_devices.h"
 #include "session/panel_session.h"
 #include "settings/setting_names.h"
 
@@ -13,6 +14,7 @@ MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent)
         if (origin != Origin::KeepAlive) publishState();
     });
     connect(&session_, &PanelSession::mqttSettingsChanged, this, &MqttRemote::start);
+    connect(&session_, &PanelSession::preferencesChanged, this, &MqttRemote::publishInfo);
 }
 
 MqttRemote::~MqttRemote() = default;
@@ -24,7 +26,17 @@ void MqttRemote::publishState()
     const auto& choice = session_.lastChoice();
     if (link_ == nullptr || !choice) return;
     const PanelSettings& settings = session_.settings();
-    link_->publishState(choice->sign, modeName(settings.signalMode), signColourName(settings), choice->outcome);
+    link_->publishState(
+        {choice->sign, modeName(settings.signalMode), signColourName(settings), choice->outcome, choice->reason, choice->origin, choice->request});
+}
+
+void MqttRemote::publishInfo()
+{
+    if (link_ == nullptr) return;
+    const PanelSettings& settings = session_.settings();
+    const PortBinding binding = portBinding(settings.comPort);
+    link_->publishInfo(
+        {comName(settings.comPort), binding.target.isEmpty() ? binding.device : binding.target, modeName(settings.signalMode), signColourName(settings)});
 }
 
 void MqttRemote::start()
@@ -37,12 +49,15 @@ void MqttRemote::start()
     if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
     else if (more.mqtt.enabled()) {
         link_ = std::make_unique<MqttLink>(
-            more.mqtt, [this](Sign kind) { return session_.chooseSign(kind, Origin::Remote); }, journal);
+            more.mqtt, [this](Sign kind, Origin origin, const QString& request) { return session_.chooseSign(kind, origin, request); }, journal);
         connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
         refused = link_->start();
         if (refused) link_.reset();
         // The broker hears the sign already shown, the start-up's included.
-        else publishState();
+        else {
+            publishInfo();
+            publishState();
+        }
     }
     if (!refused) return;
     if (journal != nullptr) {

@@ -27,6 +27,8 @@ public:
 private:
     // The session's last choice, retained.
     void publishState();
+    // The post's port and settings, retained.
+    void publishInfo();
 
     PanelSession& session_;
     std::unique_ptr<MqttLink> link_;

@@ -20,7 +20,7 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& p
 {
     display_.setJournal(journal_);
     connect(&display_, &SignDisplay::signChosen, this, [this](Sign kind, Origin origin, SendOutcome outcome) {
-        if (origin != Origin::KeepAlive) lastChoice_ = Choice{kind, origin, outcome};
+        if (origin != Origin::KeepAlive) lastChoice_ = Choice{kind, origin, outcome, display_.lastFailure(), std::exchange(request_, {})};
     });
     // Said where the operator looks when something is wrong with the line.
     if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
@@ -47,7 +47,11 @@ void PanelSession::start()
     emit startUpSent();
 }
 
-SendOutcome PanelSession::chooseSign(Sign kind, Origin origin) { return display_.chooseSign(kind, origin); }
+SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request)
+{
+    request_ = request;
+    return display_.chooseSign(kind, origin, request);
+}
 
 void PanelSession::setPreferences(const PanelSettings& settings)
 {
@@ -61,6 +65,7 @@ void PanelSession::setPreferences(const PanelSettings& settings)
     showPort();
     // Sends nothing: the status line then says whether the chosen port opens.
     (void)display_.probeLink(Origin::Operator);
+    emit preferencesChanged();
 }
 
 void PanelSession::setMoreSettings(const MoreSettings& settings)

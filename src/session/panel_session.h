@@ -38,7 +38,8 @@ public:
 
     // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
     // again.
-    SendOutcome chooseSign(Sign kind, Origin origin);
+    // `request` is the id of the remote request it answers, if any.
+    SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {});
 
     // The preferences as the dialog left them (it has written the file): the changes are
     // journaled and the chosen port is tried, sending nothing.
@@ -62,6 +63,8 @@ public:
         Sign sign = Sign::Stop;
         Origin origin = Origin::Startup;
         SendOutcome outcome = SendOutcome::Sent;
+        QString reason;  // why the send failed
+        QString request; // the remote request it answers; empty for any other choice
     };
     [[nodiscard]] const std::optional<Choice>& lastChoice() const { return lastChoice_; }
 
@@ -75,6 +78,8 @@ signals:
     // The start-up sequence is out (or has failed): what the start-up did not need may begin.
     void startUpSent();
     void notesChanged(const QString& notes);
+    // The dialog changed pref.vyr's settings.
+    void preferencesChanged();
     // "Mais opções" changed the broker's settings.
     void mqttSettingsChanged();
 
@@ -93,5 +98,6 @@ private:
     PanelCommands commands_;
     SignDisplay display_;
     std::optional<Choice> lastChoice_;
+    QString request_; // the request being answered, while its sign goes out
     bool started_ = false;
 };

@@ -1,37 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/more_options_dialog.h"
 
+#include "settings/mqtt_settings_box.h"
 #include "widgets/scrolling_body.h"
 
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
-
-#include <algorithm>
-
-namespace {
-
-// A refusal's words, in red, shown only while there is one.
-QLabel* problemLabel(const char* name, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    label->setStyleSheet(QStringLiteral("color: #b00000"));
-    label->hide();
-    return label;
-}
-
-} // namespace
 
 MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, const QStringList& problems, const QString& mqttState, QWidget* parent)
     : QDialog(parent), settings_(settings), fileName_(std::move(fileName))
@@ -83,48 +62,11 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     layout->addWidget(help);
 
     // The broker: off while its host is empty.
-    auto* mqtt = new QGroupBox(QStringLiteral("MQTT (painéis de vários postos)"), this);
-    mqtt->setObjectName(QStringLiteral("mqtt"));
-    auto* mqttForm = new QFormLayout(mqtt);
-    const auto line = [&](QLineEdit*& edit, const char* name, const QString& label, const QString& value) {
-        edit = new QLineEdit(value, mqtt);
-        edit->setObjectName(QString::fromLatin1(name));
-        mqttForm->addRow(label, edit);
-    };
-    if (!mqttState.isEmpty()) {
-        auto* state = new QLabel(QStringLiteral("Agora: %1").arg(QString(mqttState).remove(QRegularExpression(QStringLiteral("^MQTT: ")))), mqtt);
-        state->setObjectName(QStringLiteral("mqttState"));
-        state->setWordWrap(true);
-        state->setTextFormat(Qt::PlainText);
-        mqttForm->addRow(state);
-    }
-    const MqttSettings& m = settings_.mqtt;
-    line(mqttHost, "mqttHost", QStringLiteral("&Broker (vazio: desligado):"), m.host);
-    mqttPort = new QSpinBox(mqtt);
-    mqttPort->setObjectName(QStringLiteral("mqttPort"));
-    mqttPort->setRange(1, 65535);
-    mqttPort->setValue(m.port);
-    mqttForm->addRow(QStringLiteral("P&orta:"), mqttPort);
-    line(mqttId, "mqttId", QStringLiteral("&Identificação do painel:"), m.id);
-    mqttTls = new QCheckBox(QStringLiteral("Cifrar com T&LS"), mqtt);
-    mqttTls->setObjectName(QStringLiteral("mqttTls"));
-    mqttTls->setChecked(m.tls);
-    mqttForm->addRow(mqttTls);
-    line(mqttCaFile, "mqttCaFile", QStringLiteral("&Certificado da autoridade:"), m.caFile);
-    line(mqttUser, "mqttUser", QStringLiteral("&Utilizador:"), m.user);
-    line(mqttPasswordFile, "mqttPasswordFile", QStringLiteral("&Ficheiro da palavra-passe:"), m.passwordFile);
-    passwordProblem = problemLabel("passwordProblem", mqtt);
-    mqttForm->addRow(passwordProblem);
-    mqttPlain = new QCheckBox(QStringLiteral("Sem cifra: broker noutra máquina, sem TLS (qualquer um na rede lê e envia sinais)"), mqtt);
-    mqttPlain->setObjectName(QStringLiteral("mqttPlain"));
-    mqttPlain->setChecked(m.plain);
-    mqttForm->addRow(mqttPlain);
-    mqttProblem = problemLabel("mqttProblem", mqtt);
-    mqttForm->addRow(mqttProblem);
-    layout->addWidget(mqtt);
+    mqtt_ = new MqttSettingsBox(settings_.mqtt, MqttSettingsBox::For::Post, mqttState, this);
+    layout->addWidget(mqtt_);
 #ifndef PAINEL_MQTT
     // Not on this system yet: the file's values are kept as they are, neither shown nor checked.
-    mqtt->hide();
+    mqtt_->hide();
 #endif
     layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -137,35 +79,21 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
 
 void MoreOptionsDialog::accept()
 {
-    MqttSettings mqtt;
-    mqtt.host = mqttHost->text().trimmed();
-    mqtt.port = mqttPort->value();
-    mqtt.id = mqttId->text().trimmed();
-    mqtt.tls = mqttTls->isChecked();
-    mqtt.caFile = mqttCaFile->text().trimmed();
-    mqtt.user = mqttUser->text().trimmed();
-    mqtt.passwordFile = mqttPasswordFile->text().trimmed();
-    mqtt.plain = mqttPlain->isChecked();
     // Nothing changes until the settings are safe to use: the operator corrects them here, told
     // beside the fields concerned of all the program itself would refuse.
 #ifdef PAINEL_MQTT
-    const auto problem = mqttSettingsProblem(mqtt, SettingNames::DialogFields);
-    const auto password = mqtt.enabled() && !mqtt.passwordFile.isEmpty() ? passwordFileProblem(mqtt.passwordFile) : std::nullopt;
+    const std::optional<MqttSettings> mqtt = mqtt_->accepted();
 #else
-    const std::optional<QString> problem, password;
+    const std::optional<MqttSettings> mqtt = mqtt_->fields();
 #endif
-    for (const auto& [label, text] : {std::pair{mqttProblem, problem}, {passwordProblem, password}}) {
-        label->setText(text ? QStringLiteral("Não serve: %1.").arg(*text) : QString());
-        label->setVisible(text.has_value());
-    }
-    if (problem || password) {
+    if (!mqtt) {
         // Grown to the words, which would otherwise be cut under the buttons.
         fitBodyToScreen(*this, width());
         return;
     }
     // Only once every value is accepted: a refused OK, then Cancel, leaves all as it was.
     settings_.keepAliveSeconds = keepAlive->value();
-    settings_.mqtt = mqtt;
+    settings_.mqtt = *mqtt;
     settings_.mqttRefused.clear();
     settings_.retentionDays = retention->value();
     settings_.journalMaxMb = journalSize->value();

@@ -5,9 +5,7 @@
 
 #include <QDialog>
 
-class QCheckBox;
-class QLabel;
-class QLineEdit;
+class MqttSettingsBox;
 class QSpinBox;
 
 // "Mais opções": the settings of painel-sinaletico.conf. OK applies and writes them; any other
@@ -26,14 +24,5 @@ private:
     QSpinBox* keepAlive = nullptr;
     QSpinBox* retention = nullptr;
     QSpinBox* journalSize = nullptr;
-    QLineEdit* mqttHost = nullptr;
-    QSpinBox* mqttPort = nullptr;
-    QLineEdit* mqttId = nullptr;
-    QCheckBox* mqttTls = nullptr;
-    QLineEdit* mqttCaFile = nullptr;
-    QLineEdit* mqttUser = nullptr;
-    QLineEdit* mqttPasswordFile = nullptr;
-    QCheckBox* mqttPlain = nullptr;
-    QLabel* mqttProblem = nullptr;     // why OK was refused for the broker or the id
-    QLabel* passwordProblem = nullptr; // why the password file may not be used
+    MqttSettingsBox* mqtt_ = nullptr;
 };

@@ -123,13 +123,14 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
     return std::nullopt;
 }
 
+QString machineId() { return QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64); }
+
 QString moreSettingsPath(const QString& preferencesFile) { return QFileInfo(preferencesFile).absolutePath() + QStringLiteral("/painel-sinaletico.conf"); }
 
 MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
 {
     MoreSettings settings;
-    // The machine's name, as a topic level: "posto-3.pista" becomes "posto-3-pista".
-    settings.mqtt.id = QSysInfo::machineHostName().replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-")).left(64);
+    settings.mqtt.id = machineId();
     if (!QFileInfo(fileName).isFile()) return settings;
     const QSettings file(fileName, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
@@ -141,7 +142,14 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
     readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
                QStringLiteral("o registo vai até %1 MB").arg(settings.journalMaxMb), settings.journalMaxMb, problems);
-    MqttSettings& mqtt = settings.mqtt;
+    settings.mqtt = readMqttSettings(file, problems, &settings.mqttRefused);
+    return settings;
+}
+
+MqttSettings readMqttSettings(const QSettings& file, QStringList* problems, QString* refused)
+{
+    MqttSettings mqtt;
+    mqtt.id = machineId();
     const auto text = [&](const char* key) { return file.value(mqttGroup + QLatin1String(key)).toString().trimmed(); };
     // A flag is exactly true or false (or 1 or 0): "no" or "off" read as anything else could
     // switch encryption off behind the operator's back.
@@ -161,13 +169,29 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
     mqtt.user = text("user");
     mqtt.passwordFile = text("password_file");
     mqtt.plain = flag("sem_cifra");
-    // Settings that would open a way in, or that cannot be understood, are not used at all.
+    mqtt.name = text("nome").left(MqttSettings::maxNameChars);
+    mqtt.homeAssistant = flag("home_assistant");
     const auto problem = badFlag.isEmpty() ? mqttSettingsProblem(mqtt) : std::optional(badFlag);
-    if (!problem) return settings;
+    if (!problem) return mqtt;
     if (problems) *problems << *problem + (mqtt.enabled() ? QStringLiteral(": o MQTT fica desligado.") : QStringLiteral("."));
-    if (mqtt.enabled()) settings.mqttRefused = *problem;
+    if (mqtt.enabled() && refused) *refused = *problem;
     mqtt.host.clear();
-    return settings;
+    return mqtt;
+}
+
+void writeMqttSettings(const MqttSettings& mqtt, QSettings& file)
+{
+    const std::array<std::pair<const char*, QVariant>, 10> values{{{"host", mqtt.host},
+                                                                   {"port", mqtt.port},
+                                                                   {"id", mqtt.id},
+                                                                   {"nome", mqtt.name},
+                                                                   {"tls", mqtt.tls},
+                                                                   {"ca_file", mqtt.caFile},
+                                                                   {"user", mqtt.user},
+                                                                   {"password_file", mqtt.passwordFile},
+                                                                   {"sem_cifra", mqtt.plain},
+                                                                   {"home_assistant", mqtt.homeAssistant}}};
+    for (const auto& [key, value] : values) file.setValue(mqttGroup + QLatin1String(key), value);
 }
 
 std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QString& fileName)
@@ -177,16 +201,7 @@ std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QSt
     file.setValue(keepAliveKey, settings.keepAliveSeconds);
     file.setValue(retentionKey, settings.retentionDays);
     file.setValue(journalSizeKey, settings.journalMaxMb);
-    const MqttSettings& mqtt = settings.mqtt;
-    const std::array<std::pair<const char*, QVariant>, 8> values{{{"host", mqtt.host},
-                                                                  {"port", mqtt.port},
-                                                                  {"id", mqtt.id},
-                                                                  {"tls", mqtt.tls},
-                                                                  {"ca_file", mqtt.caFile},
-                                                                  {"user", mqtt.user},
-                                                                  {"password_file", mqtt.passwordFile},
-                                                                  {"sem_cifra", mqtt.plain}}};
-    for (const auto& [key, value] : values) file.setValue(mqttGroup + QLatin1String(key), value);
+    writeMqttSettings(settings.mqtt, file);
     file.sync();
     if (file.status() != QSettings::NoError) return QStringLiteral("não foi possível escrever %1").arg(QDir::toNativeSeparators(fileName));
     return std::nullopt;

@@ -6,20 +6,26 @@
 #include <QString>
 #include <QStringList>
 
+class QSettings;
+
 #include <optional>
 
 // The broker a site's controller publishes signs to. Off while `host` is empty.
 struct MqttSettings {
+    static constexpr int maxNameChars = 64;
     QString host;
     int port = 1883;
     QString id; // this panel's name in the topics; the machine's name when not set
     bool tls = false;
     QString caFile; // with TLS: the broker's certificate authority; the system's when empty
     QString user;
-    QString passwordFile; // the password's file, readable by its owner only
-    bool plain = false;   // "sem cifra": a broker on another machine without TLS, chosen knowingly
+    QString passwordFile;       // the password's file, readable by its owner only
+    bool plain = false;         // "sem cifra": a broker on another machine without TLS, chosen knowingly
+    QString name;               // what a control room calls this panel ("Curva 3"); the id when empty
+    bool homeAssistant = false; // announced to Home Assistant's MQTT discovery
 
     [[nodiscard]] bool enabled() const { return !host.isEmpty(); }
+    [[nodiscard]] QString displayName() const { return name.isEmpty() ? id : name; }
     friend bool operator==(const MqttSettings&, const MqttSettings&) = default;
 };
 
@@ -58,6 +64,14 @@ struct MoreSettings {
 
     friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
 };
+
+// The [mqtt] group of an INI file, as painel-sinaletico.conf and painel-central.conf both keep it.
+// Settings that would open a way in, or that cannot be understood, are not used: the broker is
+// then off, `refused` says why and `problems` has a line for the operator.
+[[nodiscard]] MqttSettings readMqttSettings(const QSettings& file, QStringList* problems, QString* refused);
+void writeMqttSettings(const MqttSettings& mqtt, QSettings& file);
+// The machine's name as a topic level: "posto-3.pista" becomes "posto-3-pista".
+[[nodiscard]] QString machineId();
 
 // The file beside the preferences file.
 [[nodiscard]] QString moreSettingsPath(const QString& preferencesFile);

@@ -19,7 +19,7 @@ SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview&
     connect(&keepAlive_, &QTimer::timeout, this, &SignDisplay::keepAliveTick);
 }
 
-SendOutcome SignDisplay::chooseSign(Sign index, Origin origin)
+SendOutcome SignDisplay::chooseSign(Sign index, Origin origin, const QString& request)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     finishLampTest(QStringLiteral("interrompido"));
@@ -36,7 +36,7 @@ SendOutcome SignDisplay::chooseSign(Sign index, Origin origin)
     noteOutcome(x.outcome, index);
     // The keep-alive's sends are journaled only where a run of failures starts and ends.
     if (origin == Origin::KeepAlive) noteRun(failedResends_, origin, QStringLiteral("reenvio"), index, x);
-    else journal(origin, QStringLiteral("sinal"), index, x);
+    else journal(origin, QStringLiteral("sinal"), index, x, request.isEmpty() ? QString() : QStringLiteral("pedido %1").arg(request));
     noteAnimation(wasAnimating, origin);
     emit signChosen(index, origin, x.outcome);
     return x.outcome;
@@ -56,11 +56,12 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     const LinkState state = linkStateOf(x.outcome);
     const bool linkChanged = std::exchange(linkState_, state) != state;
     if (linkChanged) emit linkStateChanged(state);
-    if (journal_ == nullptr) return x;
     // All of this after the port is closed: the journal never stands between two frames.
-    x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
     if (x.outcome != SendOutcome::Sent)
         if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
+    lastFailure_ = x.reason;
+    if (journal_ == nullptr) return x;
+    x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
     if (linkChanged) {
         JournalEntry context = entry(origin, {}, std::nullopt, x.when);
         context.reason = x.reason;

@@ -37,7 +37,8 @@ public:
 
     // Click on sign button `index`. Clicking the selected button sends its sign again: the
     // panel never answers, so this is how an operator repeats a sign it may have missed.
-    SendOutcome chooseSign(Sign index, Origin origin = Origin::Mouse);
+    // `request` names the remote request it answers, in the journal.
+    SendOutcome chooseSign(Sign index, Origin origin = Origin::Mouse, const QString& request = {});
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLink(Origin origin);
     // Sends and draws one sign on a port that is already open. Throws LineException when a
@@ -60,6 +61,8 @@ public:
     [[nodiscard]] Sign chosenSign() const { return chosen_; }
     // How the last exchange with the panel left the link; Unknown before the first.
     [[nodiscard]] LinkState linkState() const { return linkState_; }
+    // Why the last exchange failed, in the operator's words; empty when it went out.
+    [[nodiscard]] const QString& lastFailure() const { return lastFailure_; }
 
 signals:
     void chosenSignChanged(Sign kind);
@@ -122,6 +125,7 @@ private:
     QString lampFailure_;   // the first failure of the lamp test, if any
     Sign chosen_ = Sign::Stop;
     LinkState linkState_ = LinkState::Unknown; // the sign last chosen, which the lamp test puts back
+    QString lastFailure_;
     bool chequerPhase_ = false;
     // The last sign that went out whole, and when; put in words only when the preview is marked.
     std::optional<std::pair<Sign, QTime>> lastSent_;

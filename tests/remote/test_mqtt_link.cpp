@@ -59,7 +59,7 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     for (const auto& [mqtt, cause] : cases) {
         Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
         MqttLink link(
-            mqtt, [](Sign) { return SendOutcome::Sent; }, &journal);
+            mqtt, [](Sign, Origin, const QString&) { return SendOutcome::Sent; }, &journal);
         QString status;
         QObject::connect(&link, &MqttLink::statusChanged, [&](const QString& s) { status = s; });
         ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();

@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mqtt/mqtt_connection.h"
+
+#include <QFile>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+namespace {
+
+constexpr int keepAliveSeconds = 30;
+
+// The library once a process, before any client.
+void initLibrary()
+{
+    static const bool done = (mosquitto_lib_init(), true);
+    Q_UNUSED(done);
+}
+
+// The password, from a file that passwordFileProblem() accepts: nothing else is ever used.
+std::optional<QString> readPassword(const QString& fileName, QByteArray& password)
+{
+    if (const auto problem = passwordFileProblem(fileName)) return problem;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("o ficheiro da palavra-passe %1 não se pode ler").arg(fileName);
+    password = file.readLine(4096).trimmed();
+    return std::nullopt;
+}
+
+// Says when libmosquitto's thread ends: made by the first callback on that thread, destroyed as
+// the thread ends.
+struct LoopWatch {
+    MqttConnection* link = nullptr;
+    std::function<void(MqttConnection*)> ended;
+    ~LoopWatch()
+    {
+        if (link != nullptr && ended) ended(link);
+    }
+};
+thread_local LoopWatch loopWatch;
+
+// Why a connection could not even be begun, from mosquitto_connect_async's result.
+QString beginFailure(int code, int error, const QString& host, int port)
+{
+    if (code == MOSQ_ERR_EAI) return QStringLiteral("o nome %1 não se encontra").arg(host);
+    if (code != MOSQ_ERR_ERRNO) return QStringLiteral("a ligação a %1:%2 não começou").arg(host).arg(port);
+    switch (error) {
+    case ECONNREFUSED: return QStringLiteral("não há broker em %1:%2").arg(host).arg(port);
+    case ETIMEDOUT: return QStringLiteral("%1 não responde").arg(host);
+    case EHOSTUNREACH:
+    case ENETUNREACH: return QStringLiteral("não há caminho na rede até %1").arg(host);
+    default: return QStringLiteral("a ligação a %1:%2 falhou").arg(host).arg(port);
+    }
+}
+
+// The broker's answer to the connection (MQTT 3.1.1's return codes).
+QString refusal(int code)
+{
+    switch (code) {
+    case 1: return QStringLiteral("o broker não aceita esta versão do MQTT");
+    case 2: return QStringLiteral("o broker recusou a identificação do cliente");
+    case 3: return QStringLiteral("o broker está indisponível");
+    case 4:
+    case 5: return QStringLiteral("nome ou palavra-passe recusados");
+    default: return QStringLiteral("o broker recusou a ligação");
+    }
+}
+
+} // namespace
+
+MqttConnection::MqttConnection(MqttSettings settings, QString program, Origin origin, Journal* journal, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), program_(std::move(program)), origin_(origin), journal_(journal)
+{
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &MqttConnection::connectToBroker);
+}
+
+MqttConnection::~MqttConnection() { stop(); }
+
+void MqttConnection::stop()
+{
+    if (client_ == nullptr) return;
+    // Its end is no news now.
+    loopEnded_ = true;
+    mosquitto_disconnect(client_);
+    if (looping_) mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+    client_ = nullptr;
+    connected_ = false;
+}
+
+void MqttConnection::setWill(const QString& topic, const QByteArray& payload)
+{
+    willTopic_ = topic;
+    will_ = payload;
+}
+
+bool MqttConnection::publish(const QString& topic, const QByteArray& payload, bool retain)
+{
+    return client_ != nullptr
+           && mosquitto_publish(client_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()), payload.constData(), qos, retain) == MOSQ_ERR_SUCCESS;
+}
+
+std::optional<QString> MqttConnection::start()
+{
+    if (const auto problem = mqttSettingsProblem(settings_)) return problem;
+    QByteArray password;
+    if (!settings_.passwordFile.isEmpty())
+        if (const auto problem = readPassword(settings_.passwordFile, password)) return problem;
+    initLibrary();
+    client_ = mosquitto_new(QStringLiteral("%1-%2").arg(program_, settings_.id).toUtf8().constData(), true, this);
+    if (client_ == nullptr) return QStringLiteral("não foi possível criar o cliente MQTT");
+    mosquitto_connect_callback_set(client_, &MqttConnection::onConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttConnection::onDisconnect);
+    mosquitto_message_callback_set(client_, &MqttConnection::onMessage);
+    mosquitto_log_callback_set(client_, &MqttConnection::onLog);
+    // 1 s, then doubling up to 30 s between tries while the broker is away.
+    mosquitto_reconnect_delay_set(client_, 1, 30, true);
+    if (!willTopic_.isEmpty()) mosquitto_will_set(client_, willTopic_.toUtf8().constData(), static_cast<int>(will_.size()), will_.constData(), qos, true);
+    if (!settings_.user.isEmpty()) mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
+    if (settings_.tls) {
+        const QByteArray ca = QFile::encodeName(settings_.caFile);
+        const int code =
+            mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        if (code != MOSQ_ERR_SUCCESS)
+            return ca.isEmpty() ? QStringLiteral("os certificados do sistema em /etc/ssl/certs não se podem usar")
+                                : QStringLiteral("o ficheiro %1 não se pode usar como certificado da autoridade").arg(settings_.caFile);
+    }
+    // Without TLS the broker is on this machine: the connection goes to the very address that
+    // was found to be this machine's, not to a name that could resolve elsewhere by then.
+    connectHost_ = settings_.tls || settings_.plain ? settings_.host : loopbackAddress(settings_.host).value_or(settings_.host);
+    setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(settings_.host).arg(settings_.port));
+    connectToBroker();
+    return std::nullopt;
+}
+
+QString MqttConnection::where() const { return QStringLiteral("%1:%2 como %3").arg(settings_.host).arg(settings_.port).arg(settings_.id); }
+
+void MqttConnection::connectToBroker()
+{
+    if (loopEnded_) {
+        // Ended already: this only joins it.
+        mosquitto_loop_stop(client_, false);
+        looping_ = loopEnded_ = false;
+    }
+    hostMismatch_ = false;
+    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds);
+    // A broker that refuses at once (not running yet, a name that does not resolve) would leave
+    // libmosquitto's thread waiting for ever: tried again from here, 1 s, then doubling to 30 s.
+    if (code != MOSQ_ERR_SUCCESS) {
+        const int error = errno;
+        retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
+        const QString words = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
+        retry_.start(retryDelayS_ * 1000);
+        // A handshake that failed at once: the library's log has said why, and tlsFailed says it.
+        if (code != MOSQ_ERR_TLS) cannotConnect(beginFailure(code, error, settings_.host, settings_.port), words, retryDelayS_);
+        return;
+    }
+    if (looping_) return;
+    if (const int started = mosquitto_loop_start(client_); started != MOSQ_ERR_SUCCESS) {
+        cannotConnect(QStringLiteral("o cliente MQTT não arrancou"), QString::fromUtf8(mosquitto_strerror(started)));
+        return;
+    }
+    looping_ = true;
+}
+
+void MqttConnection::loopEnded()
+{
+    if (loopEnded_ || !looping_) return;
+    loopEnded_ = true;
+    retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
+    if (!connected_ && !statusCause_.isEmpty()) showFailure(retryDelayS_);
+    retry_.start(retryDelayS_ * 1000);
+}
+
+void MqttConnection::tlsFailed(const QString& words)
+{
+    const int retryS = retry_.isActive() ? retryDelayS_ : 0;
+    // OpenSSL names a certificate for another host as unverified too, after the library has
+    // said why.
+    if (words.contains(QLatin1String("host name verification failed"))) {
+        hostMismatch_ = true;
+        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(settings_.host), words, retryS);
+    }
+    if (hostMismatch_) return;
+    if (words.contains(QLatin1String("certificate verify failed")))
+        return cannotConnect(QStringLiteral("o certificado do broker não é de uma autoridade em que se confia"), words, retryS);
+    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(settings_.host).arg(settings_.port), words, retryS);
+}
+
+void MqttConnection::showFailure(int retryS)
+{
+    setStatus(QStringLiteral("MQTT: sem ligação a %1: %2 (tentativa %3); nova tentativa %4")
+                  .arg(where(), statusCause_)
+                  .arg(failedAttempts_)
+                  .arg(retryS > 0 ? QStringLiteral("em %1 s").arg(retryS) : QStringLiteral("em breve")));
+}
+
+void MqttConnection::cannotConnect(const QString& cause, const QString& words, int retryS)
+{
+    const bool wasConnected = std::exchange(connected_, false);
+    if (wasConnected) failedAttempts_ = 0;
+    ++failedAttempts_;
+    statusCause_ = cause;
+    showFailure(retryS);
+    if (!wasConnected && cause == lastCause_) return;
+    lastCause_ = cause;
+    journal(QStringLiteral("MQTT desligado"), cause, QStringLiteral("%1; libmosquitto: %2").arg(where(), words), true);
+}
+
+void MqttConnection::onConnect(mosquitto* client, void* self, int code)
+{
+    auto* link = static_cast<MqttConnection*>(self);
+    if (code != 0) {
+        QMetaObject::invokeMethod(
+            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
+        return;
+    }
+    for (const QString& filter : link->follows_) mosquitto_subscribe(client, nullptr, filter.toUtf8().constData(), qos);
+    QMetaObject::invokeMethod(
+        link, [link] { link->becameConnected(); }, Qt::QueuedConnection);
+}
+
+void MqttConnection::onDisconnect(mosquitto*, void* self, int code)
+{
+    auto* link = static_cast<MqttConnection*>(self);
+    // 0 is our own disconnection, at the end; a refusal was said by onConnect.
+    if (code == MOSQ_ERR_SUCCESS || code == MOSQ_ERR_CONN_REFUSED) return;
+    QMetaObject::invokeMethod(
+        link,
+        [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
+            link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
+                                                           : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
+                                words);
+        },
+        Qt::QueuedConnection);
+}
+
+void MqttConnection::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    auto* link = static_cast<MqttConnection*>(self);
+    // The library logs on the window's thread too, from publish and connect.
+    if (loopWatch.link == nullptr && std::this_thread::get_id() != link->windowThread_) {
+        loopWatch.link = link;
+        loopWatch.ended = [](MqttConnection* watched) { QMetaObject::invokeMethod(watched, &MqttConnection::loopEnded, Qt::QueuedConnection); };
+    }
+    if (level != MOSQ_LOG_ERR) return;
+    const QString words = QString::fromUtf8(text);
+    if (!words.contains(QLatin1String("OpenSSL")) && !words.contains(QLatin1String("verification"))) return;
+    QMetaObject::invokeMethod(
+        link, [link, words] { link->tlsFailed(words); }, Qt::QueuedConnection);
+}
+
+void MqttConnection::setStatus(const QString& status)
+{
+    if (status == status_) return;
+    status_ = status;
+    emit statusChanged(status_);
+}
+
+void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* message) { static_cast<MqttConnection*>(self)->messageArrived(*message); }
+
+void MqttConnection::becameConnected()
+{
+    retryDelayS_ = 0;
+    failedAttempts_ = 0;
+    lastCause_.clear();
+    connected();
+    if (std::exchange(connected_, true)) return;
+    journal(QStringLiteral("MQTT ligado"), {}, where(), false);
+    setStatus(QStringLiteral("MQTT: ligado a %1").arg(where()));
+}
+
+void MqttConnection::journal(const QString& outcome, const QString& reason, const QString& detail, bool failure)
+{
+    if (journal_ != nullptr) journal_->record(journalEntry(origin_, QStringLiteral("MQTT"), outcome, reason, detail, failure));
+}

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "journal/journal.h"
+#include "settings/more_settings.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+#include <thread>
+
+struct mosquitto;
+struct mosquitto_message;
+
+// A client of the site's broker, as the settings of [mqtt] say and under their rules (a broker
+// elsewhere only with TLS or "sem cifra" chosen knowingly, a password only from a file its owner
+// alone reads). libmosquitto runs its own network thread, which reconnects with a growing delay
+// after the broker goes away; why it cannot connect is said in the status, and each distinct
+// cause journaled once. What the client does on the broker is its subclass's.
+class MqttConnection : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int qos = 1;
+
+    // `program` names the client on the broker ("painel-sinaletico-<id>"); `origin` is its
+    // journal entries' origin.
+    MqttConnection(MqttSettings settings, QString program, Origin origin, Journal* journal, QObject* parent = nullptr);
+    ~MqttConnection() override;
+    MqttConnection(const MqttConnection&) = delete;
+    MqttConnection& operator=(const MqttConnection&) = delete;
+
+    // Starts the client; nullopt when it runs (connected or not yet), otherwise why it may not.
+    [[nodiscard]] std::optional<QString> start();
+
+    [[nodiscard]] bool isConnected() const { return connected_; }
+    [[nodiscard]] const MqttSettings& settings() const { return settings_; }
+    // Where the client connects: without TLS, the loopback address the host was checked to be.
+    [[nodiscard]] const QString& connectHost() const { return connectHost_; }
+
+signals:
+    // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
+    void statusChanged(const QString& status);
+
+protected:
+    // Before start(): what the broker says for this client when its connection is lost.
+    void setWill(const QString& topic, const QByteArray& payload);
+    // Before start(): followed at every connection.
+    void follow(const QString& topicFilter) { follows_ << topicFilter; }
+    // From any thread; false when the library refused it (not connected, say).
+    bool publish(const QString& topic, const QByteArray& payload, bool retain);
+    // Disconnects and joins the network thread: a subclass calls it first in its destructor, so
+    // that no message reaches it half destroyed.
+    void stop();
+    void journal(const QString& outcome, const QString& reason, const QString& detail, bool failure);
+    [[nodiscard]] QString where() const;
+
+    // At every connection, on the window's thread.
+    virtual void connected() {}
+    // On libmosquitto's thread: whatever reaches the window is queued to it.
+    virtual void messageArrived(const mosquitto_message& message) = 0;
+
+private:
+    static void onConnect(mosquitto* client, void* self, int code);
+    static void onDisconnect(mosquitto* client, void* self, int code);
+    static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
+    static void onLog(mosquitto* client, void* self, int level, const char* text);
+
+    // libmosquitto's thread gave up for good (it does on a failed TLS handshake, with no
+    // callback): it is started again after the next delay.
+    void loopEnded();
+    // The broker cannot be reached or kept: `cause` in the operator's words, `words` the library's.
+    // Each distinct cause is journaled once, until a connection succeeds.
+    void cannotConnect(const QString& cause, const QString& words, int retryS = 0);
+    void tlsFailed(const QString& words);
+    // The status for the last failure, the next try `retryS` seconds away (0: the library's own).
+    void showFailure(int retryS);
+    // Connects, or tries again later with a growing delay until a connection is under way; then
+    // libmosquitto's own thread reconnects, unless it gives up.
+    void connectToBroker();
+    void becameConnected();
+    void setStatus(const QString& status);
+
+    MqttSettings settings_;
+    QString program_;
+    Origin origin_;
+    Journal* journal_;
+    mosquitto* client_ = nullptr;
+    bool connected_ = false;
+    QString status_;
+    QString willTopic_;
+    QByteArray will_;
+    QStringList follows_;
+
+    std::thread::id windowThread_ = std::this_thread::get_id();
+    QString connectHost_;       // the address that was checked, or the host itself with TLS
+    bool looping_ = false;      // libmosquitto's thread was started and not yet joined
+    bool loopEnded_ = false;    // and has ended by itself
+    QString lastCause_;         // the last failure journaled
+    int failedAttempts_ = 0;    // since the last connection
+    QString statusCause_;       // the last failure's cause, as the status says it
+    bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name
+    int retryDelayS_ = 0;       // before the first connection: the delay of the next try
+    QTimer retry_;
+};
