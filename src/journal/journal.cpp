@@ -153,6 +153,8 @@ QString journalPath()
 #endif
 }
 
+QString centralJournalPath() { return QFileInfo(journalPath()).absolutePath() + QStringLiteral("/registo-central.sqlite"); }
+
 const std::vector<JournalColumn>& journalColumns()
 {
     static const std::vector<JournalColumn> columns{

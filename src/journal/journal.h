@@ -52,6 +52,8 @@ struct JournalEntry {
 // Where the journal lives: $XDG_STATE_HOME/painel-sinaletico/registo.sqlite (~/.local/state
 // when the variable is unset).
 [[nodiscard]] QString journalPath();
+// The control room's own journal, beside it: registo-central.sqlite.
+[[nodiscard]] QString centralJournalPath();
 
 // The columns of the journal's table, in the order the window and the CSV show them.
 struct JournalColumn {

@@ -27,9 +27,9 @@ bool hasBit(std::int16_t value, std::size_t bit) { return (value & (1 << bit)) !
 
 } // namespace
 
-PanelPreview::PanelPreview(QWidget* parent) : QWidget(parent)
+PanelPreview::PanelPreview(QWidget* parent, int sideTwips) : QWidget(parent), zoom_(qreal(sideTwips) / sizeTwips)
 {
-    setFixedSize(twipsSize(sizeTwips, sizeTwips));
+    setFixedSize(twipsSize(sideTwips, sideTwips));
     // The image covers the whole widget, so Qt need not erase underneath it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (auto& line : matrix_) line.fill(previewBackground);
@@ -115,7 +115,7 @@ const PanelPreview::Stamp& PanelPreview::stamp(std::size_t line, std::size_t bit
     }
     auto [found, made] = stamps_.try_emplace({colour, line, bit});
     if (!made) return found->second;
-    const qreal scale = ratio / twipsPerPixel;
+    const qreal scale = ratio * zoom_ / twipsPerPixel;
     const QPointF centre = dotCentre(line, bit) * scale;
     const qreal radius = paintedRadius * scale;
     const QPoint corner(int(std::floor(centre.x() - radius)) - 1, int(std::floor(centre.y() - radius)) - 1);

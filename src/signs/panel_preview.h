@@ -19,7 +19,8 @@ public:
     static constexpr ColourCode previewBackground = 0x808080;
     static constexpr int sizeTwips = 3000;
 
-    explicit PanelPreview(QWidget* parent = nullptr);
+    // `sideTwips`: the surface's side; the dots keep their places and sizes in proportion.
+    explicit PanelPreview(QWidget* parent = nullptr, int sideTwips = sizeTwips);
 
     void drawPattern(const SignPattern& pattern);
     void drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane);
@@ -63,4 +64,5 @@ private:
     // copies them.
     std::map<std::tuple<ColourCode, std::size_t, std::size_t>, Stamp> stamps_;
     qreal stampsRatio_ = 0;
+    qreal zoom_ = 1; // the side against the design's 3000 twips
 };

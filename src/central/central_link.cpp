@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "central/central_link.h"
+
+#include <QDateTime>
+
+#include <mosquitto.h>
+
+CentralLink::CentralLink(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent)
+    : MqttConnection(std::move(settings), QStringLiteral("painel-central"), Origin::Central, journal, parent), board_(board)
+{
+    for (const char* leaf : {"estado", "sinal", "info"}) follow(QStringLiteral("painel-sinaletico/+/%1").arg(QLatin1String(leaf)));
+}
+
+CentralLink::~CentralLink() { stop(); }
+
+bool CentralLink::request(const QString& id, const QByteArray& payload)
+{
+    return isConnected() && publish(QStringLiteral("painel-sinaletico/%1/sinal/set").arg(id), payload, false);
+}
+
+void CentralLink::forget(const QString& id)
+{
+    for (const char* leaf : {"estado", "sinal", "info"}) publish(QStringLiteral("painel-sinaletico/%1/%2").arg(id, QLatin1String(leaf)), {}, true);
+    publish(QStringLiteral("homeassistant/select/%1/sinal/config").arg(id), {}, true);
+}
+
+void CentralLink::messageArrived(const mosquitto_message& message)
+{
+    const auto where = PostBoard::postTopic(QByteArray(message.topic));
+    if (!where || message.payloadlen > PostBoard::maxPayloadBytes) {
+        ++dropped_;
+    } else {
+        Message m{where->first, where->second, QByteArray(static_cast<const char*>(message.payload), message.payloadlen), message.retain};
+        const std::lock_guard lock(mutex_);
+        if (queued_.size() < maxQueued) queued_.push_back(std::move(m));
+        else ++dropped_;
+    }
+    // One event a batch: what comes while it waits joins it.
+    if (!wakened_.exchange(true)) QMetaObject::invokeMethod(this, &CentralLink::deliver, Qt::QueuedConnection);
+}
+
+void CentralLink::deliver()
+{
+    wakened_ = false;
+    std::vector<Message> batch;
+    {
+        const std::lock_guard lock(mutex_);
+        batch.swap(queued_);
+    }
+    int refused = 0;
+    for (const Message& m : batch)
+        if (!board_.receive(m.id, m.topic, m.payload, m.retained)) ++refused;
+    if (refused > 0) dropped_ += refused;
+    // Said in the journal at most once a minute, with how many since.
+    const int total = dropped_;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (total == droppedSaid_ || now - lastDropSaidMs_ < 60'000) return;
+    journal(QStringLiteral("mensagens ignoradas"), QStringLiteral("não são de um posto, passam de %1 bytes, não se entendem ou chegaram em enxurrada").arg(PostBoard::maxPayloadBytes),
+            QStringLiteral("%1 desde o arranque").arg(total), true);
+    droppedSaid_ = total;
+    lastDropSaidMs_ = now;
+}

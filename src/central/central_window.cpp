@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "central/central_window.h"
+
+#include "central/post_tile.h"
+#include "journal/journal_window.h"
+#include "signs/sign_names.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent) : QMainWindow(parent), board_(board), journal_(journal)
+{
+    setObjectName(QStringLiteral("CentralWindow"));
+    setWindowTitle(QStringLiteral("Painel Central"));
+    auto* body = new QWidget(this);
+    auto* layout = new QVBoxLayout(body);
+
+    auto* controls = new QHBoxLayout;
+    stopAll_ = new QPushButton(QStringLiteral("PARAR EM TODOS (Esc)"), body);
+    stopAll_->setObjectName(QStringLiteral("stopAll"));
+    stopAll_->setAccessibleName(QStringLiteral("Parar em todos"));
+    QFont big = stopAll_->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    stopAll_->setFont(big);
+    stopAll_->setMinimumHeight(56);
+    stopAll_->setStyleSheet(QStringLiteral("QPushButton { background: #b00000; color: white; padding: 6px 18px; border: 3px solid black; }"));
+    connect(stopAll_, &QPushButton::clicked, this, &CentralWindow::stopAll);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &CentralWindow::stopAll);
+    controls->addWidget(stopAll_);
+    controls->addSpacing(16);
+    // In screen order, as on the posts: the keys 1 to 5 choose them.
+    for (std::size_t place = 0; place < signsInScreenOrder.size(); ++place) {
+        const Sign sign = signsInScreenOrder[place];
+        auto* button = new QPushButton(QStringLiteral("%1  %2").arg(place + 1).arg(signCaption(sign)), body);
+        button->setObjectName(QStringLiteral("sign%1").arg(signIndex(sign)));
+        button->setAccessibleName(QStringLiteral("%1 nos selecionados").arg(signCaption(sign)));
+        button->setMinimumHeight(56);
+        button->setEnabled(false);
+        connect(button, &QPushButton::clicked, this, [this, sign] { send(sign); });
+        connect(new QShortcut(QKeySequence(Qt::Key_1 + int(place)), this), &QShortcut::activated, this, [this, sign] { send(sign); });
+        signButtons_.at(signIndex(sign)) = button;
+        controls->addWidget(button);
+    }
+    controls->addSpacing(16);
+    auto* all = new QPushButton(QStringLiteral("&Todos"), body);
+    all->setObjectName(QStringLiteral("selectAll"));
+    connect(all, &QPushButton::clicked, this, [this] { selectAll(true); });
+    auto* none = new QPushButton(QStringLiteral("&Nenhum"), body);
+    none->setObjectName(QStringLiteral("selectNone"));
+    connect(none, &QPushButton::clicked, this, [this] { selectAll(false); });
+    controls->addWidget(all);
+    controls->addWidget(none);
+    controls->addStretch();
+    layout->addLayout(controls);
+
+    summary_ = new QLabel(QStringLiteral("Nenhum pedido enviado."), body);
+    summary_->setObjectName(QStringLiteral("summary"));
+    summary_->setTextFormat(Qt::PlainText);
+    QFont summaryFont = summary_->font();
+    summaryFont.setBold(true);
+    summary_->setFont(summaryFont);
+    layout->addWidget(summary_);
+
+    scroll_ = new QScrollArea(body);
+    scroll_->setObjectName(QStringLiteral("posts"));
+    scroll_->setWidgetResizable(true);
+    grid_ = new QWidget(scroll_);
+    gridLayout_ = new QGridLayout(grid_);
+    gridLayout_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    scroll_->setWidget(grid_);
+    layout->addWidget(scroll_, 1);
+    setCentralWidget(body);
+
+    linkStatus_ = new QLabel(this);
+    linkStatus_->setObjectName(QStringLiteral("linkStatus"));
+    counts_ = new QLabel(this);
+    counts_->setObjectName(QStringLiteral("counts"));
+    statusBar()->addWidget(linkStatus_, 1);
+    statusBar()->addPermanentWidget(counts_);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Ficheiro"));
+    QAction* options = file->addAction(QStringLiteral("&Mais opções…"));
+    options->setObjectName(QStringLiteral("MNU_OPTIONS"));
+    connect(options, &QAction::triggered, this, &CentralWindow::optionsRequested);
+    QAction* journalAction = file->addAction(QStringLiteral("&Registo…"));
+    journalAction->setObjectName(QStringLiteral("MNU_JOURNAL"));
+    journalAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    journalAction->setEnabled(journal_ != nullptr);
+    connect(journalAction, &QAction::triggered, this, &CentralWindow::showJournal);
+    QAction* absent = file->addAction(QStringLiteral("Remover postos &ausentes…"));
+    absent->setObjectName(QStringLiteral("MNU_REMOVE_ABSENT"));
+    connect(absent, &QAction::triggered, this, &CentralWindow::removeAbsent);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("Sa&ir"));
+    exit->setObjectName(QStringLiteral("MNU_EXIT"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    auto* selectAllKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_A), this);
+    connect(selectAllKey, &QShortcut::activated, this, [this] { selectAll(true); });
+
+    refresh_.setSingleShot(true);
+    connect(&refresh_, &QTimer::timeout, this, &CentralWindow::refresh);
+    ages_.setInterval(5000);
+    connect(&ages_, &QTimer::timeout, this, [this] {
+        for (const auto& [id, tile] : tiles_)
+            if (const Post* post = board_.post(id)) tile->showAge(*post);
+    });
+    ages_.start();
+    connect(&board_, &PostBoard::postChanged, this, [this](const QString& id) {
+        dirty_.insert(id);
+        if (!refresh_.isActive()) refresh_.start(0);
+    });
+    connect(&board_, &PostBoard::postsChanged, this, &CentralWindow::arrange);
+    connect(&board_, &PostBoard::summaryChanged, summary_, &QLabel::setText);
+    resize(1040, 680);
+    arrange();
+}
+
+CentralWindow::~CentralWindow() = default;
+
+PostTile* CentralWindow::tile(const QString& id) const
+{
+    const auto found = tiles_.find(id);
+    return found == tiles_.end() ? nullptr : found->second;
+}
+
+void CentralWindow::setLinkStatus(const QString& status) { linkStatus_->setText(status); }
+
+QString CentralWindow::summaryText() const
+{
+    QStringList text{summary_->text()};
+    for (const QString& id : board_.ids())
+        if (const PostTile* t = tile(id)) text << t->text();
+    return text.join(QStringLiteral("\n\n"));
+}
+
+void CentralWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    arrange();
+}
+
+void CentralWindow::arrange()
+{
+    const QStringList ids = board_.ids();
+    // Posts gone lose their tiles and their selection.
+    for (auto it = tiles_.begin(); it != tiles_.end();) {
+        if (board_.post(it->first) != nullptr) {
+            ++it;
+            continue;
+        }
+        selected_.erase(it->first);
+        delete it->second;
+        it = tiles_.erase(it);
+    }
+    const int tileWidth = 300 + gridLayout_->horizontalSpacing();
+    const int columns = std::max(1, (scroll_->viewport()->width() - 20) / std::max(tileWidth, 1));
+    columns_ = columns;
+    QWidget* previous = stopAll_;
+    for (int i = 0; i < ids.size(); ++i) {
+        auto [found, made] = tiles_.try_emplace(ids[i], nullptr);
+        if (made) {
+            found->second = new PostTile(ids[i], grid_);
+            connect(found->second, &PostTile::clicked, this, &CentralWindow::select);
+            dirty_.insert(ids[i]);
+        }
+        gridLayout_->addWidget(found->second, i / columns, i % columns);
+        found->second->show();
+        setTabOrder(previous, found->second);
+        previous = found->second;
+    }
+    refresh();
+}
+
+void CentralWindow::refresh()
+{
+    for (const QString& id : std::exchange(dirty_, {}))
+        if (PostTile* t = tile(id); t != nullptr && board_.post(id) != nullptr) t->showPost(*board_.post(id), selected_.count(id) != 0);
+    showCounts();
+}
+
+void CentralWindow::showCounts()
+{
+    int online = 0, troubled = 0;
+    for (const auto& [id, tile] : tiles_) {
+        if (const Post* post = board_.post(id); post != nullptr && post->online) ++online;
+        if (tile->troubled()) ++troubled;
+    }
+    counts_->setText(QStringLiteral("%1 postos, %2 em linha, %3 com problemas, %4 selecionados").arg(tiles_.size()).arg(online).arg(troubled).arg(selected_.size()));
+    for (QPushButton* button : signButtons_) button->setEnabled(!selected_.empty());
+}
+
+void CentralWindow::select(const QString& id, bool toggle)
+{
+    for (const QString& was : selected_) dirty_.insert(was);
+    if (!toggle) selected_ = {id};
+    else if (!selected_.erase(id)) selected_.insert(id);
+    dirty_.insert(id);
+    refresh();
+}
+
+void CentralWindow::selectAll(bool all)
+{
+    selected_.clear();
+    for (const auto& [id, tile] : tiles_) {
+        if (all) selected_.insert(id);
+        dirty_.insert(id);
+    }
+    refresh();
+}
+
+void CentralWindow::send(Sign sign)
+{
+    if (selected_.empty()) return;
+    QStringList targets;
+    for (const QString& id : board_.ids())
+        if (selected_.count(id) != 0) targets << id;
+    (void)board_.send(sign, targets);
+}
+
+// Stopping is the safe state: no question asked.
+void CentralWindow::stopAll() { (void)board_.stopAll(); }
+
+void CentralWindow::showJournal()
+{
+    if (journal_ == nullptr) return;
+    if (!journalWindow_) journalWindow_ = std::make_unique<JournalWindow>(*journal_, this);
+    else journalWindow_->refresh();
+    journalWindow_->show();
+    journalWindow_->raise();
+    journalWindow_->activateWindow();
+}
+
+void CentralWindow::removeAbsent()
+{
+    const QStringList absent = board_.absentForADay();
+    if (absent.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Remover postos ausentes"), QStringLiteral("Nenhum posto está fora de linha há mais de um dia."));
+        return;
+    }
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Remover postos ausentes"),
+                         QStringLiteral("Remover %1 postos fora de linha há mais de um dia?\n\n%2\n\nO que o broker guarda deles também se apaga: "
+                                        "só voltam quando se ligarem de novo.")
+                             .arg(absent.size())
+                             .arg(absent.join(QStringLiteral(", "))),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("removeAbsentQuestion"));
+    question.button(QMessageBox::Yes)->setText(QStringLiteral("Remover"));
+    question.button(QMessageBox::No)->setText(QStringLiteral("Cancelar"));
+    question.setDefaultButton(QMessageBox::No);
+    if (question.exec() != QMessageBox::Yes) return;
+    emit forgetRequested(absent);
+}

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "central/post_board.h"
+#include "signs/sign_table.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <set>
+
+class JournalWindow;
+class PostTile;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+
+// The control room's window: every post as a tile, ordered by name; the operator selects posts
+// (click, Ctrl+click, "Todos") and sends them a sign with the five buttons or the keys 1 to 5;
+// "Parar em todos", or Escape, stops every post at once. The summary line and each tile then say
+// how the request was answered.
+class CentralWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    CentralWindow(PostBoard& board, Journal* journal, QWidget* parent = nullptr);
+    ~CentralWindow() override;
+
+    [[nodiscard]] PostTile* tile(const QString& id) const;
+    [[nodiscard]] QPushButton& signButton(Sign sign) const { return *signButtons_.at(signIndex(sign)); }
+    [[nodiscard]] QPushButton& stopAllButton() const { return *stopAll_; }
+    [[nodiscard]] const std::set<QString>& selection() const { return selected_; }
+    // The broker's state, in the status bar.
+    void setLinkStatus(const QString& status);
+    // Every tile's lines, top to bottom, for checks and for the operator's screen reader.
+    [[nodiscard]] QString summaryText() const;
+
+signals:
+    void optionsRequested();
+    // The operator confirmed that these posts go, with what the broker keeps of them.
+    void forgetRequested(const QStringList& ids);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void select(const QString& id, bool toggle);
+    void selectAll(bool all);
+    void send(Sign sign);
+    void stopAll();
+    // Tiles made and removed, and placed in order, as many a row as fit.
+    void arrange();
+    void refresh();
+    void showCounts();
+    void showJournal();
+    void removeAbsent();
+
+    PostBoard& board_;
+    Journal* journal_;
+    std::array<QPushButton*, signCount> signButtons_{};
+    QPushButton* stopAll_ = nullptr;
+    QLabel* summary_ = nullptr;
+    QLabel* linkStatus_ = nullptr;
+    QLabel* counts_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* grid_ = nullptr;
+    QGridLayout* gridLayout_ = nullptr;
+    std::map<QString, PostTile*> tiles_;
+    std::set<QString> selected_;
+    std::set<QString> dirty_; // posts whose tiles wait for the next refresh
+    int columns_ = 0;
+    QTimer refresh_; // a burst of messages redraws once
+    QTimer ages_;    // "há 3 min" moves on
+    std::unique_ptr<JournalWindow> journalWindow_;
+};

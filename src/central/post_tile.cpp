@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "central/post_tile.h"
+
+#include "settings/setting_names.h"
+#include "signs/panel_preview.h"
+#include "signs/sign_names.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimeZone>
+
+namespace {
+
+const SignPatterns& patterns()
+{
+    static const SignPatterns made = [] {
+        SignPatterns p;
+        initPatterns(p);
+        return p;
+    }();
+    return made;
+}
+
+// The matrix as the post's panel shows it: the flag's first image for the animated one.
+void drawSign(PanelPreview& matrix, const Post& post)
+{
+    const SignDescription* sign = post.sign ? describeSign(*post.sign) : nullptr;
+    if (sign == nullptr) return matrix.drawPatternMono({}, 0, 0);
+    const SignPattern& pattern = patterns().*(sign->pattern);
+    if (post.mode == QLatin1String("monocor")) matrix.drawPatternMono(pattern, colourFromName(post.colour), sign->monoPlane);
+    else matrix.drawPattern(pattern);
+}
+
+} // namespace
+
+QString ageText(qint64 seconds)
+{
+    if (seconds < 60) return QStringLiteral("há %1 s").arg(std::max<qint64>(seconds, 0));
+    if (seconds < 3600) return QStringLiteral("há %1 min").arg(seconds / 60);
+    if (seconds < 48 * 3600) return QStringLiteral("há %1 h").arg(seconds / 3600);
+    return QStringLiteral("há %1 dias").arg(seconds / 86400);
+}
+
+QString originWords(const QString& origin)
+{
+    if (origin == QLatin1String("central")) return QStringLiteral("pela central");
+    if (origin == QLatin1String("remoto")) return QStringLiteral("remotamente");
+    if (origin == QLatin1String("arranque")) return QStringLiteral("no arranque do posto");
+    if (origin.isEmpty()) return QStringLiteral("por quem não se sabe");
+    return QStringLiteral("no posto (%1)").arg(origin);
+}
+
+PostTile::PostTile(const QString& id, QWidget* parent)
+    : QFrame(parent), id_(id), name_(new QLabel(this)), presence_(new QLabel(this)), matrix_(new PanelPreview(this, 1050)), sign_(new QLabel(this)),
+      outcome_(new QLabel(this)), answer_(new QLabel(this))
+{
+    setObjectName(id);
+    setFocusPolicy(Qt::StrongFocus);
+    setFixedWidth(300);
+    setAutoFillBackground(true);
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(10, 8, 10, 8);
+    QFont bold = name_->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    name_->setFont(bold);
+    for (QLabel* label : {name_, presence_, sign_, outcome_, answer_}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+    }
+    layout->addWidget(name_, 0, 0, 1, 2);
+    layout->addWidget(matrix_, 1, 0, 4, 1, Qt::AlignTop);
+    layout->addWidget(presence_, 1, 1);
+    layout->addWidget(sign_, 2, 1);
+    layout->addWidget(outcome_, 3, 1);
+    layout->addWidget(answer_, 4, 1);
+    layout->setColumnStretch(1, 1);
+}
+
+void PostTile::showAge(const Post& post)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!post.stateKnown) presence_->setText(QStringLiteral("estado desconhecido"));
+    else if (post.online) presence_->setText(post.since.isValid() ? QStringLiteral("● em linha %1").arg(ageText(post.since.secsTo(now))) : QStringLiteral("● em linha"));
+    else {
+        const QDateTime heard = post.lastHeard();
+        presence_->setText(QStringLiteral("⚠ FORA DE LINHA %1").arg(post.since.isValid() ? ageText(heard.secsTo(now)) : QStringLiteral("(último sinal %1)").arg(ageText(heard.secsTo(now)))));
+    }
+}
+
+void PostTile::showPost(const Post& post, bool selected)
+{
+    name_->setText(post.name.isEmpty() || post.name == post.id ? post.id : QStringLiteral("%1 (%2)").arg(post.name, post.id));
+    showAge(post);
+    drawSign(*matrix_, post);
+    if (post.sign) {
+        const QString when = post.shownAt.isValid() ? post.shownAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("?");
+        sign_->setText(QStringLiteral("%1, %2 às %3").arg(signCaption(*post.sign), originWords(post.origin), when));
+    } else {
+        sign_->setText(QStringLiteral("sinal desconhecido"));
+    }
+    outcome_->setText(!post.sendFailed() ? post.outcome : QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
+    switch (post.answer) {
+    case Post::Answer::None: answer_->clear(); break;
+    case Post::Answer::Waiting: answer_->setText(QStringLiteral("à espera de resposta…")); break;
+    case Post::Answer::Confirmed: answer_->setText(QStringLiteral("confirmado em %1 ms").arg(post.answerMs)); break;
+    case Post::Answer::Failed: answer_->setText(QStringLiteral("falhou: %1").arg(post.answerReason)); break;
+    case Post::Answer::Silent: answer_->setText(QStringLiteral("sem resposta")); break;
+    }
+    if (selected) answer_->setText(QStringLiteral("✔ selecionado") + (answer_->text().isEmpty() ? QString() : QStringLiteral("; ") + answer_->text()));
+    troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || post.answer == Post::Answer::Failed || post.answer == Post::Answer::Silent;
+    selected_ = selected;
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, troubled_ ? QColor(0xff, 0xe8, 0xe0) : QColor(0xf4, 0xf4, 0xf4));
+    setPalette(palette);
+    setAccessibleName(name_->text());
+    setAccessibleDescription(text());
+    update();
+}
+
+QString PostTile::text() const
+{
+    QStringList lines;
+    for (const QLabel* label : {name_, presence_, sign_, outcome_, answer_})
+        if (!label->text().isEmpty()) lines << label->text();
+    return lines.join(QLatin1Char('\n'));
+}
+
+void PostTile::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return QFrame::mousePressEvent(event);
+    setFocus(Qt::MouseFocusReason);
+    emit clicked(id_, event->modifiers().testFlag(Qt::ControlModifier));
+}
+
+void PostTile::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space) return emit clicked(id_, true);
+    QFrame::keyPressEvent(event);
+}
+
+void PostTile::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    // Selected: a thick border in the highlight colour; in trouble: dashed dark red; with focus:
+    // dotted, inside.
+    const QRectF edge = QRectF(rect()).adjusted(2, 2, -2, -2);
+    QPen pen(selected_ ? palette().color(QPalette::Highlight) : QColor(0x90, 0x90, 0x90), selected_ ? 4 : 1);
+    painter.setPen(pen);
+    painter.drawRect(edge);
+    if (troubled_) {
+        QPen dashes(QColor(0xa0, 0, 0), 3, Qt::DashLine);
+        painter.setPen(dashes);
+        painter.drawRect(edge.adjusted(5, 5, -5, -5));
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        painter.drawRect(edge.adjusted(9, 9, -9, -9));
+    }
+}
