@@ -55,7 +55,8 @@ void CentralLink::deliver()
     const int total = dropped_;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (total == droppedSaid_ || now - lastDropSaidMs_ < 60'000) return;
-    journal(QStringLiteral("mensagens ignoradas"), QStringLiteral("não são de um posto, passam de %1 bytes, não se entendem ou chegaram em enxurrada").arg(PostBoard::maxPayloadBytes),
+    journal(QStringLiteral("mensagens ignoradas"),
+            QStringLiteral("não são de um posto, passam de %1 bytes, não se entendem ou chegaram em enxurrada").arg(PostBoard::maxPayloadBytes),
             QStringLiteral("%1 desde o arranque").arg(total), true);
     droppedSaid_ = total;
     lastDropSaidMs_ = now;

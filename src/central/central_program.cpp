@@ -2,7 +2,9 @@
 #include "central/central_program.h"
 
 CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
-    : settingsFile_(std::move(settingsFile)), journal_(journal), settings_(readCentralSettings(settingsFile_)),
+    : settingsFile_(std::move(settingsFile)),
+      journal_(journal),
+      settings_(readCentralSettings(settingsFile_)),
       board(
           settings_.mqtt.id, [this](const QString& id, const QByteArray& payload) { return link_ != nullptr && link_->request(id, payload); }, journal),
       window(board, journal)

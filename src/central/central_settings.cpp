@@ -40,7 +40,9 @@ std::optional<QString> writeCentralSettings(const MqttSettings& mqtt, const QStr
 }
 
 CentralOptionsDialog::CentralOptionsDialog(const CentralSettings& settings, QString fileName, const QString& state, QWidget* parent)
-    : QDialog(parent), fileName_(std::move(fileName)), mqtt_(new MqttSettingsBox(settings.mqtt, MqttSettingsBox::For::ControlRoom, state, this)),
+    : QDialog(parent),
+      fileName_(std::move(fileName)),
+      mqtt_(new MqttSettingsBox(settings.mqtt, MqttSettingsBox::For::ControlRoom, state, this)),
       accepted_(settings.mqtt)
 {
     setObjectName(QStringLiteral("CentralOptionsDialog"));

@@ -13,7 +13,7 @@ class MqttSettingsBox;
 // rules; the id names the control room on the broker and begins its requests' ids.
 struct CentralSettings {
     MqttSettings mqtt;
-    QString refused;     // why the file's broker was not used
+    QString refused;      // why the file's broker was not used
     QStringList problems; // what reading the file met, for the operator
 };
 [[nodiscard]] QString centralSettingsPath();

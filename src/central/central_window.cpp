@@ -120,7 +120,10 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
         if (!refresh_.isActive()) refresh_.start(0);
     });
     connect(&board_, &PostBoard::postsChanged, this, &CentralWindow::arrange);
-    connect(&board_, &PostBoard::summaryChanged, summary_, &QLabel::setText);
+    // Said with the tiles it sums up, in the same redraw.
+    connect(&board_, &PostBoard::summaryChanged, this, [this] {
+        if (!refresh_.isActive()) refresh_.start(0);
+    });
     resize(1040, 680);
     arrange();
 }
@@ -183,6 +186,7 @@ void CentralWindow::arrange()
 
 void CentralWindow::refresh()
 {
+    if (const QString summary = board_.summary(); !summary.isEmpty()) summary_->setText(summary);
     for (const QString& id : std::exchange(dirty_, {}))
         if (PostTile* t = tile(id); t != nullptr && board_.post(id) != nullptr) t->showPost(*board_.post(id), selected_.count(id) != 0);
     showCounts();
@@ -195,7 +199,8 @@ void CentralWindow::showCounts()
         if (const Post* post = board_.post(id); post != nullptr && post->online) ++online;
         if (tile->troubled()) ++troubled;
     }
-    counts_->setText(QStringLiteral("%1 postos, %2 em linha, %3 com problemas, %4 selecionados").arg(tiles_.size()).arg(online).arg(troubled).arg(selected_.size()));
+    counts_->setText(
+        QStringLiteral("%1 postos, %2 em linha, %3 com problemas, %4 selecionados").arg(tiles_.size()).arg(online).arg(troubled).arg(selected_.size()));
     for (QPushButton* button : signButtons_) button->setEnabled(!selected_.empty());
 }
 

@@ -20,7 +20,8 @@ int main(int argc, char** argv)
         const QCommandLineOption help = parser.addHelpOption();
         const QCommandLineOption version = parser.addVersionOption();
         if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-            const QString error = parser.errorText().isEmpty() ? QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().join(QLatin1Char(' '))) : parser.errorText();
+            const QString error = parser.errorText().isEmpty() ? QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
+                                                               : parser.errorText();
             std::fputs((error + QLatin1Char('\n')).toUtf8().constData(), stderr);
             return 2;
         }

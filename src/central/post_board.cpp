@@ -3,6 +3,7 @@
 
 #include "signs/sign_names.h"
 
+#include <QCollator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -37,7 +38,8 @@ std::optional<QJsonObject> stringObject(const QByteArray& payload, std::initiali
 QString text(const QJsonObject& object, const char* field)
 {
     QString value = object.value(QLatin1String(field)).toString().left(200);
-    std::replace_if(value.begin(), value.end(), [](QChar c) { return !c.isPrint(); }, QLatin1Char(' '));
+    std::replace_if(
+        value.begin(), value.end(), [](QChar c) { return !c.isPrint(); }, QLatin1Char(' '));
     return value;
 }
 
@@ -54,8 +56,7 @@ QDateTime Post::lastHeard() const
 
 PostBoard::PostBoard(QString centralId, Publisher publish, Journal* journal, QObject* parent)
     : QObject(parent), centralId_(std::move(centralId)), publish_(std::move(publish)), journal_(journal)
-{
-}
+{}
 
 std::optional<std::pair<QString, PostBoard::Topic>> PostBoard::postTopic(const QByteArray& topic)
 {
@@ -80,8 +81,12 @@ QStringList PostBoard::ids() const
     std::vector<const Post*> sorted;
     sorted.reserve(posts_.size());
     for (const auto& [id, post] : posts_) sorted.push_back(&post);
-    std::sort(sorted.begin(), sorted.end(), [](const Post* a, const Post* b) {
-        const int byName = QString::localeAwareCompare(a->displayName(), b->displayName());
+    // "Curva 2" before "Curva 10", and case aside.
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(sorted.begin(), sorted.end(), [&collator](const Post* a, const Post* b) {
+        const int byName = collator.compare(a->displayName(), b->displayName());
         return byName != 0 ? byName < 0 : a->id < b->id;
     });
     QStringList ids;
@@ -94,7 +99,8 @@ Post* PostBoard::postFor(const QString& id)
     if (const auto found = posts_.find(id); found != posts_.end()) return &found->second;
     // A broker could be made to name any number of posts: past the limit, none is added.
     if (static_cast<int>(posts_.size()) >= maxPosts) {
-        if (!std::exchange(fullSaid_, true)) record(QStringLiteral("posto ignorado"), QStringLiteral("recusado"), id, QStringLiteral("mais de %1 postos").arg(maxPosts), true);
+        if (!std::exchange(fullSaid_, true))
+            record(QStringLiteral("posto ignorado"), QStringLiteral("recusado"), id, QStringLiteral("mais de %1 postos").arg(maxPosts), true);
         return nullptr;
     }
     Post& post = posts_[id];
@@ -144,8 +150,8 @@ bool PostBoard::receiveState(Post& post, const QByteArray& payload, bool retaine
     // A retained word is old news: when it was said is not known.
     if (changed) post.since = retained ? QDateTime() : QDateTime::currentDateTimeUtc();
     if (changed && !retained)
-        record(online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"), online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"),
-               post.id, {}, !online);
+        record(online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"),
+               online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !online);
     return true;
 }
 
@@ -190,9 +196,10 @@ bool PostBoard::receiveInfo(Post& post, const QByteArray& payload)
 QString PostBoard::send(Sign sign, const QStringList& ids)
 {
     const QString request = QStringLiteral("%1-%2-%3").arg(centralId_).arg(QDateTime::currentMSecsSinceEpoch()).arg(++requests_);
-    const QByteArray payload =
-        QJsonDocument(QJsonObject{{QStringLiteral("sinal"), signCaption(sign)}, {QStringLiteral("pedido"), request}, {QStringLiteral("origem"), QStringLiteral("central")}})
-            .toJson(QJsonDocument::Compact);
+    const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("sinal"), signCaption(sign)},
+                                                         {QStringLiteral("pedido"), request},
+                                                         {QStringLiteral("origem"), QStringLiteral("central")}})
+                                   .toJson(QJsonDocument::Compact);
     lastRequest_ = request;
     lastSign_ = sign;
     lastTargets_.clear();
@@ -216,8 +223,10 @@ QString PostBoard::send(Sign sign, const QStringList& ids)
         }
         emit postChanged(id);
     }
-    record(QStringLiteral("pedido"), QStringLiteral("enviado"), QStringLiteral("pedido %1 a %2: %3").arg(request, countOf(int(names.size()), QStringLiteral("posto"), QStringLiteral("postos")), names.join(QStringLiteral(", "))), {},
-           false, sign);
+    record(QStringLiteral("pedido"), QStringLiteral("enviado"),
+           QStringLiteral("pedido %1 a %2: %3")
+               .arg(request, countOf(int(names.size()), QStringLiteral("posto"), QStringLiteral("postos")), names.join(QStringLiteral(", "))),
+           {}, false, sign);
     QTimer::singleShot(answerTimeoutMs, this, [this, request] { expire(request); });
     emit summaryChanged(summary());
     return request;
@@ -280,7 +289,7 @@ QStringList PostBoard::absentForADay(const QDateTime& now) const
     QStringList absent;
     for (const QString& id : ids()) {
         const Post& p = posts_.at(id);
-        if (!p.online && p.lastHeard().secsTo(now) >= 24 * 3600) absent << id;
+        if (p.stateKnown && !p.online && p.lastHeard().secsTo(now) >= 24 * 3600) absent << id;
     }
     return absent;
 }

@@ -53,8 +53,14 @@ QString originWords(const QString& origin)
 }
 
 PostTile::PostTile(const QString& id, QWidget* parent)
-    : QFrame(parent), id_(id), name_(new QLabel(this)), presence_(new QLabel(this)), matrix_(new PanelPreview(this, 1050)), sign_(new QLabel(this)),
-      outcome_(new QLabel(this)), answer_(new QLabel(this))
+    : QFrame(parent),
+      id_(id),
+      name_(new QLabel(this)),
+      presence_(new QLabel(this)),
+      matrix_(new PanelPreview(this, 1050)),
+      sign_(new QLabel(this)),
+      outcome_(new QLabel(this)),
+      answer_(new QLabel(this))
 {
     setObjectName(id);
     setFocusPolicy(Qt::StrongFocus);
@@ -83,10 +89,12 @@ void PostTile::showAge(const Post& post)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (!post.stateKnown) presence_->setText(QStringLiteral("estado desconhecido"));
-    else if (post.online) presence_->setText(post.since.isValid() ? QStringLiteral("● em linha %1").arg(ageText(post.since.secsTo(now))) : QStringLiteral("● em linha"));
+    else if (post.online)
+        presence_->setText(post.since.isValid() ? QStringLiteral("● em linha %1").arg(ageText(post.since.secsTo(now))) : QStringLiteral("● em linha"));
     else {
         const QDateTime heard = post.lastHeard();
-        presence_->setText(QStringLiteral("⚠ FORA DE LINHA %1").arg(post.since.isValid() ? ageText(heard.secsTo(now)) : QStringLiteral("(último sinal %1)").arg(ageText(heard.secsTo(now)))));
+        presence_->setText(QStringLiteral("⚠ FORA DE LINHA %1")
+                               .arg(post.since.isValid() ? ageText(heard.secsTo(now)) : QStringLiteral("(último sinal %1)").arg(ageText(heard.secsTo(now)))));
     }
 }
 
@@ -101,7 +109,9 @@ void PostTile::showPost(const Post& post, bool selected)
     } else {
         sign_->setText(QStringLiteral("sinal desconhecido"));
     }
-    outcome_->setText(!post.sendFailed() ? post.outcome : QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
+    outcome_->setText(!post.sendFailed()
+                          ? post.outcome
+                          : QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
     switch (post.answer) {
     case Post::Answer::None: answer_->clear(); break;
     case Post::Answer::Waiting: answer_->setText(QStringLiteral("à espera de resposta…")); break;

@@ -103,7 +103,8 @@ void MqttConnection::setWill(const QString& topic, const QByteArray& payload)
 bool MqttConnection::publish(const QString& topic, const QByteArray& payload, bool retain)
 {
     return client_ != nullptr
-           && mosquitto_publish(client_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()), payload.constData(), qos, retain) == MOSQ_ERR_SUCCESS;
+           && mosquitto_publish(client_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()), payload.constData(), qos, retain)
+                  == MOSQ_ERR_SUCCESS;
 }
 
 std::optional<QString> MqttConnection::start()

@@ -65,8 +65,7 @@ MqttSettingsBox::MqttSettingsBox(const MqttSettings& settings, For who, const QS
     passwordProblem_ = problemLabel("passwordProblem", this);
     form->addRow(passwordProblem_);
     check(plain_, "mqttPlain", QStringLiteral("Sem cifra: broker noutra máquina, sem TLS (qualquer um na rede lê e envia sinais)"), settings.plain);
-    if (who == For::Post)
-        check(homeAssistant_, "mqttHomeAssistant", QStringLiteral("Anunciar ao Home &Assistant (descoberta MQTT)"), settings.homeAssistant);
+    if (who == For::Post) check(homeAssistant_, "mqttHomeAssistant", QStringLiteral("Anunciar ao Home &Assistant (descoberta MQTT)"), settings.homeAssistant);
     problem_ = problemLabel("mqttProblem", this);
     form->addRow(problem_);
 }

@@ -120,10 +120,12 @@ struct MqttClient {
     mutable std::mutex mutex;
     std::vector<Message> received;
 
-    explicit MqttClient(int port)
+    // Anonymous, or as `user` with `password`.
+    explicit MqttClient(int port, const char* user = nullptr, const char* password = nullptr)
     {
         mosquitto_lib_init();
         client = mosquitto_new(nullptr, true, this);
+        if (user != nullptr) mosquitto_username_pw_set(client, user, password);
         mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m) {
             auto* me = static_cast<MqttClient*>(self);
             const std::lock_guard lock(me->mutex);
