@@ -706,6 +706,74 @@ TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     EXPECT_EQ(port.sent().size(), std::size_t(sent.size()) * (frames::sign[1].size() + 1) - 1);
 }
 
+// A control room's request goes as a click, origin "central", journaled with its id; the state
+// published answers it with the outcome, a failure's reason included. The post says what it is
+// on .../info and, asked to, announces itself to Home Assistant as its documented select schema
+// reads. Requests that are not exactly that send nothing.
+TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
+{
+    MqttBroker broker;
+    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-3\nnome=Curva 3\nhome_assistant=true\n").arg(broker.port).toUtf8());
+    start();
+    MqttClient site(broker.port);
+    site.subscribe("painel-sinaletico/posto-3/#");
+    site.subscribe("homeassistant/#");
+    const auto json = [&](const std::string& topic) {
+        const auto messages = site.on(topic);
+        return messages.empty() ? QJsonObject() : QJsonDocument::fromJson(QByteArray::fromStdString(messages.back().payload)).object();
+    };
+    const std::string discovery = "homeassistant/select/posto-3/sinal/config";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !json("painel-sinaletico/posto-3/info").isEmpty() && !json(discovery).isEmpty(); }, 10000));
+    const QJsonObject info = json("painel-sinaletico/posto-3/info");
+    EXPECT_EQ(QStringList(info.keys()).join(","), "cor,dispositivo,modo,nome,porta,versao");
+    EXPECT_EQ(QStringList({info["nome"].toString(), info["versao"].toString(), info["porta"].toString(), info["modo"].toString(), info["cor"].toString()}).join("|"),
+              "Curva 3|" PAINEL_VERSION "|COM1|multicor|");
+    // Home Assistant's MQTT select: command_topic and options required; every key one it knows,
+    // of its type.
+    const QJsonObject config = json(discovery);
+    const std::map<QString, QJsonValue::Type> schema{
+        {"name", QJsonValue::String},           {"unique_id", QJsonValue::String},          {"command_topic", QJsonValue::String},
+        {"state_topic", QJsonValue::String},    {"value_template", QJsonValue::String},     {"options", QJsonValue::Array},
+        {"availability_topic", QJsonValue::String}, {"payload_available", QJsonValue::String}, {"payload_not_available", QJsonValue::String},
+        {"qos", QJsonValue::Double},            {"retain", QJsonValue::Bool},               {"device", QJsonValue::Object}};
+    for (const QString& key : config.keys()) EXPECT_TRUE(schema.count(key) && schema.at(key) == config[key].type()) << key.toStdString();
+    EXPECT_EQ(config["command_topic"].toString() + " " + config["state_topic"].toString() + " " + config["availability_topic"].toString(),
+              "painel-sinaletico/posto-3/sinal/set painel-sinaletico/posto-3/sinal painel-sinaletico/posto-3/estado");
+    EXPECT_EQ(config["options"].toVariant().toStringList().join(","), "Parar,Frente,Direita,Esquerda,Xadrez");
+    EXPECT_EQ(config["value_template"].toString(), "{{ value_json.sinal }}");
+    const QJsonObject device = config["device"].toObject();
+    EXPECT_EQ(device["identifiers"].toArray().size(), 1);
+    for (const char* key : {"name", "manufacturer", "model", "sw_version"}) EXPECT_TRUE(device[key].isString()) << key;
+    MqttClient later(broker.port); // kept by the broker for Home Assistant started later
+    later.subscribe(discovery);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !later.on(discovery).empty() && later.on(discovery).back().retained; }, 5000));
+
+    const std::string set = "painel-sinaletico/posto-3/sinal/set";
+    for (const std::string& bad : std::vector<std::string>{R"({"sinal":2})", R"({"pedido":"p"})", R"({"sinal":"Frente","pedido":")" + std::string(65, 'p') + R"("})",
+                                   R"({"sinal":"Frente","pedido":"a\nb"})", R"({"sinal":"Frente","origem":"outra"})", R"({"sinal":"Frente")",
+                                   R"({"sinal":"Frente","pedido":")" + std::string(250, 'p') + R"("})"})
+        ASSERT_TRUE(site.publish(set, bad));
+    site.publish(set, R"({"sinal":"Frente","pedido":"central-7","origem":"central"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-7"; }, 5000));
+    EXPECT_EQ(port.sent().substr(port.sent().size() - frames::sign[1].size()), frames::sign[1]);
+    const QJsonObject state = json("painel-sinaletico/posto-3/sinal");
+    EXPECT_EQ(state["sinal"].toString() + "|" + state["origem"].toString() + "|" + state["resultado"].toString(), "Frente|central|enviado");
+    EXPECT_EQ(journaled("origem || '|' || sinal", "pormenor = 'pedido central-7'"), "central|Frente");
+    EXPECT_EQ(journaled("count(*)", "resultado = 'mensagem rejeitada' OR resultado = 'mensagens rejeitadas'").toInt() >= 1, true);
+    EXPECT_EQ(journaled("count(*)", "acao = 'sinal' AND origem IN ('central', 'remoto')"), "1");
+    // A send that fails is published with its reason, for the control room to say.
+    port.openError = LineError::CouldNotOpenDevice;
+    site.publish(set, R"({"sinal":"Parar","pedido":"central-8","origem":"central"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-8"; }, 5000));
+    EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["resultado"].toString(), "porta não abriu");
+    EXPECT_FALSE(json("painel-sinaletico/posto-3/sinal")["motivo"].toString().isEmpty());
+    // A local click answers no request.
+    port.openError.reset();
+    form->signButton(Sign::Left).click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["sinal"] == "Esquerda"; }, 5000));
+    EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["pedido"].toString() + "|" + json("painel-sinaletico/posto-3/sinal")["origem"].toString(), "|rato");
+}
+
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
 // or an id that is no topic level leave MQTT off, and say why.
 TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)

@@ -225,8 +225,11 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValuesAndTheDialogWritesThem)
     EXPECT_TRUE(dialog.findChild<QLabel*>("mqttProblem")->isHidden());
     dialog.findChild<QLineEdit*>("mqttHost")->clear();
     dialog.findChild<QLineEdit*>("mqttPasswordFile")->clear();
+    dialog.findChild<QLineEdit*>("mqttName")->setText(" Curva 3 ");
+    dialog.findChild<QCheckBox*>("mqttHomeAssistant")->setChecked(true);
     dialog.accept();
     EXPECT_EQ(readMoreSettings(conf), more);
+    EXPECT_EQ(more.mqtt.displayName() + (more.mqtt.homeAssistant ? " HA" : ""), "Curva 3 HA");
     EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
     EXPECT_EQ(more.journalMaxMb, 7);
     EXPECT_FALSE(QFile::exists(file));
@@ -253,6 +256,7 @@ TEST_F(PreferencesFile, MqttSettingsAreUsedOnlyWhenUnderstoodAndSafe)
         {"host=broker.example.org\nsem_cifra=não", nullptr},
         {"host=broker.example.org\ntls=yes\nsem_cifra=false", nullptr},
         {"host=127.0.0.1\ntls=TRUE", nullptr},
+        {"host=127.0.0.1\nhome_assistant=sim", nullptr},
     };
     for (const auto& [text, connectTo] : cases) {
         const QString each = folder + "/" + QString::number(qHash(text)) + ".conf";
