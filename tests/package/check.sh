@@ -17,13 +17,14 @@ deb=$build_dir/painel-sinaletico_${version}-1_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $deb"
 
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-for path in usr/bin/painel-sinaletico usr/bin/painel-monitor \
-            "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
+for path in usr/bin/painel-sinaletico usr/bin/painel-monitor usr/bin/painel-central \
+            "usr/share/applications/$app_id.desktop" "usr/share/applications/$app_id.Central.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
             "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/icons/hicolor/48x48/apps/$app_id.png" \
             "usr/share/icons/hicolor/256x256/apps/$app_id.png" "usr/share/icons/hicolor/16x16/apps/$app_id.png" \
             "usr/share/icons/hicolor/32x32/apps/$app_id.png" \
             "usr/share/dbus-1/interfaces/$app_id.Painel1.xml" \
-            usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz \
+            usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz usr/share/man/man1/painel-central.1.gz \
+            usr/share/doc/painel-sinaletico/mosquitto/painel-sinaletico.acl \
             usr/share/doc/painel-sinaletico/LICENSE usr/share/doc/painel-sinaletico/copyright \
             usr/share/doc/painel-sinaletico/README.md usr/share/doc/painel-sinaletico/README.Debian; do
     grep -qx "\./$path" <<<"$listing" || fail "$path is not in the package"
@@ -45,10 +46,13 @@ cleanup() {
 }
 trap cleanup EXIT
 dpkg -x "$deb" "$scratch/root"
-desktop-file-validate "$scratch/root/usr/share/applications/$app_id.desktop" || fail "desktop entry"
+for entry in "$app_id" "$app_id.Central"; do
+    desktop-file-validate "$scratch/root/usr/share/applications/$entry.desktop" || fail "desktop entry $entry"
+done
 appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null || fail "metainfo"
 lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1 || { cat "$scratch/lintian.txt" >&2; fail "lintian"; }
 "$scratch/root/usr/bin/painel-monitor" --version | grep -qx "painel-monitor $version" || fail "painel-monitor --version"
+"$scratch/root/usr/bin/painel-central" --version | grep -qx "painel-central $version" || fail "painel-central --version"
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_STATE_HOME=$scratch/home/state
 export XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
