@@ -119,7 +119,10 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
         dirty_.insert(id);
         if (!refresh_.isActive()) refresh_.start(0);
     });
-    connect(&board_, &PostBoard::postsChanged, this, &CentralWindow::arrange);
+    connect(&board_, &PostBoard::postsChanged, this, [this] {
+        arrangePending_ = true;
+        if (!refresh_.isActive()) refresh_.start(0);
+    });
     // Said with the tiles it sums up, in the same redraw.
     connect(&board_, &PostBoard::summaryChanged, this, [this] {
         if (!refresh_.isActive()) refresh_.start(0);
@@ -165,9 +168,9 @@ void CentralWindow::arrange()
         delete it->second;
         it = tiles_.erase(it);
     }
-    const int tileWidth = 300 + gridLayout_->horizontalSpacing();
+    arrangePending_ = false;
+    const int tileWidth = PostTile::tileSize.width() + gridLayout_->horizontalSpacing();
     const int columns = std::max(1, (scroll_->viewport()->width() - 20) / std::max(tileWidth, 1));
-    columns_ = columns;
     QWidget* previous = stopAll_;
     for (int i = 0; i < ids.size(); ++i) {
         auto [found, made] = tiles_.try_emplace(ids[i], nullptr);
@@ -186,6 +189,7 @@ void CentralWindow::arrange()
 
 void CentralWindow::refresh()
 {
+    if (arrangePending_) return arrange();
     if (const QString summary = board_.summary(); !summary.isEmpty()) summary_->setText(summary);
     for (const QString& id : std::exchange(dirty_, {}))
         if (PostTile* t = tile(id); t != nullptr && board_.post(id) != nullptr) t->showPost(*board_.post(id), selected_.count(id) != 0);

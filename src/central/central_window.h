@@ -69,9 +69,9 @@ private:
     QGridLayout* gridLayout_ = nullptr;
     std::map<QString, PostTile*> tiles_;
     std::set<QString> selected_;
-    std::set<QString> dirty_; // posts whose tiles wait for the next refresh
-    int columns_ = 0;
-    QTimer refresh_; // a burst of messages redraws once
-    QTimer ages_;    // "há 3 min" moves on
+    std::set<QString> dirty_;     // posts whose tiles wait for the next refresh
+    bool arrangePending_ = false; // posts came or went since the last arrangement
+    QTimer refresh_;              // a burst of messages redraws once
+    QTimer ages_;                 // "há 3 min" moves on
     std::unique_ptr<JournalWindow> journalWindow_;
 };

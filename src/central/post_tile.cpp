@@ -64,7 +64,8 @@ PostTile::PostTile(const QString& id, QWidget* parent)
 {
     setObjectName(id);
     setFocusPolicy(Qt::StrongFocus);
-    setFixedWidth(300);
+    // A fixed size: a line that changes redraws this tile, never lays out the whole grid again.
+    setFixedSize(tileSize);
     setAutoFillBackground(true);
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(10, 8, 10, 8);
@@ -127,6 +128,8 @@ void PostTile::showPost(const Post& post, bool selected)
     setPalette(palette);
     setAccessibleName(name_->text());
     setAccessibleDescription(text());
+    // What a long reason cut short says in full.
+    setToolTip(text());
     update();
 }
 

@@ -15,6 +15,8 @@ class QLabel;
 class PostTile final : public QFrame {
     Q_OBJECT
 public:
+    static constexpr QSize tileSize{300, 176};
+
     explicit PostTile(const QString& id, QWidget* parent = nullptr);
 
     void showPost(const Post& post, bool selected);

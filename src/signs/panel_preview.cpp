@@ -7,7 +7,9 @@
 #include <QPainter>
 
 #include <cmath>
+#include <map>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -107,15 +109,12 @@ void PanelPreview::drawPatternMono(const SignPattern& pattern, ColourCode colour
 // The dots lie a whole number of pixels from the corner of their stamps, so a copied stamp
 // shows exactly what painting the disc there would. Stamps do not overlap: a dot's rim is far
 // from its neighbours'.
-const PanelPreview::Stamp& PanelPreview::stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio)
+const PanelPreview::Stamp& PanelPreview::stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio) const
 {
-    if (stampsRatio_ != ratio) {
-        stamps_.clear();
-        stampsRatio_ = ratio;
-    }
-    auto [found, made] = stamps_.try_emplace({colour, line, bit});
-    if (!made) return found->second;
+    static std::map<std::tuple<qreal, ColourCode, std::size_t, std::size_t>, Stamp> stamps;
     const qreal scale = ratio * zoom_ / twipsPerPixel;
+    auto [found, made] = stamps.try_emplace({scale, colour, line, bit});
+    if (!made) return found->second;
     const QPointF centre = dotCentre(line, bit) * scale;
     const qreal radius = paintedRadius * scale;
     const QPoint corner(int(std::floor(centre.x() - radius)) - 1, int(std::floor(centre.y() - radius)) - 1);
@@ -130,7 +129,8 @@ const PanelPreview::Stamp& PanelPreview::stamp(std::size_t line, std::size_t bit
     painter.scale(scale, scale);
     painter.drawEllipse(dotCentre(line, bit), paintedRadius, paintedRadius);
     painter.end();
-    found->second = {corner, std::move(image)};
+    // A copy: the painted image would keep its paint engine, many times the stamp's size.
+    found->second = {corner, image.copy()};
     return found->second;
 }
 

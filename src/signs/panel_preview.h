@@ -8,8 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
-#include <tuple>
 
 // Picture1: the 8 x 8 matrix of coloured dots that mirrors what the panel was last told to show.
 // Drawing works in twips on a 3000 x 3000 twip surface. What was drawn is kept in an image at
@@ -54,15 +52,13 @@ private:
         QPoint at;
         QImage image;
     };
-    [[nodiscard]] const Stamp& stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio);
+    // Made once for each colour, place and scale, and shared by every preview: a redraw only
+    // copies them.
+    [[nodiscard]] const Stamp& stamp(std::size_t line, std::size_t bit, ColourCode colour, qreal ratio) const;
 
     QString description_;
     bool stale_ = false;
     Matrix matrix_{};
     QImage image_;
-    // Made once for each colour and place at the density they were made for: a redraw only
-    // copies them.
-    std::map<std::tuple<ColourCode, std::size_t, std::size_t>, Stamp> stamps_;
-    qreal stampsRatio_ = 0;
     qreal zoom_ = 1; // the side against the design's 3000 twips
 };

@@ -731,11 +731,18 @@ TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     // Home Assistant's MQTT select: command_topic and options required; every key one it knows,
     // of its type.
     const QJsonObject config = json(discovery);
-    const std::map<QString, QJsonValue::Type> schema{
-        {"name", QJsonValue::String},           {"unique_id", QJsonValue::String},          {"command_topic", QJsonValue::String},
-        {"state_topic", QJsonValue::String},    {"value_template", QJsonValue::String},     {"options", QJsonValue::Array},
-        {"availability_topic", QJsonValue::String}, {"payload_available", QJsonValue::String}, {"payload_not_available", QJsonValue::String},
-        {"qos", QJsonValue::Double},            {"retain", QJsonValue::Bool},               {"device", QJsonValue::Object}};
+    const std::map<QString, QJsonValue::Type> schema{{"name", QJsonValue::String},
+                                                     {"unique_id", QJsonValue::String},
+                                                     {"command_topic", QJsonValue::String},
+                                                     {"state_topic", QJsonValue::String},
+                                                     {"value_template", QJsonValue::String},
+                                                     {"options", QJsonValue::Array},
+                                                     {"availability_topic", QJsonValue::String},
+                                                     {"payload_available", QJsonValue::String},
+                                                     {"payload_not_available", QJsonValue::String},
+                                                     {"qos", QJsonValue::Double},
+                                                     {"retain", QJsonValue::Bool},
+                                                     {"device", QJsonValue::Object}};
     for (const QString& key : config.keys()) EXPECT_TRUE(schema.count(key) && schema.at(key) == config[key].type()) << key.toStdString();
     EXPECT_EQ(config["command_topic"].toString() + " " + config["state_topic"].toString() + " " + config["availability_topic"].toString(),
               "painel-sinaletico/posto-3/sinal/set painel-sinaletico/posto-3/sinal painel-sinaletico/posto-3/estado");
@@ -750,8 +757,8 @@ TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
 
     const std::string set = "painel-sinaletico/posto-3/sinal/set";
     for (const std::string& bad : std::vector<std::string>{R"({"sinal":2})", R"({"pedido":"p"})", R"({"sinal":"Frente","pedido":")" + std::string(65, 'p') + R"("})",
-                                   R"({"sinal":"Frente","pedido":"a\nb"})", R"({"sinal":"Frente","origem":"outra"})", R"({"sinal":"Frente")",
-                                   R"({"sinal":"Frente","pedido":")" + std::string(250, 'p') + R"("})"})
+                                                           R"({"sinal":"Frente","pedido":"a\nb"})", R"({"sinal":"Frente","origem":"outra"})", R"({"sinal":"Frente")",
+                                                           R"({"sinal":"Frente","pedido":")" + std::string(250, 'p') + R"("})"})
         ASSERT_TRUE(site.publish(set, bad));
     site.publish(set, R"({"sinal":"Frente","pedido":"central-7","origem":"central"})");
     ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-7"; }, 5000));

@@ -28,7 +28,8 @@ const QByteArray goodState = R"({"sinal":"Frente","modo":"multicor","cor":"","ho
 // ids that are no topic level) leaves the board as it was.
 TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
 {
-    PostBoard board(QStringLiteral("central"), [](const QString&, const QByteArray&) { return true; }, nullptr);
+    PostBoard board(
+        QStringLiteral("central"), [](const QString&, const QByteArray&) { return true; }, nullptr);
     const std::vector<std::pair<QByteArray, QByteArray>> hostile{
         {"painel-sinaletico/posto-1/estado", "talvez"},
         {"painel-sinaletico/posto-1/estado", ""},
@@ -107,10 +108,7 @@ struct CentralTest : ::testing::Test {
         const PostTile* tile = central->window.tile(id);
         return tile == nullptr ? QString() : tile->text();
     }
-    void click(const QString& id, Qt::KeyboardModifiers modifiers = {}) const
-    {
-        QTest::mouseClick(central->window.tile(id), Qt::LeftButton, modifiers, QPoint(10, 10));
-    }
+    void click(const QString& id, Qt::KeyboardModifiers modifiers = {}) const { QTest::mouseClick(central->window.tile(id), Qt::LeftButton, modifiers, QPoint(10, 10)); }
     [[nodiscard]] QString journaled(const QString& columns, const QString& where) const
     {
         journal->flush();
