@@ -28,7 +28,6 @@
 
 namespace {
 
-constexpr int posts = 20;
 constexpr int rounds = 100;
 constexpr int simulatedPosts = 200;
 constexpr std::size_t stopBytes = 43;
@@ -86,9 +85,9 @@ double residentMegabytes()
     return pages.size() < 2 ? 0 : pages[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / (1024 * 1024);
 }
 
-int stopEveryPost()
+int stopEveryPost(int posts)
 {
-    MqttBroker broker;
+    MqttBroker broker(false, QStringLiteral("allow_anonymous true\nset_tcp_nodelay true\n"));
     BenchLine local;
     QtSerialPort port;
     BenchDisplay rig(port);
@@ -158,8 +157,8 @@ int stopEveryPost()
         program->waitForFinished(5000);
     }
     const Spread bytes = spreadOf(lastByte), confirmed = spreadOf(lastConfirmation), local1 = spreadOf(click);
-    std::printf("| \"Parar em todos\" to the last byte on the slowest of %d posts' lines, median of %d vs a local click's | %.1f ms | %.1f ms | %.2f |\n", posts,
-                rounds, bytes.median, local1.median, bytes.median / local1.median);
+    std::printf("| \"Parar em todos\" to the last byte on the slowest of %d posts' lines, median of %d vs a local click's | %.1f ms | %.1f ms | %.2f |\n",
+                posts, rounds, bytes.median, local1.median, bytes.median / local1.median);
     std::printf("| the same, 99th percentile vs a local click's | %.1f ms | %.1f ms | %.2f |\n", bytes.p99, local1.p99, bytes.p99 / local1.p99);
     std::printf("| \"Parar em todos\" to the last of %d confirmations shown, median; 99th percentile | %.1f ms | %.1f ms | — |\n", posts, confirmed.median,
                 confirmed.p99);
@@ -178,7 +177,9 @@ int simulatedSite()
     for (int i = 0; i < simulatedPosts; ++i) {
         const std::string base = "painel-sinaletico/sim-" + std::to_string(i) + "/";
         site.publish(base + "estado", "online", 1, true);
-        site.publish(base + "info", R"({"nome":"Posto )" + std::to_string(i) + R"(","versao":"1.3.0","porta":"COM1","dispositivo":"/dev/ttyUSB0","modo":"multicor","cor":""})", 1, true);
+        site.publish(base + "info",
+                     R"({"nome":"Posto )" + std::to_string(i) + R"(","versao":"1.3.0","porta":"COM1","dispositivo":"/dev/ttyUSB0","modo":"multicor","cor":""})",
+                     1, true);
         site.publish(base + "sinal", state("Frente"), 1, true);
     }
     QTemporaryDir home;
@@ -216,8 +217,10 @@ int simulatedSite()
     pace.stop();
     const double busyCpu = cpuSeconds() - busyStart;
     std::printf("| painel-central with %d simulated posts: retained topics to every tile shown | %.0f ms | — | — |\n", simulatedPosts, shown);
-    std::printf("| the same: resident memory vs the window with no post | %.1f MB | %.1f MB | %.2f |\n", residentMegabytes(), emptyMb, residentMegabytes() / emptyMb);
-    std::printf("| the same, %d state changes a second for 10 s: CPU time | %.1f %% of a core | start-up %.2f s | — |\n", 100, busyCpu * 10, busyStart - cpuBefore);
+    std::printf("| the same: resident memory vs the window with no post | %.1f MB | %.1f MB | %.2f |\n", residentMegabytes(), emptyMb,
+                residentMegabytes() / emptyMb);
+    std::printf("| the same, %d state changes a second for 10 s: CPU time | %.1f %% of a core | start-up %.2f s | — |\n", 100, busyCpu * 10,
+                busyStart - cpuBefore);
     std::printf("| the same: event loop, longest gap of a 10 ms probe; total late | %lld ms | %lld ms | — |\n", static_cast<long long>(probe.longest),
                 static_cast<long long>(probe.blocked));
     return 0;
@@ -231,8 +234,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // Each part in a process of its own, so that one's memory is not the other's: this one
     // runs the second part when asked.
-    if (QCoreApplication::arguments().contains(QStringLiteral("--simulated"))) return simulatedSite();
-    if (const int failed = stopEveryPost()) return failed;
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.contains(QStringLiteral("--simulated"))) return simulatedSite();
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--posts")); at > 0 && at + 1 < arguments.size()) return stopEveryPost(arguments[at + 1].toInt());
+    if (const int failed = stopEveryPost(20)) return failed;
     QProcess simulated;
     simulated.setProcessChannelMode(QProcess::ForwardedChannels);
     simulated.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--simulated")});

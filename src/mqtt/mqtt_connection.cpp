@@ -122,6 +122,9 @@ std::optional<QString> MqttConnection::start()
     mosquitto_log_callback_set(client_, &MqttConnection::onLog);
     // 1 s, then doubling up to 30 s between tries while the broker is away.
     mosquitto_reconnect_delay_set(client_, 1, 30, true);
+    // A sign, or its answer, is one small packet: sent at once rather than held back while the
+    // last one waits for its acknowledgement (up to 40 ms).
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     if (!willTopic_.isEmpty()) mosquitto_will_set(client_, willTopic_.toUtf8().constData(), static_cast<int>(will_.size()), will_.constData(), qos, true);
     if (!settings_.user.isEmpty()) mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
     if (settings_.tls) {
