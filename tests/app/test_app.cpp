@@ -609,6 +609,12 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     auto site = std::make_unique<MqttClient>(broker.port);
     ASSERT_TRUE(follow(*site));
     EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
+    // Home Assistant is told of a post only when it asks to be.
+    MqttClient homeAssistant(broker.port);
+    homeAssistant.subscribe("homeassistant/#");
+    homeAssistant.subscribe("painel-sinaletico/posto-1/estado");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !homeAssistant.on("painel-sinaletico/posto-1/estado").empty(); }, 5000));
+    EXPECT_TRUE(homeAssistant.on("homeassistant/select/posto-1/sinal/config").empty());
     EXPECT_EQ(lastState(*site)["sinal"].toString(), "Parar");
     site->publish("painel-sinaletico/posto-9/sinal/set", "Esquerda"); // another post's
     for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"esquerda", 3}, {"xadrez", 4}}) {
@@ -779,6 +785,13 @@ TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     form->signButton(Sign::Left).click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["sinal"] == "Esquerda"; }, 5000));
     EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["pedido"].toString() + "|" + json("painel-sinaletico/posto-3/sinal")["origem"].toString(), "|rato");
+    // What the post is follows "Preferências".
+    PanelSettings settings = program->session.settings();
+    settings.signalMode = monoColourSigns;
+    settings.signColour = colourGreen;
+    program->session.setPreferences(settings);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/info")["cor"] == "Verde"; }, 5000));
+    EXPECT_EQ(json("painel-sinaletico/posto-3/info")["modo"].toString(), "monocor");
 }
 
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
