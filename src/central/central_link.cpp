@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central/central_link.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 #include <mosquitto.h>
 
 CentralLink::CentralLink(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent)
-    : MqttConnection(std::move(settings), QStringLiteral("painel-central"), Origin::Central, journal, parent), board_(board)
+    // Two control rooms of one id (two copies on one machine) must not take each other's
+    // connection over, as a client id may be connected once only: the process's id tells them apart.
+    : MqttConnection(std::move(settings), QStringLiteral("painel-central-%1").arg(QCoreApplication::applicationPid()), Origin::Central, journal, parent),
+      board_(board)
 {
     for (const char* leaf : {"estado", "sinal", "info"}) follow(QStringLiteral("painel-sinaletico/+/%1").arg(QLatin1String(leaf)));
 }

@@ -23,14 +23,14 @@ void CentralProgram::startLink()
         link_ = std::make_unique<CentralLink>(settings_.mqtt, board, journal_);
         QObject::connect(link_.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {
             status_ = status;
-            window.setLinkStatus(status);
+            window.setLinkStatus(status, link_ != nullptr && link_->isConnected());
         });
         refused = link_->start();
         if (refused) link_.reset();
     }
     if (!refused) return;
     status_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
-    window.setLinkStatus(status_);
+    window.setLinkStatus(status_, false);
     if (journal_ != nullptr && settings_.mqtt.enabled())
         journal_->record(journalEntry(Origin::Central, QStringLiteral("MQTT"), QStringLiteral("recusado"), *refused, {}, true));
 }
@@ -48,7 +48,7 @@ void CentralProgram::forget(const QStringList& ids)
 {
     // What the broker keeps goes only while it can be told: otherwise the posts come back.
     if (link_ == nullptr || !link_->isConnected()) {
-        window.setLinkStatus(QStringLiteral("Sem ligação ao broker: os postos ausentes ficam até haver ligação."));
+        window.setLinkStatus(QStringLiteral("Sem ligação ao broker: os postos ausentes ficam até haver ligação."), false);
         return;
     }
     for (const QString& id : ids) link_->forget(id);

@@ -69,6 +69,13 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
     summaryFont.setBold(true);
     summary_->setFont(summaryFont);
     layout->addWidget(summary_);
+    stale_ =
+        new QLabel(QStringLiteral("⚠ Sem ligação ao broker: os postos podem já não estar como se mostram, e nenhum pedido chega até haver ligação."), body);
+    stale_->setObjectName(QStringLiteral("stale"));
+    stale_->setTextFormat(Qt::PlainText);
+    stale_->setWordWrap(true);
+    stale_->setStyleSheet(QStringLiteral("QLabel { border: 2px dashed #a00000; background: #ffe8e0; padding: 4px; }"));
+    layout->addWidget(stale_);
 
     scroll_ = new QScrollArea(body);
     scroll_->setObjectName(QStringLiteral("posts"));
@@ -139,7 +146,11 @@ PostTile* CentralWindow::tile(const QString& id) const
     return found == tiles_.end() ? nullptr : found->second;
 }
 
-void CentralWindow::setLinkStatus(const QString& status) { linkStatus_->setText(status); }
+void CentralWindow::setLinkStatus(const QString& status, bool connected)
+{
+    linkStatus_->setText(status);
+    stale_->setVisible(!connected);
+}
 
 QString CentralWindow::summaryText() const
 {

@@ -32,8 +32,9 @@ public:
     [[nodiscard]] QPushButton& signButton(Sign sign) const { return *signButtons_.at(signIndex(sign)); }
     [[nodiscard]] QPushButton& stopAllButton() const { return *stopAll_; }
     [[nodiscard]] const std::set<QString>& selection() const { return selected_; }
-    // The broker's state, in the status bar.
-    void setLinkStatus(const QString& status);
+    // The broker's state, in the status bar; while there is no connection, a warning above the
+    // tiles says that what they show may be out of date.
+    void setLinkStatus(const QString& status, bool connected);
     // Every tile's lines, top to bottom, for checks and for the operator's screen reader.
     [[nodiscard]] QString summaryText() const;
 
@@ -62,6 +63,7 @@ private:
     std::array<QPushButton*, signCount> signButtons_{};
     QPushButton* stopAll_ = nullptr;
     QLabel* summary_ = nullptr;
+    QLabel* stale_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* counts_ = nullptr;
     QScrollArea* scroll_ = nullptr;

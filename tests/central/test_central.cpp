@@ -102,6 +102,7 @@ struct CentralTest : ::testing::Test {
         central->window.show();
         central->startLink();
         ASSERT_TRUE(QTest::qWaitFor([&] { return central->link() != nullptr && central->link()->isConnected(); }, 10000));
+        EXPECT_FALSE(central->window.findChild<QLabel*>("stale")->isVisible());
     }
     [[nodiscard]] QString tileText(const QString& id) const
     {
@@ -221,6 +222,9 @@ TEST_F(CentralTest, HostileMessagesChangeNothing)
     EXPECT_TRUE(central->window.summaryText().startsWith(before)) << central->window.summaryText().toStdString();
     EXPECT_LT(probe.longest, 500);
     EXPECT_EQ(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens ignoradas'"), "1");
+    // Without the broker, what the tiles show may be out of date, and the window says so.
+    broker.stop();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return central->window.findChild<QLabel*>("stale")->isVisible(); }, 10000));
 }
 
 // The example ACL, on a real Mosquitto: a post's credentials cannot set another post's sign or
