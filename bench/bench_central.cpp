@@ -217,7 +217,7 @@ int simulatedSite()
     pace.stop();
     const double busyCpu = cpuSeconds() - busyStart;
     std::printf("| painel-central with %d simulated posts: retained topics to every tile shown | %.0f ms | — | — |\n", simulatedPosts, shown);
-    std::printf("| the same: resident memory vs the window with no post | %.1f MB | %.1f MB | %.2f |\n", residentMegabytes(), emptyMb,
+    std::printf("| the same: resident memory vs the window with no post | %.1f MiB | %.1f MiB | %.2f |\n", residentMegabytes(), emptyMb,
                 residentMegabytes() / emptyMb);
     std::printf("| the same, %d state changes a second for 10 s: CPU time | %.1f %% of a core | start-up %.2f s | — |\n", 100, busyCpu * 10,
                 busyStart - cpuBefore);
@@ -238,6 +238,7 @@ int main(int argc, char** argv)
     if (arguments.contains(QStringLiteral("--simulated"))) return simulatedSite();
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--posts")); at > 0 && at + 1 < arguments.size()) return stopEveryPost(arguments[at + 1].toInt());
     if (const int failed = stopEveryPost(20)) return failed;
+    std::fflush(stdout); // this part's rows before the other's
     QProcess simulated;
     simulated.setProcessChannelMode(QProcess::ForwardedChannels);
     simulated.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--simulated")});

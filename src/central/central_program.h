@@ -14,6 +14,8 @@
 class CentralProgram {
 public:
     CentralProgram(QString settingsFile, Journal* journal);
+    // The link goes first: nothing from the broker reaches a board or a window being taken down.
+    ~CentralProgram() { link_.reset(); }
     CentralProgram(const CentralProgram&) = delete;
     CentralProgram& operator=(const CentralProgram&) = delete;
 
