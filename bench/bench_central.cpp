@@ -32,16 +32,6 @@ constexpr int rounds = 100;
 constexpr int simulatedPosts = 200;
 constexpr std::size_t stopBytes = 43;
 
-struct Spread {
-    double median, p99; // ms
-};
-
-Spread spreadOf(std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]};
-}
-
 // Runs the window's event loop until `done` or `seconds` have passed, looking every millisecond.
 bool runUntil(const std::function<bool()>& done, double seconds)
 {

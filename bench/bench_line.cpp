@@ -12,6 +12,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+Spread spreadOf(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]};
+}
+
 double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 BenchLine::BenchLine(bool asCom1)

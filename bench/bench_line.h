@@ -44,6 +44,12 @@ private:
 // Seconds on the steady clock.
 [[nodiscard]] double now();
 
+// The median and the 99th percentile of times in milliseconds.
+struct Spread {
+    double median, p99;
+};
+[[nodiscard]] Spread spreadOf(std::vector<double> ms);
+
 // The program's sign handling on `port`, its start-up sent, as every benchmark drives it; the
 // journal, when given, keeps every action as in the program.
 struct BenchDisplay {

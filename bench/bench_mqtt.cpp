@@ -23,16 +23,6 @@ namespace {
 constexpr int signs = 200;
 constexpr std::size_t signBytes = 43;
 
-struct Spread {
-    double median, p99; // ms
-};
-
-Spread spreadOf(std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]};
-}
-
 // Runs `send` for each sign in turn and times it to the sign's last byte on the line.
 std::vector<double> timeToLine(BenchLine& line, const std::function<void(Sign)>& send)
 {
