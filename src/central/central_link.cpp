@@ -30,13 +30,15 @@ void CentralLink::forget(const QString& id)
 
 void CentralLink::messageArrived(const mosquitto_message& message)
 {
-    const auto where = PostBoard::postTopic(QByteArray(message.topic));
-    if (!where || message.payloadlen > PostBoard::maxPayloadBytes) {
+    // Read here, off the window's thread: a flood of what is no post's message never reaches it.
+    const QByteArray payload =
+        message.payloadlen <= PostBoard::maxPayloadBytes ? QByteArray(static_cast<const char*>(message.payload), message.payloadlen) : QByteArray();
+    std::optional<PostBoard::Message> read = PostBoard::parse(QByteArray(message.topic), payload, message.retain);
+    if (!read) {
         ++dropped_;
     } else {
-        Message m{where->first, where->second, QByteArray(static_cast<const char*>(message.payload), message.payloadlen), message.retain};
         const std::lock_guard lock(mutex_);
-        if (queued_.size() < maxQueued) queued_.push_back(std::move(m));
+        if (queued_.size() < maxQueued) queued_.push_back(std::move(*read));
         else ++dropped_;
     }
     // One event a batch: what comes while it waits joins it.
@@ -46,14 +48,14 @@ void CentralLink::messageArrived(const mosquitto_message& message)
 void CentralLink::deliver()
 {
     wakened_ = false;
-    std::vector<Message> batch;
+    std::vector<PostBoard::Message> batch;
     {
         const std::lock_guard lock(mutex_);
         batch.swap(queued_);
     }
     int refused = 0;
-    for (const Message& m : batch)
-        if (!board_.receive(m.id, m.topic, m.payload, m.retained)) ++refused;
+    for (const PostBoard::Message& m : batch)
+        if (!board_.receive(m)) ++refused;
     if (refused > 0) dropped_ += refused;
     // Said in the journal at most once a minute, with how many since.
     const int total = dropped_;

@@ -9,8 +9,8 @@
 #include <vector>
 
 // The control room on the site's broker: follows every post's estado, sinal and info, and sends
-// requests to their set topics. Messages are sorted out on libmosquitto's thread (anything too
-// long or on no post's topic goes no further) and reach the board in batches: a flood costs the
+// requests to their set topics. Messages are read on libmosquitto's thread (anything that is not
+// exactly a post's message goes no further) and reach the board in batches: a flood costs the
 // window one pass over what is queued, and past maxQueued what comes is dropped and counted.
 class CentralLink final : public MqttConnection {
     Q_OBJECT
@@ -31,15 +31,9 @@ private:
     void messageArrived(const mosquitto_message& message) override;
     void deliver();
 
-    struct Message {
-        QString id;
-        PostBoard::Topic topic;
-        QByteArray payload;
-        bool retained;
-    };
     PostBoard& board_;
     std::mutex mutex_;
-    std::vector<Message> queued_;
+    std::vector<PostBoard::Message> queued_;
     std::atomic<bool> wakened_{false}; // a delivery is on its way to the window
     std::atomic<int> dropped_{0};
     int droppedSaid_ = 0; // as the journal last said

@@ -58,15 +58,48 @@ PostBoard::PostBoard(QString centralId, Publisher publish, Journal* journal, QOb
     : QObject(parent), centralId_(std::move(centralId)), publish_(std::move(publish)), journal_(journal)
 {}
 
-std::optional<std::pair<QString, PostBoard::Topic>> PostBoard::postTopic(const QByteArray& topic)
+std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, const QByteArray& payload, bool retained)
 {
     const QList<QByteArray> levels = topic.split('/');
     if (levels.size() != 3 || levels[0] != "painel-sinaletico") return std::nullopt;
-    const QString id = QString::fromLatin1(levels[1]);
-    if (!idPattern().match(id).hasMatch()) return std::nullopt;
-    if (levels[2] == "estado") return std::pair{id, Topic::State};
-    if (levels[2] == "sinal") return std::pair{id, Topic::Sign};
-    if (levels[2] == "info") return std::pair{id, Topic::Info};
+    Message m;
+    m.id = QString::fromLatin1(levels[1]);
+    m.retained = retained;
+    if (!idPattern().match(m.id).hasMatch() || payload.isEmpty() || payload.size() > maxPayloadBytes) return std::nullopt;
+    if (levels[2] == "estado") {
+        if (payload != "online" && payload != "offline") return std::nullopt;
+        m.topic = Topic::State;
+        m.online = payload == "online";
+        return m;
+    }
+    if (levels[2] == "sinal") {
+        const auto state = stringObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
+        const std::optional<Sign> sign = state ? signFromName(state->value(QStringLiteral("sinal")).toString()) : std::nullopt;
+        if (!sign || text(*state, "resultado").isEmpty()) return std::nullopt;
+        m.topic = Topic::Sign;
+        m.sign = *sign;
+        m.mode = text(*state, "modo");
+        m.colour = text(*state, "cor");
+        m.outcome = text(*state, "resultado");
+        m.reason = text(*state, "motivo");
+        m.origin = text(*state, "origem");
+        m.request = text(*state, "pedido");
+        const QDateTime shown = QDateTime::fromString(state->value(QStringLiteral("hora")).toString(), Qt::ISODateWithMs);
+        m.shownAt = shown.isValid() ? shown.toUTC() : QDateTime();
+        return m;
+    }
+    if (levels[2] == "info") {
+        const auto info = stringObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
+        if (!info) return std::nullopt;
+        m.topic = Topic::Info;
+        m.name = text(*info, "nome").left(64).trimmed();
+        m.version = text(*info, "versao");
+        m.port = text(*info, "porta");
+        m.device = text(*info, "dispositivo");
+        m.mode = text(*info, "modo");
+        m.colour = text(*info, "cor");
+        return m;
+    }
     return std::nullopt;
 }
 
@@ -109,88 +142,59 @@ Post* PostBoard::postFor(const QString& id)
     return &post;
 }
 
-bool PostBoard::receive(const QString& id, Topic topic, const QByteArray& payload, bool retained)
+bool PostBoard::receive(const Message& message)
 {
-    // An empty payload clears a retained message: nothing the post said.
-    if (payload.isEmpty() || payload.size() > maxPayloadBytes || !idPattern().match(id).hasMatch()) return false;
-    // Only what would be understood makes a post appear.
-    Post candidate;
-    const bool known = posts_.count(id) != 0;
-    Post* post = known ? &posts_[id] : &candidate;
-    if (!known) {
-        candidate.id = id;
-        candidate.firstHeard = QDateTime::currentDateTimeUtc();
+    const bool known = posts_.count(message.id) != 0;
+    Post* post = postFor(message.id);
+    if (post == nullptr) return false;
+    switch (message.topic) {
+    case Topic::State: receiveState(*post, message); break;
+    case Topic::Sign: receiveSign(*post, message); break;
+    case Topic::Info: receiveInfo(*post, message); break;
     }
-    bool understood = false;
-    switch (topic) {
-    case Topic::State: understood = receiveState(*post, payload, retained); break;
-    case Topic::Sign: understood = receiveSign(*post, payload); break;
-    case Topic::Info: understood = receiveInfo(*post, payload); break;
-    }
-    if (!understood) return false;
-    if (!known) {
-        Post* added = postFor(id);
-        if (added == nullptr) return false;
-        *added = std::move(candidate);
-        emit postsChanged();
-        post = added;
-    }
-    if (topic == Topic::Sign) answered(*post);
-    emit postChanged(id);
+    if (!known) emit postsChanged();
+    if (message.topic == Topic::Sign) answered(*post);
+    emit postChanged(message.id);
     return true;
 }
 
-bool PostBoard::receiveState(Post& post, const QByteArray& payload, bool retained)
+void PostBoard::receiveState(Post& post, const Message& message)
 {
-    if (payload != "online" && payload != "offline") return false;
-    const bool online = payload == "online";
-    const bool changed = !post.stateKnown || post.online != online;
+    const bool changed = !post.stateKnown || post.online != message.online;
     post.stateKnown = true;
-    post.online = online;
+    post.online = message.online;
     // A retained word is old news: when it was said is not known.
-    if (changed) post.since = retained ? QDateTime() : QDateTime::currentDateTimeUtc();
-    if (changed && !retained)
-        record(online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"),
-               online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !online);
-    return true;
+    if (changed) post.since = message.retained ? QDateTime() : QDateTime::currentDateTimeUtc();
+    if (changed && !message.retained)
+        record(message.online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"),
+               message.online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !message.online);
 }
 
-bool PostBoard::receiveSign(Post& post, const QByteArray& payload)
+void PostBoard::receiveSign(Post& post, const Message& message)
 {
-    const auto state = stringObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
-    if (!state) return false;
-    const std::optional<Sign> sign = signFromName(state->value(QStringLiteral("sinal")).toString());
-    const QString outcome = text(*state, "resultado");
-    if (!sign || outcome.isEmpty()) return false;
-    post.sign = sign;
-    post.mode = text(*state, "modo");
-    post.colour = text(*state, "cor");
-    post.outcome = outcome;
-    post.reason = text(*state, "motivo");
-    post.origin = text(*state, "origem");
-    post.request = text(*state, "pedido");
-    const QDateTime shown = QDateTime::fromString(state->value(QStringLiteral("hora")).toString(), Qt::ISODateWithMs);
-    post.shownAt = shown.isValid() ? shown.toUTC() : QDateTime();
-    return true;
+    post.sign = message.sign;
+    post.mode = message.mode;
+    post.colour = message.colour;
+    post.outcome = message.outcome;
+    post.reason = message.reason;
+    post.origin = message.origin;
+    post.request = message.request;
+    post.shownAt = message.shownAt;
 }
 
-bool PostBoard::receiveInfo(Post& post, const QByteArray& payload)
+void PostBoard::receiveInfo(Post& post, const Message& message)
 {
-    const auto info = stringObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
-    if (!info) return false;
-    const QString name = text(*info, "nome").left(64).trimmed();
-    const bool renamed = name != post.name;
-    post.name = name;
-    post.version = text(*info, "versao");
-    post.port = text(*info, "porta");
-    post.device = text(*info, "dispositivo");
+    const bool renamed = message.name != post.name;
+    post.name = message.name;
+    post.version = message.version;
+    post.port = message.port;
+    post.device = message.device;
     // The post's settings, until it shows its next sign under them.
     if (!post.sign) {
-        post.mode = text(*info, "modo");
-        post.colour = text(*info, "cor");
+        post.mode = message.mode;
+        post.colour = message.colour;
     }
-    if (renamed && posts_.count(post.id) != 0) emit postsChanged();
-    return true;
+    if (renamed) emit postsChanged();
 }
 
 QString PostBoard::send(Sign sign, const QStringList& ids)

@@ -69,11 +69,31 @@ public:
     PostBoard(QString centralId, Publisher publish, Journal* journal, QObject* parent = nullptr);
 
     enum class Topic { State, Sign, Info };
-    // The post and the kind of a topic painel-sinaletico/<id>/{estado,sinal,info}; nullopt for
-    // anything else.
-    [[nodiscard]] static std::optional<std::pair<QString, Topic>> postTopic(const QByteArray& topic);
-    // A message from the broker: false, changing nothing, unless it is a post's.
-    bool receive(const QString& id, Topic topic, const QByteArray& payload, bool retained);
+    // A post's message, checked and read: what each topic says of the post.
+    struct Message {
+        QString id;
+        Topic topic = Topic::State;
+        bool retained = false;
+        bool online = false; // estado
+        Sign sign = Sign::Stop;
+        QString mode;
+        QString colour;
+        QString outcome;
+        QString reason;
+        QString origin;
+        QString request;
+        QDateTime shownAt; // sinal, with the mode and colour
+        QString name;
+        QString version;
+        QString port;
+        QString device; // info, with the mode and colour
+    };
+    // The message on `topic`, or nullopt for anything that is not exactly a post's: another
+    // topic, an id that is no topic level, an empty payload (a retained one cleared) or one
+    // over maxPayloadBytes, not JSON, a field of the wrong type, no sign. Safe on any thread.
+    [[nodiscard]] static std::optional<Message> parse(const QByteArray& topic, const QByteArray& payload, bool retained);
+    // Applies a message; false when it makes a post beyond maxPosts.
+    bool receive(const Message& message);
 
     // `sign` to each of `ids`, with one request id, which it returns.
     QString send(Sign sign, const QStringList& ids);
@@ -99,9 +119,9 @@ signals:
 
 private:
     Post* postFor(const QString& id);
-    bool receiveState(Post& post, const QByteArray& payload, bool retained);
-    bool receiveSign(Post& post, const QByteArray& payload);
-    bool receiveInfo(Post& post, const QByteArray& payload);
+    void receiveState(Post& post, const Message& message);
+    void receiveSign(Post& post, const Message& message);
+    void receiveInfo(Post& post, const Message& message);
     void answered(Post& post);
     void expire(const QString& request);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,

@@ -30,6 +30,10 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
 {
     PostBoard board(
         QStringLiteral("central"), [](const QString&, const QByteArray&) { return true; }, nullptr);
+    const auto take = [&](const QByteArray& topic, const QByteArray& payload) {
+        const auto message = PostBoard::parse(topic, payload, true);
+        return message && board.receive(*message);
+    };
     const std::vector<std::pair<QByteArray, QByteArray>> hostile{
         {"painel-sinaletico/posto-1/estado", "talvez"},
         {"painel-sinaletico/posto-1/estado", ""},
@@ -47,20 +51,16 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
         {"painel-sinaletico/posto-1/estado/x", "online"},
         {"outro/posto-1/estado", "online"},
     };
-    for (const auto& [topic, payload] : hostile) {
-        const auto where = PostBoard::postTopic(topic);
-        EXPECT_FALSE(where && board.receive(where->first, where->second, payload, false)) << topic.toStdString() << " " << payload.left(80).toStdString();
-    }
-    EXPECT_TRUE(board.posts().empty());
-    // Understood, the same topics make posts, ordered by name, whatever their ids.
+    for (const auto& [topic, payload] : hostile) EXPECT_FALSE(PostBoard::parse(topic, payload, false).has_value()) << topic.toStdString() << " " << payload.left(80).toStdString();
+    // Understood, and retained, the same topics make posts, ordered by name, whatever their ids.
     for (const auto& [id, name] : {std::pair{"b", "Curva 1"}, {"a", "Meta"}, {"c", ""}}) {
-        ASSERT_TRUE(board.receive(id, PostBoard::Topic::Info, QStringLiteral(R"({"nome":"%1","porta":"COM1"})").arg(name).toUtf8(), true));
-        ASSERT_TRUE(board.receive(id, PostBoard::Topic::Sign, goodState, true));
+        ASSERT_TRUE(take(QStringLiteral("painel-sinaletico/%1/info").arg(id).toUtf8(), QStringLiteral(R"({"nome":"%1","porta":"COM1"})").arg(name).toUtf8()));
+        ASSERT_TRUE(take(QStringLiteral("painel-sinaletico/%1/sinal").arg(id).toUtf8(), goodState));
     }
     EXPECT_EQ(board.ids().join(" "), "c b a");
     EXPECT_EQ(board.post("b")->sign, Sign::Ahead);
     // A retained "offline" is old news: the post is offline since its last sign at the latest.
-    ASSERT_TRUE(board.receive("b", PostBoard::Topic::State, "offline", true));
+    ASSERT_TRUE(take("painel-sinaletico/b/estado", "offline"));
     EXPECT_EQ(board.post("b")->lastHeard(), QDateTime::fromString("2026-12-08T05:00:00.000Z", Qt::ISODateWithMs));
     EXPECT_EQ(board.absentForADay(QDateTime::fromString("2026-12-09T04:59:00Z", Qt::ISODate)).join(" "), "");
     EXPECT_EQ(board.absentForADay(QDateTime::fromString("2026-12-09T05:00:00Z", Qt::ISODate)).join(" "), "b");
@@ -100,6 +100,9 @@ struct CentralTest : ::testing::Test {
         journal = std::make_unique<Journal>(home.filePath("registo-central.sqlite"));
         central = std::make_unique<CentralProgram>(home.filePath("painel-central.conf"), journal.get());
         central->window.show();
+        // Its keys are the window's shortcuts: it must be the active one.
+        central->window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&central->window));
         central->startLink();
         ASSERT_TRUE(QTest::qWaitFor([&] { return central->link() != nullptr && central->link()->isConnected(); }, 10000));
         EXPECT_FALSE(central->window.findChild<QLabel*>("stale")->isVisible());
