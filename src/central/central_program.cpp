@@ -18,7 +18,7 @@ void CentralProgram::startLink()
     link_.reset();
     std::optional<QString> refused;
     if (!settings_.refused.isEmpty()) refused = settings_.refused;
-    else if (!settings_.mqtt.enabled()) refused = QStringLiteral("não há broker nas opções (Ficheiro, Mais opções…)");
+    else if (!settings_.mqtt.enabled()) refused = QStringLiteral("não há broker nas opções (Opções, Mais opções…)");
     else {
         link_ = std::make_unique<CentralLink>(settings_.mqtt, board, journal_);
         QObject::connect(link_.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {

@@ -94,7 +94,7 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
     statusBar()->addWidget(linkStatus_, 1);
     statusBar()->addPermanentWidget(counts_);
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&Ficheiro"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Opções"));
     QAction* options = file->addAction(QStringLiteral("&Mais opções…"));
     options->setObjectName(QStringLiteral("MNU_OPTIONS"));
     connect(options, &QAction::triggered, this, &CentralWindow::optionsRequested);
