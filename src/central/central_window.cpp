@@ -94,20 +94,20 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
     statusBar()->addWidget(linkStatus_, 1);
     statusBar()->addPermanentWidget(counts_);
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&Opções"));
-    QAction* options = file->addAction(QStringLiteral("&Mais opções…"));
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("&Opções"));
+    QAction* options = menu->addAction(QStringLiteral("&Mais opções…"));
     options->setObjectName(QStringLiteral("MNU_OPTIONS"));
     connect(options, &QAction::triggered, this, &CentralWindow::optionsRequested);
-    QAction* journalAction = file->addAction(QStringLiteral("&Registo…"));
+    QAction* journalAction = menu->addAction(QStringLiteral("&Registo…"));
     journalAction->setObjectName(QStringLiteral("MNU_JOURNAL"));
     journalAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     journalAction->setEnabled(journal_ != nullptr);
     connect(journalAction, &QAction::triggered, this, &CentralWindow::showJournal);
-    QAction* absent = file->addAction(QStringLiteral("Remover postos &ausentes…"));
+    QAction* absent = menu->addAction(QStringLiteral("Remover postos &ausentes…"));
     absent->setObjectName(QStringLiteral("MNU_REMOVE_ABSENT"));
     connect(absent, &QAction::triggered, this, &CentralWindow::removeAbsent);
-    file->addSeparator();
-    QAction* exit = file->addAction(QStringLiteral("Sa&ir"));
+    menu->addSeparator();
+    QAction* exit = menu->addAction(QStringLiteral("Sa&ir"));
     exit->setObjectName(QStringLiteral("MNU_EXIT"));
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -214,8 +214,12 @@ void CentralWindow::showCounts()
         if (const Post* post = board_.post(id); post != nullptr && post->online) ++online;
         if (tile->troubled()) ++troubled;
     }
-    counts_->setText(
-        QStringLiteral("%1 postos, %2 em linha, %3 com problemas, %4 selecionados").arg(tiles_.size()).arg(online).arg(troubled).arg(selected_.size()));
+    const std::size_t posts = tiles_.size();
+    counts_->setText(QStringLiteral("%1, %2 em linha, %3 com problemas, %4 selecionados")
+                         .arg(posts == 1 ? QStringLiteral("1 posto") : QStringLiteral("%1 postos").arg(posts))
+                         .arg(online)
+                         .arg(troubled)
+                         .arg(selected_.size()));
     for (QPushButton* button : signButtons_) button->setEnabled(!selected_.empty());
 }
 
@@ -268,9 +272,9 @@ void CentralWindow::removeAbsent()
         return;
     }
     QMessageBox question(QMessageBox::Question, QStringLiteral("Remover postos ausentes"),
-                         QStringLiteral("Remover %1 postos fora de linha há mais de um dia?\n\n%2\n\nO que o broker guarda deles também se apaga: "
+                         QStringLiteral("Remover %1 fora de linha há mais de um dia?\n\n%2\n\nO que o broker guarda deles também se apaga: "
                                         "só voltam quando se ligarem de novo.")
-                             .arg(absent.size())
+                             .arg(absent.size() == 1 ? QStringLiteral("1 posto") : QStringLiteral("%1 postos").arg(absent.size()))
                              .arg(absent.join(QStringLiteral(", "))),
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setObjectName(QStringLiteral("removeAbsentQuestion"));

@@ -11,7 +11,10 @@
 #include "signs/sign_names.h"
 #include "stalled_line.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -228,6 +231,35 @@ TEST_F(CentralTest, HostileMessagesChangeNothing)
     // Without the broker, what the tiles show may be out of date, and the window says so.
     broker.stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return central->window.findChild<QLabel*>("stale")->isVisible(); }, 10000));
+}
+
+// A post offline for a day goes from the grid, with what the broker keeps of it, only once the
+// operator confirms.
+TEST_F(CentralTest, PostsGoneForADayAreRemovedOnlyWhenConfirmed)
+{
+    MqttClient site(broker.port);
+    const std::string old = R"({"sinal":"Parar","modo":"multicor","cor":"","hora":")" + QDateTime::currentDateTimeUtc().addDays(-2).toString(Qt::ISODateWithMs).toStdString()
+                            + R"(","resultado":"enviado"})";
+    for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
+             {"painel-sinaletico/velho/estado", "offline"}, {"painel-sinaletico/velho/sinal", old}, {"painel-sinaletico/novo/estado", "offline"}})
+        ASSERT_TRUE(site.publish(topic, payload, 1, true));
+    startCentral();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 2 && central->board.post("velho")->sign.has_value(); }, 5000));
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        QTimer::singleShot(0, [answer] {
+            QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->objectName() == "removeAbsentQuestion") box->button(answer)->click();
+        });
+        central->window.findChild<QAction*>("MNU_REMOVE_ABSENT")->trigger();
+        // Cancelled, nothing goes; confirmed, the post of two days ago goes, the other stays.
+        EXPECT_EQ(central->board.ids().join(" "), answer == QMessageBox::No ? "novo velho" : "novo");
+    }
+    MqttClient later(broker.port);
+    later.subscribe("painel-sinaletico/#");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !later.on("painel-sinaletico/novo/estado").empty(); }, 5000));
+    EXPECT_TRUE(later.on("painel-sinaletico/velho/estado").empty() && later.on("painel-sinaletico/velho/sinal").empty());
+    EXPECT_EQ(journaled("pormenor", "acao = 'posto removido'"), "velho");
 }
 
 // The example ACL, on a real Mosquitto: a post's credentials cannot set another post's sign or
