@@ -67,6 +67,12 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
     EXPECT_EQ(board.post("b")->lastHeard(), QDateTime::fromString("2026-12-08T05:00:00.000Z", Qt::ISODateWithMs));
     EXPECT_EQ(board.absentForADay(QDateTime::fromString("2026-12-09T04:59:00Z", Qt::ISODate)).join(" "), "");
     EXPECT_EQ(board.absentForADay(QDateTime::fromString("2026-12-09T05:00:00Z", Qt::ISODate)).join(" "), "b");
+    // A request is answered only by a state with its id: any other state changes the tile alone.
+    const QString request = board.send(Sign::Stop, {"a"});
+    ASSERT_TRUE(take("painel-sinaletico/a/sinal", goodState));
+    EXPECT_EQ(board.post("a")->answer, Post::Answer::Waiting);
+    ASSERT_TRUE(take("painel-sinaletico/a/sinal", QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8()));
+    EXPECT_EQ(board.post("a")->answer, Post::Answer::Confirmed);
 }
 
 // A post of the site: the program's parts on a fake port, its journal and its settings.
@@ -200,6 +206,7 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     // Killed, a post goes offline by its last will; ended, by its own word.
     process.kill();
     EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-9").contains("⚠ FORA DE LINHA há "); }, 10000)) << tileText("posto-9").toStdString();
+    EXPECT_TRUE(central->window.tile("posto-9")->troubled());
     first.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains("⚠ FORA DE LINHA há "); }, 10000));
     EXPECT_EQ(journaled("count(*)", "acao = 'posto fora de linha'"), "2");
