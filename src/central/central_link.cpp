@@ -30,6 +30,9 @@ void CentralLink::forget(const QString& id)
 
 void CentralLink::messageArrived(const mosquitto_message& message)
 {
+    // An empty payload clears a kept message (as "Remover postos ausentes…" does): no news, and
+    // nothing wrong.
+    if (message.payloadlen == 0) return;
     // Read here, off the window's thread: a flood of what is no post's message never reaches it.
     const QByteArray payload =
         message.payloadlen <= PostBoard::maxPayloadBytes ? QByteArray(static_cast<const char*>(message.payload), message.payloadlen) : QByteArray();
