@@ -250,6 +250,8 @@ TEST_F(CentralTest, PostsGoneForADayAreRemovedOnlyWhenConfirmed)
     for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
              {"painel-sinaletico/velho/estado", "offline"}, {"painel-sinaletico/velho/sinal", old}, {"painel-sinaletico/novo/estado", "offline"}})
         ASSERT_TRUE(site.publish(topic, payload, 1, true));
+    MqttClient watcher(broker.port);
+    watcher.subscribe("painel-sinaletico/velho/#");
     startCentral();
     ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 2 && central->board.post("velho")->sign.has_value(); }, 5000));
     for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
@@ -262,6 +264,9 @@ TEST_F(CentralTest, PostsGoneForADayAreRemovedOnlyWhenConfirmed)
         // Cancelled, nothing goes; confirmed, the post of two days ago goes, the other stays.
         EXPECT_EQ(central->board.ids().join(" "), answer == QMessageBox::No ? "novo velho" : "novo");
     }
+    // Once the broker has passed the clearing on, a newcomer finds nothing of the post.
+    const auto cleared = [&](const std::string& topic) { return !watcher.on(topic).empty() && watcher.on(topic).back().payload.empty(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cleared("painel-sinaletico/velho/estado") && cleared("painel-sinaletico/velho/sinal"); }, 5000));
     MqttClient later(broker.port);
     later.subscribe("painel-sinaletico/#");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !later.on("painel-sinaletico/novo/estado").empty(); }, 5000));
