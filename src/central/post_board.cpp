@@ -209,13 +209,11 @@ QString PostBoard::send(Sign sign, const QStringList& ids)
     lastTargets_.clear();
     QElapsedTimer& started = sentAt_[request];
     started.start();
-    QStringList names;
     for (const QString& id : ids) {
         const auto found = posts_.find(id);
         if (found == posts_.end()) continue;
         Post& post = found->second;
         lastTargets_ << id;
-        names << id;
         post.asked = request;
         post.answerMs = 0;
         post.answerReason.clear();
@@ -229,7 +227,7 @@ QString PostBoard::send(Sign sign, const QStringList& ids)
     }
     record(QStringLiteral("pedido"), QStringLiteral("enviado"),
            QStringLiteral("pedido %1 a %2: %3")
-               .arg(request, countOf(int(names.size()), QStringLiteral("posto"), QStringLiteral("postos")), names.join(QStringLiteral(", "))),
+               .arg(request, countOf(int(lastTargets_.size()), QStringLiteral("posto"), QStringLiteral("postos")), lastTargets_.join(QStringLiteral(", "))),
            {}, false, sign);
     QTimer::singleShot(answerTimeoutMs, this, [this, request] { expire(request); });
     emit summaryChanged(summary());
