@@ -1,27 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/single_instance.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QStandardPaths>
+#include "platform/private_folder.h"
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include <QCoreApplication>
 
 QStringList SingleInstance::defaultLockPaths()
 {
-#ifdef Q_OS_UNIX
-    QStringList paths;
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) paths << runtime + QStringLiteral("/painel-sinaletico.lock");
-    // The temporary folder is shared: the user id in the name keeps the lock the user's own.
-    paths << QDir::tempPath() + QStringLiteral("/painel-sinaletico-%1.lock").arg(::getuid());
-    return paths;
-#else
-    // Windows gives every user a temporary folder of their own.
-    return {QDir::tempPath() + QStringLiteral("/painel-sinaletico.lock")};
-#endif
+    // A lock in a folder others may write to could be made by another user first, and the
+    // program would then refuse to start for a copy that is not there.
+    const PrivateFolder folder = privateFolder();
+    if (folder.path.isEmpty()) return {};
+    return {folder.path + QStringLiteral("/painel-sinaletico.lock")};
 }
 
 bool SingleInstance::acquire()

@@ -17,7 +17,7 @@ public:
     // False only when another live copy holds the lock.
     [[nodiscard]] bool acquire();
 
-    // The runtime folder, then a place in the temporary folder private to the user.
+    // In the folder only this user may write to (privateFolder()); none when there is no such folder.
     [[nodiscard]] static QStringList defaultLockPaths();
 
 private:

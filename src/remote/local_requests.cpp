@@ -4,13 +4,20 @@
 #include "remote/command_line.h"
 #include "remote/panel_requests.h"
 
+#include "platform/private_folder.h"
+
 #include <QDeadlineTimer>
-#include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTimer>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <vector>
+#else
+#include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +26,59 @@ namespace {
 constexpr qint64 maxRequestBytes = 1024;
 // A client that connects and says nothing is dropped after this.
 constexpr int requestTimeoutMs = 2000;
+
+enum class Peer { Server, Client };
+
+#ifdef Q_OS_WIN
+// The user a process runs as; empty when the system will not say.
+std::vector<BYTE> processUser(HANDLE process)
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    const bool read = size > 0 && ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    ::CloseHandle(token);
+    return read ? user : std::vector<BYTE>{};
+}
+
+// Why the process at the pipe's other end is not to be trusted, or nullopt when it runs as
+// this user.
+std::optional<QString> peerProblem(qintptr descriptor, Peer peer)
+{
+    auto* pipe = reinterpret_cast<HANDLE>(descriptor);
+    ULONG pid = 0;
+    if (!(peer == Peer::Server ? ::GetNamedPipeServerProcessId(pipe, &pid) : ::GetNamedPipeClientProcessId(pipe, &pid)))
+        return QStringLiteral("o sistema não diz de que processo é a outra ponta");
+    HANDLE other = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    const std::vector<BYTE> theirs = other != nullptr ? processUser(other) : std::vector<BYTE>{};
+    if (other != nullptr) ::CloseHandle(other);
+    const std::vector<BYTE> ours = processUser(::GetCurrentProcess());
+    if (theirs.empty() || ours.empty()) return QStringLiteral("o processo %1 na outra ponta não diz de quem é").arg(pid);
+    if (!::EqualSid(reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid, reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid))
+        return QStringLiteral("o processo %1 na outra ponta é de outro utilizador").arg(pid);
+    return std::nullopt;
+}
+
+// A pipe has no folder: whose it is, is asked of its process.
+std::optional<QString> placeProblem(const QString&) { return std::nullopt; }
+#else
+std::optional<QString> peerProblem(qintptr descriptor, Peer)
+{
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return QStringLiteral("o sistema não diz de quem é a outra ponta");
+    if (credentials.uid == ::geteuid()) return std::nullopt;
+    const passwd* user = ::getpwuid(credentials.uid);
+    return QStringLiteral("o processo %1 na outra ponta é de %2, não deste utilizador")
+        .arg(credentials.pid)
+        .arg(user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QString::number(credentials.uid));
+}
+
+std::optional<QString> placeProblem(const QString& name) { return privateFolderProblem(QFileInfo(name).absolutePath()); }
+#endif
 } // namespace
 
 LocalRequests::LocalRequests(PanelRequests& panel, std::function<void()> comeForward, QObject* parent)
@@ -30,27 +90,34 @@ LocalRequests::LocalRequests(PanelRequests& panel, std::function<void()> comeFor
     });
 }
 
-QString LocalRequests::defaultName()
+LocalRequests::Place LocalRequests::defaultPlace()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("painel-sinaletico-%1").arg(qEnvironmentVariable("USERNAME"));
+    return {QStringLiteral("painel-sinaletico-%1").arg(qEnvironmentVariable("USERNAME")), {}};
 #else
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) return runtime + QStringLiteral("/painel-sinaletico.socket");
-    return QDir::tempPath() + QStringLiteral("/painel-sinaletico-%1.socket").arg(::getuid());
+    const PrivateFolder folder = privateFolder();
+    if (folder.path.isEmpty()) return {{}, folder.problem};
+    return {folder.path + QStringLiteral("/painel-sinaletico.socket"), {}};
 #endif
 }
 
 std::optional<QString> LocalRequests::listen(const QString& name)
 {
-    if (server_.listen(name)) return std::nullopt;
-    return QStringLiteral("%1: %2").arg(name, server_.errorString());
+    const Place place = name.isEmpty() ? defaultPlace() : Place{name, placeProblem(name).value_or(QString())};
+    if (!place.problem.isEmpty()) return place.problem;
+    if (server_.listen(place.name)) return std::nullopt;
+    return QStringLiteral("%1: %2").arg(place.name, server_.errorString());
 }
 
 void LocalRequests::serve(QLocalSocket* socket)
 {
     socket->setParent(this);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    if (const auto problem = peerProblem(socket->socketDescriptor(), Peer::Client)) {
+        qCWarning(remoteLog, "pedido local recusado: %s", qPrintable(*problem));
+        socket->abort();
+        return;
+    }
     QTimer::singleShot(requestTimeoutMs, socket, &QLocalSocket::abort);
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         if (!socket->canReadLine() && socket->bytesAvailable() <= maxRequestBytes) return;
@@ -78,10 +145,15 @@ LocalRequests::Answer LocalRequests::answer(const QString& request)
 
 std::optional<LocalRequests::Answer> LocalRequests::ask(const QString& request, int timeoutMs, const QString& name)
 {
+    const Place place = name.isEmpty() ? defaultPlace() : Place{name, placeProblem(name).value_or(QString())};
+    const auto untrusted = [](const QString& why) { return Answer{exitUntrusted, QStringLiteral("a porta local não é de confiança: %1").arg(why)}; };
+    if (!place.problem.isEmpty()) return untrusted(place.problem);
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
-    socket.connectToServer(name);
+    socket.connectToServer(place.name);
     if (!socket.waitForConnected(int(deadline.remainingTime()))) return std::nullopt;
+    // Whoever answers must be this user's: another's program could answer anything it likes.
+    if (const auto problem = peerProblem(socket.socketDescriptor(), Peer::Server)) return untrusted(*problem);
     socket.write(request.toUtf8() + '\n');
     QByteArray reply;
     // The copy closes once it has answered; everything before the close is the answer.
