@@ -208,6 +208,7 @@ void MqttConnection::showFailure(int retryS)
 void MqttConnection::cannotConnect(const QString& cause, const QString& words, int retryS)
 {
     const bool wasConnected = std::exchange(connected_, false);
+    if (wasConnected) emit connectedChanged(false);
     if (wasConnected) failedAttempts_ = 0;
     ++failedAttempts_;
     statusCause_ = cause;
@@ -278,9 +279,15 @@ void MqttConnection::becameConnected()
     if (std::exchange(connected_, true)) return;
     journal(QStringLiteral("MQTT ligado"), {}, where(), false);
     setStatus(QStringLiteral("MQTT: ligado a %1").arg(where()));
+    emit connectedChanged(true);
 }
 
 void MqttConnection::journal(const QString& outcome, const QString& reason, const QString& detail, bool failure)
 {
-    if (journal_ != nullptr) journal_->record(journalEntry(origin_, QStringLiteral("MQTT"), outcome, reason, detail, failure));
+    record(journalEntry(origin_, QStringLiteral("MQTT"), outcome, reason, detail, failure));
+}
+
+void MqttConnection::record(JournalEntry entry)
+{
+    if (journal_ != nullptr) journal_->record(std::move(entry));
 }

@@ -41,6 +41,8 @@ public:
 signals:
     // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
     void statusChanged(const QString& status);
+    // Connected, or the connection lost; after `connected()` has run.
+    void connectedChanged(bool connected);
 
 protected:
     // Before start(): what the broker says for this client when its connection is lost.
@@ -53,6 +55,8 @@ protected:
     // that no message reaches it half destroyed.
     void stop();
     void journal(const QString& outcome, const QString& reason, const QString& detail, bool failure);
+    // Any entry of the client's own, when there is a journal.
+    void record(JournalEntry entry);
     [[nodiscard]] QString where() const;
 
     // At every connection, on the window's thread.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/mqtt_link.h"
 
+#include "mqtt/site_protocol.h"
 #include "signs/sign_names.h"
 
 #include <QDateTime>
@@ -11,12 +12,28 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(MqttLink::signsPerSecond); }
 
 QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+// One line of printable text of up to `chars` characters.
+bool isShortLine(const QString& text, qsizetype chars)
+{
+    return text.size() <= chars && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isPrint(); });
+}
+
+// A whole number of milliseconds that a double holds exactly.
+std::optional<qint64> wholeMs(const QJsonValue& value)
+{
+    constexpr double exact = 9007199254740992.0; // 2^53
+    const double ms = value.toDouble();
+    if (!value.isDouble() || ms != std::floor(ms) || std::fabs(ms) >= exact) return std::nullopt;
+    return static_cast<qint64>(ms);
+}
 
 } // namespace
 
@@ -27,6 +44,8 @@ MqttLink::MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObj
     connect(&burst_, &QTimer::timeout, this, &MqttLink::burstTick);
     setWill(topic(QStringLiteral("estado")), "offline");
     follow(topic(QStringLiteral("sinal/set")));
+    follow(site::stopAllTopic());
+    follow(site::centralTopic(QStringLiteral("+"), QStringLiteral("relogio")));
 }
 
 MqttLink::~MqttLink()
@@ -36,15 +55,14 @@ MqttLink::~MqttLink()
     stop();
 }
 
-QString MqttLink::topic(const QString& leaf) const { return QStringLiteral("painel-sinaletico/%1/%2").arg(settings().id, leaf); }
-
-QString MqttLink::homeAssistantTopic(const QString& id) { return QStringLiteral("homeassistant/select/%1/sinal/config").arg(id); }
+QString MqttLink::topic(const QString& leaf) const { return site::postTopic(settings().id, leaf); }
 
 QByteArray MqttLink::homeAssistantConfig(const MqttSettings& settings)
 {
-    const QString base = QStringLiteral("painel-sinaletico/%1/").arg(settings.id);
+    const QString base = site::postTopic(settings.id, {});
     QJsonArray options;
-    for (int i = 0; i < signCount; ++i) options.append(signCaption(Sign(i)));
+    // In the posts' screen order, as their keys 1 to 5 choose them.
+    for (const Sign sign : signsInScreenOrder) options.append(signCaption(sign));
     const QJsonObject device{{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("painel-sinaletico-%1").arg(settings.id)}},
                              {QStringLiteral("name"), settings.displayName()},
                              {QStringLiteral("manufacturer"), QStringLiteral("painel-sinaletico")},
@@ -99,11 +117,23 @@ void MqttLink::connected()
     publish(topic(QStringLiteral("estado")), "online", true);
     for (const auto& [leaf, payload] : {std::pair{QStringLiteral("info"), &info_}, {QStringLiteral("sinal"), &state_}})
         if (!payload->isEmpty()) publish(topic(leaf), *payload, true);
-    if (settings().homeAssistant) publish(homeAssistantTopic(settings().id), homeAssistantConfig(settings()), true);
+    if (settings().homeAssistant) publish(site::homeAssistantTopic(settings().id), homeAssistantConfig(settings()), true);
 }
 
 void MqttLink::messageArrived(const mosquitto_message& message)
 {
+    const qint64 receivedMs = site::steadyMs();
+    const QString where = QString::fromUtf8(message.topic);
+    const bool set = where == topic(QStringLiteral("sinal/set"));
+    const Route route = set ? Route::Set : Route::StopAll;
+    if (!set && where != site::stopAllTopic()) {
+        // The control room's clock: small, never kept, and only ever a few a second.
+        if (message.retain || message.payloadlen > maxRequestBytes || !ticks_.admit()) return;
+        const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
+        QMetaObject::invokeMethod(
+            this, [this, payload, receivedMs] { tick(payload, receivedMs); }, Qt::QueuedConnection);
+        return;
+    }
     if (message.retain) {
         const QByteArray kept(static_cast<const char*>(message.payload), std::min(message.payloadlen, maxPayloadBytes));
         QMetaObject::invokeMethod(
@@ -117,7 +147,7 @@ void MqttLink::messageArrived(const mosquitto_message& message)
     if (!arriving_.admit()) return rejected(tooManyText());
     const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
     QMetaObject::invokeMethod(
-        this, [this, payload] { handle(payload); }, Qt::QueuedConnection);
+        this, [this, payload, route, receivedMs] { handle(payload, route, receivedMs); }, Qt::QueuedConnection);
 }
 
 void MqttLink::ignoreRetained(const QByteArray& payload)
@@ -154,14 +184,15 @@ void MqttLink::burstTick()
     if (burstTotal_ > 1) journal(QStringLiteral("mensagens rejeitadas"), {}, QStringLiteral("%1 numa rajada").arg(burstTotal_), true);
 }
 
-void MqttLink::handle(const QByteArray& payload)
+void MqttLink::handle(const QByteArray& payload, Route route, qint64 receivedMs)
 {
     if (payload.startsWith('{')) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject()) return rejected(QStringLiteral("o pedido não é um objeto JSON"));
-        return handleRequest(document.object());
+        return handleRequest(document.object(), route, receivedMs);
     }
+    if (route == Route::StopAll) return rejected(QStringLiteral("o pedido para todos não é um objeto JSON"));
     // A byte-order mark is kept as a character, so that "\uFEFFParar" is no sign: only exact
     // names and places are.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -169,28 +200,96 @@ void MqttLink::handle(const QByteArray& payload)
     if (utf8.hasError()) return rejected(QStringLiteral("a mensagem não é UTF-8"));
     const std::optional<Sign> kind = signFromName(name);
     if (!kind) return rejected(notASignText(name));
-    choose(*kind, Origin::Remote, {});
+    Request request;
+    request.sign = *kind;
+    request.receivedMs = receivedMs;
+    choose(request);
 }
 
-void MqttLink::handleRequest(const QJsonObject& request)
+void MqttLink::handleRequest(const QJsonObject& json, Route route, qint64 receivedMs)
 {
-    const QJsonValue sign = request.value(QStringLiteral("sinal"));
-    const QJsonValue id = request.value(QStringLiteral("pedido"));
-    const QJsonValue origin = request.value(QStringLiteral("origem"));
+    const QJsonValue sign = json.value(QStringLiteral("sinal"));
+    const QJsonValue id = json.value(QStringLiteral("pedido"));
+    const QJsonValue origin = json.value(QStringLiteral("origem"));
     if (!sign.isString()) return rejected(QStringLiteral("o pedido não diz o sinal (\"sinal\")"));
     const std::optional<Sign> kind = signFromName(sign.toString());
     if (!kind) return rejected(notASignText(sign.toString()));
+    // Everybody's topic stops, and nothing else: no other sign is right for every post at once.
+    if (route == Route::StopAll && *kind != Sign::Stop) return rejected(QStringLiteral("para todos os postos só se pede \"Parar\""));
     // The id is echoed in the state and the journal: short, and one line of printable text.
-    const QString requestId = id.toString();
-    if (!(id.isString() || id.isUndefined()) || requestId.size() > maxRequestIdChars
-        || std::any_of(requestId.cbegin(), requestId.cend(), [](QChar c) { return !c.isPrint(); }))
+    if (!(id.isString() || id.isUndefined()) || !isShortLine(id.toString(), maxRequestIdChars))
         return rejected(QStringLiteral("o \"pedido\" não é um texto de até %1 caracteres").arg(maxRequestIdChars));
     if (!origin.isUndefined() && origin.toString() != QLatin1String("central")) return rejected(QStringLiteral("a \"origem\" só pode ser \"central\""));
-    choose(*kind, origin.isUndefined() ? Origin::Remote : Origin::Central, requestId);
+    Request request;
+    request.sign = *kind;
+    request.origin = origin.isUndefined() ? Origin::Remote : Origin::Central;
+    request.id = id.toString();
+    request.receivedMs = receivedMs;
+    // When it was sent, on the control room's clock: both or neither, and the wait if it says.
+    const QJsonValue clock = json.value(QStringLiteral("relogio"));
+    const QJsonValue sent = json.value(QStringLiteral("emitido"));
+    const QJsonValue validity = json.value(QStringLiteral("validade_ms"));
+    if (clock.isUndefined() != sent.isUndefined()) return rejected(QStringLiteral("o pedido diz \"relogio\" e \"emitido\", ou nenhum"));
+    if (!clock.isUndefined()) {
+        const std::optional<qint64> sentMs = wholeMs(sent);
+        if (!clock.isString() || clock.toString().isEmpty() || !isShortLine(clock.toString(), maxRequestIdChars) || !sentMs)
+            return rejected(QStringLiteral("o \"relogio\" ou o \"emitido\" do pedido não se entendem"));
+        request.clock = clock.toString().toStdString();
+        request.sentMs = *sentMs;
+    }
+    if (!validity.isUndefined()) {
+        const std::optional<qint64> ms = wholeMs(validity);
+        if (!ms || *ms < answerReserveMs || *ms > 3'600'000)
+            return rejected(QStringLiteral("a \"validade_ms\" do pedido não é de %1 a 3600000").arg(answerReserveMs));
+        request.validityMs = *ms;
+    }
+    choose(request);
 }
 
-void MqttLink::choose(Sign kind, Origin origin, const QString& request)
+void MqttLink::tick(const QByteArray& payload, qint64 receivedMs)
 {
+    const QJsonObject json = QJsonDocument::fromJson(payload).object();
+    const QJsonValue clock = json.value(QStringLiteral("relogio"));
+    const std::optional<qint64> sentMs = wholeMs(json.value(QStringLiteral("emitido")));
+    if (clock.isString() && !clock.toString().isEmpty() && isShortLine(clock.toString(), maxRequestIdChars) && sentMs)
+        ages_.sample(clock.toString().toStdString(), *sentMs, receivedMs);
+}
+
+void MqttLink::choose(const Request& request)
+{
+    // Stopping every post also asks each by name: one request, carried out once.
+    if (!request.id.isEmpty() && carriedIds_.count(request.id) != 0) return;
+    if (!request.clock.empty()) {
+        const std::optional<qint64> late = ages_.delay(request.clock, request.sentMs, site::steadyMs());
+        ages_.sample(request.clock, request.sentMs, request.receivedMs);
+        if (late && *late > request.validityMs - answerReserveMs) return expire(request, *late);
+    }
     if (!sending_.admit()) return rejected(tooManyText());
-    (void)choose_(kind, origin, request);
+    if (!request.id.isEmpty()) {
+        carried_.push_back(request.id);
+        carriedIds_.insert(request.id);
+        if (carried_.size() > rememberedRequests) {
+            carriedIds_.erase(carried_.front());
+            carried_.pop_front();
+        }
+    }
+    (void)choose_(request.sign, request.origin, request.id);
+}
+
+void MqttLink::expire(const Request& request, qint64 delayMs)
+{
+    const QString reason =
+        QStringLiteral("o pedido chegou %1 ms mais tarde do que o costume, e a central só espera %2 ms pela resposta").arg(delayMs).arg(request.validityMs);
+    JournalEntry e = journalEntry(request.origin, QStringLiteral("sinal"), site::expiredText, reason,
+                                  request.id.isEmpty() ? QString() : QStringLiteral("pedido %1").arg(request.id), true);
+    e.sign = signCaption(request.sign);
+    record(std::move(e));
+    if (isConnected())
+        publish(topic(QStringLiteral("resposta")),
+                compact({{QStringLiteral("pedido"), request.id},
+                         {QStringLiteral("sinal"), signCaption(request.sign)},
+                         {QStringLiteral("resultado"), site::expiredText},
+                         {QStringLiteral("motivo"), reason},
+                         {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}}),
+                false);
 }

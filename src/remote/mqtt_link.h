@@ -4,12 +4,15 @@
 #include "mqtt/mqtt_connection.h"
 #include "panel/panel_link.h"
 #include "remote/rate_limit.h"
+#include "remote/request_age.h"
 #include "signs/sign_table.h"
 
 #include <QJsonObject>
 
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <set>
 
 // The panel on an MQTT broker, for sites with many panels: signs arrive on
 // painel-sinaletico/<id>/sinal/set, as a name or a place (as on the command line) or as a
@@ -18,6 +21,13 @@
 // how its send ended; painel-sinaletico/<id>/info says what the post is, and
 // painel-sinaletico/<id>/estado "online", or "offline" (the broker's last will when the program
 // is gone). With home_assistant set, Home Assistant's discovery finds the post as a select.
+//
+// A control room also stops every post at once on painel-central/parar ("Parar" only), and ticks
+// its clock on painel-central/<id>/relogio. Its requests say when they were sent on that clock:
+// one that reaches the panel later than the control room waits for its answer is never carried
+// out, as the control room has by then told race control that the post did not answer; it is
+// answered "pedido expirado" on painel-sinaletico/<id>/resposta instead. A request's id is
+// carried out once, however many ways it comes.
 //
 // Signs reach the UI thread as queued events, never more than a few a second. Oversized,
 // malformed and unknown payloads, and floods, are rejected and journaled once a burst.
@@ -32,6 +42,14 @@ public:
     static constexpr int maxRequestBytes = 256; // a request in JSON
     static constexpr int maxRequestIdChars = 64;
     static constexpr int signsPerSecond = 5;
+    // A request is carried out only while its answer can still reach the control room in time:
+    // the sign on the line (under 60 ms at 9600 baud) and the answer's way back, which the
+    // request's delay above the quickest way does not count, take far less than this.
+    static constexpr int answerReserveMs = 250;
+    // What a control room's request waits for its answer when it does not say.
+    static constexpr int defaultValidityMs = 2000;
+    // The request ids carried out that are remembered.
+    static constexpr std::size_t rememberedRequests = 256;
 
     MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent = nullptr);
     ~MqttLink() override;
@@ -58,11 +76,22 @@ public:
     void publishInfo(const Info& info);
 
     [[nodiscard]] QString topic(const QString& leaf) const;
-    // Home Assistant's discovery: where and what, for a select entity with the five signs.
-    [[nodiscard]] static QString homeAssistantTopic(const QString& id);
+    // Home Assistant's discovery: a select entity with the five signs.
     [[nodiscard]] static QByteArray homeAssistantConfig(const MqttSettings& settings);
 
 private:
+    // A request as it came, with when it arrived on this post's monotonic clock.
+    struct Request {
+        Sign sign = Sign::Stop;
+        Origin origin = Origin::Remote;
+        QString id;
+        std::string clock; // the control room's clock, when the request says when it was sent
+        qint64 sentMs = 0;
+        qint64 validityMs = defaultValidityMs;
+        qint64 receivedMs = 0;
+    };
+    enum class Route { Set, StopAll };
+
     void connected() override;
     void messageArrived(const mosquitto_message& message) override;
 
@@ -70,13 +99,20 @@ private:
     // A set message the broker kept (retained) is old: never a sign anybody chooses now.
     void ignoreRetained(const QByteArray& payload);
     void burstTick();
-    void handle(const QByteArray& payload);
+    void handle(const QByteArray& payload, Route route, qint64 receivedMs);
     // A control room's request: chosen, or rejected with the reason.
-    void handleRequest(const QJsonObject& request);
-    void choose(Sign kind, Origin origin, const QString& request);
+    void handleRequest(const QJsonObject& json, Route route, qint64 receivedMs);
+    void tick(const QByteArray& payload, qint64 receivedMs);
+    void choose(const Request& request);
+    // Too old to be carried out: said on the answer topic and journaled.
+    void expire(const Request& request, qint64 delayMs);
     void publishKept(const QString& leaf, const QByteArray& payload);
 
     Chooser choose_;
+    RequestAges ages_;
+    // The ids carried out lately, oldest first.
+    std::deque<QString> carried_;
+    std::set<QString> carriedIds_;
     QByteArray state_; // the last state published, sent again on every connection
     QByteArray info_;
     QByteArray lastIgnored_; // the last retained set message journaled, journaled once
@@ -84,6 +120,8 @@ private:
     // the limit. The network thread lets through a few times as many messages, so that a flood
     // never reaches the window while the limit itself stays the window's.
     SlidingWindowLimit arriving_{4 * signsPerSecond, std::chrono::seconds(1)};
+    // The control room ticks every few seconds; a flood of ticks goes no further than this.
+    SlidingWindowLimit ticks_{10, std::chrono::seconds(1)};
     SlidingWindowLimit sending_{signsPerSecond, std::chrono::seconds(1)};
     // Rejections counted where they happen; the UI thread journals them once a burst.
     std::atomic<int> rejectedCount_{0};

@@ -28,6 +28,13 @@ std::optional<Sign> signFromName(const QString& name)
     return std::nullopt;
 }
 
+std::optional<Sign> signFromCaption(const QString& caption)
+{
+    for (const Sign kind : signsInScreenOrder)
+        if (signCaption(kind) == caption) return kind;
+    return std::nullopt;
+}
+
 QString signCaption(Sign kind)
 {
     const SignDescription* sign = describeSign(kind);

@@ -10,6 +10,8 @@
 // A sign as other programs name it: a button's caption, case and accents not significant
 // ("xadrez", "PARAR"), or its place on the screen, 1 to 5, as the keys 1 to 5 choose it.
 [[nodiscard]] std::optional<Sign> signFromName(const QString& name);
+// The sign whose caption is exactly `caption` ("Parar", never "parar"), as the programs publish it.
+[[nodiscard]] std::optional<Sign> signFromCaption(const QString& caption);
 // The caption of a sign, or an empty string for anything that is no sign.
 [[nodiscard]] QString signCaption(Sign kind);
 
