@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central/central_link.h"
 
+#include "mqtt/site_protocol.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 
@@ -10,33 +12,70 @@ CentralLink::CentralLink(MqttSettings settings, PostBoard& board, Journal* journ
     // Two control rooms of one id (two copies on one machine) must not take each other's
     // connection over, as a client id may be connected once only: the process's id tells them apart.
     : MqttConnection(std::move(settings), QStringLiteral("painel-central-%1").arg(QCoreApplication::applicationPid()), Origin::Central, journal, parent),
-      board_(board)
+      board_(board),
+      probeTopic_(site::postTopic(QStringLiteral("sonda-") + board.clockId(), QStringLiteral("resposta"))),
+      markerTopic_(site::centralTopic(this->settings().id, QStringLiteral("sonda/") + board.clockId()))
 {
-    for (const char* leaf : {"estado", "sinal", "info"}) follow(QStringLiteral("painel-sinaletico/+/%1").arg(QLatin1String(leaf)));
+    for (const char* leaf : {"estado", "sinal", "info", "resposta"}) follow(site::postTopic(QStringLiteral("+"), QLatin1String(leaf)));
+    follow(markerTopic_);
+    clock_.setInterval(clockTickMs);
+    connect(&clock_, &QTimer::timeout, this, [this] {
+        if (isConnected()) publish(site::centralTopic(this->settings().id, QStringLiteral("relogio")), board_.clockTick(), false);
+    });
 }
 
 CentralLink::~CentralLink() { stop(); }
 
-bool CentralLink::request(const QString& id, const QByteArray& payload)
-{
-    return isConnected() && publish(QStringLiteral("painel-sinaletico/%1/sinal/set").arg(id), payload, false);
-}
+bool CentralLink::request(const QString& topic, const QByteArray& payload) { return isConnected() && publish(topic, payload, false); }
 
 void CentralLink::forget(const QString& id)
 {
-    for (const char* leaf : {"estado", "sinal", "info"}) publish(QStringLiteral("painel-sinaletico/%1/%2").arg(id, QLatin1String(leaf)), {}, true);
-    publish(QStringLiteral("homeassistant/select/%1/sinal/config").arg(id), {}, true);
+    for (const char* leaf : {"estado", "sinal", "info"}) publish(site::postTopic(id, QLatin1String(leaf)), {}, true);
+    publish(site::homeAssistantTopic(id), {}, true);
+}
+
+void CentralLink::connected()
+{
+    // The posts measure the requests' delays against this clock: ticked at once and then often.
+    publish(site::centralTopic(settings().id, QStringLiteral("relogio")), board_.clockTick(), false);
+    clock_.start();
+    if (settings().user.isEmpty()) return setOpenBroker(true);
+    probeCame_ = false;
+    publish(probeTopic_, "sonda", false);
+    publish(markerTopic_, "sonda", false);
+}
+
+void CentralLink::setOpenBroker(bool open)
+{
+    if (std::exchange(openBroker_, open) != open && open)
+        journal(QStringLiteral("broker aberto"), QStringLiteral("qualquer cliente pode imitar um posto"),
+                settings().user.isEmpty() ? QStringLiteral("ligado sem nome de utilizador")
+                                          : QStringLiteral("o broker deixou %1 publicar por um posto").arg(settings().user),
+                true);
+    emit brokerChecked(open);
 }
 
 void CentralLink::messageArrived(const mosquitto_message& message)
 {
+    const qint64 receivedMs = site::steadyMs();
+    // The control room's own check of the broker, which is nobody's news.
+    const QByteArray topic(message.topic);
+    if (topic == probeTopic_.toUtf8()) {
+        probeCame_ = true;
+        return;
+    }
+    if (topic == markerTopic_.toUtf8()) {
+        QMetaObject::invokeMethod(
+            this, [this, open = probeCame_.load()] { setOpenBroker(open); }, Qt::QueuedConnection);
+        return;
+    }
     // An empty payload clears a kept message (as "Remover postos ausentes…" does): no news, and
     // nothing wrong.
     if (message.payloadlen == 0) return;
     // Read here, off the window's thread: a flood of what is no post's message never reaches it.
     const QByteArray payload =
         message.payloadlen <= PostBoard::maxPayloadBytes ? QByteArray(static_cast<const char*>(message.payload), message.payloadlen) : QByteArray();
-    std::optional<PostBoard::Message> read = PostBoard::parse(QByteArray(message.topic), payload, message.retain);
+    std::optional<PostBoard::Message> read = PostBoard::parse(topic, payload, message.retain, receivedMs);
     if (!read) {
         ++dropped_;
     } else {

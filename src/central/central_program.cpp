@@ -6,7 +6,7 @@ CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
       journal_(journal),
       settings_(readCentralSettings(settingsFile_)),
       board(
-          settings_.mqtt.id, [this](const QString& id, const QByteArray& payload) { return link_ != nullptr && link_->request(id, payload); }, journal),
+          settings_.mqtt.id, [this](const QString& topic, const QByteArray& payload) { return link_ != nullptr && link_->request(topic, payload); }, journal),
       window(board, journal)
 {
     QObject::connect(&window, &CentralWindow::optionsRequested, &window, [this] { editOptions(); });
@@ -16,6 +16,8 @@ CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
 void CentralProgram::startLink()
 {
     link_.reset();
+    board.setConnected(false);
+    window.setOpenBroker(false);
     std::optional<QString> refused;
     if (!settings_.refused.isEmpty()) refused = settings_.refused;
     else if (!settings_.mqtt.enabled()) refused = QStringLiteral("não há broker nas opções (Opções, Mais opções…)");
@@ -25,6 +27,8 @@ void CentralProgram::startLink()
             status_ = status;
             window.setLinkStatus(status, link_ != nullptr && link_->isConnected());
         });
+        QObject::connect(link_.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
+        QObject::connect(link_.get(), &CentralLink::brokerChecked, &window, &CentralWindow::setOpenBroker);
         refused = link_->start();
         if (refused) link_.reset();
     }

@@ -89,9 +89,16 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
 
     linkStatus_ = new QLabel(this);
     linkStatus_->setObjectName(QStringLiteral("linkStatus"));
+    openBroker_ = new QLabel(QStringLiteral("⚠ broker aberto: qualquer cliente pode imitar um posto"), this);
+    openBroker_->setObjectName(QStringLiteral("openBroker"));
+    openBroker_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+    openBroker_->setToolTip(QStringLiteral("Sem a ACL do site no broker, qualquer cliente pode dizer-se um posto: pô-lo em linha ou fora dela, "
+                                           "confirmar um pedido ou mostrar um sinal que o painel não mostra."));
+    openBroker_->hide();
     counts_ = new QLabel(this);
     counts_->setObjectName(QStringLiteral("counts"));
     statusBar()->addWidget(linkStatus_, 1);
+    statusBar()->addPermanentWidget(openBroker_);
     statusBar()->addPermanentWidget(counts_);
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Opções"));
@@ -152,6 +159,8 @@ void CentralWindow::setLinkStatus(const QString& status, bool connected)
     stale_->setVisible(!connected);
 }
 
+void CentralWindow::setOpenBroker(bool open) { openBroker_->setVisible(open); }
+
 QString CentralWindow::summaryText() const
 {
     QStringList text{summary_->text()};
@@ -202,6 +211,8 @@ void CentralWindow::refresh()
 {
     if (arrangePending_) return arrange();
     if (const QString summary = board_.summary(); !summary.isEmpty()) summary_->setText(summary);
+    // A full list leaves posts out: said in red, as no tile shows them.
+    summary_->setStyleSheet(board_.ignoredPosts() > 0 ? QStringLiteral("QLabel { color: #b00000; }") : QString());
     for (const QString& id : std::exchange(dirty_, {}))
         if (PostTile* t = tile(id); t != nullptr && board_.post(id) != nullptr) t->showPost(*board_.post(id), selected_.count(id) != 0);
     showCounts();
@@ -215,11 +226,15 @@ void CentralWindow::showCounts()
         if (tile->troubled()) ++troubled;
     }
     const std::size_t posts = tiles_.size();
-    counts_->setText(QStringLiteral("%1, %2 em linha, %3 com problemas, %4 selecionados")
-                         .arg(posts == 1 ? QStringLiteral("1 posto") : QStringLiteral("%1 postos").arg(posts))
-                         .arg(online)
-                         .arg(troubled)
-                         .arg(selected_.size()));
+    QString text = QStringLiteral("%1, %2 em linha, %3 com problemas, %4 selecionados")
+                       .arg(posts == 1 ? QStringLiteral("1 posto") : QStringLiteral("%1 postos").arg(posts))
+                       .arg(online)
+                       .arg(troubled)
+                       .arg(selected_.size());
+    const std::size_t ignored = board_.ignoredPosts();
+    if (ignored > 0) text += ignored == 1 ? QStringLiteral("; lista cheia: 1 ignorado") : QStringLiteral("; lista cheia: %1 ignorados").arg(ignored);
+    counts_->setText(text);
+    counts_->setStyleSheet(ignored > 0 ? QStringLiteral("QLabel { color: #b00000; font-weight: bold; }") : QString());
     for (QPushButton* button : signButtons_) button->setEnabled(!selected_.empty());
 }
 

@@ -35,6 +35,8 @@ public:
     // The broker's state, in the status bar; while there is no connection, a warning above the
     // tiles says that what they show may be out of date.
     void setLinkStatus(const QString& status, bool connected);
+    // The broker lets anybody speak for a post: said in red in the status bar while it does.
+    void setOpenBroker(bool open);
     // Every tile's lines, top to bottom, for checks and for the operator's screen reader.
     [[nodiscard]] QString summaryText() const;
 
@@ -65,6 +67,7 @@ private:
     QLabel* summary_ = nullptr;
     QLabel* stale_ = nullptr;
     QLabel* linkStatus_ = nullptr;
+    QLabel* openBroker_ = nullptr;
     QLabel* counts_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QWidget* grid_ = nullptr;

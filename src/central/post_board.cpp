@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central/post_board.h"
 
+#include "mqtt/site_protocol.h"
+#include "settings/more_settings.h"
 #include "signs/sign_names.h"
 
 #include <QCollator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -20,9 +23,10 @@ const QRegularExpression& idPattern()
 }
 
 // A JSON object's string fields, each no longer than a line on a tile; nullopt when the payload is
-// not an object or any field present is not a string.
+// not an object (a byte-order mark first makes it none) or any field present is not a string.
 std::optional<QJsonObject> stringObject(const QByteArray& payload, std::initializer_list<const char*> fields)
 {
+    if (payload.startsWith("\xEF\xBB\xBF")) return std::nullopt;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
@@ -34,12 +38,41 @@ std::optional<QJsonObject> stringObject(const QByteArray& payload, std::initiali
     return object;
 }
 
-// A field as a tile shows it: one line of printable text, 200 characters at most.
-QString text(const QJsonObject& object, const char* field)
+// Whether a character is drawn as something one can see and read out: letters, digits,
+// punctuation and symbols (emoji among them); not marks alone, blanks or what is never drawn.
+bool isVisible(uint c)
 {
-    QString value = object.value(QLatin1String(field)).toString().left(200);
-    std::replace_if(
-        value.begin(), value.end(), [](QChar c) { return !c.isPrint(); }, QLatin1Char(' '));
+    switch (QChar::category(c)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned: return false;
+    default: return true;
+    }
+}
+
+// A field as a tile shows it: one line of at most `chars` characters, whole characters counted
+// (an emoji is one). Control and format characters (a right-to-left override would turn the
+// tile's text around) become blanks; marks, letters and symbols stay.
+QString text(const QJsonObject& object, const char* field, qsizetype chars = 200)
+{
+    QString value;
+    qsizetype count = 0;
+    for (const uint c : object.value(QLatin1String(field)).toString().toUcs4()) {
+        if (count++ == chars) break;
+        const QChar::Category category = QChar::category(c);
+        const bool drawn = category != QChar::Other_Control && category != QChar::Other_Format && category != QChar::Other_Surrogate
+                           && category != QChar::Other_NotAssigned && category != QChar::Separator_Line && category != QChar::Separator_Paragraph;
+        const auto code = static_cast<char32_t>(c);
+        value += drawn ? QString::fromUcs4(&code, 1) : QStringLiteral(" ");
+    }
     return value;
 }
 
@@ -55,17 +88,27 @@ QDateTime Post::lastHeard() const
 }
 
 PostBoard::PostBoard(QString centralId, Publisher publish, Journal* journal, QObject* parent)
-    : QObject(parent), centralId_(std::move(centralId)), publish_(std::move(publish)), journal_(journal)
+    : QObject(parent),
+      centralId_(std::move(centralId)),
+      publish_(std::move(publish)),
+      journal_(journal),
+      // This run's clock: a restarted control room's is another, never mistaken for this one.
+      clockId_(QString::number(QRandomGenerator::system()->generate64(), 16))
 {}
 
-std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, const QByteArray& payload, bool retained)
+std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, const QByteArray& payload, bool retained, qint64 receivedMs)
 {
     const QList<QByteArray> levels = topic.split('/');
-    if (levels.size() != 3 || levels[0] != "painel-sinaletico") return std::nullopt;
+    if (levels.size() != 3 || levels[0] != site::postRoot.toLatin1()) return std::nullopt;
     Message m;
     m.id = QString::fromLatin1(levels[1]);
     m.retained = retained;
+    m.receivedMs = receivedMs != 0 ? receivedMs : site::steadyMs();
     if (!idPattern().match(m.id).hasMatch() || payload.isEmpty() || payload.size() > maxPayloadBytes) return std::nullopt;
+    const auto time = [](const QJsonObject& object) {
+        const QDateTime when = QDateTime::fromString(object.value(QStringLiteral("hora")).toString(), Qt::ISODateWithMs);
+        return when.isValid() ? when.toUTC() : QDateTime();
+    };
     if (levels[2] == "estado") {
         if (payload != "online" && payload != "offline") return std::nullopt;
         m.topic = Topic::State;
@@ -74,8 +117,10 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
     }
     if (levels[2] == "sinal") {
         const auto state = stringObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
-        const std::optional<Sign> sign = state ? signFromName(state->value(QStringLiteral("sinal")).toString()) : std::nullopt;
-        if (!sign || text(*state, "resultado").isEmpty()) return std::nullopt;
+        // A sign's exact name, as posts publish it, and the time it was shown: anything else is
+        // not a post's state.
+        const std::optional<Sign> sign = state ? signFromCaption(state->value(QStringLiteral("sinal")).toString()) : std::nullopt;
+        if (!sign || text(*state, "resultado").isEmpty() || !time(*state).isValid()) return std::nullopt;
         m.topic = Topic::Sign;
         m.sign = *sign;
         m.mode = text(*state, "modo");
@@ -84,15 +129,30 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         m.reason = text(*state, "motivo");
         m.origin = text(*state, "origem");
         m.request = text(*state, "pedido");
-        const QDateTime shown = QDateTime::fromString(state->value(QStringLiteral("hora")).toString(), Qt::ISODateWithMs);
-        m.shownAt = shown.isValid() ? shown.toUTC() : QDateTime();
+        m.shownAt = time(*state);
+        return m;
+    }
+    if (levels[2] == "resposta") {
+        const auto answer = stringObject(payload, {"pedido", "sinal", "resultado", "motivo", "hora"});
+        if (!answer || text(*answer, "pedido").isEmpty() || text(*answer, "resultado").isEmpty() || !time(*answer).isValid()) return std::nullopt;
+        m.topic = Topic::Answer;
+        m.request = text(*answer, "pedido");
+        m.outcome = text(*answer, "resultado");
+        m.reason = text(*answer, "motivo");
+        m.shownAt = time(*answer);
         return m;
     }
     if (levels[2] == "info") {
         const auto info = stringObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
         if (!info) return std::nullopt;
         m.topic = Topic::Info;
-        m.name = text(*info, "nome").left(64).trimmed();
+        m.name = text(*info, "nome", MqttSettings::maxNameChars).trimmed();
+        // A name of marks or blanks alone would show as nothing at all: the id stands instead.
+        const QList<uint> name = m.name.toUcs4();
+        if (!m.name.isEmpty() && std::none_of(name.begin(), name.end(), isVisible)) {
+            m.name.clear();
+            m.nameRefused = QStringLiteral("o nome não tem letras, algarismos nem símbolos que se vejam");
+        }
         m.version = text(*info, "versao");
         m.port = text(*info, "porta");
         m.device = text(*info, "dispositivo");
@@ -114,8 +174,9 @@ QStringList PostBoard::ids() const
     std::vector<const Post*> sorted;
     sorted.reserve(posts_.size());
     for (const auto& [id, post] : posts_) sorted.push_back(&post);
-    // "Curva 2" before "Curva 10", and case aside.
-    QCollator collator;
+    // "Curva 2" before "Curva 10", and case aside, whatever locale the program runs in: in the
+    // C locale a collator compares code points, numbers and all.
+    QCollator collator{QLocale(QLocale::Portuguese, QLocale::Portugal)};
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(sorted.begin(), sorted.end(), [&collator](const Post* a, const Post* b) {
@@ -130,8 +191,10 @@ QStringList PostBoard::ids() const
 Post* PostBoard::postFor(const QString& id)
 {
     if (const auto found = posts_.find(id); found != posts_.end()) return &found->second;
-    // A broker could be made to name any number of posts: past the limit, none is added.
+    // A broker could be made to name any number of posts: past the limit, none is added, and
+    // the ones left out are counted so that the operator knows.
     if (static_cast<int>(posts_.size()) >= maxPosts) {
+        if (ignored_.size() < maxIgnoredCounted && ignored_.insert(id).second) emit summaryChanged(summary());
         if (!std::exchange(fullSaid_, true))
             record(QStringLiteral("posto ignorado"), QStringLiteral("recusado"), id, QStringLiteral("mais de %1 postos").arg(maxPosts), true);
         return nullptr;
@@ -151,21 +214,30 @@ bool PostBoard::receive(const Message& message)
     case Topic::State: receiveState(*post, message); break;
     case Topic::Sign: receiveSign(*post, message); break;
     case Topic::Info: receiveInfo(*post, message); break;
+    case Topic::Answer: break;
     }
     if (!known) emit postsChanged();
-    if (message.topic == Topic::Sign) answered(*post);
+    if (message.topic == Topic::Sign || message.topic == Topic::Answer) answered(*post, message);
     emit postChanged(message.id);
     return true;
 }
 
 void PostBoard::receiveState(Post& post, const Message& message)
 {
-    const bool changed = !post.stateKnown || post.online != message.online;
-    post.stateKnown = true;
+    const bool news = !post.presenceHeard || post.online != message.online;
+    // The same word again on this connection changes nothing.
+    if (post.stateKnown && !news) return;
+    post.presenceHeard = post.stateKnown = true;
     post.online = message.online;
-    // A retained word is old news: when it was said is not known.
-    if (changed) post.since = message.retained ? QDateTime() : QDateTime::currentDateTimeUtc();
-    if (changed && !message.retained)
+    if (message.retained) {
+        // Old news: when it was said is not known, only that it held before this connection.
+        post.since = QDateTime();
+        post.keptFromStart = connections_ <= 1;
+        post.connectedAt = connectedAt_;
+        return;
+    }
+    post.since = QDateTime::currentDateTimeUtc();
+    if (news)
         record(message.online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"),
                message.online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !message.online);
 }
@@ -185,7 +257,10 @@ void PostBoard::receiveSign(Post& post, const Message& message)
 void PostBoard::receiveInfo(Post& post, const Message& message)
 {
     const bool renamed = message.name != post.name;
+    if (message.nameRefused != post.nameRefused && !message.nameRefused.isEmpty())
+        record(QStringLiteral("nome recusado"), QStringLiteral("recusado"), post.id, message.nameRefused, true);
     post.name = message.name;
+    post.nameRefused = message.nameRefused;
     post.version = message.version;
     post.port = message.port;
     post.device = message.device;
@@ -197,50 +272,83 @@ void PostBoard::receiveInfo(Post& post, const Message& message)
     if (renamed) emit postsChanged();
 }
 
-QString PostBoard::send(Sign sign, const QStringList& ids)
+QByteArray PostBoard::clockTick() const
 {
-    const QString request = QStringLiteral("%1-%2-%3").arg(centralId_).arg(QDateTime::currentMSecsSinceEpoch()).arg(++requests_);
+    return QJsonDocument(QJsonObject{{QStringLiteral("relogio"), clockId_}, {QStringLiteral("emitido"), site::steadyMs()}}).toJson(QJsonDocument::Compact);
+}
+
+QString PostBoard::send(Sign sign, const QStringList& ids) { return request(sign, ids, false); }
+
+QString PostBoard::stopAll() { return request(Sign::Stop, ids(), true); }
+
+QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone)
+{
+    // Short enough for the posts' 64 characters whatever the control room's id: its first 32,
+    // the time and a count.
+    const QString request = QStringLiteral("%1-%2-%3").arg(centralId_.left(32)).arg(QDateTime::currentMSecsSinceEpoch()).arg(++requests_);
+    const qint64 sentMs = site::steadyMs();
     const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("sinal"), signCaption(sign)},
                                                          {QStringLiteral("pedido"), request},
-                                                         {QStringLiteral("origem"), QStringLiteral("central")}})
+                                                         {QStringLiteral("origem"), QStringLiteral("central")},
+                                                         {QStringLiteral("relogio"), clockId_},
+                                                         {QStringLiteral("emitido"), sentMs},
+                                                         {QStringLiteral("validade_ms"), answerTimeoutMs}})
                                    .toJson(QJsonDocument::Compact);
     lastRequest_ = request;
     lastSign_ = sign;
     lastTargets_.clear();
-    QElapsedTimer& started = sentAt_[request];
-    started.start();
+    lastSummary_.clear();
+    // The site's own topic first: a post that gets both carries the request out once.
+    const bool toEveryone = everyone && publish_(site::stopAllTopic(), payload);
     for (const QString& id : ids) {
         const auto found = posts_.find(id);
         if (found == posts_.end()) continue;
         Post& post = found->second;
         lastTargets_ << id;
         post.asked = request;
+        post.askedAtMs = sentMs;
         post.answerMs = 0;
         post.answerReason.clear();
         post.answer = Post::Answer::Waiting;
-        if (!publish_(id, payload)) {
+        if (!publish_(site::postTopic(id, QStringLiteral("sinal/set")), payload)) {
             post.answer = Post::Answer::Failed;
             post.answerReason = QStringLiteral("sem ligação ao broker");
             record(QStringLiteral("falha"), QStringLiteral("não enviado"), QStringLiteral("%1; pedido %2").arg(id, request), post.answerReason, true, sign);
         }
         emit postChanged(id);
     }
-    record(QStringLiteral("pedido"), QStringLiteral("enviado"),
-           QStringLiteral("pedido %1 a %2: %3")
-               .arg(request, countOf(int(lastTargets_.size()), QStringLiteral("posto"), QStringLiteral("postos")), lastTargets_.join(QStringLiteral(", "))),
-           {}, false, sign);
-    QTimer::singleShot(answerTimeoutMs, this, [this, request] { expire(request); });
+    QString detail =
+        QStringLiteral("pedido %1 a %2: %3")
+            .arg(request, countOf(int(lastTargets_.size()), QStringLiteral("posto"), QStringLiteral("postos")), lastTargets_.join(QStringLiteral(", ")));
+    if (toEveryone) detail += QStringLiteral("; e a todos os postos do site");
+    record(QStringLiteral("pedido"), QStringLiteral("enviado"), detail, {}, false, sign);
+    // Precise: the silence is said on time, and an answer is judged by when it came, not by when
+    // this timer fired.
+    QTimer::singleShot(answerTimeoutMs, Qt::PreciseTimer, this, [this, request] { expire(request); });
     emit summaryChanged(summary());
     return request;
 }
 
-void PostBoard::answered(Post& post)
+void PostBoard::answered(Post& post, const Message& message)
 {
-    if (post.answer != Post::Answer::Waiting || post.request != post.asked) return;
-    const auto started = sentAt_.find(post.asked);
-    post.answerMs = started == sentAt_.end() ? 0 : started->second.elapsed();
+    const bool waiting = post.answer == Post::Answer::Waiting || post.answer == Post::Answer::Silent;
+    if (!waiting || message.request != post.asked) return;
+    post.answerMs = message.receivedMs - post.askedAtMs;
     const QString detail = QStringLiteral("%1 em %2 ms; pedido %3").arg(post.id).arg(post.answerMs).arg(post.asked);
-    if (post.sendFailed()) {
+    const bool late = post.answer == Post::Answer::Silent || post.answerMs > answerTimeoutMs;
+    if (message.topic == Topic::Answer) {
+        if (message.outcome != site::expiredText) return;
+        post.answer = Post::Answer::Expired;
+        post.answerReason = message.reason;
+        record(site::expiredText, site::expiredText, detail, message.reason, true, post.sign);
+    } else if (late) {
+        post.answer = Post::Answer::Late;
+        post.answerReason = post.sendFailed()
+                                ? QStringLiteral("falhou: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason)
+                                : QStringLiteral("confirmado");
+        record(QStringLiteral("resposta tardia"), post.answerReason, detail, QStringLiteral("depois de %1 ms sem resposta").arg(answerTimeoutMs), true,
+               post.sign);
+    } else if (post.sendFailed()) {
         post.answer = Post::Answer::Failed;
         post.answerReason = post.reason.isEmpty() ? post.outcome : QStringLiteral("%1: %2").arg(post.outcome, post.reason);
         record(QStringLiteral("falha"), post.outcome, detail, post.reason, true, post.sign);
@@ -253,7 +361,6 @@ void PostBoard::answered(Post& post)
 
 void PostBoard::expire(const QString& request)
 {
-    sentAt_.erase(request);
     for (auto& [id, post] : posts_) {
         if (post.asked != request || post.answer != Post::Answer::Waiting) continue;
         post.answer = Post::Answer::Silent;
@@ -264,26 +371,59 @@ void PostBoard::expire(const QString& request)
     if (request == lastRequest_) emit summaryChanged(summary());
 }
 
+void PostBoard::setConnected(bool connected)
+{
+    if (std::exchange(connected_, connected) == connected) return;
+    if (connected) {
+        ++connections_;
+        connectedAt_ = QDateTime::currentDateTimeUtc();
+        // The last request's answers as they stood: its summary stays as it was said.
+        if (!lastRequest_.isEmpty()) lastSummary_ = summary();
+    }
+    for (auto& [id, post] : posts_) {
+        // Unknown while the broker cannot tell, and told afresh by what it keeps; an answer from
+        // before the outage says nothing of the posts now.
+        post.stateKnown = false;
+        if (connected && post.answer != Post::Answer::Waiting) post.answer = Post::Answer::None;
+        emit postChanged(id);
+    }
+}
+
 QString PostBoard::summary() const
 {
-    if (lastRequest_.isEmpty()) return {};
-    int confirmed = 0, failed = 0, silent = 0, waiting = 0;
-    for (const QString& id : lastTargets_) {
-        const Post* target = post(id);
-        if (target == nullptr || target->asked != lastRequest_) continue;
-        switch (target->answer) {
-        case Post::Answer::Confirmed: ++confirmed; break;
-        case Post::Answer::Failed: ++failed; break;
-        case Post::Answer::Silent: ++silent; break;
-        case Post::Answer::Waiting: ++waiting; break;
-        case Post::Answer::None: break;
+    QStringList parts;
+    if (!lastSummary_.isEmpty()) parts << lastSummary_.section(QStringLiteral("; lista cheia"), 0, 0);
+    else if (!lastRequest_.isEmpty()) {
+        int confirmed = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0;
+        for (const QString& id : lastTargets_) {
+            const Post* target = post(id);
+            if (target == nullptr || target->asked != lastRequest_) continue;
+            switch (target->answer) {
+            case Post::Answer::Confirmed: ++confirmed; break;
+            case Post::Answer::Failed: ++failed; break;
+            case Post::Answer::Silent: ++silent; break;
+            case Post::Answer::Waiting: ++waiting; break;
+            case Post::Answer::Late: ++late; break;
+            case Post::Answer::Expired: ++expired; break;
+            case Post::Answer::None: break;
+            }
         }
+        parts << QStringLiteral("%1: %2 de %3 confirmados").arg(signCaption(lastSign_)).arg(confirmed).arg(lastTargets_.size());
+        if (failed > 0) parts << countOf(failed, QStringLiteral("falhou"), QStringLiteral("falharam"));
+        if (silent > 0) parts << QStringLiteral("%1 sem resposta").arg(silent);
+        if (late > 0) parts << countOf(late, QStringLiteral("respondeu tarde"), QStringLiteral("responderam tarde"));
+        if (expired > 0) parts << countOf(expired, QStringLiteral("pedido expirado"), QStringLiteral("pedidos expirados"));
+        if (waiting > 0) parts << QStringLiteral("%1 à espera").arg(waiting);
     }
-    QStringList parts{QStringLiteral("%1: %2 de %3 confirmados").arg(signCaption(lastSign_)).arg(confirmed).arg(lastTargets_.size())};
-    if (failed > 0) parts << countOf(failed, QStringLiteral("falhou"), QStringLiteral("falharam"));
-    if (silent > 0) parts << QStringLiteral("%1 sem resposta").arg(silent);
-    if (waiting > 0) parts << QStringLiteral("%1 à espera").arg(waiting);
-    return parts.join(QStringLiteral(", "));
+    QString text = parts.join(QStringLiteral(", "));
+    if (!ignored_.empty()) {
+        if (!text.isEmpty()) text += QStringLiteral("; ");
+        text += ignored_.size() == 1
+                    ? QStringLiteral("lista cheia: 1 posto ignorado")
+                    : QStringLiteral("lista cheia: %1 postos ignorados")
+                          .arg(ignored_.size() >= maxIgnoredCounted ? QStringLiteral("%1 ou mais").arg(maxIgnoredCounted) : QString::number(ignored_.size()));
+    }
+    return text;
 }
 
 QStringList PostBoard::absentForADay(const QDateTime& now) const

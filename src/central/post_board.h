@@ -5,22 +5,28 @@
 #include "signs/sign_table.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 // One post, as its messages on the broker tell it.
 struct Post {
     QString id;
-    QString name; // from its info; the id until then
-    bool online = false;
-    bool stateKnown = false; // its "estado" has been heard
-    QDateTime since;         // online or offline since, when heard as it happened
-    QDateTime firstHeard;    // by this control room
+    QString name;               // from its info; the id until then
+    QString nameRefused;        // why the name in its info could not be shown
+    bool online = false;        // as last heard, also while it cannot be heard
+    bool presenceHeard = false; // its "estado" has been heard at all
+    bool stateKnown = false;    // and on the present connection to the broker
+    QDateTime since;            // online or offline since, when heard as it happened
+    QDateTime firstHeard;       // by this control room
+    // Heard as the broker kept it: true since before this control room started, or else since
+    // before it connected at `connectedAt`.
+    bool keptFromStart = false;
+    QDateTime connectedAt;
 
     // Its shown sign.
     std::optional<Sign> sign;
@@ -37,12 +43,15 @@ struct Post {
     QString device;
     QString version;
 
-    // The last request this control room sent it, and what became of it.
-    enum class Answer { None, Waiting, Confirmed, Failed, Silent };
+    // The last request this control room sent it, and what became of it. An answer after the
+    // wait is Late, however it ended; Expired is the post's refusal of a request that reached it
+    // too late to be carried out.
+    enum class Answer { None, Waiting, Confirmed, Failed, Silent, Late, Expired };
     QString asked;
+    qint64 askedAtMs = 0; // on the control room's monotonic clock
     Answer answer = Answer::None;
-    qint64 answerMs = 0;  // confirmed this long after the request went out
-    QString answerReason; // why it failed
+    qint64 answerMs = 0;  // this long after the request went out, on the control room's clock
+    QString answerReason; // why it failed; for a late answer, how it ended
 
     [[nodiscard]] QString displayName() const { return name.isEmpty() ? id : name; }
     [[nodiscard]] bool sendFailed() const { return !outcome.isEmpty() && outcome != QLatin1String("enviado"); }
@@ -54,27 +63,33 @@ struct Post {
 // them. Messages come from the broker, already split by topic; anything that is not exactly a
 // post's message changes nothing. A request goes to each target through `publish`, with one id;
 // each target's answer is the state it publishes next with that id, or silence after
-// answerTimeoutMs. Requests, answers and posts coming and going are journaled.
+// answerTimeoutMs, measured from the request to the moment the answer reached this control
+// room. "Parar" to everyone also goes on the site's own topic, which every post follows, so that
+// it reaches posts this board does not list. Requests, answers and posts coming and going are
+// journaled.
 class PostBoard final : public QObject {
     Q_OBJECT
 public:
-    // Publishes a request to post `id`'s set topic; false when it could not go.
-    using Publisher = std::function<bool(const QString& id, const QByteArray& payload)>;
+    // Publishes `payload` on `topic`; false when it could not go.
+    using Publisher = std::function<bool(const QString& topic, const QByteArray& payload)>;
 
     static constexpr int answerTimeoutMs = 2000;
     static constexpr int maxPosts = 1000;
     static constexpr int maxPayloadBytes = 1024;
+    // The posts beyond maxPosts are counted up to this many.
+    static constexpr std::size_t maxIgnoredCounted = 10'000;
 
     // `centralId` begins every request's id.
     PostBoard(QString centralId, Publisher publish, Journal* journal, QObject* parent = nullptr);
 
-    enum class Topic { State, Sign, Info };
+    enum class Topic { State, Sign, Info, Answer };
     // A post's message, checked and read: what each topic says of the post.
     struct Message {
         QString id;
         Topic topic = Topic::State;
         bool retained = false;
-        bool online = false; // estado
+        qint64 receivedMs = 0; // when it reached this control room, on its monotonic clock
+        bool online = false;   // estado
         Sign sign = Sign::Stop;
         QString mode;
         QString colour;
@@ -82,23 +97,35 @@ public:
         QString reason;
         QString origin;
         QString request;
-        QDateTime shownAt; // sinal, with the mode and colour
+        QDateTime shownAt; // sinal, with the mode and colour; resposta with the request and outcome
         QString name;
+        QString nameRefused;
         QString version;
         QString port;
         QString device; // info, with the mode and colour
     };
-    // The message on `topic`, or nullopt for anything that is not exactly a post's: another
-    // topic, an id that is no topic level, an empty payload (a retained one cleared) or one
-    // over maxPayloadBytes, not JSON, a field of the wrong type, no sign. Safe on any thread.
-    [[nodiscard]] static std::optional<Message> parse(const QByteArray& topic, const QByteArray& payload, bool retained);
+    // The message on `topic`, received at `receivedMs` (now when not given), or nullopt for
+    // anything that is not exactly a post's: another topic, an id that is no topic level, an
+    // empty payload (a retained one cleared) or one over maxPayloadBytes, not JSON (a byte-order
+    // mark first makes it none), a field of the wrong type, no sign's exact name, a time that is
+    // none. Safe on any thread.
+    [[nodiscard]] static std::optional<Message> parse(const QByteArray& topic, const QByteArray& payload, bool retained, qint64 receivedMs = 0);
     // Applies a message; false when it makes a post beyond maxPosts.
     bool receive(const Message& message);
 
     // `sign` to each of `ids`, with one request id, which it returns.
     QString send(Sign sign, const QStringList& ids);
-    // "Parar" to every post.
-    QString stopAll() { return send(Sign::Stop, ids()); }
+    // "Parar" to every post this board lists, and to every other on the site's own topic.
+    QString stopAll();
+    // The broker is reached, or lost. Lost, no post's presence is known; reached again, what the
+    // broker keeps tells it afresh, and no answer from before stands.
+    void setConnected(bool connected);
+    // The control room's clock, which every request carries and which it publishes now and then:
+    // its run's name and its monotonic time, which nobody sets.
+    [[nodiscard]] const QString& clockId() const { return clockId_; }
+    [[nodiscard]] QByteArray clockTick() const;
+    // The posts heard of beyond maxPosts, up to maxIgnoredCounted.
+    [[nodiscard]] std::size_t ignoredPosts() const { return ignored_.size(); }
 
     [[nodiscard]] const std::map<QString, Post>& posts() const { return posts_; }
     [[nodiscard]] const Post* post(const QString& id) const;
@@ -122,8 +149,9 @@ private:
     void receiveState(Post& post, const Message& message);
     void receiveSign(Post& post, const Message& message);
     void receiveInfo(Post& post, const Message& message);
-    void answered(Post& post);
+    void answered(Post& post, const Message& message);
     void expire(const QString& request);
+    QString request(Sign sign, const QStringList& ids, bool everyone);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,
                 std::optional<Sign> sign = std::nullopt);
 
@@ -131,11 +159,16 @@ private:
     Publisher publish_;
     Journal* journal_;
     std::map<QString, Post> posts_;
+    std::set<QString> ignored_; // beyond maxPosts
+    QString clockId_;
+    bool connected_ = false;
+    int connections_ = 0;
+    QDateTime connectedAt_;
     int requests_ = 0;
     // The last request: what and to whom, and since when.
     QString lastRequest_;
     Sign lastSign_ = Sign::Stop;
     QStringList lastTargets_;
-    std::map<QString, QElapsedTimer> sentAt_; // requests still waiting for answers
-    bool fullSaid_ = false;                   // the limit on posts was journaled
+    QString lastSummary_;   // as it stood when the broker came back, which clears the answers
+    bool fullSaid_ = false; // the limit on posts was journaled
 };

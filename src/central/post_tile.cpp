@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QTimeZone>
 
+#include <set>
+
 namespace {
 
 const SignPatterns& patterns()
@@ -90,8 +92,13 @@ void PostTile::showAge(const Post& post)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (!post.stateKnown) presence_->setText(QStringLiteral("estado desconhecido"));
+    else if (post.online && post.since.isValid()) presence_->setText(QStringLiteral("● em linha %1").arg(ageText(post.since.secsTo(now))));
     else if (post.online)
-        presence_->setText(post.since.isValid() ? QStringLiteral("● em linha %1").arg(ageText(post.since.secsTo(now))) : QStringLiteral("● em linha"));
+        // As the broker kept it: since when, nobody said; only that it was before this connection.
+        presence_->setText(
+            post.keptFromStart || !post.connectedAt.isValid()
+                ? QStringLiteral("● em linha (desde antes do arranque)")
+                : QStringLiteral("● em linha (desde antes da ligação das %1)").arg(post.connectedAt.toLocalTime().toString(QStringLiteral("HH:mm:ss"))));
     else {
         const QDateTime heard = post.lastHeard();
         presence_->setText(QStringLiteral("⚠ FORA DE LINHA %1")
@@ -101,12 +108,14 @@ void PostTile::showAge(const Post& post)
 
 void PostTile::showPost(const Post& post, bool selected)
 {
-    name_->setText(post.name.isEmpty() || post.name == post.id ? post.id : QStringLiteral("%1 (%2)").arg(post.name, post.id));
+    if (!post.nameRefused.isEmpty()) name_->setText(QStringLiteral("%1 (nome recusado: %2)").arg(post.id, post.nameRefused));
+    else name_->setText(post.name.isEmpty() || post.name == post.id ? post.id : QStringLiteral("%1 (%2)").arg(post.name, post.id));
     showAge(post);
     drawSign(*matrix_, post);
     if (post.sign) {
         const QString when = post.shownAt.isValid() ? post.shownAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("?");
-        sign_->setText(QStringLiteral("%1, %2 às %3").arg(signCaption(*post.sign), originWords(post.origin), when));
+        // The post's own clock, which may be wrong: said as the post's.
+        sign_->setText(QStringLiteral("%1, %2 às %3 (hora do posto)").arg(signCaption(*post.sign), originWords(post.origin), when));
     } else {
         sign_->setText(QStringLiteral("sinal desconhecido"));
     }
@@ -119,9 +128,12 @@ void PostTile::showPost(const Post& post, bool selected)
     case Post::Answer::Confirmed: answer_->setText(QStringLiteral("confirmado em %1 ms").arg(post.answerMs)); break;
     case Post::Answer::Failed: answer_->setText(QStringLiteral("falhou: %1").arg(post.answerReason)); break;
     case Post::Answer::Silent: answer_->setText(QStringLiteral("sem resposta")); break;
+    case Post::Answer::Late: answer_->setText(QStringLiteral("respondeu tarde: %1, %2 ms depois").arg(post.answerReason).arg(post.answerMs)); break;
+    case Post::Answer::Expired: answer_->setText(QStringLiteral("pedido expirado no posto, %1 ms depois").arg(post.answerMs)); break;
     }
     if (selected) answer_->setText(QStringLiteral("✔ selecionado") + (answer_->text().isEmpty() ? QString() : QStringLiteral("; ") + answer_->text()));
-    troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || post.answer == Post::Answer::Failed || post.answer == Post::Answer::Silent;
+    const std::set<Post::Answer> troubles{Post::Answer::Failed, Post::Answer::Silent, Post::Answer::Late, Post::Answer::Expired};
+    troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || troubles.count(post.answer) != 0;
     selected_ = selected;
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, troubled_ ? QColor(0xff, 0xe8, 0xe0) : QColor(0xf4, 0xf4, 0xf4));
