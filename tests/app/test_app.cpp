@@ -12,6 +12,7 @@
 #include "private_bus.h"
 #include "program_home.h"
 #include "pty_pair.h"
+#include "qt_printing.h"
 #include "remote/local_requests.h"
 #include "remote/mqtt_link.h"
 #include "remote/remote_control.h"
@@ -33,8 +34,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <future>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -259,6 +266,45 @@ TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
         }
 }
 
+// No key that moves the focus sends a sign or changes the chosen one: each arrow, Home, End,
+// Page Up and Down, Tab and Shift+Tab (also from the keypad), from either end of the row, from the
+// preview and with nothing focused.
+TEST_F(MainWindowTest, NoKeyThatMovesTheFocusChoosesASign)
+{
+    start();
+    form->signButton(Sign::Left).click();
+    port.clearRecord();
+    const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{{Qt::Key_Up, {}},
+                                                                      {Qt::Key_Down, {}},
+                                                                      {Qt::Key_Left, {}},
+                                                                      {Qt::Key_Right, {}},
+                                                                      {Qt::Key_Home, {}},
+                                                                      {Qt::Key_End, {}},
+                                                                      {Qt::Key_PageUp, {}},
+                                                                      {Qt::Key_PageDown, {}},
+                                                                      {Qt::Key_Tab, {}},
+                                                                      {Qt::Key_Backtab, Qt::ShiftModifier},
+                                                                      {Qt::Key_Up, Qt::KeypadModifier},
+                                                                      {Qt::Key_Down, Qt::KeypadModifier},
+                                                                      {Qt::Key_Home, Qt::KeypadModifier},
+                                                                      {Qt::Key_End, Qt::KeypadModifier},
+                                                                      {Qt::Key_PageUp, Qt::KeypadModifier},
+                                                                      {Qt::Key_PageDown, Qt::KeypadModifier}};
+    const std::vector<std::pair<const char*, QWidget*>> starts{{"top button", &form->signButton(Sign::Stop)},
+                                                               {"bottom button", &form->signButton(Sign::Chequer)},
+                                                               {"chosen button", &form->signButton(Sign::Left)},
+                                                               {"preview", &form->preview()},
+                                                               {"nothing", nullptr}};
+    for (const auto& [where, widget] : starts)
+        for (const auto& [key, modifiers] : keys) {
+            if (widget != nullptr) widget->setFocus();
+            else if (QApplication::focusWidget() != nullptr) QApplication::focusWidget()->clearFocus();
+            QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : static_cast<QWidget*>(form), key, modifiers);
+            EXPECT_EQ(port.sent(), "") << where << " " << QKeySequence(key | modifiers).toString().toStdString();
+            EXPECT_TRUE(form->signButton(Sign::Left).isChecked()) << where << " " << QKeySequence(key | modifiers).toString().toStdString();
+        }
+}
+
 TEST(AboutBox, ShowsItsTextsWithOkFocused)
 {
     AboutBox about;
@@ -353,6 +399,137 @@ TEST_F(MainWindowTest, TheLocalDoorAnswersItsRequestsAndNothingElse)
     EXPECT_EQ(raised, 1);
     EXPECT_EQ(ask("estado").left(2), "0|");
     EXPECT_EQ(LocalRequests::ask("estado", 1000, home.filePath("none.socket")), std::nullopt);
+}
+
+// Another user's program answering at a door: listens at `path` as user `uid` and answers every
+// request with `reply`, as a copy of ours would. Gone with the test.
+struct OtherUsersDoor {
+    pid_t pid = -1;
+    bool listening = false;
+
+    OtherUsersDoor(const QString& path, uid_t uid, const QByteArray& reply)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::setgid(uid) != 0 || ::setuid(uid) != 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0) ::_exit(1);
+            (void)::write(ready[1], "x", 1);
+            for (char request[256];;) {
+                const int client = ::accept(fd, nullptr, nullptr);
+                if (client < 0) continue;
+                (void)::read(client, request, sizeof request);
+                (void)::write(client, reply.constData(), std::size_t(reply.size()));
+                ::close(client);
+            }
+        }
+        ::close(ready[1]);
+        char x = 0;
+        listening = pid > 0 && ::read(ready[0], &x, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~OtherUsersDoor()
+    {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    OtherUsersDoor(const OtherUsersDoor&) = delete;
+    OtherUsersDoor& operator=(const OtherUsersDoor&) = delete;
+};
+
+// The command line believes only a door in a folder of this user's alone, answered by a process
+// of this user's: another user who made the folder first, or whose door is found in ours, gets
+// exit status 4 and the reason; one who lies in wait where an older version looked is ignored.
+// Nobody ever hears "enviado" from a program that is not the user's.
+TEST(LocalDoor, TheCommandLineBelievesNoOtherUsersProgram)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "plays another user, which needs root";
+    constexpr uid_t other = 65534; // nobody
+    const QByteArray lie = "0\nParar enviado (falso)";
+    const auto own = [](const QString& path, uid_t uid, QFileDevice::Permissions permissions) {
+        return QDir().mkpath(path) && ::chown(QFile::encodeName(path).constData(), uid, uid) == 0 && QFile::setPermissions(path, permissions);
+    };
+    const QFileDevice::Permissions mine = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const QFileDevice::Permissions everybodys = mine | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    struct Case {
+        const char* what;
+        QString runtime; // XDG_RUNTIME_DIR, under the scratch folder; none when empty
+        QString folder;  // made first by the other user, under the scratch folder
+        QString door;    // where the other user listens
+        QString movedTo; // and where that door is then found
+        int code;
+        QString says;
+    };
+    const std::vector<Case> cases{
+        {"the folder made first", {}, "painel-sinaletico-0", "painel-sinaletico-0/painel-sinaletico.socket", {}, 4, "painel-sinaletico-0 é de nobody, não deste utilizador"},
+        {"where an older version looked", {}, "runtime-root", "painel-sinaletico-0.socket", {}, 3, "não está a correr"},
+        {"a runtime folder open to all", "aberta", "aberta", "aberta/painel-sinaletico.socket", {}, 3, "não está a correr"},
+        {"its door in the user's folder", "minha", {}, "aberta/porta", "minha/painel-sinaletico.socket", 4, "na outra ponta é de nobody, não deste utilizador"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir scratch;
+        ASSERT_TRUE(QFile::setPermissions(scratch.path(), everybodys));
+        const auto at = [&](const QString& name) { return scratch.filePath(name); };
+        if (!c.folder.isEmpty()) {
+            ASSERT_TRUE(c.folder == "aberta" ? own(at(c.folder), 0, everybodys) : own(at(c.folder), other, mine));
+        }
+        if (!c.movedTo.isEmpty()) {
+            ASSERT_TRUE(own(at("aberta"), other, everybodys) && own(at("minha"), 0, mine));
+        }
+        const OtherUsersDoor door(at(c.door), other, lie);
+        ASSERT_TRUE(door.listening) << c.what;
+        if (!c.movedTo.isEmpty()) {
+            ASSERT_TRUE(QFile::rename(at(c.door), at(c.movedTo)));
+        }
+        ProgramHome home;
+        QProcessEnvironment env = home.environment();
+        env.insert("TMPDIR", scratch.path());
+        if (c.runtime.isEmpty()) env.remove("XDG_RUNTIME_DIR");
+        else env.insert("XDG_RUNTIME_DIR", at(c.runtime));
+        QProcess line;
+        line.setProcessEnvironment(env);
+        line.start(PROGRAM_PATH, {"--sinal", "Parar"});
+        ASSERT_TRUE(line.waitForFinished(20000)) << c.what;
+        const QString said = QString::fromUtf8(line.readAllStandardOutput() + line.readAllStandardError());
+        EXPECT_EQ(line.exitCode(), c.code) << c.what << ": " << said.toStdString();
+        EXPECT_TRUE(said.contains(c.says) && !said.contains("falso")) << c.what << ": " << said.toStdString();
+    }
+}
+
+// The running copy answers no other user's program, even through a socket whose permissions
+// were opened to all: the request is dropped, and nothing goes to the panel.
+TEST_F(MainWindowTest, TheDoorAnswersNoOtherUser)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "plays another user, which needs root";
+    start();
+    PanelRequests requests(program->session);
+    LocalRequests door(requests, [] {});
+    const QString folder = home.filePath("porta");
+    ASSERT_TRUE(QDir().mkpath(folder) && QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther));
+    ASSERT_EQ(door.listen(folder + "/porta.socket"), std::nullopt);
+    ASSERT_TRUE(QFile::setPermissions(folder + "/porta.socket", QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QFile::setPermissions(home.path(), QFile::permissions(home.path()) | QFileDevice::ExeOther);
+    port.clearRecord();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(folder + "/porta.socket").constData(), sizeof address.sun_path - 1);
+    const pid_t client = ::fork();
+    if (client == 0) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
+        (void)::write(fd, "sinal Frente\n", 13);
+        char reply[64];
+        ::_exit(::read(fd, reply, sizeof reply) <= 0 ? 0 : 2); // dropped without a word
+    }
+    int status = -1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(client, &status, WNOHANG) == client; }, 10000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(port.sent(), "");
 }
 
 TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
@@ -752,7 +929,7 @@ TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     for (const QString& key : config.keys()) EXPECT_TRUE(schema.count(key) && schema.at(key) == config[key].type()) << key.toStdString();
     EXPECT_EQ(config["command_topic"].toString() + " " + config["state_topic"].toString() + " " + config["availability_topic"].toString(),
               "painel-sinaletico/posto-3/sinal/set painel-sinaletico/posto-3/sinal painel-sinaletico/posto-3/estado");
-    EXPECT_EQ(config["options"].toVariant().toStringList().join(","), "Parar,Frente,Direita,Esquerda,Xadrez");
+    EXPECT_EQ(config["options"].toVariant().toStringList().join(","), "Parar,Frente,Esquerda,Direita,Xadrez"); // the posts' screen order
     EXPECT_EQ(config["value_template"].toString(), "{{ value_json.sinal }}");
     const QJsonObject device = config["device"].toObject();
     EXPECT_EQ(device["identifiers"].toArray().size(), 1);
@@ -792,6 +969,51 @@ TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     program->session.setPreferences(settings);
     EXPECT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/info")["cor"] == "Verde"; }, 5000));
     EXPECT_EQ(json("painel-sinaletico/posto-3/info")["modo"].toString(), "monocor");
+}
+
+// A control room's request says when it was sent on the control room's clock. One that reaches
+// the post later than the control room waits for its answer is not carried out: it is answered
+// "pedido expirado" and journaled. The post's calendar clock plays no part, so a clock far from
+// the post's is obeyed at once. A request comes by its post's topic and, to stop everyone, by the
+// site's: it is carried out once, and the site's topic takes "Parar" only.
+TEST_F(MainWindowTest, ARequestTooLateIsNotCarriedOutAndNoneTwice)
+{
+    MqttBroker broker;
+    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-4\n").arg(broker.port).toUtf8());
+    start();
+    MqttClient site(broker.port);
+    site.subscribe("painel-sinaletico/posto-4/#");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-4/sinal").empty(); }, 10000));
+    const std::string set = "painel-sinaletico/posto-4/sinal/set";
+    QElapsedTimer clock;
+    const auto request = [&](const char* sign, const char* id, qint64 sentMs) {
+        return QStringLiteral(R"({"sinal":"%1","pedido":"%2","origem":"central","relogio":"c1","emitido":%3,"validade_ms":2000})").arg(sign, id).arg(sentMs).toStdString();
+    };
+    const auto answer = [&](const std::string& id) {
+        for (const auto& m : site.on("painel-sinaletico/posto-4/resposta"))
+            if (QJsonDocument::fromJson(QByteArray::fromStdString(m.payload))["pedido"].toString().toStdString() == id)
+                return QJsonDocument::fromJson(QByteArray::fromStdString(m.payload));
+        return QJsonDocument();
+    };
+    port.clearRecord();
+    clock.start();
+    site.publish(set, request("Frente", "r1", 12345)); // a clock nobody's calendar shares
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port.sent() == frames::sign[1]; }, 5000)) << port.sent();
+    // Sent, by its own account, five seconds before the first: held up on its way.
+    port.clearRecord();
+    site.publish(set, request("Esquerda", "r2", 12345 - 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !answer("r2").isNull(); }, 5000));
+    EXPECT_EQ(answer("r2")["resultado"].toString() + "|" + answer("r2")["sinal"].toString(), "pedido expirado|Esquerda");
+    EXPECT_EQ(port.sent(), "");
+    EXPECT_EQ(journaled("origem || '|' || sinal || '|' || resultado", "pormenor = 'pedido r2'"), "central|Esquerda|pedido expirado");
+    site.publish(set, request("Direita", "r3", 12345 + clock.elapsed()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port.sent() == frames::sign[2]; }, 5000)) << port.sent();
+    port.clearRecord();
+    for (const std::string& topic : {std::string("painel-central/parar"), set}) site.publish(topic, request("Parar", "r4", 12345 + clock.elapsed()));
+    site.publish("painel-central/parar", request("Frente", "r5", 12345 + clock.elapsed()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "motivo LIKE '%só se pede \"Parar\"%'") == "1"; }, 5000));
+    EXPECT_EQ(port.sent(), frames::sign[0]);
+    EXPECT_EQ(journaled("count(*)", "pormenor = 'pedido r4'"), "1");
 }
 
 // Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read

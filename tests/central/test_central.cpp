@@ -7,15 +7,19 @@
 #include "mqtt_broker.h"
 #include "program_home.h"
 #include "pty_pair.h"
+#include "qt_printing.h"
 #include "remote/mqtt_link.h"
 #include "signs/sign_names.h"
 #include "stalled_line.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -45,6 +49,11 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
         {"painel-sinaletico/posto-1/sinal", R"({"sinal":4,"resultado":"enviado"})"},
         {"painel-sinaletico/posto-1/sinal", R"({"sinal":"Nada","resultado":"enviado"})"},
         {"painel-sinaletico/posto-1/sinal", R"({"sinal":"Parar"})"},
+        {"painel-sinaletico/posto-1/sinal", "\xEF\xBB\xBF" + goodState},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace("Frente", "frente")},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace("2026-12-08T05:00:00.000Z", "ontem")},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace(R"("hora":"2026-12-08T05:00:00.000Z",)", "")},
+        {"painel-sinaletico/posto-1/resposta", R"({"pedido":"","resultado":"pedido expirado","hora":"2026-12-08T05:00:00.000Z"})"},
         {"painel-sinaletico/posto-1/sinal", R"({"sinal":"Parar","resultado":"enviado","pedido":["x"]})"},
         {"painel-sinaletico/posto-1/sinal", "[" + goodState + "]"},
         {"painel-sinaletico/posto-1/sinal", goodState.chopped(1) + ",\"x\":\"" + QByteArray(1100, 'x') + "\"}"},
@@ -56,12 +65,26 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
         {"outro/posto-1/estado", "online"},
     };
     for (const auto& [topic, payload] : hostile) EXPECT_FALSE(PostBoard::parse(topic, payload, false).has_value()) << topic.toStdString() << " " << payload.left(80).toStdString();
-    // Understood, and retained, the same topics make posts, ordered by name, whatever their ids.
-    for (const auto& [id, name] : {std::pair{"b", "Curva 1"}, {"a", "Meta"}, {"c", ""}}) {
+    // Understood, and retained, the same topics make posts, ordered by name whatever their ids,
+    // numbers as numbers even in the C locale. A name is shown as it is, emoji and all, but for
+    // what would turn the text around; one with nothing to see is refused and the id stands.
+    const QLocale locale;
+    QLocale::setDefault(QLocale::c());
+    for (const auto& [id, name] : {std::pair{"b", "Curva 1"}, {"a", "Meta"}, {"c", ""}, {"d", "Curva 10"}, {"e", "Curva 2"}, {"f", "\u202Ecurva 11"}}) {
         ASSERT_TRUE(take(QStringLiteral("painel-sinaletico/%1/info").arg(id).toUtf8(), QStringLiteral(R"({"nome":"%1","porta":"COM1"})").arg(name).toUtf8()));
         ASSERT_TRUE(take(QStringLiteral("painel-sinaletico/%1/sinal").arg(id).toUtf8(), goodState));
     }
-    EXPECT_EQ(board.ids().join(" "), "c b a");
+    EXPECT_EQ(board.ids().join(" "), "c b e d f a");
+    QLocale::setDefault(locale);
+    EXPECT_EQ(board.post("f")->name, "curva 11");
+    for (const auto& [name, shown] : {std::pair{"🚦 Meta 🏁", "🚦 Meta 🏁"}, {"\u0301\u0301 \u0308", ""}}) {
+        ASSERT_TRUE(take("painel-sinaletico/g/info", QStringLiteral(R"({"nome":"%1"})").arg(name).toUtf8()));
+        EXPECT_EQ(board.post("g")->name, shown);
+        EXPECT_EQ(board.post("g")->nameRefused.isEmpty(), !QString(shown).isEmpty());
+        PostTile tile("g");
+        tile.showPost(*board.post("g"), false);
+        EXPECT_TRUE(tile.text().startsWith(QString(shown).isEmpty() ? "g (nome recusado: " : QString(shown) + " (g)")) << tile.text().toStdString();
+    }
     EXPECT_EQ(board.post("b")->sign, Sign::Ahead);
     // A retained "offline" is old news: the post is offline since its last sign at the latest.
     ASSERT_TRUE(take("painel-sinaletico/b/estado", "offline"));
@@ -74,6 +97,56 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
     EXPECT_EQ(board.post("a")->answer, Post::Answer::Waiting);
     ASSERT_TRUE(take("painel-sinaletico/a/sinal", QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8()));
     EXPECT_EQ(board.post("a")->answer, Post::Answer::Confirmed);
+}
+
+// An answer is timed by when it reached the control room, never by the post's clock nor by when
+// the window got round to it: one that comes after the wait is late, however busy the window
+// was, and counted apart, as is one after "sem resposta" and a post's refusal of a request that
+// reached it too late. The post's own time is shown as the post's.
+TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
+{
+    std::vector<std::pair<QString, QByteArray>> published;
+    PostBoard board(
+        QStringLiteral("central"),
+        [&](const QString& topic, const QByteArray& payload) {
+            published.emplace_back(topic, payload);
+            return true;
+        },
+        nullptr);
+    const auto state = [](const QString& request) { return QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8(); };
+    const auto take = [&](const QString& id, const char* leaf, const QByteArray& payload, qint64 afterMs) {
+        auto message = PostBoard::parse(QStringLiteral("painel-sinaletico/%1/%2").arg(id, leaf).toUtf8(), payload, false, board.post(id)->askedAtMs + afterMs);
+        return message && board.receive(*message);
+    };
+    for (const char* id : {"a", "b", "c", "d"}) ASSERT_TRUE(board.receive(*PostBoard::parse(QStringLiteral("painel-sinaletico/%1/estado").arg(id).toUtf8(), "online", false)));
+    const QString request = board.stopAll();
+    // Every post by its own topic, and the site's stop for those it does not list, one request.
+    ASSERT_EQ(published.size(), 5U);
+    EXPECT_EQ(published[0].first, "painel-central/parar");
+    for (const auto& [topic, payload] : published) {
+        const QJsonObject json = QJsonDocument::fromJson(payload).object();
+        EXPECT_EQ(json["pedido"].toString() + json["sinal"].toString() + json["relogio"].toString(), request + "Parar" + board.clockId()) << topic.toStdString();
+        EXPECT_TRUE(json["emitido"].isDouble() && json["validade_ms"].toInt() == PostBoard::answerTimeoutMs);
+    }
+    ASSERT_TRUE(take("a", "sinal", state(request), 1500));
+    ASSERT_TRUE(take("b", "sinal", state(request), 2097));
+    EXPECT_EQ(board.summary(), "Parar: 1 de 4 confirmados, 1 respondeu tarde, 2 à espera");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board.post("c")->answer == Post::Answer::Silent; }, 5000));
+    ASSERT_TRUE(take("c", "sinal", state(request), 2500));
+    ASSERT_TRUE(take("d", "resposta",
+                     QStringLiteral(R"({"pedido":"%1","resultado":"pedido expirado","motivo":"chegou tarde","hora":"2026-12-08T05:00:00.000Z"})").arg(request).toUtf8(), 10450));
+    EXPECT_EQ(board.summary(), "Parar: 1 de 4 confirmados, 2 responderam tarde, 1 pedido expirado");
+    PostTile tile("b");
+    for (const auto& [id, answer] : {std::pair{"a", "confirmado em 1500 ms"},
+                                     {"b", "respondeu tarde: confirmado, 2097 ms depois"},
+                                     {"c", "respondeu tarde: confirmado, 2500 ms depois"},
+                                     {"d", "pedido expirado no posto, 10450 ms depois"}}) {
+        tile.showPost(*board.post(id), false);
+        EXPECT_TRUE(tile.text().endsWith(answer)) << tile.text().toStdString();
+        EXPECT_EQ(tile.troubled(), QString(id) != "a");
+    }
+    tile.showPost(*board.post("b"), false);
+    EXPECT_TRUE(tile.text().contains(QRegularExpression("Frente, no posto \\(rato\\) às \\d\\d:\\d\\d:\\d\\d \\(hora do posto\\)"))) << tile.text().toStdString();
 }
 
 // A post of the site: the program's parts on a fake port, its journal and its settings.
@@ -164,7 +237,8 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     startCentral();
     ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 5 && central->board.post("posto-9")->sign.has_value(); }, 10000));
     EXPECT_EQ(central->board.ids().join(" "), "posto-1 posto-2 posto-3 posto-9 posto-0"); // Curva 1, 2, 3, Meta, posto-0
-    EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").startsWith("Curva 1 (posto-1)\n● em linha\nParar, no arranque do posto às "); }, 5000))
+    // Heard as the broker kept it: online since before the control room started, no more is known.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").startsWith("Curva 1 (posto-1)\n● em linha (desde antes do arranque)\nParar, no arranque do posto às "); }, 5000))
         << tileText("posto-1").toStdString();
 
     // One post, by a click and the key 2 (Frente).
@@ -200,11 +274,23 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     // id on each post.
     const QString request = central->board.post("posto-1")->asked;
     EXPECT_EQ(journaled("acao || '|' || sinal || '|' || pormenor", "acao = 'pedido' AND pormenor LIKE '%" + request + "%'"),
-              "pedido|Parar|pedido " + request + " a 5 postos: posto-1, posto-2, posto-3, posto-9, posto-0");
+              "pedido|Parar|pedido " + request + " a 5 postos: posto-1, posto-2, posto-3, posto-9, posto-0; e a todos os postos do site");
     for (const auto& [action, count] : {std::pair{"confirmação", "3"}, {"falha", "1"}, {"sem resposta", "1"}})
         EXPECT_EQ(journaled("count(*)", QStringLiteral("acao = '%1' AND pormenor LIKE '%; pedido %2'").arg(action, request)), count) << action;
     second.journal.flush();
     EXPECT_EQ(journalRows(second.journal.fileName(), "origem || '|' || sinal", "pormenor = 'pedido " + request + "'").join(""), "central|Parar");
+
+    // A post frozen while race control waited is never made to carry the request out afterwards:
+    // it answers "pedido expirado", which the control room shows for what it is.
+    ::kill(static_cast<pid_t>(process.processId()), SIGSTOP);
+    click("posto-9");
+    QTest::keyClick(&central->window, Qt::Key_2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tileText("posto-9").endsWith("sem resposta"); }, 5000)) << tileText("posto-9").toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-9").contains("pedido expirado no posto, "); }, 5000)) << tileText("posto-9").toStdString();
+    EXPECT_EQ(central->window.findChild<QLabel*>("summary")->text(), "Frente: 0 de 1 confirmados, 1 pedido expirado");
+    EXPECT_EQ(journaled("count(*)", "acao = 'pedido expirado'"), "1");
+    EXPECT_TRUE(line.readAvailable().empty());
 
     // Killed, a post goes offline by its last will; ended, by its own word.
     process.kill();
@@ -214,6 +300,54 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains("⚠ FORA DE LINHA há "); }, 10000));
     EXPECT_EQ(journaled("count(*)", "acao = 'posto fora de linha'"), "2");
     process.waitForFinished(5000);
+}
+
+// "Parar em todos" reaches every post on the site, also those a full list leaves out (here a
+// thousand forged ids take its places first), and the control room says in red how many it
+// cannot show.
+TEST_F(CentralTest, StopAllReachesThePostsAFullListLeavesOut)
+{
+    startCentral();
+    MqttClient forger(broker.port);
+    for (int i = 0; i < PostBoard::maxPosts; ++i) ASSERT_TRUE(forger.publish(QStringLiteral("painel-sinaletico/falso-%1/estado").arg(i).toStdString(), "online", 1, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == PostBoard::maxPosts; }, 20000));
+    Post left(broker.port, "posto-real", "Curva 1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return left.connected() && central->board.ignoredPosts() == 1; }, 10000));
+    left.port.clearRecord();
+    central->window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&central->window));
+    QTest::keyClick(&central->window, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return left.port.sent() == frames::sign[0]; }, 5000)) << left.port.sent();
+    const QLabel* summary = central->window.findChild<QLabel*>("summary");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return summary->text().endsWith("; lista cheia: 1 posto ignorado"); }, 5000)) << summary->text().toStdString();
+    EXPECT_TRUE(summary->styleSheet().contains("color") && central->window.findChild<QLabel*>("counts")->text().endsWith("; lista cheia: 1 ignorado"));
+}
+
+// While the control room has no broker, nothing is known of the posts (none is offline for it);
+// once back, each shows what the broker keeps of it, and the failures of requests sent meanwhile
+// are not left standing on the tiles.
+TEST_F(CentralTest, AfterAnOutageTilesShowThePostsAsTheyAre)
+{
+    Post first(broker.port, "posto-1", "Curva 1");
+    Post second(broker.port, "posto-2", "Curva 2");
+    startCentral();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains("● em linha") && tileText("posto-2").contains("● em linha"); }, 10000));
+    broker.stop();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains("estado desconhecido") && tileText("posto-2").contains("estado desconhecido"); }, 10000))
+        << tileText("posto-1").toStdString();
+    QTest::keyClick(&central->window, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&central->window, Qt::Key_1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains("falhou: sem ligação ao broker"); }, 5000));
+    ASSERT_TRUE(broker.start());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return tileText("posto-1").contains("● em linha") && tileText("posto-2").contains("● em linha") && !central->window.tile("posto-1")->troubled()
+                   && !central->window.tile("posto-2")->troubled();
+        },
+        20000))
+        << tileText("posto-1").toStdString();
+    EXPECT_TRUE(central->window.findChild<QLabel*>("counts")->text().contains(", 0 com problemas")) << central->window.findChild<QLabel*>("counts")->text().toStdString();
+    EXPECT_EQ(central->window.findChild<QLabel*>("summary")->text(), "Parar: 0 de 2 confirmados, 2 falharam"); // what happened, as it was said
 }
 
 // Floods and hostile messages on every topic the control room follows change nothing and keep
@@ -244,6 +378,8 @@ TEST_F(CentralTest, HostileMessagesChangeNothing)
     EXPECT_TRUE(central->window.summaryText().startsWith(before)) << central->window.summaryText().toStdString();
     EXPECT_LT(probe.longest, 500);
     EXPECT_EQ(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens ignoradas'"), "1");
+    // Connected without a user name, on a broker that takes anybody: said where the operator looks.
+    EXPECT_TRUE(central->window.findChild<QLabel*>("openBroker")->isVisible());
     // Without the broker, what the tiles show may be out of date, and the window says so.
     broker.stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return central->window.findChild<QLabel*>("stale")->isVisible(); }, 10000));
@@ -265,7 +401,7 @@ TEST_F(CentralTest, PostsGoneForADayAreRemovedOnlyWhenConfirmed)
     ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 2 && central->board.post("velho")->sign.has_value(); }, 5000));
     for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
         QTimer::singleShot(0, [answer] {
-            QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
+            (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; });
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box != nullptr && box->objectName() == "removeAbsentQuestion") box->button(answer)->click();
         });
@@ -333,6 +469,34 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !chosen.isEmpty(); }, 5000));
     EXPECT_EQ(chosen.join(", "), "Parar central-1");
     EXPECT_EQ(centralRoom.on("painel-sinaletico/posto-2/estado").back().payload, "online");
+    // The site's stop is the control room's alone to send.
+    otherPost.publish("painel-central/parar", R"({"sinal":"Parar","pedido":"outro-posto"})");
+    otherPost.publish("painel-sinaletico/posto-1/estado", "offline");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centralRoom.on("painel-sinaletico/posto-1/estado").size() == 2; }, 5000));
+    centralRoom.publish("painel-central/parar", R"({"sinal":"Parar","pedido":"central-2","origem":"central"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chosen.size() == 2; }, 5000));
+    EXPECT_EQ(chosen.join(", "), "Parar central-1, Parar central-2");
+
+    // The control room finds out whether anybody may speak for a post: not with the ACL; without
+    // it, anybody, passwords or not.
+    QFile centralSecret(dir.filePath("senha-central"));
+    ASSERT_TRUE(centralSecret.open(QIODevice::WriteOnly) && centralSecret.write("central-senha\n") > 0);
+    centralSecret.close();
+    centralSecret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    MqttBroker withoutAcl(false, "allow_anonymous false\npassword_file " + passwords + "\n");
+    for (const auto& [port, open] : {std::pair{broker.port, false}, {withoutAcl.port, true}}) {
+        MqttSettings central;
+        central.host = "127.0.0.1";
+        central.port = port;
+        central.id = central.user = "central";
+        central.passwordFile = centralSecret.fileName();
+        PostBoard board("central", {}, nullptr);
+        CentralLink link(central, board, nullptr);
+        QSignalSpy checked(&link, &CentralLink::brokerChecked);
+        ASSERT_EQ(link.start(), std::nullopt);
+        ASSERT_TRUE(checked.wait(10000)) << open;
+        EXPECT_EQ(checked.first().first().toBool(), open);
+    }
 }
 
 } // namespace
