@@ -179,7 +179,7 @@ int simulatedSite()
     {
         MqttBroker empty;
         const auto bare = centralOn(home, empty.port, journal);
-        runUntil([&] { return bare->link() != nullptr && bare->link()->isConnected(); }, 10);
+        runUntil([&] { return bare->client() != nullptr && bare->client()->isConnected(); }, 10);
         runUntil([] { return false; }, 0.5);
         emptyMb = residentMegabytes();
     }

@@ -7,7 +7,7 @@
 #include "bench_line.h"
 #include "fake_serial_port.h"
 #include "mqtt_broker.h"
-#include "remote/mqtt_link.h"
+#include "remote/post_mqtt_client.h"
 #include "serial/qt_serial_port.h"
 #include "signs/sign_display.h"
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     mqtt.host = QStringLiteral("127.0.0.1");
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
-    MqttLink client(
+    PostMqttClient client(
         mqtt, [&](Sign kind, Origin origin, const QString& request) { return display.chooseSign(kind, origin, request); }, nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {

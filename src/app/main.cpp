@@ -22,5 +22,5 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral(PAINEL_APP_ID));
     QApplication::setWindowIcon(programIcon());
     installQtTranslation();
-    return endOfProgram(Main());
+    return endOfProgram(runPanelProgram());
 }

@@ -137,7 +137,7 @@ void MainWindow::editPreferences()
 
 void MainWindow::editPortBindings()
 {
-    SerialPortsWindow window(session_.link(), this);
+    SerialPortsWindow window(session_.line(), this);
     window.setJournal(session_.journal());
     window.exec();
 }

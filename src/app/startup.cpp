@@ -15,7 +15,7 @@
 #include <QMessageBox>
 
 #ifdef PAINEL_DBUS
-#include "remote/remote_control.h"
+#include "remote/dbus_remote.h"
 #endif
 
 #include <cstdlib>
@@ -40,7 +40,7 @@ std::unique_ptr<QMessageBox> secondCopyMessage()
     return std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Info"), QStringLiteral("Sorry! Para esse já dei..;-)."), QMessageBox::Ok);
 }
 
-int Main()
+int runPanelProgram()
 {
     SingleInstance instance;
     if (!instance.acquire()) {
@@ -65,7 +65,7 @@ int Main()
     PanelRequests requests(program.session);
     LocalRequests door(requests, [&form] { form.comeForward(); });
 #ifdef PAINEL_DBUS
-    RemoteControl remote(program.session);
+    DBusRemote remote(program.session);
 #endif
     // The panel's start-up goes first: the journal's file and database library, the ways in
     // and the broker (above) are taken up once its bytes are on the line.

@@ -8,7 +8,7 @@
 class QMessageBox;
 
 // Runs the program inside an existing QApplication; returns its exit code.
-int Main();
+int runPanelProgram();
 
 // What a second copy shows the operator before it ends.
 [[nodiscard]] std::unique_ptr<QMessageBox> secondCopyMessage();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/status_bar.h"
 
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "widgets/twips.h"
 
 #include <QDateTime>

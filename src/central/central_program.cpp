@@ -6,7 +6,8 @@ CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
       journal_(journal),
       settings_(readCentralSettings(settingsFile_)),
       board(
-          settings_.mqtt.id, [this](const QString& topic, const QByteArray& payload) { return link_ != nullptr && link_->request(topic, payload); }, journal),
+          settings_.mqtt.id, [this](const QString& topic, const QByteArray& payload) { return client_ != nullptr && client_->request(topic, payload); },
+          journal),
       window(board, journal)
 {
     QObject::connect(&window, &CentralWindow::optionsRequested, &window, [this] { editOptions(); });
@@ -15,22 +16,22 @@ CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
 
 void CentralProgram::startLink()
 {
-    link_.reset();
+    client_.reset();
     board.setConnected(false);
     window.setOpenBroker(false);
     std::optional<QString> refused;
     if (!settings_.refused.isEmpty()) refused = settings_.refused;
     else if (!settings_.mqtt.enabled()) refused = QStringLiteral("não há broker nas opções (Opções, Mais opções…)");
     else {
-        link_ = std::make_unique<CentralLink>(settings_.mqtt, board, journal_);
-        QObject::connect(link_.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {
+        client_ = std::make_unique<CentralMqttClient>(settings_.mqtt, board, journal_);
+        QObject::connect(client_.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {
             status_ = status;
-            window.setLinkStatus(status, link_ != nullptr && link_->isConnected());
+            window.setLinkStatus(status, client_ != nullptr && client_->isConnected());
         });
-        QObject::connect(link_.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
-        QObject::connect(link_.get(), &CentralLink::brokerChecked, &window, &CentralWindow::setOpenBroker);
-        refused = link_->start();
-        if (refused) link_.reset();
+        QObject::connect(client_.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
+        QObject::connect(client_.get(), &CentralMqttClient::brokerChecked, &window, &CentralWindow::setOpenBroker);
+        refused = client_->start();
+        if (refused) client_.reset();
     }
     if (!refused) return;
     status_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
@@ -51,10 +52,10 @@ void CentralProgram::editOptions()
 void CentralProgram::forget(const QStringList& ids)
 {
     // What the broker keeps goes only while it can be told: otherwise the posts come back.
-    if (link_ == nullptr || !link_->isConnected()) {
+    if (client_ == nullptr || !client_->isConnected()) {
         window.setLinkStatus(QStringLiteral("Sem ligação ao broker: os postos ausentes ficam até haver ligação."), false);
         return;
     }
-    for (const QString& id : ids) link_->forget(id);
+    for (const QString& id : ids) client_->forget(id);
     board.remove(ids);
 }

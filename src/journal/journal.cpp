@@ -97,14 +97,14 @@ QString originText(Origin origin)
     return {};
 }
 
-LinkState linkStateOf(SendOutcome outcome)
+LineState lineStateOf(SendOutcome outcome)
 {
     switch (outcome) {
-    case SendOutcome::Sent: return LinkState::Up;
-    case SendOutcome::NotOpened: return LinkState::NotOpened;
-    case SendOutcome::Failed: return LinkState::WriteFailed;
+    case SendOutcome::Sent: return LineState::Up;
+    case SendOutcome::NotOpened: return LineState::NotOpened;
+    case SendOutcome::Failed: return LineState::WriteFailed;
     }
-    return LinkState::Unknown;
+    return LineState::Unknown;
 }
 
 QString outcomeText(SendOutcome outcome)
@@ -117,13 +117,13 @@ QString outcomeText(SendOutcome outcome)
     return {};
 }
 
-QString linkStateText(LinkState state)
+QString lineStateText(LineState state)
 {
     switch (state) {
-    case LinkState::Up: return QStringLiteral("ligação em ordem");
-    case LinkState::NotOpened: return QStringLiteral("porta não abre");
-    case LinkState::WriteFailed: return QStringLiteral("escrita falha");
-    case LinkState::Unknown: break;
+    case LineState::Up: return QStringLiteral("ligação em ordem");
+    case LineState::NotOpened: return QStringLiteral("porta não abre");
+    case LineState::WriteFailed: return QStringLiteral("escrita falha");
+    case LineState::Unknown: break;
     }
     return QStringLiteral("desconhecido");
 }
@@ -524,15 +524,15 @@ std::vector<JournalEntry> Journal::takeQueued()
     return std::exchange(queued_, {});
 }
 
-void Journal::noteLink(LinkState state, const JournalEntry& context)
+void Journal::noteLink(LineState state, const JournalEntry& context)
 {
     JournalEntry entry = context;
     entry.action = QStringLiteral("estado da ligação");
     entry.sign.clear();
     entry.bytes = 0;
     entry.detail.clear();
-    entry.outcome = linkStateText(state);
-    entry.failure = state != LinkState::Up;
+    entry.outcome = lineStateText(state);
+    entry.failure = state != LineState::Up;
     if (!entry.failure) entry.reason.clear();
     record(std::move(entry));
 }

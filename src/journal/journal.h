@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -20,12 +20,12 @@ enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest
 [[nodiscard]] QString originText(Origin origin);
 
 // How the line stood after an exchange with the panel.
-enum class LinkState { Unknown, Up, NotOpened, WriteFailed };
-[[nodiscard]] LinkState linkStateOf(SendOutcome outcome);
+enum class LineState { Unknown, Up, NotOpened, WriteFailed };
+[[nodiscard]] LineState lineStateOf(SendOutcome outcome);
 // "enviado", "porta não abriu", "falhou na escrita".
 [[nodiscard]] QString outcomeText(SendOutcome outcome);
 // "ligação em ordem", "porta não abre", "escrita falha", or "desconhecido" before any exchange.
-[[nodiscard]] QString linkStateText(LinkState state);
+[[nodiscard]] QString lineStateText(LineState state);
 
 // One line of the operator journal.
 struct JournalEntry {
@@ -84,7 +84,7 @@ public:
 
     void record(JournalEntry entry);
     // The link's new state, in the words of `context` (origin, port, reason).
-    void noteLink(LinkState state, const JournalEntry& context);
+    void noteLink(LineState state, const JournalEntry& context);
     static constexpr int maxRetentionDays = 3650;
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/mqtt_remote.h"
 
-#include "remote/mqtt_link.h"
+#include "remote/post_mqtt_client.h"
 #include "serial/port_devices.h"
 #include "session/panel_session.h"
 #include "settings/setting_names.h"
@@ -19,40 +19,40 @@ MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent)
 
 MqttRemote::~MqttRemote() = default;
 
-void MqttRemote::stop() { link_.reset(); }
+void MqttRemote::stop() { client_.reset(); }
 
 void MqttRemote::publishState()
 {
     const auto& choice = session_.lastChoice();
-    if (link_ == nullptr || !choice) return;
+    if (client_ == nullptr || !choice) return;
     const PanelSettings& settings = session_.settings();
-    link_->publishState(
+    client_->publishState(
         {choice->sign, modeName(settings.signalMode), signColourName(settings), choice->outcome, choice->reason, choice->origin, choice->request});
 }
 
 void MqttRemote::publishInfo()
 {
-    if (link_ == nullptr) return;
+    if (client_ == nullptr) return;
     const PanelSettings& settings = session_.settings();
     const PortBinding binding = portBinding(settings.comPort);
-    link_->publishInfo(
+    client_->publishInfo(
         {comName(settings.comPort), binding.target.isEmpty() ? binding.device : binding.target, modeName(settings.signalMode), signColourName(settings)});
 }
 
 void MqttRemote::start()
 {
-    link_.reset();
+    client_.reset();
     session_.setMqttNote({});
     const MoreSettings& more = session_.moreSettings();
     Journal* journal = session_.journal();
     std::optional<QString> refused;
     if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
     else if (more.mqtt.enabled()) {
-        link_ = std::make_unique<MqttLink>(
+        client_ = std::make_unique<PostMqttClient>(
             more.mqtt, [this](Sign kind, Origin origin, const QString& request) { return session_.chooseSign(kind, origin, request); }, journal);
-        connect(link_.get(), &MqttLink::statusChanged, &session_, &PanelSession::setMqttNote);
-        refused = link_->start();
-        if (refused) link_.reset();
+        connect(client_.get(), &PostMqttClient::statusChanged, &session_, &PanelSession::setMqttNote);
+        refused = client_->start();
+        if (refused) client_.reset();
         // The broker hears the sign already shown, the start-up's included.
         else {
             publishInfo();

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-class MqttLink;
+class PostMqttClient;
 class PanelSession;
 
 // The session on the broker painel-sinaletico.conf names: started once the session has read its
@@ -20,7 +20,7 @@ public:
     // Starts the client as the session's settings say; again whenever they change.
     void start();
     // The running client, or none (off or refused).
-    [[nodiscard]] MqttLink* link() const { return link_.get(); }
+    [[nodiscard]] PostMqttClient* client() const { return client_.get(); }
     // The program ends: the broker is told "offline" now rather than by the last will.
     void stop();
 
@@ -31,5 +31,5 @@ private:
     void publishInfo();
 
     PanelSession& session_;
-    std::unique_ptr<MqttLink> link_;
+    std::unique_ptr<PostMqttClient> client_;
 };

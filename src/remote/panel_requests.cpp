@@ -15,7 +15,7 @@ std::optional<PanelRequests::Refusal> PanelRequests::show(const QString& name)
     if (!kind) return Refusal{Refusal::Why::UnknownSign, notASignText(name)};
     if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
     const QString reason = lastFailure();
-    return Refusal{Refusal::Why::NotSent, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? linkState() : reason)};
+    return Refusal{Refusal::Why::NotSent, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? lineState() : reason)};
 }
 
 QString PanelRequests::sign() const { return signCaption(session_.display().chosenSign()); }
@@ -28,11 +28,11 @@ QString PanelRequests::port() const { return comName(session_.settings().comPort
 
 QString PanelRequests::device() const { return deviceForPort(session_.settings().comPort); }
 
-QString PanelRequests::linkState() const { return linkStateText(session_.display().linkState()); }
+QString PanelRequests::lineState() const { return lineStateText(session_.display().lineState()); }
 
 QString PanelRequests::lastFailure() const
 {
-    const auto failure = session_.link().lastFailure(session_.settings().comPort);
+    const auto failure = session_.line().lastFailure(session_.settings().comPort);
     return failure ? QString::fromStdString(failure->reason) : QString();
 }
 
@@ -43,7 +43,7 @@ QString PanelRequests::stateText() const
                                                      {"cor", colour()},
                                                      {"porta", port()},
                                                      {"dispositivo", device()},
-                                                     {"ligacao", linkState()},
+                                                     {"ligacao", lineState()},
                                                      {"ultima_falha", lastFailure()}};
     QString text;
     for (const auto& [key, value] : lines) text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value);

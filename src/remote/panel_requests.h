@@ -30,7 +30,7 @@ public:
     [[nodiscard]] QString colour() const;
     [[nodiscard]] QString port() const;
     [[nodiscard]] QString device() const;
-    [[nodiscard]] QString linkState() const;
+    [[nodiscard]] QString lineState() const;
     [[nodiscard]] QString lastFailure() const;
     // All of the above, one "key: value" a line under the command line's keys.
     [[nodiscard]] QString stateText() const;

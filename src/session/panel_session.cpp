@@ -14,9 +14,9 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& p
       preferencesFile_(std::move(preferencesFile)),
       journal_(journal),
       status_(status),
-      link_(port, status),
+      line_(port, status),
       commands_(port),
-      display_(link_, commands_, preview, settings_)
+      display_(line_, commands_, preview, settings_)
 {
     display_.setJournal(journal_);
     connect(&display_, &SignDisplay::signChosen, this, [this](Sign kind, Origin origin, SendOutcome outcome) {
@@ -42,7 +42,7 @@ void PanelSession::start()
 {
     if (std::exchange(started_, true)) return;
     showPort();
-    link_.initSerial(lineBaud);
+    line_.initSerial(lineBaud);
     display_.initPanel();
     emit startUpSent();
 }

@@ -3,7 +3,7 @@
 
 #include "journal/journal.h"
 #include "panel/panel_commands.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "settings/more_settings.h"
 #include "settings/panel_settings.h"
 #include "signs/sign_display.h"
@@ -17,7 +17,7 @@ class PanelPreview;
 class SerialPort;
 class StatusLine;
 
-// The panel's state and everything that changes it: the settings and their files, the link and
+// The panel's state and everything that changes it: the settings and their files, the line and
 // its commands, the sign display with its animation, lamp test and keep-alive, and the journal.
 // Whoever chooses a sign (the window, the keyboard, D-Bus, MQTT) asks it here, and learns what
 // happened from its signals and those of its display.
@@ -52,8 +52,8 @@ public:
     // What reading painel-sinaletico.conf met, until the settings are next accepted.
     [[nodiscard]] const QStringList& moreSettingsProblems() const { return moreProblems_; }
     [[nodiscard]] const QString& preferencesFile() const { return preferencesFile_; }
-    [[nodiscard]] PanelLink& link() { return link_; }
-    [[nodiscard]] const PanelLink& link() const { return link_; }
+    [[nodiscard]] PanelLine& line() { return line_; }
+    [[nodiscard]] const PanelLine& line() const { return line_; }
     [[nodiscard]] SignDisplay& display() { return display_; }
     [[nodiscard]] const SignDisplay& display() const { return display_; }
     [[nodiscard]] Journal* journal() const { return journal_; }
@@ -94,7 +94,7 @@ private:
     MoreSettings more_;
     QStringList moreProblems_;
     QString mqttNote_;
-    PanelLink link_;
+    PanelLine line_;
     PanelCommands commands_;
     SignDisplay display_;
     std::optional<Choice> lastChoice_;

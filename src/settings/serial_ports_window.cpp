@@ -3,7 +3,7 @@
 
 #include "journal/journal.h"
 #include "panel/line_error.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "serial/system_serial_port.h"
 #include "widgets/scrolling_body.h"
 
@@ -47,8 +47,8 @@ QPushButton* button(const QString& text, const QString& name, const QString& acc
 
 } // namespace
 
-SerialPortsWindow::SerialPortsWindow(const PanelLink& link, QWidget* parent, QString stableFolder)
-    : QDialog(parent), link_(link), stableFolder_(std::move(stableFolder))
+SerialPortsWindow::SerialPortsWindow(const PanelLine& line, QWidget* parent, QString stableFolder)
+    : QDialog(parent), line_(line), stableFolder_(std::move(stableFolder))
 {
     setObjectName(QStringLiteral("SerialPortsWindow"));
     setWindowTitle(QStringLiteral("Portas série"));
@@ -177,7 +177,7 @@ void SerialPortsWindow::refreshBindings()
         PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
         row.unbind->setEnabled(isLink); // nothing to remove otherwise
         // The latest of the link's failure and the window's own test.
-        std::optional<LinkFailure> failure = link_.lastFailure(number);
+        std::optional<LineFailure> failure = line_.lastFailure(number);
         if (row.tested && (!failure || row.tested->when > failure->when)) failure = row.tested;
         const QString failureText =
             failure ? QStringLiteral("Última falha, às %1: %2")
@@ -278,7 +278,7 @@ void SerialPortsWindow::test(std::int16_t number)
         say(QStringLiteral("%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(comName(number), deviceForPort(number)));
     } catch (const LineException& e) {
         say(QStringLiteral("%1 não abre: %2").arg(comName(number), QString::fromStdString(e.what())));
-        ports_[static_cast<std::size_t>(number - 1)].tested = LinkFailure{e.what(), std::chrono::system_clock::now()};
+        ports_[static_cast<std::size_t>(number - 1)].tested = LineFailure{e.what(), std::chrono::system_clock::now()};
         refreshBindings();
     }
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "serial/port_devices.h"
 
 #include <QDialog>
@@ -12,7 +12,7 @@
 #include <optional>
 
 class Journal;
-class PanelLink;
+class PanelLine;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,7 +25,7 @@ class SerialPortsWindow final : public QDialog {
     Q_OBJECT
 public:
     // `link` tells the last failure of each port; `stableFolder` is where stable names live.
-    explicit SerialPortsWindow(const PanelLink& link, QWidget* parent = nullptr, QString stableFolder = stableNamesFolder);
+    explicit SerialPortsWindow(const PanelLine& line, QWidget* parent = nullptr, QString stableFolder = stableNamesFolder);
 
     // The list is read again while the window is open, so adapters show as they come and go.
     static constexpr int refreshMs = 1000;
@@ -43,7 +43,7 @@ private:
         QLabel* binding = nullptr;
         QLabel* failure = nullptr;
         QPushButton* unbind = nullptr;
-        std::optional<LinkFailure> tested; // the last "Testar" that failed
+        std::optional<LineFailure> tested; // the last "Testar" that failed
     };
 
     void refreshDetected();
@@ -56,7 +56,7 @@ private:
     void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
     [[nodiscard]] QString chosenDevice() const;
 
-    const PanelLink& link_;
+    const PanelLine& line_;
     Journal* journal_ = nullptr;
     QString stableFolder_;
     QTreeWidget* detectedPorts = nullptr;

@@ -5,8 +5,8 @@
 
 #include <utility>
 
-SignDisplay::SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent)
-    : QObject(parent), link_(link), commands_(commands), preview_(preview), settings_(settings)
+SignDisplay::SignDisplay(PanelLine& line, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent)
+    : QObject(parent), line_(line), commands_(commands), preview_(preview), settings_(settings)
 {
     timer_.setInterval(chequerIntervalMs);
     // A coarse timer may fire up to 5 % late on every tick, which shows as an uneven flag.
@@ -52,13 +52,13 @@ SignDisplay::Exchange SignDisplay::exchange(Origin origin, const std::function<v
     Exchange x;
     if (journal_ != nullptr) x.when = QDateTime::currentDateTimeUtc();
     const std::uint64_t before = commands_.bytesWritten();
-    x.outcome = link_.openSendClose(settings_.comPort, send);
-    const LinkState state = linkStateOf(x.outcome);
-    const bool linkChanged = std::exchange(linkState_, state) != state;
-    if (linkChanged) emit linkStateChanged(state);
+    x.outcome = line_.openSendClose(settings_.comPort, send);
+    const LineState state = lineStateOf(x.outcome);
+    const bool linkChanged = std::exchange(lineState_, state) != state;
+    if (linkChanged) emit lineStateChanged(state);
     // All of this after the port is closed: the journal never stands between two frames.
     if (x.outcome != SendOutcome::Sent)
-        if (const auto failure = link_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
+        if (const auto failure = line_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
     lastFailure_ = x.reason;
     if (journal_ == nullptr) return x;
     x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);

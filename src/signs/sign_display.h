@@ -3,7 +3,7 @@
 
 #include "journal/journal.h"
 #include "panel/panel_commands.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "settings/panel_settings.h"
 #include "signs/panel_preview.h"
 #include "signs/sign_patterns.h"
@@ -30,7 +30,7 @@ public:
     // While the line fails part-way, the flag tries this often instead.
     static constexpr int failingLineRetryMs = 1000;
 
-    SignDisplay(PanelLink& link, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent = nullptr);
+    SignDisplay(PanelLine& line, PanelCommands& commands, PanelPreview& preview, const PanelSettings& settings, QObject* parent = nullptr);
 
     // Every action and its outcome go to `journal` once the port is closed; none without one.
     void setJournal(Journal* journal) { journal_ = journal; }
@@ -60,13 +60,13 @@ public:
     // The sign the lamp test and the keep-alive put back.
     [[nodiscard]] Sign chosenSign() const { return chosen_; }
     // How the last exchange with the panel left the link; Unknown before the first.
-    [[nodiscard]] LinkState linkState() const { return linkState_; }
+    [[nodiscard]] LineState lineState() const { return lineState_; }
     // Why the last exchange failed, in the operator's words; empty when it went out.
     [[nodiscard]] const QString& lastFailure() const { return lastFailure_; }
 
 signals:
     void chosenSignChanged(Sign kind);
-    void linkStateChanged(LinkState state);
+    void lineStateChanged(LineState state);
     // After every choice of a sign, the start-up's included, once the port is closed.
     void signChosen(Sign kind, Origin origin, SendOutcome outcome);
 
@@ -108,7 +108,7 @@ private:
     // Keeps the preview honest: marked while the last click or tick did not go out whole.
     void noteOutcome(SendOutcome outcome, Sign kind);
 
-    PanelLink& link_;
+    PanelLine& line_;
     PanelCommands& commands_;
     PanelPreview& preview_;
     const PanelSettings& settings_;
@@ -124,7 +124,7 @@ private:
     qint64 lampBytes_ = 0;  // sent by the lamp test so far
     QString lampFailure_;   // the first failure of the lamp test, if any
     Sign chosen_ = Sign::Stop;
-    LinkState linkState_ = LinkState::Unknown; // the sign last chosen, which the lamp test puts back
+    LineState lineState_ = LineState::Unknown; // the sign last chosen, which the lamp test puts back
     QString lastFailure_;
     bool chequerPhase_ = false;
     // The last sign that went out whole, and when; put in words only when the preview is marked.

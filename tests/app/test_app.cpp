@@ -13,9 +13,9 @@
 #include "program_home.h"
 #include "pty_pair.h"
 #include "qt_printing.h"
+#include "remote/dbus_remote.h"
 #include "remote/local_requests.h"
-#include "remote/mqtt_link.h"
-#include "remote/remote_control.h"
+#include "remote/post_mqtt_client.h"
 #include "serial/port_devices.h"
 #include "settings/more_options_dialog.h"
 #include "settings/preferences_dialog.h"
@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, EveryWindowGivesEachAccessKeyOnce)
     PanelSettings settings;
     const PreferencesDialog preferences(settings, home.filePath("pref.vyr"));
     const MoreOptionsDialog moreOptions(more, home.filePath("painel-sinaletico.conf"), {"x"}, "MQTT: ligado");
-    const SerialPortsWindow ports(program->session.link());
+    const SerialPortsWindow ports(program->session.line());
     const AboutBox about;
     const auto keysOf = [](const QWidget& window) {
         QStringList keys;
@@ -774,7 +774,7 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     MqttBroker broker;
     writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-1\n").arg(broker.port).toUtf8());
     start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link() != nullptr && program->mqtt.link()->isConnected(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client() != nullptr && program->mqtt.client()->isConnected(); }, 10000));
     const auto follow = [&](MqttClient& site) {
         site.subscribe("painel-sinaletico/posto-1/#");
         return QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-1/sinal").empty(); }, 10000);
@@ -805,11 +805,11 @@ TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
     EXPECT_EQ(lastState(*site)["resultado"].toString() + "|" + lastState(*site)["modo"].toString(), "enviado|multicor");
 
     broker.stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.link()->isConnected(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.client()->isConnected(); }, 10000));
     EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     port.clearRecord();
     ASSERT_TRUE(broker.start());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client()->isConnected(); }, 20000));
     EXPECT_GT(port.sent().size(), frames::chequerTick1.size()); // the flag went on all along
     site = std::make_unique<MqttClient>(broker.port);           // the restarted broker kept nothing: all is published again
     ASSERT_TRUE(follow(*site));
@@ -862,10 +862,10 @@ TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
     broker.stop(); // and kept on disk: the broker brings the old message back when restarted
     writeConf(QStringLiteral("[mqtt]\nhost=localhost\nport=%1\nid=posto-2\n").arg(broker.port).toUtf8());
     start();
-    ASSERT_NE(program->mqtt.link(), nullptr);
-    EXPECT_EQ(program->mqtt.link()->connectHost(), "127.0.0.1"); // the address checked, not the name again
+    ASSERT_NE(program->mqtt.client(), nullptr);
+    EXPECT_EQ(program->mqtt.client()->connectHost(), "127.0.0.1"); // the address checked, not the name again
     ASSERT_TRUE(broker.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.link()->isConnected(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client()->isConnected(); }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
     EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
 
@@ -1026,7 +1026,7 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
     start();
-    EXPECT_EQ(program->mqtt.link(), nullptr);
+    EXPECT_EQ(program->mqtt.client(), nullptr);
     EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
     for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
@@ -1038,7 +1038,7 @@ TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     // A flag that is not understood is said where the operator looks, and journaled.
     writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
     start();
-    EXPECT_EQ(program->mqtt.link(), nullptr);
+    EXPECT_EQ(program->mqtt.client(), nullptr);
     EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->panelStatusBar().panel(1).toolTip().toStdString();
     EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
 }

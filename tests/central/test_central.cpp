@@ -8,7 +8,7 @@
 #include "program_home.h"
 #include "pty_pair.h"
 #include "qt_printing.h"
-#include "remote/mqtt_link.h"
+#include "remote/post_mqtt_client.h"
 #include "signs/sign_names.h"
 #include "stalled_line.h"
 
@@ -165,7 +165,7 @@ struct Post {
         program = std::make_unique<PanelProgram>(QStringLiteral("Caption"), port, home.filePath("pref.vyr"), &journal);
         program->window.show();
     }
-    [[nodiscard]] bool connected() const { return program->session.started() && program->mqtt.link() != nullptr && program->mqtt.link()->isConnected(); }
+    [[nodiscard]] bool connected() const { return program->session.started() && program->mqtt.client() != nullptr && program->mqtt.client()->isConnected(); }
 };
 
 struct CentralTest : ::testing::Test {
@@ -189,7 +189,7 @@ struct CentralTest : ::testing::Test {
         central->window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&central->window));
         central->startLink();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return central->link() != nullptr && central->link()->isConnected(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return central->client() != nullptr && central->client()->isConnected(); }, 10000));
         EXPECT_FALSE(central->window.findChild<QLabel*>("stale")->isVisible());
     }
     [[nodiscard]] QString tileText(const QString& id) const
@@ -372,8 +372,8 @@ TEST_F(CentralTest, HostileMessagesChangeNothing)
     });
     const bool arrived = QTest::qWaitFor([&] { return central->board.post("posto-2") != nullptr; }, 20000);
     flood.join();
-    ASSERT_TRUE(arrived) << central->link()->dropped() << " dropped";
-    EXPECT_EQ(central->link()->dropped(), 10'000);
+    ASSERT_TRUE(arrived) << central->client()->dropped() << " dropped";
+    EXPECT_EQ(central->client()->dropped(), 10'000);
     EXPECT_EQ(central->board.ids().join(" "), "posto-1 posto-2");
     EXPECT_TRUE(central->window.summaryText().startsWith(before)) << central->window.summaryText().toStdString();
     EXPECT_LT(probe.longest, 500);
@@ -443,7 +443,7 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
     settings.id = settings.user = "posto-2";
     settings.passwordFile = secret.fileName();
     QStringList chosen;
-    MqttLink post(
+    PostMqttClient post(
         settings,
         [&](Sign kind, Origin, const QString& request) {
             chosen << signCaption(kind) + " " + request;
@@ -491,8 +491,8 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
         central.id = central.user = "central";
         central.passwordFile = centralSecret.fileName();
         PostBoard board("central", {}, nullptr);
-        CentralLink link(central, board, nullptr);
-        QSignalSpy checked(&link, &CentralLink::brokerChecked);
+        CentralMqttClient link(central, board, nullptr);
+        QSignalSpy checked(&link, &CentralMqttClient::brokerChecked);
         ASSERT_EQ(link.start(), std::nullopt);
         ASSERT_TRUE(checked.wait(10000)) << open;
         EXPECT_EQ(checked.first().first().toBool(), open);

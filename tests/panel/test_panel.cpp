@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
 #include "panel/panel_commands.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "panel/port_settings.h"
 
 #include <gtest/gtest.h>
@@ -51,11 +51,11 @@ TEST(PanelCommands, CommandsAtTheEdgesOfTheirArgumentsAndRejectedOnesWriteNothin
 }
 
 // Failures of a send part-way are checked through the sign clicks; these are the link's own.
-TEST(PanelLink, ConfigurationAndOpenFailuresAreShownNotRaised)
+TEST(PanelLine, ConfigurationAndOpenFailuresAreShownNotRaised)
 {
     FakeSerialPort port;
     FakeStatusLine status;
-    PanelLink link{port, status};
+    PanelLine link{port, status};
     link.initSerial(9600);
     EXPECT_EQ(port.settings, PortSettings{});
     EXPECT_TRUE(status.texts.empty());

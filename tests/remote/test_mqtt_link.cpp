@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal_rows.h"
 #include "mqtt_broker.h"
-#include "remote/mqtt_link.h"
+#include "remote/post_mqtt_client.h"
 #include "remote/request_age.h"
 
 #include <QTemporaryDir>
@@ -59,10 +59,10 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     };
     for (const auto& [mqtt, cause] : cases) {
         Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
-        MqttLink link(
+        PostMqttClient link(
             mqtt, [](Sign, Origin, const QString&) { return SendOutcome::Sent; }, &journal);
         QString status;
-        QObject::connect(&link, &MqttLink::statusChanged, [&](const QString& s) { status = s; });
+        QObject::connect(&link, &PostMqttClient::statusChanged, [&](const QString& s) { status = s; });
         ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();
         // Tried again with the same cause: said once.
         EXPECT_TRUE(QTest::qWaitFor([&] { return status.contains(cause + " (tentativa 2)"); }, 10000)) << status.toStdString();
@@ -75,7 +75,7 @@ TEST(MqttLinkTest, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     }
     MqttSettings missing = misnamed;
     missing.caFile = dir.filePath("nenhum.crt");
-    EXPECT_EQ(MqttLink(missing, {}, nullptr).start(), "o ficheiro " + missing.caFile + " não existe (mqtt/ca_file)");
+    EXPECT_EQ(PostMqttClient(missing, {}, nullptr).start(), "o ficheiro " + missing.caFile + " não existe (mqtt/ca_file)");
 }
 
 // How late a request comes is told against the quickest way of the last minutes, on two clocks

@@ -45,7 +45,7 @@ struct Rig {
     PanelPreview preview;
     PanelSession session;
     SignDisplay& display = session.display();
-    PanelLink& link = session.link();
+    PanelLine& line = session.line();
 
     explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}, Journal* journal = nullptr) : session(port, status, preview, home.filePath("pref.vyr"), journal)
     {
@@ -380,7 +380,7 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
     rig.display.chooseSign(Sign::Chequer);
     auto stuck = std::make_unique<StuckFarEnd>(pty.slavePath());
     // The far end's filler may leave room for a tick now and then: ticks until one fails.
-    const auto failed = [&] { return rig.link.lastFailure(1).has_value(); };
+    const auto failed = [&] { return rig.line.lastFailure(1).has_value(); };
     for (int tick = 0; tick < 40 && !failed(); ++tick) {
         QElapsedTimer clock;
         clock.start();
@@ -388,7 +388,7 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
         // 75 ms, with room for a busy machine.
         EXPECT_LT(clock.elapsed(), 300) << "tick " << tick;
     }
-    EXPECT_NE(rig.link.lastFailure(1).value_or(LinkFailure{}).reason.find("a linha não aceita dados há"), std::string::npos);
+    EXPECT_NE(rig.line.lastFailure(1).value_or(LineFailure{}).reason.find("a linha não aceita dados há"), std::string::npos);
     stuck.reset();
     while (!pty.read(1 << 16, 50).empty()) {}
     rig.display.chooseSign(Sign::Ahead);

@@ -2,7 +2,7 @@
 #include "fake_serial_port.h"
 #include "journal/journal.h"
 #include "journal_rows.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "pty_pair.h"
 #include "serial/port_devices.h"
 #include "settings/more_options_dialog.h"
@@ -440,7 +440,7 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
 {
     FakeSerialPort port;
     FakeStatusLine status;
-    PanelLink link(port, status);
+    PanelLine link(port, status);
     SerialPortsWindow window(link, nullptr, home.filePath("by-id"));
     Journal journal(home.filePath("registo.sqlite"));
     window.setJournal(&journal);
@@ -497,7 +497,7 @@ TEST_F(PortBindings, EveryLineShowsWholeWithALongDeviceName)
     const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ-if00-port0";
     FakeSerialPort port;
     FakeStatusLine status;
-    PanelLink link(port, status);
+    PanelLine link(port, status);
     SerialPortsWindow window(link, nullptr, home.filePath("by-id"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "remote/remote_control.h"
+#include "remote/dbus_remote.h"
 
-#include "remote/panel_adaptor.h"
+#include "remote/dbus_adaptor.h"
 #include "session/panel_session.h"
 #include "signs/sign_names.h"
 
-RemoteControl::RemoteControl(PanelSession& session, QObject* parent) : QObject(parent), requests_(session)
+DBusRemote::DBusRemote(PanelSession& session, QObject* parent) : QObject(parent), requests_(session)
 {
-    new PanelAdaptor(*this);
+    new DBusAdaptor(*this);
     connect(&session.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
-    connect(&session.display(), &SignDisplay::linkStateChanged, this, [this](LinkState state) { emit linkStateChanged(linkStateText(state)); });
+    connect(&session.display(), &SignDisplay::lineStateChanged, this, [this](LineState state) { emit lineStateChanged(lineStateText(state)); });
 }
 
-std::optional<QString> RemoteControl::start(QDBusConnection bus)
+std::optional<QString> DBusRemote::start(QDBusConnection bus)
 {
     if (!bus.isConnected()) return QStringLiteral("sem ligação ao bus de sessão: %1").arg(bus.lastError().message());
     bus_ = bus;
@@ -24,24 +24,24 @@ std::optional<QString> RemoteControl::start(QDBusConnection bus)
     return std::nullopt;
 }
 
-std::optional<std::pair<QString, QString>> RemoteControl::show(const QString& name)
+std::optional<std::pair<QString, QString>> DBusRemote::show(const QString& name)
 {
     const auto refusal = requests_.show(name);
     if (!refusal) return std::nullopt;
     return std::pair{refusal->why == PanelRequests::Refusal::Why::UnknownSign ? dbusUnknownSign : dbusSendFailed, refusal->message};
 }
 
-PanelAdaptor::PanelAdaptor(RemoteControl& remote) : QDBusAbstractAdaptor(&remote), remote_(remote)
+DBusAdaptor::DBusAdaptor(DBusRemote& remote) : QDBusAbstractAdaptor(&remote), remote_(remote)
 {
-    connect(&remote_, &RemoteControl::signChanged, this, &PanelAdaptor::SignChanged);
-    connect(&remote_, &RemoteControl::linkStateChanged, this, &PanelAdaptor::LinkStateChanged);
+    connect(&remote_, &DBusRemote::signChanged, this, &DBusAdaptor::SignChanged);
+    connect(&remote_, &DBusRemote::lineStateChanged, this, &DBusAdaptor::LinkStateChanged);
 }
 
-void PanelAdaptor::ShowSign(const QString& name, const QDBusMessage& message) { answer(name, message); }
+void DBusAdaptor::ShowSign(const QString& name, const QDBusMessage& message) { answer(name, message); }
 
-void PanelAdaptor::ShowSignIndex(int index, const QDBusMessage& message) { answer(QString::number(index), message); }
+void DBusAdaptor::ShowSignIndex(int index, const QDBusMessage& message) { answer(QString::number(index), message); }
 
-void PanelAdaptor::answer(const QString& name, const QDBusMessage& message)
+void DBusAdaptor::answer(const QString& name, const QDBusMessage& message)
 {
     // The reply waits for the sign to be on the line, so the caller knows it went out whole.
     if (const auto error = remote_.show(name)) {

@@ -22,7 +22,7 @@ inline const std::string blankStatusText(29, ' ');
 enum class SendOutcome { Sent, NotOpened, Failed };
 
 // The last failure on a port and when it happened, for the operator to look up later.
-struct LinkFailure {
+struct LineFailure {
     std::string reason;
     std::chrono::system_clock::time_point when;
 };
@@ -30,9 +30,9 @@ struct LinkFailure {
 // Configures the port once, and opens and closes it around every exchange with the panel,
 // reporting the outcome in status panel 1. The system's reason for a failed open goes to the
 // panel's tooltip, so the panel text stays the one operators know.
-class PanelLink {
+class PanelLine {
 public:
-    PanelLink(SerialPort& port, StatusLine& status) : port_(port), status_(status) {}
+    PanelLine(SerialPort& port, StatusLine& status) : port_(port), status_(status) {}
 
     // 8N1 at `baud`, for every open from now on.
     void initSerial(std::int32_t baud);
@@ -46,7 +46,7 @@ public:
     // operator in status panel 1, with the system's reason as the tooltip.
     void abandonSend(const LineException& failure);
 
-    [[nodiscard]] std::optional<LinkFailure> lastFailure(std::int16_t comPort) const;
+    [[nodiscard]] std::optional<LineFailure> lastFailure(std::int16_t comPort) const;
 
 private:
     void fail(const std::string& text, const std::string& reason);
@@ -54,5 +54,5 @@ private:
     SerialPort& port_;
     StatusLine& status_;
     std::int16_t lastPort_ = 0; // the port of the last open
-    std::map<std::int16_t, LinkFailure> failures_;
+    std::map<std::int16_t, LineFailure> failures_;
 };

@@ -18,14 +18,14 @@
 // a user name, it does (the broker took an anonymous client); otherwise the control room publishes
 // on a post's own answer topic, which no ACL grants it, and then on its own: if the first comes
 // back before the second, the broker let it through, and would let anybody.
-class CentralLink final : public MqttConnection {
+class CentralMqttClient final : public MqttConnection {
     Q_OBJECT
 public:
     static constexpr std::size_t maxQueued = 4096;
     static constexpr int clockTickMs = 5000;
 
-    CentralLink(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent = nullptr);
-    ~CentralLink() override;
+    CentralMqttClient(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent = nullptr);
+    ~CentralMqttClient() override;
 
     // A request, on `topic`.
     bool request(const QString& topic, const QByteArray& payload);

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "mqtt/mqtt_connection.h"
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 #include "remote/rate_limit.h"
 #include "remote/request_age.h"
 #include "signs/sign_table.h"
@@ -31,7 +31,7 @@
 //
 // Signs reach the UI thread as queued events, never more than a few a second. Oversized,
 // malformed and unknown payloads, and floods, are rejected and journaled once a burst.
-class MqttLink final : public MqttConnection {
+class PostMqttClient final : public MqttConnection {
     Q_OBJECT
 public:
     // Chooses a sign as a click would, with the origin and the request's id (empty for a bare
@@ -51,8 +51,8 @@ public:
     // The request ids carried out that are remembered.
     static constexpr std::size_t rememberedRequests = 256;
 
-    MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent = nullptr);
-    ~MqttLink() override;
+    PostMqttClient(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent = nullptr);
+    ~PostMqttClient() override;
 
     // The shown sign, as the broker keeps it.
     struct State {

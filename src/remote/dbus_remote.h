@@ -20,10 +20,10 @@ inline const QString dbusInterface = QStringLiteral(PAINEL_APP_ID ".Painel1");
 inline const QString dbusUnknownSign = dbusInterface + QStringLiteral(".Error.UnknownSign");
 inline const QString dbusSendFailed = dbusInterface + QStringLiteral(".Error.SendFailed");
 
-class RemoteControl final : public QObject {
+class DBusRemote final : public QObject {
     Q_OBJECT
 public:
-    explicit RemoteControl(PanelSession& session, QObject* parent = nullptr);
+    explicit DBusRemote(PanelSession& session, QObject* parent = nullptr);
 
     // Registers the object and takes the service name; nullopt when done, else why not.
     [[nodiscard]] std::optional<QString> start(QDBusConnection bus);
@@ -39,7 +39,7 @@ public:
 
 signals:
     void signChanged(const QString& sign);
-    void linkStateChanged(const QString& state);
+    void lineStateChanged(const QString& state);
 
 private:
     PanelRequests requests_;

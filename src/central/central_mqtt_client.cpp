@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "central/central_link.h"
+#include "central/central_mqtt_client.h"
 
 #include "mqtt/site_protocol.h"
 
@@ -8,7 +8,7 @@
 
 #include <mosquitto.h>
 
-CentralLink::CentralLink(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent)
+CentralMqttClient::CentralMqttClient(MqttSettings settings, PostBoard& board, Journal* journal, QObject* parent)
     // Two control rooms of one id (two copies on one machine) must not take each other's
     // connection over, as a client id may be connected once only: the process's id tells them apart.
     : MqttConnection(std::move(settings), QStringLiteral("painel-central-%1").arg(QCoreApplication::applicationPid()), Origin::Central, journal, parent),
@@ -24,17 +24,17 @@ CentralLink::CentralLink(MqttSettings settings, PostBoard& board, Journal* journ
     });
 }
 
-CentralLink::~CentralLink() { stop(); }
+CentralMqttClient::~CentralMqttClient() { stop(); }
 
-bool CentralLink::request(const QString& topic, const QByteArray& payload) { return isConnected() && publish(topic, payload, false); }
+bool CentralMqttClient::request(const QString& topic, const QByteArray& payload) { return isConnected() && publish(topic, payload, false); }
 
-void CentralLink::forget(const QString& id)
+void CentralMqttClient::forget(const QString& id)
 {
     for (const char* leaf : {"estado", "sinal", "info"}) publish(site::postTopic(id, QLatin1String(leaf)), {}, true);
     publish(site::homeAssistantTopic(id), {}, true);
 }
 
-void CentralLink::connected()
+void CentralMqttClient::connected()
 {
     // The posts measure the requests' delays against this clock: ticked at once and then often.
     publish(site::centralTopic(settings().id, QStringLiteral("relogio")), board_.clockTick(), false);
@@ -45,7 +45,7 @@ void CentralLink::connected()
     publish(markerTopic_, "sonda", false);
 }
 
-void CentralLink::setOpenBroker(bool open)
+void CentralMqttClient::setOpenBroker(bool open)
 {
     if (std::exchange(openBroker_, open) != open && open)
         journal(QStringLiteral("broker aberto"), QStringLiteral("qualquer cliente pode imitar um posto"),
@@ -55,7 +55,7 @@ void CentralLink::setOpenBroker(bool open)
     emit brokerChecked(open);
 }
 
-void CentralLink::messageArrived(const mosquitto_message& message)
+void CentralMqttClient::messageArrived(const mosquitto_message& message)
 {
     const qint64 receivedMs = site::steadyMs();
     // The control room's own check of the broker, which is nobody's news.
@@ -84,10 +84,10 @@ void CentralLink::messageArrived(const mosquitto_message& message)
         else ++dropped_;
     }
     // One event a batch: what comes while it waits joins it.
-    if (!wakened_.exchange(true)) QMetaObject::invokeMethod(this, &CentralLink::deliver, Qt::QueuedConnection);
+    if (!wakened_.exchange(true)) QMetaObject::invokeMethod(this, &CentralMqttClient::deliver, Qt::QueuedConnection);
 }
 
-void CentralLink::deliver()
+void CentralMqttClient::deliver()
 {
     wakened_ = false;
     std::vector<PostBoard::Message> batch;

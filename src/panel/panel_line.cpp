@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "panel/panel_link.h"
+#include "panel/panel_line.h"
 
 #include "panel/line_error.h"
 #include "panel/port_settings.h"
 
-void PanelLink::initSerial(std::int32_t baud)
+void PanelLine::initSerial(std::int32_t baud)
 {
     // The port number is applied by every open, so a changed preference needs no new set-up.
     port_.setSettings(PortSettings{.baud = baud});
 }
 
-bool PanelLink::openPort(std::int16_t comPort)
+bool PanelLine::openPort(std::int16_t comPort)
 {
     lastPort_ = comPort;
     try {
@@ -27,12 +27,12 @@ bool PanelLink::openPort(std::int16_t comPort)
     return true;
 }
 
-void PanelLink::closePort()
+void PanelLine::closePort()
 {
     if (port_.isOpen()) port_.setOpen(false);
 }
 
-SendOutcome PanelLink::openSendClose(std::int16_t comPort, const std::function<void()>& send)
+SendOutcome PanelLine::openSendClose(std::int16_t comPort, const std::function<void()>& send)
 {
     if (!openPort(comPort)) return SendOutcome::NotOpened;
     // An exception must not leave a Qt event handler; the operator learns of the failure from
@@ -47,7 +47,7 @@ SendOutcome PanelLink::openSendClose(std::int16_t comPort, const std::function<v
     return SendOutcome::Sent;
 }
 
-void PanelLink::abandonSend(const LineException& failure)
+void PanelLine::abandonSend(const LineException& failure)
 {
     try {
         closePort();
@@ -57,14 +57,14 @@ void PanelLink::abandonSend(const LineException& failure)
     fail(writeFailureText, failure.what());
 }
 
-void PanelLink::fail(const std::string& text, const std::string& reason)
+void PanelLine::fail(const std::string& text, const std::string& reason)
 {
     status_.setPanelText(linkStatusPanel, text);
     status_.setPanelToolTip(linkStatusPanel, reason);
     failures_[lastPort_] = {reason, std::chrono::system_clock::now()};
 }
 
-std::optional<LinkFailure> PanelLink::lastFailure(std::int16_t comPort) const
+std::optional<LineFailure> PanelLine::lastFailure(std::int16_t comPort) const
 {
     const auto found = failures_.find(comPort);
     if (found == failures_.end()) return std::nullopt;

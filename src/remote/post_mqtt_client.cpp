@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "remote/mqtt_link.h"
+#include "remote/post_mqtt_client.h"
 
 #include "mqtt/site_protocol.h"
 #include "signs/sign_names.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(MqttLink::signsPerSecond); }
+QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(PostMqttClient::signsPerSecond); }
 
 QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 
@@ -37,27 +37,27 @@ std::optional<qint64> wholeMs(const QJsonValue& value)
 
 } // namespace
 
-MqttLink::MqttLink(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent)
+PostMqttClient::PostMqttClient(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent)
     : MqttConnection(std::move(settings), QStringLiteral("painel-sinaletico"), Origin::Remote, journal, parent), choose_(std::move(choose))
 {
     burst_.setInterval(1000);
-    connect(&burst_, &QTimer::timeout, this, &MqttLink::burstTick);
+    connect(&burst_, &QTimer::timeout, this, &PostMqttClient::burstTick);
     setWill(topic(QStringLiteral("estado")), "offline");
     follow(topic(QStringLiteral("sinal/set")));
     follow(site::stopAllTopic());
     follow(site::centralTopic(QStringLiteral("+"), QStringLiteral("relogio")));
 }
 
-MqttLink::~MqttLink()
+PostMqttClient::~PostMqttClient()
 {
     // Gone on purpose: say so, as the will would only be sent for a lost connection.
     if (isConnected()) publish(topic(QStringLiteral("estado")), "offline", true);
     stop();
 }
 
-QString MqttLink::topic(const QString& leaf) const { return site::postTopic(settings().id, leaf); }
+QString PostMqttClient::topic(const QString& leaf) const { return site::postTopic(settings().id, leaf); }
 
-QByteArray MqttLink::homeAssistantConfig(const MqttSettings& settings)
+QByteArray PostMqttClient::homeAssistantConfig(const MqttSettings& settings)
 {
     const QString base = site::postTopic(settings.id, {});
     QJsonArray options;
@@ -82,12 +82,12 @@ QByteArray MqttLink::homeAssistantConfig(const MqttSettings& settings)
                     {QStringLiteral("device"), device}});
 }
 
-void MqttLink::publishKept(const QString& leaf, const QByteArray& payload)
+void PostMqttClient::publishKept(const QString& leaf, const QByteArray& payload)
 {
     if (isConnected()) publish(topic(leaf), payload, true);
 }
 
-void MqttLink::publishState(const State& state)
+void PostMqttClient::publishState(const State& state)
 {
     QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)},
                      {QStringLiteral("modo"), state.mode},
@@ -101,7 +101,7 @@ void MqttLink::publishState(const State& state)
     publishKept(QStringLiteral("sinal"), state_);
 }
 
-void MqttLink::publishInfo(const Info& info)
+void PostMqttClient::publishInfo(const Info& info)
 {
     info_ = compact({{QStringLiteral("nome"), settings().displayName()},
                      {QStringLiteral("versao"), QStringLiteral(PAINEL_VERSION)},
@@ -112,7 +112,7 @@ void MqttLink::publishInfo(const Info& info)
     publishKept(QStringLiteral("info"), info_);
 }
 
-void MqttLink::connected()
+void PostMqttClient::connected()
 {
     publish(topic(QStringLiteral("estado")), "online", true);
     for (const auto& [leaf, payload] : {std::pair{QStringLiteral("info"), &info_}, {QStringLiteral("sinal"), &state_}})
@@ -120,7 +120,7 @@ void MqttLink::connected()
     if (settings().homeAssistant) publish(site::homeAssistantTopic(settings().id), homeAssistantConfig(settings()), true);
 }
 
-void MqttLink::messageArrived(const mosquitto_message& message)
+void PostMqttClient::messageArrived(const mosquitto_message& message)
 {
     const qint64 receivedMs = site::steadyMs();
     const QString where = QString::fromUtf8(message.topic);
@@ -150,7 +150,7 @@ void MqttLink::messageArrived(const mosquitto_message& message)
         this, [this, payload, route, receivedMs] { handle(payload, route, receivedMs); }, Qt::QueuedConnection);
 }
 
-void MqttLink::ignoreRetained(const QByteArray& payload)
+void PostMqttClient::ignoreRetained(const QByteArray& payload)
 {
     // The broker hands the same one over at every connection: journaled the first time only.
     if (payload == std::exchange(lastIgnored_, payload)) return;
@@ -158,7 +158,7 @@ void MqttLink::ignoreRetained(const QByteArray& payload)
             QString::fromUtf8(payload), true);
 }
 
-void MqttLink::rejected(const QString& reason)
+void PostMqttClient::rejected(const QString& reason)
 {
     ++rejectedCount_;
     // Only the first of a burst reaches the UI thread: a flood must not flood the window too.
@@ -173,7 +173,7 @@ void MqttLink::rejected(const QString& reason)
         Qt::QueuedConnection);
 }
 
-void MqttLink::burstTick()
+void PostMqttClient::burstTick()
 {
     const int count = rejectedCount_.exchange(0);
     burstTotal_ += count;
@@ -184,7 +184,7 @@ void MqttLink::burstTick()
     if (burstTotal_ > 1) journal(QStringLiteral("mensagens rejeitadas"), {}, QStringLiteral("%1 numa rajada").arg(burstTotal_), true);
 }
 
-void MqttLink::handle(const QByteArray& payload, Route route, qint64 receivedMs)
+void PostMqttClient::handle(const QByteArray& payload, Route route, qint64 receivedMs)
 {
     if (payload.startsWith('{')) {
         QJsonParseError error{};
@@ -206,7 +206,7 @@ void MqttLink::handle(const QByteArray& payload, Route route, qint64 receivedMs)
     choose(request);
 }
 
-void MqttLink::handleRequest(const QJsonObject& json, Route route, qint64 receivedMs)
+void PostMqttClient::handleRequest(const QJsonObject& json, Route route, qint64 receivedMs)
 {
     const QJsonValue sign = json.value(QStringLiteral("sinal"));
     const QJsonValue id = json.value(QStringLiteral("pedido"));
@@ -246,7 +246,7 @@ void MqttLink::handleRequest(const QJsonObject& json, Route route, qint64 receiv
     choose(request);
 }
 
-void MqttLink::tick(const QByteArray& payload, qint64 receivedMs)
+void PostMqttClient::tick(const QByteArray& payload, qint64 receivedMs)
 {
     const QJsonObject json = QJsonDocument::fromJson(payload).object();
     const QJsonValue clock = json.value(QStringLiteral("relogio"));
@@ -255,7 +255,7 @@ void MqttLink::tick(const QByteArray& payload, qint64 receivedMs)
         ages_.sample(clock.toString().toStdString(), *sentMs, receivedMs);
 }
 
-void MqttLink::choose(const Request& request)
+void PostMqttClient::choose(const Request& request)
 {
     // Stopping every post also asks each by name: one request, carried out once.
     if (!request.id.isEmpty() && carriedIds_.count(request.id) != 0) return;
@@ -276,7 +276,7 @@ void MqttLink::choose(const Request& request)
     (void)choose_(request.sign, request.origin, request.id);
 }
 
-void MqttLink::expire(const Request& request, qint64 delayMs)
+void PostMqttClient::expire(const Request& request, qint64 delayMs)
 {
     const QString reason =
         QStringLiteral("o pedido chegou %1 ms mais tarde do que o costume, e a central só espera %2 ms pela resposta").arg(delayMs).arg(request.validityMs);

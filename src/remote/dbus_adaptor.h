@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "remote/remote_control.h"
+#include "remote/dbus_remote.h"
 
 #include <QDBusAbstractAdaptor>
 
 // The interface itself; its XML is generated from this class and installed.
-class PanelAdaptor final : public QDBusAbstractAdaptor {
+class DBusAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.github.painel_sinaletico.PainelSinaletico.Painel1")
     Q_PROPERTY(QString Sign READ sign)
@@ -14,17 +14,17 @@ class PanelAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Colour READ colour)
     Q_PROPERTY(QString Port READ port)
     Q_PROPERTY(QString Device READ device)
-    Q_PROPERTY(QString LinkState READ linkState)
+    Q_PROPERTY(QString LinkState READ lineState)
     Q_PROPERTY(QString LastFailure READ lastFailure)
 public:
-    explicit PanelAdaptor(RemoteControl& remote);
+    explicit DBusAdaptor(DBusRemote& remote);
 
     [[nodiscard]] QString sign() const { return remote_.panel().sign(); }
     [[nodiscard]] QString mode() const { return remote_.panel().mode(); }
     [[nodiscard]] QString colour() const { return remote_.panel().colour(); }
     [[nodiscard]] QString port() const { return remote_.panel().port(); }
     [[nodiscard]] QString device() const { return remote_.panel().device(); }
-    [[nodiscard]] QString linkState() const { return remote_.panel().linkState(); }
+    [[nodiscard]] QString lineState() const { return remote_.panel().lineState(); }
     [[nodiscard]] QString lastFailure() const { return remote_.panel().lastFailure(); }
 
 public slots:
@@ -40,5 +40,5 @@ signals:
 private:
     void answer(const QString& name, const QDBusMessage& message);
 
-    RemoteControl& remote_;
+    DBusRemote& remote_;
 };
