@@ -1,53 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "panel/panel_line.h"
+#include "journal/journal_vocabulary.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QThread>
-
-class QSqlError;
 
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
-
-// Who or what started an action.
-enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator, Central };
-[[nodiscard]] QString originText(Origin origin);
-
-// How the line stood after an exchange with the panel.
-enum class LineState { Unknown, Up, NotOpened, WriteFailed };
-[[nodiscard]] LineState lineStateOf(SendOutcome outcome);
-// "enviado", "porta não abriu", "falhou na escrita".
-[[nodiscard]] QString outcomeText(SendOutcome outcome);
-// "ligação em ordem", "porta não abre", "escrita falha", or "desconhecido" before any exchange.
-[[nodiscard]] QString lineStateText(LineState state);
-
-// One line of the operator journal.
-struct JournalEntry {
-    // Shown both in local time and in UTC; taken in UTC, which costs the window least.
-    QDateTime when = QDateTime::currentDateTimeUtc();
-    Origin origin = Origin::Mouse;
-    QString action; // "sinal", "início da animação", "preferências", ...
-    QString sign;   // the sign's caption, when the action concerns one
-    QString mode;   // "multicor" or "monocor"
-    QString colour; // the mono-colour signs' colour
-    int port = 0;   // 0 when no port is concerned
-    QString device; // left empty: the device `port` opens, looked up on the journal's thread
-    qint64 bytes = 0;
-    QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
-    QString reason;  // why it failed
-    QString detail;  // old and new values, counts
-    bool failure = false;
-};
-
-// An entry that concerns no sign or port.
-[[nodiscard]] JournalEntry journalEntry(Origin origin, const QString& action, const QString& outcome, const QString& reason, const QString& detail,
-                                        bool failure);
 
 // Where the journal lives: $XDG_STATE_HOME/painel-sinaletico/registo.sqlite (~/.local/state
 // when the variable is unset).
@@ -55,14 +18,7 @@ struct JournalEntry {
 // The control room's own journal, beside it: registo-central.sqlite.
 [[nodiscard]] QString centralJournalPath();
 
-// The columns of the journal's table, in the order the window and the CSV show them.
-struct JournalColumn {
-    const char* name;  // in the database
-    const char* title; // for the operator
-};
-[[nodiscard]] const std::vector<JournalColumn>& journalColumns();
-
-class JournalWriter;
+class JournalStore;
 
 // The operator journal, kept in SQLite on a thread of its own: recording an entry only queues
 // it, so a slow, full, locked or broken journal never holds up the window or the line. When it
@@ -83,8 +39,12 @@ public:
     void start();
 
     void record(JournalEntry entry);
-    // The link's new state, in the words of `context` (origin, port, reason).
-    void noteLink(LineState state, const JournalEntry& context);
+    // The line's new state, in the words of `context` (origin, port, reason).
+    void noteLine(LineState state, const JournalEntry& context);
+    // How the entries' port numbers are written ("COM1") and which device each opens, looked
+    // up on the journal's thread, once a batch; without it, "COM" and the number, and no device.
+    using PortNames = std::function<std::pair<QString, QString>(int port)>;
+    void namePorts(PortNames names);
     static constexpr int maxRetentionDays = 3650;
     // Removes entries older than `days` now, and at every later start-up.
     void setRetention(int days);
@@ -107,7 +67,7 @@ signals:
     void written();
 
 private:
-    friend class JournalWriter;
+    friend class JournalStore;
     void setProblem(const QString& problem);
     // What was recorded since the last call, for the writer.
     [[nodiscard]] std::vector<JournalEntry> takeQueued();
@@ -121,13 +81,5 @@ private:
     bool gathering_ = false;
     QThread thread_;
     QObject* context_ = nullptr; // lives on thread_: what is queued to it runs there
-    JournalWriter* writer_ = nullptr;
+    JournalStore* store_ = nullptr;
 };
-
-// Why SQLite could not use `fileName`, in the operator's words, from the error's code.
-[[nodiscard]] QString sqliteCause(const QSqlError& error, const QString& fileName);
-
-// One field of a CSV record (RFC 4180): quoted when it holds a comma, a quote or a line break.
-[[nodiscard]] QByteArray csvField(const QString& text);
-// One record, its fields joined by commas and ended by CR LF, in UTF-8.
-[[nodiscard]] QByteArray csvRecord(const QStringList& fields);

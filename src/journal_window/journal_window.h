@@ -12,7 +12,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class JournalModel;
+class JournalTableModel;
 class QTableView;
 
 // "Registo": the journal, newest first, by day and failures only, and exported as CSV as shown.
@@ -51,5 +51,5 @@ private:
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;
     QPushButton* exportButton = nullptr;
-    JournalModel* model_ = nullptr;
+    JournalTableModel* model_ = nullptr;
 };

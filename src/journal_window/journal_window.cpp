@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "journal/journal_window.h"
+#include "journal_window/journal_window.h"
 
 #include "journal/journal.h"
+#include "journal/journal_csv.h"
+#include "journal/journal_store.h"
+#include "journal_window/journal_table_model.h"
 
 #include <QAbstractTableModel>
 #include <QCheckBox>
@@ -27,197 +30,6 @@
 #include <atomic>
 #include <limits>
 #include <vector>
-
-namespace {
-
-// Rows are read a page at a time, newest first, and kept; new entries are read alone and put on
-// top. Nothing the window does scans the whole journal, however long it is.
-constexpr int pageRows = 200;
-
-struct JournalRow {
-    qint64 id = 0;
-    QStringList fields;
-    bool failure = false;
-};
-
-// What the window shows: every entry, or one local day's, and all of them or only failures.
-struct JournalFilter {
-    QDate day; // null: every day
-    bool onlyFailures = false;
-};
-
-} // namespace
-
-class JournalModel final : public QAbstractTableModel {
-public:
-    explicit JournalModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(rows_.size()); }
-    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(journalColumns().size()); }
-    [[nodiscard]] QVariant data(const QModelIndex& item, int role) const override
-    {
-        if (!item.isValid() || item.row() >= rowCount()) return {};
-        const JournalRow& row = rows_[static_cast<std::size_t>(item.row())];
-        if (role == Qt::DisplayRole) return row.fields.value(item.column());
-        // The failures stand out in the table.
-        if (role == Qt::ForegroundRole && row.failure) return QColor(0xB0, 0x00, 0x00);
-        return {};
-    }
-    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount()) return {};
-        return QString::fromUtf8(journalColumns()[static_cast<std::size_t>(section)].title);
-    }
-    [[nodiscard]] bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && !exhausted_ && db_.isOpen(); }
-    void fetchMore(const QModelIndex& parent) override
-    {
-        if (!canFetchMore(parent)) return;
-        const qint64 below = rows_.empty() ? newest_ + 1 : rows_.back().id;
-        std::vector<JournalRow> older = read(Span{std::nullopt, below}, pageRows);
-        exhausted_ = exhausted_ || static_cast<int>(older.size()) < pageRows;
-        if (older.empty()) return;
-        beginInsertRows({}, rowCount(), rowCount() + static_cast<int>(older.size()) - 1);
-        std::move(older.begin(), older.end(), std::back_inserter(rows_));
-        endInsertRows();
-    }
-
-    // Starts again from the newest entry under `filter`.
-    void reset(QSqlDatabase db, JournalFilter filter)
-    {
-        beginResetModel();
-        db_ = std::move(db);
-        filter_ = filter;
-        rows_.clear();
-        exhausted_ = false;
-        newest_ = 0;
-        endResetModel();
-        if (!lookAtNewest()) return;
-        fetchMore({});
-    }
-    // Puts the entries written since the last look on top.
-    void addNewer()
-    {
-        const qint64 seen = newest_;
-        if (!db_.isOpen() || !lookAtNewest() || newest_ == seen) return;
-        std::vector<JournalRow> newer = read(Span{seen, newest_ + 1}, -1);
-        if (newer.empty()) return;
-        beginInsertRows({}, 0, static_cast<int>(newer.size()) - 1);
-        rows_.insert(rows_.begin(), std::make_move_iterator(newer.begin()), std::make_move_iterator(newer.end()));
-        endInsertRows();
-    }
-    // Why the last read failed, in SQLite's words; cleared by the call.
-    [[nodiscard]] QString takeProblem() { return std::exchange(problem_, {}); }
-
-    void clear()
-    {
-        beginResetModel();
-        rows_.clear();
-        db_ = QSqlDatabase();
-        exhausted_ = true;
-        endResetModel();
-    }
-
-    // Every row the table would show were it scrolled to the end, newest first: the export.
-    template <typename Each>
-    [[nodiscard]] bool forEach(Each each)
-    {
-        QSqlQuery query(db_);
-        query.setForwardOnly(true);
-        if (!prepare(query, Span{std::nullopt, newest_ + 1}, -1) || !query.exec()) {
-            problem_ = sqliteCause(query.lastError(), db_.databaseName());
-            return false;
-        }
-        while (query.next()) each(rowFrom(query).fields);
-        return true;
-    }
-
-private:
-    // Ids above `above` (when set) and below `below`.
-    struct Span {
-        std::optional<qint64> above;
-        qint64 below = 0;
-    };
-
-    // The newest id, and for a day the ids it spans, found by seeks of the indexes: a day's rows
-    // are then read in the id's order, with no sort.
-    bool lookAtNewest()
-    {
-        QSqlQuery newest(QStringLiteral("SELECT max(id) FROM registo"), db_);
-        if (!newest.next()) {
-            problem_ = sqliteCause(newest.lastError(), db_.databaseName());
-            exhausted_ = true;
-            return false;
-        }
-        newest_ = newest.value(0).toLongLong();
-        if (filter_.day.isNull()) return true;
-        const auto seek = [&](const char* sql, const QDate& day) {
-            QSqlQuery query(db_);
-            query.prepare(QString::fromLatin1(sql));
-            query.addBindValue(day.startOfDay().toMSecsSinceEpoch());
-            return query.exec() && query.next() && !query.isNull(0) ? std::optional(query.value(0).toLongLong()) : std::nullopt;
-        };
-        const auto first = seek("SELECT id FROM registo WHERE utc_ms >= ? ORDER BY utc_ms, id LIMIT 1", filter_.day);
-        const auto last = seek("SELECT id FROM registo WHERE utc_ms < ? ORDER BY utc_ms DESC, id DESC LIMIT 1", filter_.day.addDays(1));
-        dayIds_ = first && last ? std::pair{*first, *last} : std::pair<qint64, qint64>{1, 0};
-        return true;
-    }
-
-    bool prepare(QSqlQuery& query, const Span& span, int limit)
-    {
-        QStringList columns;
-        for (const JournalColumn& c : journalColumns()) columns << QString::fromLatin1(c.name);
-        QStringList where{QStringLiteral("id < :below")};
-        if (span.above) where << QStringLiteral("id > :above");
-        // The time itself too: a clock set back can put another day's entries among the ids.
-        if (!filter_.day.isNull()) where << QStringLiteral("id BETWEEN :first AND :last AND utc_ms >= :from AND utc_ms < :to");
-        if (filter_.onlyFailures) where << QStringLiteral("falha = 1");
-        const bool prepared = query.prepare(
-            QStringLiteral("SELECT id, %1, falha FROM registo WHERE %2 ORDER BY id DESC%3")
-                .arg(columns.join(QStringLiteral(", ")), where.join(QStringLiteral(" AND ")), limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
-        query.bindValue(QStringLiteral(":below"), span.below);
-        if (span.above) query.bindValue(QStringLiteral(":above"), *span.above);
-        if (!filter_.day.isNull()) {
-            query.bindValue(QStringLiteral(":first"), dayIds_.first);
-            query.bindValue(QStringLiteral(":last"), dayIds_.second);
-            query.bindValue(QStringLiteral(":from"), filter_.day.startOfDay().toMSecsSinceEpoch());
-            query.bindValue(QStringLiteral(":to"), filter_.day.addDays(1).startOfDay().toMSecsSinceEpoch());
-        }
-        return prepared;
-    }
-
-    [[nodiscard]] static JournalRow rowFrom(const QSqlQuery& query)
-    {
-        JournalRow row;
-        row.id = query.value(0).toLongLong();
-        const int columns = static_cast<int>(journalColumns().size());
-        row.fields.reserve(columns);
-        for (int i = 1; i <= columns; ++i) row.fields << query.value(i).toString();
-        row.failure = query.value(columns + 1).toInt() != 0;
-        return row;
-    }
-
-    std::vector<JournalRow> read(const Span& span, int limit)
-    {
-        std::vector<JournalRow> rows;
-        QSqlQuery query(db_);
-        query.setForwardOnly(true);
-        if (!prepare(query, span, limit) || !query.exec()) {
-            problem_ = sqliteCause(query.lastError(), db_.databaseName());
-            exhausted_ = true;
-            return rows;
-        }
-        while (query.next()) rows.push_back(rowFrom(query));
-        return rows;
-    }
-
-    QSqlDatabase db_;
-    JournalFilter filter_;
-    std::vector<JournalRow> rows_;
-    std::pair<qint64, qint64> dayIds_{1, 0};
-    qint64 newest_ = 0; // the newest id looked at
-    bool exhausted_ = true;
-    QString problem_;
-};
 
 JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent), journal_(journal)
 {
@@ -252,7 +64,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     filters->addWidget(exportButton);
     layout->addLayout(filters);
 
-    model_ = new JournalModel(this);
+    model_ = new JournalTableModel(this);
     entries = new QTableView(this);
     entries->setObjectName(QStringLiteral("entries"));
     entries->setAccessibleName(QStringLiteral("Entradas do registo, mais recentes primeiro"));

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "journal/journal_vocabulary.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <utility>
+
+class Journal;
+class QObject;
+class QSqlError;
+
+// Why SQLite could not use `fileName`, in the operator's words, from the error's code.
+[[nodiscard]] QString sqliteCause(const QSqlError& error, const QString& fileName);
+
+// The journal's file: its schema and the steps that bring an older one up to date, how long
+// entries are kept and how large it may grow, a damaged file set aside. It owns the database
+// connection, on the journal's thread: every call but the constructor runs there.
+class JournalStore {
+public:
+    JournalStore(QString fileName, Journal& owner, QObject& context);
+    ~JournalStore();
+    JournalStore(const JournalStore&) = delete;
+    JournalStore& operator=(const JournalStore&) = delete;
+
+    // The first entry of a burst: the burst is written in one go, once it is over.
+    void gather();
+
+    void prune(int days);
+
+    void limitSize(int megabytes);
+    void namePorts(std::function<std::pair<QString, QString>(int)> names) { portNames_ = std::move(names); }
+
+private:
+    bool open();
+
+    // Checks the file, sets it up and brings its schema up to date.
+    bool prepare(QSqlError& error);
+
+    // Nothing to do until the retention is known; the window sets it at start-up.
+    bool pruneNow(QSqlError& error);
+
+    // Past the limit the oldest entries go, enough to bring the file a tenth under it: the pages
+    // they free take the next entries, so the file grows no further.
+    bool trimToSize(QSqlError& error);
+
+    // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
+    bool setAside();
+
+public:
+    // Writes out what waits; what could not be written is tried again every retryMs, so it
+    // reaches the file (and the note goes) as soon as the file can be written, new entries or not.
+    void drain();
+
+private:
+    void writeOut();
+
+    // The database library has now set up what it keeps for the whole run.
+    void met();
+
+    void failed(const QSqlError& error);
+
+    bool trouble(const QSqlError& error);
+    // Tells the window the journal is not being kept, once, and when it is kept again; then the
+    // journal itself says what happened, with the database library's own words.
+    bool trouble(const QString& text, const QString& words = {});
+
+    void close();
+
+    QString fileName_;
+    Journal& owner_;
+    QObject& context_;
+    QString connection_;
+    QSqlDatabase db_;
+    std::deque<JournalEntry> pending_;
+    std::size_t lost_ = 0;
+    int retentionDays_ = 0;
+    qint64 maxBytes_ = 0; // 0 until the limit is set
+    bool saidTrimmed_ = false;
+    QString problem_;
+    QString problemWords_; // the database library's, for the journal
+    bool retrying_ = false;
+    std::function<std::pair<QString, QString>(int)> portNames_;
+};
