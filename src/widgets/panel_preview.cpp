@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "signs/panel_preview.h"
+#include "widgets/panel_preview.h"
 
 #include "widgets/twips.h"
 
@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <map>
-#include <optional>
 #include <tuple>
 
 namespace {
@@ -24,8 +23,6 @@ QColor toQColor(ColourCode c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 1
 
 // Line 0 is the rightmost column, bit 0 the top row.
 QPointF dotCentre(std::size_t line, std::size_t bit) { return {firstCentre + pitch * qreal(7 - line), firstCentre + pitch * qreal(bit)}; }
-
-bool hasBit(std::int16_t value, std::size_t bit) { return (value & (1 << bit)) != 0; }
 
 } // namespace
 
@@ -73,38 +70,18 @@ void PanelPreview::focusOutEvent(QFocusEvent* event)
     update();
 }
 
-template <typename ColourOf>
-void PanelPreview::draw(ColourOf colourOf)
+void PanelPreview::draw(const DotMatrix& dots)
 {
-    // Background dots take the colour the surface has now, not the one it was created with.
+    // Dark dots take the colour the surface has now, not the one it was created with.
     for (std::size_t line = 0; line < 8; ++line)
-        for (std::size_t bit = 0; bit < 8; ++bit) matrix_[line][bit] = colourOf(line, bit).value_or(previewBackground);
+        for (std::size_t bit = 0; bit < 8; ++bit) matrix_[line][bit] = dots[line][bit] == darkDot ? previewBackground : dots[line][bit];
     render();
     update();
 }
 
-void PanelPreview::drawPattern(const SignPattern& pattern)
-{
-    draw([&](std::size_t line, std::size_t bit) -> std::optional<ColourCode> {
-        const auto& planes = pattern[line];
-        const bool red = hasBit(planes[redPlane], bit);
-        const bool green = hasBit(planes[greenPlane], bit);
-        if (red && green) return colourYellow;
-        if (red) return colourRed;
-        if (green) return colourGreen;
-        return std::nullopt;
-    });
-}
+void PanelPreview::drawPattern(const SignPattern& pattern) { draw(dotsOf(pattern)); }
 
-void PanelPreview::drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane)
-{
-    // Planes other than 0 and 1 do not exist; showing nothing beats reading out of bounds.
-    const bool validPlane = plane == redPlane || plane == greenPlane;
-    draw([&](std::size_t line, std::size_t bit) -> std::optional<ColourCode> {
-        if (!validPlane || !hasBit(pattern[line][static_cast<std::size_t>(plane)], bit)) return std::nullopt;
-        return colour;
-    });
-}
+void PanelPreview::drawPatternMono(const SignPattern& pattern, ColourCode colour, std::int16_t plane) { draw(dotsOfMono(pattern, colour, plane)); }
 
 // The dots lie a whole number of pixels from the corner of their stamps, so a copied stamp
 // shows exactly what painting the disc there would. Stamps do not overlap: a dot's rim is far
