@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/startup.h"
+#include "painel_version.h"
 #include "platform/process_end.h"
 #include "platform/qt_translation.h"
 #include "program_icon.h"

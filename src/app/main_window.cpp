@@ -4,12 +4,12 @@
 #include "app/about_box.h"
 #include "app/sign_buttons.h"
 #include "app/status_bar.h"
-#include "journal/journal_window.h"
+#include "journal_window/journal_window.h"
 #include "session/panel_session.h"
-#include "settings/more_options_dialog.h"
-#include "settings/preferences_dialog.h"
-#include "settings/serial_ports_window.h"
-#include "signs/panel_preview.h"
+#include "settings_dialogs/more_options_dialog.h"
+#include "settings_dialogs/preferences_dialog.h"
+#include "settings_dialogs/serial_ports_window.h"
+#include "widgets/panel_preview.h"
 #include "widgets/twips.h"
 
 #include <QEvent>
@@ -39,7 +39,9 @@ MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatu
     signButtons_->setParent(central);
     connect(signButtons_, &SignButtons::signChosen, &session_, [this](Sign kind, Origin origin) { session_.chooseSign(kind, origin); });
     // A sign chosen elsewhere (D-Bus, MQTT) shows as chosen here too.
-    connect(&session_.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { signButton(kind).setChecked(true); });
+    connect(&session_, &PanelSession::signChosen, this, [this](const PanelSession::Choice& choice) {
+        if (describeSign(choice.sign) != nullptr) signButton(choice.sign).setChecked(true);
+    });
 
     preview_->setParent(central);
     preview_->setObjectName(QStringLiteral("Picture1"));
@@ -64,7 +66,6 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenu()
 {
-    SignDisplay* display = &session_.display();
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Opções"));
     menu->setObjectName(QStringLiteral("MNU_OPTIONS_TOP"));
     QAction* prefs = menu->addAction(QStringLiteral("&Preferências"));
@@ -79,14 +80,14 @@ void MainWindow::buildMenu()
     connect(more, &QAction::triggered, this, &MainWindow::editMoreOptions);
     QAction* lampTest = menu->addAction(QStringLiteral("&Teste do painel"));
     lampTest->setObjectName(QStringLiteral("MNU_LAMPTEST"));
-    connect(lampTest, &QAction::triggered, display, &SignDisplay::startLampTest);
+    connect(lampTest, &QAction::triggered, &session_, &PanelSession::startLampTest);
     QAction* journal = menu->addAction(QStringLiteral("&Registo…"));
     journal->setObjectName(QStringLiteral("MNU_JOURNAL"));
     journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     journal->setEnabled(session_.journal() != nullptr);
     connect(journal, &QAction::triggered, this, &MainWindow::showJournal);
     // Escape ends the lamp test at once and puts the chosen sign back.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, display, &SignDisplay::stopLampTest);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session_, &PanelSession::stopLampTest);
     menu->addSeparator()->setObjectName(QStringLiteral("mnuFileBar0"));
     QAction* exit = menu->addAction(QStringLiteral("Sa&ir"));
     exit->setObjectName(QStringLiteral("MNU_EXIT"));
@@ -137,7 +138,7 @@ void MainWindow::editPreferences()
 
 void MainWindow::editPortBindings()
 {
-    SerialPortsWindow window(session_.line(), this);
+    SerialPortsWindow window([this](std::int16_t port) { return session_.lastFailure(port); }, this);
     window.setJournal(session_.journal());
     window.exec();
 }

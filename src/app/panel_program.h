@@ -2,35 +2,25 @@
 #pragma once
 
 #include "app/main_window.h"
-#include "session/panel_session.h"
-
-#ifdef PAINEL_MQTT
-#include "remote/mqtt_remote.h"
-#endif
+#include "app/status_bar.h"
+#include "post/post_core.h"
+#include "widgets/panel_preview.h"
 
 class Journal;
 class SerialPort;
 
-// The program's parts, built the one way the program and its tests use: the session drawing on
-// the window's status bar and preview, the broker on the session, the window showing it. The
-// settings are read once all stand; the broker is reached once the panel's start-up is out.
-class PanelProgram {
+// What the session draws on, made before it: the window's status bar and preview, which the
+// window takes over once it stands.
+struct ProgramWidgets {
+    PanelStatusBar* statusBar = new PanelStatusBar;
+    PanelPreview* preview = new PanelPreview;
+};
+
+// The program's parts, built the one way the program and its tests use: the post on the
+// window's status bar and preview, and the window showing its session.
+class PanelProgram : private ProgramWidgets, public PostCore {
 public:
     PanelProgram(const QString& caption, SerialPort& port, QString preferencesFile, Journal* journal = nullptr);
-    PanelProgram(const PanelProgram&) = delete;
-    PanelProgram& operator=(const PanelProgram&) = delete;
 
-    // The program ends: the broker is told now rather than by the last will.
-    void stop();
-
-private:
-    PanelStatusBar* statusBar_; // the window's, once it stands
-    PanelPreview* preview_;     // likewise
-
-public:
-    PanelSession session;
-#ifdef PAINEL_MQTT
-    MqttRemote mqtt;
-#endif
     MainWindow window;
 };

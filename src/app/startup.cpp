@@ -2,9 +2,9 @@
 #include "app/startup.h"
 
 #include "app/panel_program.h"
-#include "app/single_instance.h"
 #include "journal/journal.h"
 #include "platform/signal_events.h"
+#include "platform/single_instance.h"
 #include "remote/local_requests.h"
 #include "remote/panel_requests.h"
 #include "serial/port_devices.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/command_line.h"
 
+#include "painel_version.h"
 #include "remote/local_requests.h"
 #include "signs/sign_names.h"
 

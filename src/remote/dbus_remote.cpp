@@ -5,11 +5,13 @@
 #include "session/panel_session.h"
 #include "signs/sign_names.h"
 
-DBusRemote::DBusRemote(PanelSession& session, QObject* parent) : QObject(parent), requests_(session)
+DBusRemote::DBusRemote(PanelSession& session, QObject* parent) : QObject(parent), requests_(session), sign_(session.chosenSign())
 {
     new DBusAdaptor(*this);
-    connect(&session.display(), &SignDisplay::chosenSignChanged, this, [this](Sign kind) { emit signChanged(signCaption(kind)); });
-    connect(&session.display(), &SignDisplay::lineStateChanged, this, [this](LineState state) { emit lineStateChanged(lineStateText(state)); });
+    connect(&session, &PanelSession::signChosen, this, [this](const PanelSession::Choice& choice) {
+        if (std::exchange(sign_, choice.sign) != choice.sign) emit signChanged(signCaption(choice.sign));
+    });
+    connect(&session, &PanelSession::lineStateChanged, this, [this](LineState state) { emit lineStateChanged(lineStateText(state)); });
 }
 
 std::optional<QString> DBusRemote::start(QDBusConnection bus)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "painel_version.h"
 #include "remote/panel_requests.h"
+#include "signs/sign_table.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -43,5 +45,6 @@ signals:
 
 private:
     PanelRequests requests_;
+    Sign sign_; // as SignChanged last told it
     QDBusConnection bus_ = QDBusConnection(QString());
 };

@@ -8,11 +8,8 @@
 
 MqttRemote::MqttRemote(PanelSession& session, QObject* parent) : QObject(parent), session_(session)
 {
-    // Whatever chose it, the sign shown is what the broker hears; the keep-alive's resends
-    // change nothing there.
-    connect(&session_.display(), &SignDisplay::signChosen, this, [this](Sign, Origin origin, SendOutcome) {
-        if (origin != Origin::KeepAlive) publishState();
-    });
+    // Whatever chose it, the sign shown is what the broker hears.
+    connect(&session_, &PanelSession::signChosen, this, &MqttRemote::publishState);
     connect(&session_, &PanelSession::mqttSettingsChanged, this, &MqttRemote::start);
     connect(&session_, &PanelSession::preferencesChanged, this, &MqttRemote::publishInfo);
 }
@@ -21,13 +18,11 @@ MqttRemote::~MqttRemote() = default;
 
 void MqttRemote::stop() { client_.reset(); }
 
-void MqttRemote::publishState()
+void MqttRemote::publishState(const PanelSession::Choice& choice)
 {
-    const auto& choice = session_.lastChoice();
-    if (client_ == nullptr || !choice) return;
+    if (client_ == nullptr) return;
     const PanelSettings& settings = session_.settings();
-    client_->publishState(
-        {choice->sign, modeName(settings.signalMode), signColourName(settings), choice->outcome, choice->reason, choice->origin, choice->request});
+    client_->publishState({choice.sign, modeName(settings.signalMode), signColourName(settings), choice.outcome, choice.reason, choice.origin, choice.request});
 }
 
 void MqttRemote::publishInfo()
@@ -41,33 +36,17 @@ void MqttRemote::publishInfo()
 
 void MqttRemote::start()
 {
-    client_.reset();
     session_.setMqttNote({});
     const MoreSettings& more = session_.moreSettings();
-    Journal* journal = session_.journal();
-    std::optional<QString> refused;
-    if (!more.mqttRefused.isEmpty()) refused = more.mqttRefused;
-    else if (more.mqtt.enabled()) {
-        client_ = std::make_unique<PostMqttClient>(
-            more.mqtt, [this](Sign kind, Origin origin, const QString& request) { return session_.chooseSign(kind, origin, request); }, journal);
-        connect(client_.get(), &PostMqttClient::statusChanged, &session_, &PanelSession::setMqttNote);
-        refused = client_->start();
-        if (refused) client_.reset();
-        // The broker hears the sign already shown, the start-up's included.
-        else {
-            publishInfo();
-            publishState();
-        }
-    }
-    if (!refused) return;
-    if (journal != nullptr) {
-        JournalEntry e;
-        e.origin = Origin::Remote;
-        e.action = QStringLiteral("MQTT");
-        e.outcome = QStringLiteral("recusado");
-        e.reason = *refused;
-        e.failure = true;
-        journal->record(std::move(e));
-    }
-    session_.setMqttNote(QStringLiteral("MQTT desligado: %1").arg(*refused));
+    const auto refused = startMqttClient<PostMqttClient>(client_, more.mqtt, more.mqttRefused, session_.journal(), Origin::Remote, [&] {
+        auto client = std::make_unique<PostMqttClient>(
+            more.mqtt, [this](Sign kind, Origin origin, const QString& request) { return session_.chooseSign(kind, origin, request); }, session_.journal());
+        connect(client.get(), &PostMqttClient::statusChanged, &session_, &PanelSession::setMqttNote);
+        return client;
+    });
+    if (refused) return session_.setMqttNote(QStringLiteral("MQTT desligado: %1").arg(*refused));
+    if (client_ == nullptr) return;
+    // The broker hears the sign already shown, the start-up's included.
+    publishInfo();
+    if (const auto& choice = session_.lastChoice()) publishState(*choice);
 }

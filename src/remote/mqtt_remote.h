@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "session/panel_session.h"
+
 #include <QObject>
 
 #include <memory>
 
 class PostMqttClient;
-class PanelSession;
 
 // The session on the broker painel-sinaletico.conf names: started once the session has read its
 // settings, and afresh whenever "Mais opções" changes them; a refusal is journaled and said in the
@@ -25,8 +26,8 @@ public:
     void stop();
 
 private:
-    // The session's last choice, retained.
-    void publishState();
+    // A choice of the session's, retained.
+    void publishState(const PanelSession::Choice& choice);
     // The post's port and settings, retained.
     void publishInfo();
 

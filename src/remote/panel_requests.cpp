@@ -4,7 +4,6 @@
 #include "serial/port_devices.h"
 #include "session/panel_session.h"
 #include "settings/setting_names.h"
-#include "signs/sign_display.h"
 #include "signs/sign_names.h"
 
 Q_LOGGING_CATEGORY(remoteLog, "painel-sinaletico.remote", QtInfoMsg)
@@ -18,7 +17,7 @@ std::optional<PanelRequests::Refusal> PanelRequests::show(const QString& name)
     return Refusal{Refusal::Why::NotSent, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? lineState() : reason)};
 }
 
-QString PanelRequests::sign() const { return signCaption(session_.display().chosenSign()); }
+QString PanelRequests::sign() const { return signCaption(session_.chosenSign()); }
 
 QString PanelRequests::mode() const { return modeName(session_.settings().signalMode); }
 
@@ -28,11 +27,11 @@ QString PanelRequests::port() const { return comName(session_.settings().comPort
 
 QString PanelRequests::device() const { return deviceForPort(session_.settings().comPort); }
 
-QString PanelRequests::lineState() const { return lineStateText(session_.display().lineState()); }
+QString PanelRequests::lineState() const { return lineStateText(session_.lineState()); }
 
 QString PanelRequests::lastFailure() const
 {
-    const auto failure = session_.line().lastFailure(session_.settings().comPort);
+    const auto failure = session_.lastFailure(session_.settings().comPort);
     return failure ? QString::fromStdString(failure->reason) : QString();
 }
 

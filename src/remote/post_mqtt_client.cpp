@@ -2,37 +2,25 @@
 #include "remote/post_mqtt_client.h"
 
 #include "mqtt/site_protocol.h"
+#include "painel_version.h"
 #include "signs/sign_names.h"
 
 #include <QDateTime>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringDecoder>
 
 #include <mosquitto.h>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
 QString tooManyText() { return QStringLiteral("mais de %1 mensagens por segundo").arg(PostMqttClient::signsPerSecond); }
 
-QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
-
 // One line of printable text of up to `chars` characters.
 bool isShortLine(const QString& text, qsizetype chars)
 {
     return text.size() <= chars && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isPrint(); });
-}
-
-// A whole number of milliseconds that a double holds exactly.
-std::optional<qint64> wholeMs(const QJsonValue& value)
-{
-    constexpr double exact = 9007199254740992.0; // 2^53
-    const double ms = value.toDouble();
-    if (!value.isDouble() || ms != std::floor(ms) || std::fabs(ms) >= exact) return std::nullopt;
-    return static_cast<qint64>(ms);
 }
 
 } // namespace
@@ -57,31 +45,6 @@ PostMqttClient::~PostMqttClient()
 
 QString PostMqttClient::topic(const QString& leaf) const { return site::postTopic(settings().id, leaf); }
 
-QByteArray PostMqttClient::homeAssistantConfig(const MqttSettings& settings)
-{
-    const QString base = site::postTopic(settings.id, {});
-    QJsonArray options;
-    // In the posts' screen order, as their keys 1 to 5 choose them.
-    for (const Sign sign : signsInScreenOrder) options.append(signCaption(sign));
-    const QJsonObject device{{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("painel-sinaletico-%1").arg(settings.id)}},
-                             {QStringLiteral("name"), settings.displayName()},
-                             {QStringLiteral("manufacturer"), QStringLiteral("painel-sinaletico")},
-                             {QStringLiteral("model"), QStringLiteral("Painel 8 x 8 bicolor")},
-                             {QStringLiteral("sw_version"), QStringLiteral(PAINEL_VERSION)}};
-    return compact({{QStringLiteral("name"), QStringLiteral("Sinal")},
-                    {QStringLiteral("unique_id"), QStringLiteral("painel-sinaletico-%1-sinal").arg(settings.id)},
-                    {QStringLiteral("command_topic"), base + QStringLiteral("sinal/set")},
-                    {QStringLiteral("state_topic"), base + QStringLiteral("sinal")},
-                    {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal }}")},
-                    {QStringLiteral("options"), options},
-                    {QStringLiteral("availability_topic"), base + QStringLiteral("estado")},
-                    {QStringLiteral("payload_available"), QStringLiteral("online")},
-                    {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
-                    {QStringLiteral("qos"), qos},
-                    {QStringLiteral("retain"), false},
-                    {QStringLiteral("device"), device}});
-}
-
 void PostMqttClient::publishKept(const QString& leaf, const QByteArray& payload)
 {
     if (isConnected()) publish(topic(leaf), payload, true);
@@ -89,26 +52,20 @@ void PostMqttClient::publishKept(const QString& leaf, const QByteArray& payload)
 
 void PostMqttClient::publishState(const State& state)
 {
-    QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)},
-                     {QStringLiteral("modo"), state.mode},
-                     {QStringLiteral("cor"), state.colour},
-                     {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                     {QStringLiteral("resultado"), outcomeText(state.outcome)},
-                     {QStringLiteral("origem"), originText(state.origin)},
-                     {QStringLiteral("pedido"), state.request}};
-    if (state.outcome != SendOutcome::Sent) json.insert(QStringLiteral("motivo"), state.reason);
-    state_ = compact(json);
+    state_ = site::toJson(site::State{.sign = state.sign,
+                                      .mode = state.mode,
+                                      .colour = state.colour,
+                                      .when = QDateTime::currentDateTimeUtc(),
+                                      .outcome = outcomeText(state.outcome),
+                                      .reason = state.reason,
+                                      .origin = originText(state.origin),
+                                      .request = state.request});
     publishKept(QStringLiteral("sinal"), state_);
 }
 
 void PostMqttClient::publishInfo(const Info& info)
 {
-    info_ = compact({{QStringLiteral("nome"), settings().displayName()},
-                     {QStringLiteral("versao"), QStringLiteral(PAINEL_VERSION)},
-                     {QStringLiteral("porta"), info.port},
-                     {QStringLiteral("dispositivo"), info.device},
-                     {QStringLiteral("modo"), info.mode},
-                     {QStringLiteral("cor"), info.colour}});
+    info_ = site::toJson(site::Info{settings().displayName(), QStringLiteral(PAINEL_VERSION), info.port, info.device, info.mode, info.colour});
     publishKept(QStringLiteral("info"), info_);
 }
 
@@ -117,7 +74,7 @@ void PostMqttClient::connected()
     publish(topic(QStringLiteral("estado")), "online", true);
     for (const auto& [leaf, payload] : {std::pair{QStringLiteral("info"), &info_}, {QStringLiteral("sinal"), &state_}})
         if (!payload->isEmpty()) publish(topic(leaf), *payload, true);
-    if (settings().homeAssistant) publish(site::homeAssistantTopic(settings().id), homeAssistantConfig(settings()), true);
+    if (settings().homeAssistant) publish(site::homeAssistantTopic(settings().id), site::homeAssistantConfig(settings()), true);
 }
 
 void PostMqttClient::messageArrived(const mosquitto_message& message)
@@ -231,14 +188,14 @@ void PostMqttClient::handleRequest(const QJsonObject& json, Route route, qint64 
     const QJsonValue validity = json.value(QStringLiteral("validade_ms"));
     if (clock.isUndefined() != sent.isUndefined()) return rejected(QStringLiteral("o pedido diz \"relogio\" e \"emitido\", ou nenhum"));
     if (!clock.isUndefined()) {
-        const std::optional<qint64> sentMs = wholeMs(sent);
+        const std::optional<qint64> sentMs = site::wholeMs(sent);
         if (!clock.isString() || clock.toString().isEmpty() || !isShortLine(clock.toString(), maxRequestIdChars) || !sentMs)
             return rejected(QStringLiteral("o \"relogio\" ou o \"emitido\" do pedido não se entendem"));
         request.clock = clock.toString().toStdString();
         request.sentMs = *sentMs;
     }
     if (!validity.isUndefined()) {
-        const std::optional<qint64> ms = wholeMs(validity);
+        const std::optional<qint64> ms = site::wholeMs(validity);
         if (!ms || *ms < answerReserveMs || *ms > 3'600'000)
             return rejected(QStringLiteral("a \"validade_ms\" do pedido não é de %1 a 3600000").arg(answerReserveMs));
         request.validityMs = *ms;
@@ -248,11 +205,8 @@ void PostMqttClient::handleRequest(const QJsonObject& json, Route route, qint64 
 
 void PostMqttClient::tick(const QByteArray& payload, qint64 receivedMs)
 {
-    const QJsonObject json = QJsonDocument::fromJson(payload).object();
-    const QJsonValue clock = json.value(QStringLiteral("relogio"));
-    const std::optional<qint64> sentMs = wholeMs(json.value(QStringLiteral("emitido")));
-    if (clock.isString() && !clock.toString().isEmpty() && isShortLine(clock.toString(), maxRequestIdChars) && sentMs)
-        ages_.sample(clock.toString().toStdString(), *sentMs, receivedMs);
+    const auto tick = site::readClockTick(payload);
+    if (tick && !tick->clock.isEmpty() && isShortLine(tick->clock, maxRequestIdChars)) ages_.sample(tick->clock.toStdString(), tick->sentMs, receivedMs);
 }
 
 void PostMqttClient::choose(const Request& request)
@@ -286,10 +240,7 @@ void PostMqttClient::expire(const Request& request, qint64 delayMs)
     record(std::move(e));
     if (isConnected())
         publish(topic(QStringLiteral("resposta")),
-                compact({{QStringLiteral("pedido"), request.id},
-                         {QStringLiteral("sinal"), signCaption(request.sign)},
-                         {QStringLiteral("resultado"), site::expiredText},
-                         {QStringLiteral("motivo"), reason},
-                         {QStringLiteral("hora"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}}),
+                site::toJson(site::Answer{
+                    .request = request.id, .sign = request.sign, .outcome = site::expiredText, .reason = reason, .when = QDateTime::currentDateTimeUtc()}),
                 false);
 }

@@ -76,8 +76,6 @@ public:
     void publishInfo(const Info& info);
 
     [[nodiscard]] QString topic(const QString& leaf) const;
-    // Home Assistant's discovery: a select entity with the five signs.
-    [[nodiscard]] static QByteArray homeAssistantConfig(const MqttSettings& settings);
 
 private:
     // A request as it came, with when it arrived on this post's monotonic clock.

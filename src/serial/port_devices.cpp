@@ -230,6 +230,12 @@ PortBinding portBinding(std::int16_t number)
 
 QString deviceForPort(std::int16_t number) { return portBinding(number).device; }
 
+std::pair<QString, QString> portAndDevice(int number)
+{
+    const auto n = static_cast<std::int16_t>(number);
+    return {comName(n), deviceForPort(n)};
+}
+
 QString stableNameOf(const QString& device, const QString& folder)
 {
     const QString wanted = QFileInfo(device).canonicalFilePath();

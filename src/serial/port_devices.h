@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -18,6 +19,8 @@
 
 // Port n as the operator knows it: "COM1".
 [[nodiscard]] QString comName(std::int16_t number);
+// Port n's name and the device it opens, as the journal writes them: {"COM1", "/dev/ttyUSB0"}.
+[[nodiscard]] std::pair<QString, QString> portAndDevice(int number);
 
 // Where udev keeps the names of USB serial adapters that do not change when they are plugged
 // into another socket.

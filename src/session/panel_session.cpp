@@ -9,19 +9,24 @@ namespace {
 QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
 } // namespace
 
-PanelSession::PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal, QObject* parent)
+PanelSession::PanelSession(SerialPort& port, StatusLine& status, SignView& view, QString preferencesFile, Journal* journal, QObject* parent)
     : QObject(parent),
       preferencesFile_(std::move(preferencesFile)),
       journal_(journal),
       status_(status),
       line_(port, status),
       commands_(port),
-      display_(line_, commands_, preview, settings_)
+      control_(line_, commands_, view, settings_)
 {
-    display_.setJournal(journal_);
-    connect(&display_, &SignDisplay::signChosen, this, [this](Sign kind, Origin origin, SendOutcome outcome) {
-        if (origin != Origin::KeepAlive) lastChoice_ = Choice{kind, origin, outcome, display_.lastFailure(), std::exchange(request_, {})};
+    control_.setJournal(journal_);
+    // The journal writes the ports as the operator knows them, and the device each opens.
+    if (journal_ != nullptr) journal_->namePorts(&portAndDevice);
+    connect(&control_, &PanelControl::signSent, this, [this](Sign kind, Origin origin, const QString& request, const Exchange& x) {
+        if (origin == Origin::KeepAlive) return;
+        lastChoice_ = Choice{kind, origin, x.outcome, x.reason, request};
+        emit signChosen(*lastChoice_);
     });
+    connect(&control_, &PanelControl::lineStateChanged, this, &PanelSession::lineStateChanged);
     // Said where the operator looks when something is wrong with the line.
     if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
 }
@@ -30,7 +35,7 @@ void PanelSession::load()
 {
     readPreferences(settings_, preferencesToRead(preferencesFile_));
     more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
-    display_.setKeepAlive(more_.keepAliveSeconds);
+    control_.setKeepAlive(more_.keepAliveSeconds);
     // Old entries go at every start-up.
     if (journal_ != nullptr) {
         journal_->setRetention(more_.retentionDays);
@@ -43,15 +48,11 @@ void PanelSession::start()
     if (std::exchange(started_, true)) return;
     showPort();
     line_.initSerial(lineBaud);
-    display_.initPanel();
+    (void)control_.initPanel();
     emit startUpSent();
 }
 
-SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request)
-{
-    request_ = request;
-    return display_.chooseSign(kind, origin, request);
-}
+SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request) { return control_.chooseSign(kind, origin, request).outcome; }
 
 void PanelSession::setPreferences(const PanelSettings& settings)
 {
@@ -64,7 +65,7 @@ void PanelSession::setPreferences(const PanelSettings& settings)
     journalChange(QStringLiteral("preferências"), changes);
     showPort();
     // Sends nothing: the status line then says whether the chosen port opens.
-    (void)display_.probeLink(Origin::Operator);
+    (void)control_.probeLine(Origin::Operator);
     emit preferencesChanged();
 }
 
@@ -72,7 +73,7 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
 {
     const MoreSettings before = std::exchange(more_, settings);
     moreProblems_.clear();
-    display_.setKeepAlive(more_.keepAliveSeconds);
+    control_.setKeepAlive(more_.keepAliveSeconds);
     QStringList changes;
     if (before.keepAliveSeconds != more_.keepAliveSeconds)
         changes << QStringLiteral("reenvio %1 s → %2 s").arg(before.keepAliveSeconds).arg(more_.keepAliveSeconds);

@@ -1,34 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "control/panel_control.h"
 #include "journal/journal.h"
 #include "panel/panel_commands.h"
 #include "panel/panel_line.h"
 #include "settings/more_settings.h"
 #include "settings/panel_settings.h"
-#include "signs/sign_display.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <optional>
 
-class PanelPreview;
 class SerialPort;
+class SignView;
 class StatusLine;
 
 // The panel's state and everything that changes it: the settings and their files, the line and
-// its commands, the sign display with its animation, lamp test and keep-alive, and the journal.
-// Whoever chooses a sign (the window, the keyboard, D-Bus, MQTT) asks it here, and learns what
-// happened from its signals and those of its display.
+// its commands, the control of the panel with its animation, lamp test and keep-alive, and the
+// journal. Whoever chooses a sign (the window, the keyboard, D-Bus, MQTT, a post without a
+// screen) asks it here, and learns what happened from its signals alone.
 class PanelSession final : public QObject {
     Q_OBJECT
 public:
     static constexpr std::int32_t lineBaud = 9600;
 
-    // `status` and `preview` show the line and the sign; they outlive the session. Every action
-    // is journaled in `journal`, when there is one.
-    PanelSession(SerialPort& port, StatusLine& status, PanelPreview& preview, QString preferencesFile, Journal* journal = nullptr, QObject* parent = nullptr);
+    // `status` and `view` show the line and the sign; they outlive the session. Every action is
+    // journaled in `journal`, when there is one.
+    PanelSession(SerialPort& port, StatusLine& status, SignView& view, QString preferencesFile, Journal* journal = nullptr, QObject* parent = nullptr);
 
     // Reads pref.vyr and painel-sinaletico.conf, and applies what they set.
     void load();
@@ -37,9 +37,14 @@ public:
     [[nodiscard]] bool started() const { return started_; }
 
     // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
-    // again.
-    // `request` is the id of the remote request it answers, if any.
+    // again. `request` is the id of the remote request it answers, if any.
     SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {});
+    void startLampTest() { control_.startLampTest(); }
+    // Escape: a running lamp test ends at once and the chosen sign is put back.
+    void stopLampTest() { control_.stopLampTest(); }
+    [[nodiscard]] bool lampTestRunning() const { return control_.lampTestRunning(); }
+    // The keep-alive's interval in effect, 0 when it is off.
+    [[nodiscard]] int keepAliveSeconds() const { return control_.keepAlive().isActive() ? control_.keepAlive().seconds() : 0; }
 
     // The preferences as the dialog left them (it has written the file): the changes are
     // journaled and the chosen port is tried, sending nothing.
@@ -52,13 +57,16 @@ public:
     // What reading painel-sinaletico.conf met, until the settings are next accepted.
     [[nodiscard]] const QStringList& moreSettingsProblems() const { return moreProblems_; }
     [[nodiscard]] const QString& preferencesFile() const { return preferencesFile_; }
-    [[nodiscard]] PanelLine& line() { return line_; }
-    [[nodiscard]] const PanelLine& line() const { return line_; }
-    [[nodiscard]] SignDisplay& display() { return display_; }
-    [[nodiscard]] const SignDisplay& display() const { return display_; }
     [[nodiscard]] Journal* journal() const { return journal_; }
 
-    // The last sign chosen other than by the keep-alive, which only repeats it, and how it went.
+    // The sign last chosen, which the lamp test and the keep-alive put back.
+    [[nodiscard]] Sign chosenSign() const { return control_.chosenSign(); }
+    // How the last exchange with the panel left the line.
+    [[nodiscard]] LineState lineState() const { return control_.lineState(); }
+    // Port n's last failure, and when, for the operator to look up later.
+    [[nodiscard]] std::optional<LineFailure> lastFailure(std::int16_t port) const { return line_.lastFailure(port); }
+
+    // A sign chosen other than by the keep-alive, which only repeats it, and how it went.
     struct Choice {
         Sign sign = Sign::Stop;
         Origin origin = Origin::Startup;
@@ -77,6 +85,10 @@ public:
 signals:
     // The start-up sequence is out (or has failed): what the start-up did not need may begin.
     void startUpSent();
+    // Every sign chosen, the start-up's included, once its port is closed: what, by whom, for
+    // which request, and how it went. The keep-alive's resends only repeat it, and say nothing.
+    void signChosen(const PanelSession::Choice& choice);
+    void lineStateChanged(LineState state);
     void notesChanged(const QString& notes);
     // The dialog changed pref.vyr's settings.
     void preferencesChanged();
@@ -96,8 +108,7 @@ private:
     QString mqttNote_;
     PanelLine line_;
     PanelCommands commands_;
-    SignDisplay display_;
+    PanelControl control_;
     std::optional<Choice> lastChoice_;
-    QString request_; // the request being answered, while its sign goes out
     bool started_ = false;
 };

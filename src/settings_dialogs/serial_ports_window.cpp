@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/serial_ports_window.h"
+#include "settings_dialogs/serial_ports_window.h"
 
 #include "journal/journal.h"
 #include "panel/line_error.h"
@@ -47,8 +47,8 @@ QPushButton* button(const QString& text, const QString& name, const QString& acc
 
 } // namespace
 
-SerialPortsWindow::SerialPortsWindow(const PanelLine& line, QWidget* parent, QString stableFolder)
-    : QDialog(parent), line_(line), stableFolder_(std::move(stableFolder))
+SerialPortsWindow::SerialPortsWindow(LastFailure lastFailure, QWidget* parent, QString stableFolder)
+    : QDialog(parent), lastFailure_(std::move(lastFailure)), stableFolder_(std::move(stableFolder))
 {
     setObjectName(QStringLiteral("SerialPortsWindow"));
     setWindowTitle(QStringLiteral("Portas série"));
@@ -177,7 +177,7 @@ void SerialPortsWindow::refreshBindings()
         PortRow& row = ports_[static_cast<std::size_t>(number - 1)];
         row.unbind->setEnabled(isLink); // nothing to remove otherwise
         // The latest of the link's failure and the window's own test.
-        std::optional<LineFailure> failure = line_.lastFailure(number);
+        std::optional<LineFailure> failure = lastFailure_ ? lastFailure_(number) : std::nullopt;
         if (row.tested && (!failure || row.tested->when > failure->when)) failure = row.tested;
         const QString failureText =
             failure ? QStringLiteral("Última falha, às %1: %2")

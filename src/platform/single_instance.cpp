@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/single_instance.h"
+#include "platform/single_instance.h"
 
 #include "platform/private_folder.h"
 

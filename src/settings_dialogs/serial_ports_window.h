@@ -9,10 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class Journal;
-class PanelLine;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,8 +24,10 @@ class QTreeWidget;
 class SerialPortsWindow final : public QDialog {
     Q_OBJECT
 public:
-    // `link` tells the last failure of each port; `stableFolder` is where stable names live.
-    explicit SerialPortsWindow(const PanelLine& line, QWidget* parent = nullptr, QString stableFolder = stableNamesFolder);
+    // `lastFailure` tells the last failure of each port; `stableFolder` is where stable names live.
+    // Port n's last failure in the program's own sends, when it had one.
+    using LastFailure = std::function<std::optional<LineFailure>(std::int16_t port)>;
+    explicit SerialPortsWindow(LastFailure lastFailure, QWidget* parent = nullptr, QString stableFolder = stableNamesFolder);
 
     // The list is read again while the window is open, so adapters show as they come and go.
     static constexpr int refreshMs = 1000;
@@ -56,7 +58,7 @@ private:
     void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
     [[nodiscard]] QString chosenDevice() const;
 
-    const PanelLine& line_;
+    LastFailure lastFailure_;
     Journal* journal_ = nullptr;
     QString stableFolder_;
     QTreeWidget* detectedPorts = nullptr;

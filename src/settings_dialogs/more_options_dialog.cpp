@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/more_options_dialog.h"
+#include "settings_dialogs/more_options_dialog.h"
 
-#include "settings/mqtt_settings_box.h"
+#include "settings_dialogs/mqtt_settings_box.h"
 #include "widgets/scrolling_body.h"
 
 #include <QDialogButtonBox>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/preferences_dialog.h"
+#include "settings_dialogs/preferences_dialog.h"
 
 #include "serial/port_devices.h"
 #include "settings/preferences_file.h"

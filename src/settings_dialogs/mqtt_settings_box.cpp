@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/mqtt_settings_box.h"
+#include "settings_dialogs/mqtt_settings_box.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
