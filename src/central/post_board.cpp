@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central/post_board.h"
 
+#include "central/shown_text.h"
+
 #include "mqtt/site_protocol.h"
 #include "settings/more_settings.h"
 #include "signs/sign_names.h"
 
 #include <QCollator>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimer>
@@ -20,60 +20,6 @@ const QRegularExpression& idPattern()
 {
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
     return pattern;
-}
-
-// A JSON object's string fields, each no longer than a line on a tile; nullopt when the payload is
-// not an object (a byte-order mark first makes it none) or any field present is not a string.
-std::optional<QJsonObject> stringObject(const QByteArray& payload, std::initializer_list<const char*> fields)
-{
-    if (payload.startsWith("\xEF\xBB\xBF")) return std::nullopt;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
-    const QJsonObject object = document.object();
-    for (const char* field : fields) {
-        const QJsonValue value = object.value(QLatin1String(field));
-        if (!value.isUndefined() && !value.isString()) return std::nullopt;
-    }
-    return object;
-}
-
-// Whether a character is drawn as something one can see and read out: letters, digits,
-// punctuation and symbols (emoji among them); not marks alone, blanks or what is never drawn.
-bool isVisible(uint c)
-{
-    switch (QChar::category(c)) {
-    case QChar::Mark_NonSpacing:
-    case QChar::Mark_SpacingCombining:
-    case QChar::Mark_Enclosing:
-    case QChar::Separator_Space:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-    case QChar::Other_Control:
-    case QChar::Other_Format:
-    case QChar::Other_Surrogate:
-    case QChar::Other_PrivateUse:
-    case QChar::Other_NotAssigned: return false;
-    default: return true;
-    }
-}
-
-// A field as a tile shows it: one line of at most `chars` characters, whole characters counted
-// (an emoji is one). Control and format characters (a right-to-left override would turn the
-// tile's text around) become blanks; marks, letters and symbols stay.
-QString text(const QJsonObject& object, const char* field, qsizetype chars = 200)
-{
-    QString value;
-    qsizetype count = 0;
-    for (const uint c : object.value(QLatin1String(field)).toString().toUcs4()) {
-        if (count++ == chars) break;
-        const QChar::Category category = QChar::category(c);
-        const bool drawn = category != QChar::Other_Control && category != QChar::Other_Format && category != QChar::Other_Surrogate
-                           && category != QChar::Other_NotAssigned && category != QChar::Separator_Line && category != QChar::Separator_Paragraph;
-        const auto code = static_cast<char32_t>(c);
-        value += drawn ? QString::fromUcs4(&code, 1) : QStringLiteral(" ");
-    }
-    return value;
 }
 
 QString countOf(int n, const QString& one, const QString& many) { return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many); }
@@ -105,10 +51,6 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
     m.retained = retained;
     m.receivedMs = receivedMs != 0 ? receivedMs : site::steadyMs();
     if (!idPattern().match(m.id).hasMatch() || payload.isEmpty() || payload.size() > maxPayloadBytes) return std::nullopt;
-    const auto time = [](const QJsonObject& object) {
-        const QDateTime when = QDateTime::fromString(object.value(QStringLiteral("hora")).toString(), Qt::ISODateWithMs);
-        return when.isValid() ? when.toUTC() : QDateTime();
-    };
     if (levels[2] == "estado") {
         if (payload != "online" && payload != "offline") return std::nullopt;
         m.topic = Topic::State;
@@ -116,48 +58,45 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         return m;
     }
     if (levels[2] == "sinal") {
-        const auto state = stringObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
-        // A sign's exact name, as posts publish it, and the time it was shown: anything else is
-        // not a post's state.
-        const std::optional<Sign> sign = state ? signFromCaption(state->value(QStringLiteral("sinal")).toString()) : std::nullopt;
-        if (!sign || text(*state, "resultado").isEmpty() || !time(*state).isValid()) return std::nullopt;
+        const auto state = site::readState(payload);
+        if (!state || shownText(state->outcome).isEmpty()) return std::nullopt;
         m.topic = Topic::Sign;
-        m.sign = *sign;
-        m.mode = text(*state, "modo");
-        m.colour = text(*state, "cor");
-        m.outcome = text(*state, "resultado");
-        m.reason = text(*state, "motivo");
-        m.origin = text(*state, "origem");
-        m.request = text(*state, "pedido");
-        m.shownAt = time(*state);
+        m.sign = state->sign;
+        m.mode = shownText(state->mode);
+        m.colour = shownText(state->colour);
+        m.outcome = shownText(state->outcome);
+        m.reason = shownText(state->reason);
+        m.origin = shownText(state->origin);
+        m.request = shownText(state->request);
+        m.shownAt = state->when;
         return m;
     }
     if (levels[2] == "resposta") {
-        const auto answer = stringObject(payload, {"pedido", "sinal", "resultado", "motivo", "hora"});
-        if (!answer || text(*answer, "pedido").isEmpty() || text(*answer, "resultado").isEmpty() || !time(*answer).isValid()) return std::nullopt;
+        const auto answer = site::readAnswer(payload);
+        if (!answer || shownText(answer->request).isEmpty()) return std::nullopt;
         m.topic = Topic::Answer;
-        m.request = text(*answer, "pedido");
-        m.outcome = text(*answer, "resultado");
-        m.reason = text(*answer, "motivo");
-        m.shownAt = time(*answer);
+        m.request = shownText(answer->request);
+        m.outcome = shownText(answer->outcome);
+        m.reason = shownText(answer->reason);
+        m.shownAt = answer->when;
         return m;
     }
     if (levels[2] == "info") {
-        const auto info = stringObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
+        const auto info = site::readInfo(payload);
         if (!info) return std::nullopt;
         m.topic = Topic::Info;
-        m.name = text(*info, "nome", MqttSettings::maxNameChars).trimmed();
+        m.name = shownText(info->name, MqttSettings::maxNameChars).trimmed();
         // A name of marks or blanks alone would show as nothing at all: the id stands instead.
         const QList<uint> name = m.name.toUcs4();
         if (!m.name.isEmpty() && std::none_of(name.begin(), name.end(), isVisible)) {
             m.name.clear();
             m.nameRefused = QStringLiteral("o nome não tem letras, algarismos nem símbolos que se vejam");
         }
-        m.version = text(*info, "versao");
-        m.port = text(*info, "porta");
-        m.device = text(*info, "dispositivo");
-        m.mode = text(*info, "modo");
-        m.colour = text(*info, "cor");
+        m.version = shownText(info->version);
+        m.port = shownText(info->port);
+        m.device = shownText(info->device);
+        m.mode = shownText(info->mode);
+        m.colour = shownText(info->colour);
         return m;
     }
     return std::nullopt;
@@ -272,10 +211,7 @@ void PostBoard::receiveInfo(Post& post, const Message& message)
     if (renamed) emit postsChanged();
 }
 
-QByteArray PostBoard::clockTick() const
-{
-    return QJsonDocument(QJsonObject{{QStringLiteral("relogio"), clockId_}, {QStringLiteral("emitido"), site::steadyMs()}}).toJson(QJsonDocument::Compact);
-}
+QByteArray PostBoard::clockTick() const { return site::toJson(site::ClockTick{clockId_, site::steadyMs()}); }
 
 QString PostBoard::send(Sign sign, const QStringList& ids) { return request(sign, ids, false); }
 
@@ -287,13 +223,7 @@ QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone)
     // the time and a count.
     const QString request = QStringLiteral("%1-%2-%3").arg(centralId_.left(32)).arg(QDateTime::currentMSecsSinceEpoch()).arg(++requests_);
     const qint64 sentMs = site::steadyMs();
-    const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("sinal"), signCaption(sign)},
-                                                         {QStringLiteral("pedido"), request},
-                                                         {QStringLiteral("origem"), QStringLiteral("central")},
-                                                         {QStringLiteral("relogio"), clockId_},
-                                                         {QStringLiteral("emitido"), sentMs},
-                                                         {QStringLiteral("validade_ms"), answerTimeoutMs}})
-                                   .toJson(QJsonDocument::Compact);
+    const QByteArray payload = site::toJson(site::Request{.sign = sign, .id = request, .clock = clockId_, .sentMs = sentMs, .validityMs = answerTimeoutMs});
     lastRequest_ = request;
     lastSign_ = sign;
     lastTargets_.clear();

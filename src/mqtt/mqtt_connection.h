@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -107,3 +109,20 @@ private:
     int retryDelayS_ = 0;       // before the first connection: the delay of the next try
     QTimer retry_;
 };
+
+// Starts a client of the broker `settings` name, made by `make`, or says why not: what reading
+// the settings refused (`refused`), or what the client's own start refused. The reason is
+// journaled under `origin` and returned, and `client` is then empty. With no broker set the
+// broker is merely off: nothing to say.
+template <typename Client>
+std::optional<QString> startMqttClient(std::unique_ptr<Client>& client, const MqttSettings& settings, const QString& refused, Journal* journal, Origin origin,
+                                       const std::function<std::unique_ptr<Client>()>& make)
+{
+    client.reset();
+    std::optional<QString> why;
+    if (!refused.isEmpty()) why = refused;
+    else if (!settings.enabled()) return std::nullopt;
+    else if ((why = (client = make())->start())) client.reset();
+    if (why && journal != nullptr) journal->record(journalEntry(origin, QStringLiteral("MQTT"), QStringLiteral("recusado"), *why, {}, true));
+    return why;
+}

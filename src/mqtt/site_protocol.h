@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "settings/more_settings.h"
+#include "signs/sign_table.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 // What the posts and the control room say to each other on the site's broker: the topics, the
 // clock requests are timed by, the words of an answer. The topics, as both use them. A post's
@@ -33,5 +40,71 @@ inline const QString centralRoot = QStringLiteral("painel-central");
 // A request's answer other than the state it leaves: "pedido expirado", the request too old to
 // be carried out.
 inline const QString expiredText = QStringLiteral("pedido expirado");
+
+// A whole number of milliseconds, as JSON's numbers carry them: one a double holds exactly.
+[[nodiscard]] std::optional<qint64> wholeMs(const QJsonValue& value);
+
+// The messages, each as JSON of one line; the names of their fields are written here alone.
+
+// .../sinal, retained: the sign a post was told to show and how that went.
+struct State {
+    Sign sign = Sign::Stop;
+    QString mode;    // "multicor" or "monocor"
+    QString colour;  // the mono-colour signs' colour
+    QDateTime when;  // by the post's own clock
+    QString outcome; // "enviado", or how the send failed
+    QString reason;  // why it failed
+    QString origin;  // the journal's word for who chose it
+    QString request; // the request it answers; empty for any other choice
+};
+[[nodiscard]] QByteArray toJson(const State& state);
+// nullopt unless `payload` is exactly a post's state: a JSON object (a byte-order mark first makes
+// it none) whose fields are all text, with a sign's exact name, an outcome and a time.
+[[nodiscard]] std::optional<State> readState(const QByteArray& payload);
+
+// .../info, retained: what the post is.
+struct Info {
+    QString name;
+    QString version;
+    QString port;
+    QString device;
+    QString mode;
+    QString colour;
+};
+[[nodiscard]] QByteArray toJson(const Info& info);
+[[nodiscard]] std::optional<Info> readInfo(const QByteArray& payload);
+
+// A control room's request, on a post's .../sinal/set or on everybody's stop.
+struct Request {
+    Sign sign = Sign::Stop;
+    QString id;
+    QString clock;     // the control room's run, whose monotonic clock stamped it
+    qint64 sentMs = 0; // on that clock
+    qint64 validityMs = 0;
+};
+[[nodiscard]] QByteArray toJson(const Request& request);
+
+// .../resposta: a request answered other than by the state it leaves.
+struct Answer {
+    QString request;
+    Sign sign = Sign::Stop; // what the request asked for
+    QString outcome;
+    QString reason;
+    QDateTime when; // by the post's own clock
+};
+[[nodiscard]] QByteArray toJson(const Answer& answer);
+[[nodiscard]] std::optional<Answer> readAnswer(const QByteArray& payload);
+
+// painel-central/<id>/relogio: the control room's clock, now.
+struct ClockTick {
+    QString clock;
+    qint64 sentMs = 0;
+};
+[[nodiscard]] QByteArray toJson(const ClockTick& tick);
+[[nodiscard]] std::optional<ClockTick> readClockTick(const QByteArray& payload);
+
+// Home Assistant's discovery of a post: a select entity with the five signs in the posts' screen
+// order, the post's own set topic as its command, its state and its availability.
+[[nodiscard]] QByteArray homeAssistantConfig(const MqttSettings& settings);
 
 } // namespace site

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "central/post_tile.h"
+#include "central_window/post_tile.h"
 
 #include "settings/setting_names.h"
-#include "signs/panel_preview.h"
 #include "signs/sign_names.h"
+#include "widgets/panel_preview.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "central/central_program.h"
+#include "central_window/central_program.h"
+#include "painel_version.h"
 #include "platform/qt_translation.h"
 #include "program_icon.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "central/central_program.h"
+#include "central_window/central_program.h"
 
 CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
     : settingsFile_(std::move(settingsFile)),
@@ -16,28 +16,23 @@ CentralProgram::CentralProgram(QString settingsFile, Journal* journal)
 
 void CentralProgram::startLink()
 {
-    client_.reset();
     board.setConnected(false);
     window.setOpenBroker(false);
-    std::optional<QString> refused;
-    if (!settings_.refused.isEmpty()) refused = settings_.refused;
-    else if (!settings_.mqtt.enabled()) refused = QStringLiteral("não há broker nas opções (Opções, Mais opções…)");
-    else {
-        client_ = std::make_unique<CentralMqttClient>(settings_.mqtt, board, journal_);
-        QObject::connect(client_.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {
+    std::optional<QString> refused = startMqttClient<CentralMqttClient>(client_, settings_.mqtt, settings_.refused, journal_, Origin::Central, [this] {
+        auto client = std::make_unique<CentralMqttClient>(settings_.mqtt, board, journal_);
+        QObject::connect(client.get(), &MqttConnection::statusChanged, &window, [this](const QString& status) {
             status_ = status;
             window.setLinkStatus(status, client_ != nullptr && client_->isConnected());
         });
-        QObject::connect(client_.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
-        QObject::connect(client_.get(), &CentralMqttClient::brokerChecked, &window, &CentralWindow::setOpenBroker);
-        refused = client_->start();
-        if (refused) client_.reset();
-    }
+        QObject::connect(client.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
+        QObject::connect(client.get(), &CentralMqttClient::brokerChecked, &window, &CentralWindow::setOpenBroker);
+        return client;
+    });
+    // A control room without a broker is nothing: said, but no fault of anybody's.
+    if (!refused && client_ == nullptr) refused = QStringLiteral("não há broker nas opções (Opções, Mais opções…)");
     if (!refused) return;
     status_ = QStringLiteral("MQTT desligado: %1").arg(*refused);
     window.setLinkStatus(status_, false);
-    if (journal_ != nullptr && settings_.mqtt.enabled())
-        journal_->record(journalEntry(Origin::Central, QStringLiteral("MQTT"), QStringLiteral("recusado"), *refused, {}, true));
 }
 
 void CentralProgram::editOptions()

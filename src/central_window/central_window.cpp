@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "central/central_window.h"
+#include "central_window/central_window.h"
 
-#include "central/post_tile.h"
-#include "journal/journal_window.h"
+#include "central_window/post_tile.h"
+#include "journal_window/journal_window.h"
 #include "signs/sign_names.h"
 
 #include <QGridLayout>

@@ -2,9 +2,9 @@
 #pragma once
 
 #include "central/central_mqtt_client.h"
-#include "central/central_settings.h"
-#include "central/central_window.h"
 #include "central/post_board.h"
+#include "central_window/central_options_dialog.h"
+#include "central_window/central_window.h"
 
 #include <memory>
 

@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mqtt/site_protocol.h"
+
+#include "mqtt/mqtt_connection.h"
+#include "painel_version.h"
+#include "signs/sign_names.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace site {
+
+namespace {
+
+QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QString time(const QDateTime& when) { return when.toUTC().toString(Qt::ISODateWithMs); }
+
+// A JSON object whose `fields`, where present, are all text; nullopt for anything else, a
+// byte-order mark before it included.
+std::optional<QJsonObject> textObject(const QByteArray& payload, std::initializer_list<const char*> fields)
+{
+    if (payload.startsWith("\xEF\xBB\xBF")) return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    QJsonObject object = document.object();
+    for (const char* field : fields) {
+        const QJsonValue value = object.value(QLatin1String(field));
+        if (!value.isUndefined() && !value.isString()) return std::nullopt;
+    }
+    return object;
+}
+
+QString text(const QJsonObject& object, const char* field) { return object.value(QLatin1String(field)).toString(); }
+
+QDateTime timeOf(const QJsonObject& object)
+{
+    const QDateTime when = QDateTime::fromString(text(object, "hora"), Qt::ISODateWithMs);
+    return when.isValid() ? when.toUTC() : QDateTime();
+}
+
+} // namespace
+
+std::optional<qint64> wholeMs(const QJsonValue& value)
+{
+    constexpr double exact = 9007199254740992.0; // 2^53
+    const double ms = value.toDouble();
+    if (!value.isDouble() || ms != std::floor(ms) || std::fabs(ms) >= exact) return std::nullopt;
+    return static_cast<qint64>(ms);
+}
+
+QByteArray toJson(const State& state)
+{
+    QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)}, {QStringLiteral("modo"), state.mode},         {QStringLiteral("cor"), state.colour},
+                     {QStringLiteral("hora"), time(state.when)},        {QStringLiteral("resultado"), state.outcome}, {QStringLiteral("origem"), state.origin},
+                     {QStringLiteral("pedido"), state.request}};
+    // Only a failure has a reason, said even when the port gave none.
+    if (state.outcome != outcomeText(SendOutcome::Sent)) json.insert(QStringLiteral("motivo"), state.reason);
+    return compact(json);
+}
+
+std::optional<State> readState(const QByteArray& payload)
+{
+    const auto json = textObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
+    if (!json) return std::nullopt;
+    const std::optional<Sign> sign = signFromCaption(text(*json, "sinal"));
+    State state{.sign = sign.value_or(Sign::Stop),
+                .mode = text(*json, "modo"),
+                .colour = text(*json, "cor"),
+                .when = timeOf(*json),
+                .outcome = text(*json, "resultado"),
+                .reason = text(*json, "motivo"),
+                .origin = text(*json, "origem"),
+                .request = text(*json, "pedido")};
+    if (!sign || state.outcome.isEmpty() || !state.when.isValid()) return std::nullopt;
+    return state;
+}
+
+QByteArray toJson(const Info& info)
+{
+    return compact({{QStringLiteral("nome"), info.name},
+                    {QStringLiteral("versao"), info.version},
+                    {QStringLiteral("porta"), info.port},
+                    {QStringLiteral("dispositivo"), info.device},
+                    {QStringLiteral("modo"), info.mode},
+                    {QStringLiteral("cor"), info.colour}});
+}
+
+std::optional<Info> readInfo(const QByteArray& payload)
+{
+    const auto json = textObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
+    if (!json) return std::nullopt;
+    return Info{text(*json, "nome"), text(*json, "versao"), text(*json, "porta"), text(*json, "dispositivo"), text(*json, "modo"), text(*json, "cor")};
+}
+
+QByteArray toJson(const Request& request)
+{
+    return compact({{QStringLiteral("sinal"), signCaption(request.sign)},
+                    {QStringLiteral("pedido"), request.id},
+                    {QStringLiteral("origem"), QStringLiteral("central")},
+                    {QStringLiteral("relogio"), request.clock},
+                    {QStringLiteral("emitido"), request.sentMs},
+                    {QStringLiteral("validade_ms"), request.validityMs}});
+}
+
+QByteArray toJson(const Answer& answer)
+{
+    return compact({{QStringLiteral("pedido"), answer.request},
+                    {QStringLiteral("sinal"), signCaption(answer.sign)},
+                    {QStringLiteral("resultado"), answer.outcome},
+                    {QStringLiteral("motivo"), answer.reason},
+                    {QStringLiteral("hora"), time(answer.when)}});
+}
+
+std::optional<Answer> readAnswer(const QByteArray& payload)
+{
+    const auto json = textObject(payload, {"pedido", "sinal", "resultado", "motivo", "hora"});
+    if (!json) return std::nullopt;
+    Answer answer{.request = text(*json, "pedido"),
+                  .sign = signFromCaption(text(*json, "sinal")).value_or(Sign::Stop),
+                  .outcome = text(*json, "resultado"),
+                  .reason = text(*json, "motivo"),
+                  .when = timeOf(*json)};
+    if (answer.request.isEmpty() || answer.outcome.isEmpty() || !answer.when.isValid()) return std::nullopt;
+    return answer;
+}
+
+QByteArray toJson(const ClockTick& tick) { return compact({{QStringLiteral("relogio"), tick.clock}, {QStringLiteral("emitido"), tick.sentMs}}); }
+
+std::optional<ClockTick> readClockTick(const QByteArray& payload)
+{
+    const QJsonObject json = QJsonDocument::fromJson(payload).object();
+    const std::optional<qint64> sentMs = wholeMs(json.value(QStringLiteral("emitido")));
+    if (!json.value(QStringLiteral("relogio")).isString() || !sentMs) return std::nullopt;
+    return ClockTick{text(json, "relogio"), *sentMs};
+}
+
+QByteArray homeAssistantConfig(const MqttSettings& settings)
+{
+    const QString base = postTopic(settings.id, {});
+    QJsonArray options;
+    // In the posts' screen order, as their keys 1 to 5 choose them.
+    for (const Sign sign : signsInScreenOrder) options.append(signCaption(sign));
+    const QJsonObject device{{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("painel-sinaletico-%1").arg(settings.id)}},
+                             {QStringLiteral("name"), settings.displayName()},
+                             {QStringLiteral("manufacturer"), QStringLiteral("painel-sinaletico")},
+                             {QStringLiteral("model"), QStringLiteral("Painel 8 x 8 bicolor")},
+                             {QStringLiteral("sw_version"), QStringLiteral(PAINEL_VERSION)}};
+    return compact({{QStringLiteral("name"), QStringLiteral("Sinal")},
+                    {QStringLiteral("unique_id"), QStringLiteral("painel-sinaletico-%1-sinal").arg(settings.id)},
+                    {QStringLiteral("command_topic"), base + QStringLiteral("sinal/set")},
+                    {QStringLiteral("state_topic"), base + QStringLiteral("sinal")},
+                    {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal }}")},
+                    {QStringLiteral("options"), options},
+                    {QStringLiteral("availability_topic"), base + QStringLiteral("estado")},
+                    {QStringLiteral("payload_available"), QStringLiteral("online")},
+                    {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
+                    {QStringLiteral("qos"), MqttConnection::qos},
+                    {QStringLiteral("retain"), false},
+                    {QStringLiteral("device"), device}});
+}
+
+} // namespace site
