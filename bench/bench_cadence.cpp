@@ -7,7 +7,6 @@
 #include "bench_line.h"
 #include "fake_serial_port.h"
 #include "serial/qt_serial_port.h"
-#include "signs/sign_display.h"
 #include "stalled_line.h"
 
 #include <QApplication>
@@ -78,7 +77,7 @@ int main(int argc, char** argv)
 
     QtSerialPort port;
     BenchDisplay rig(port);
-    rig.display.chooseSign(Sign::Chequer);
+    rig.session.chooseSign(Sign::Chequer, Origin::Mouse);
 
     std::atomic<bool> stop{false};
     std::thread posix([&] {

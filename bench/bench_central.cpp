@@ -8,8 +8,8 @@
 //    change from each of them every two seconds for ten seconds: painel-central's memory and CPU
 //    time, and how late its event loop ran a 10 ms probe.
 #include "bench_line.h"
-#include "central/central_program.h"
-#include "central/post_tile.h"
+#include "central_window/central_program.h"
+#include "central_window/post_tile.h"
 #include "mqtt_broker.h"
 #include "program_home.h"
 #include "serial/qt_serial_port.h"
@@ -138,7 +138,7 @@ int stopEveryPost(int posts)
         // A local click, as the operator at a post makes it.
         const std::size_t target = local.received() + stopBytes;
         const double clicked = now();
-        rig.display.chooseSign(Sign::Stop);
+        rig.session.chooseSign(Sign::Stop, Origin::Mouse);
         if (!runUntil([&] { return local.received() >= target; }, 5)) return 1;
         click.push_back((local.timesReaching({target}).front() - clicked) * 1000);
     }

@@ -24,7 +24,7 @@ std::vector<Bytes> clickWrites()
     FakeSerialPort port;
     BenchDisplay click(port);
     port.clearRecord();
-    click.display.chooseSign(Sign::Stop);
+    click.session.chooseSign(Sign::Stop, Origin::Mouse);
     return port.writes;
 }
 
@@ -54,7 +54,7 @@ void BM_SignClick(benchmark::State& state)
     QtSerialPort port;
     BenchDisplay click(port, journal ? &*journal : nullptr);
     while (line->received() < before) std::this_thread::yield();
-    for (auto _ : state) click.display.chooseSign(Sign::Stop);
+    for (auto _ : state) click.session.chooseSign(Sign::Stop, Origin::Mouse);
     countBytes(state, before);
     if (click.status.texts[1] != std::string(29, ' ')) state.SkipWithError(click.status.texts[1].c_str());
     if (journal) {

@@ -6,7 +6,7 @@
 // 5) at a time, the window closed and open in turn, four times each, after two seconds unmeasured. The event loop's delay is the
 // lateness of a 5 ms precise timer.
 #include "journal/journal.h"
-#include "journal/journal_window.h"
+#include "journal_window/journal_window.h"
 #include "settings/more_settings.h"
 
 #include <QApplication>

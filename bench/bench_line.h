@@ -4,6 +4,7 @@
 #include "fake_serial_port.h"
 #include "pty_pair.h"
 #include "session/panel_session.h"
+#include "widgets/panel_preview.h"
 
 #include <QTemporaryDir>
 
@@ -50,13 +51,12 @@ struct Spread {
 };
 [[nodiscard]] Spread spreadOf(std::vector<double> ms);
 
-// The program's sign handling on `port`, its start-up sent, as every benchmark drives it; the
-// journal, when given, keeps every action as in the program.
+// The program's session on `port`, drawing on the window's preview, its start-up sent, as every
+// benchmark drives it; the journal, when given, keeps every action as in the program.
 struct BenchDisplay {
     FakeStatusLine status;
     PanelPreview preview;
     PanelSession session;
-    SignDisplay& display = session.display();
 
     // The defaults: no preferences file is read.
     explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : session(port, status, preview, {}, journal) { session.start(); }

@@ -9,7 +9,6 @@
 #include "mqtt_broker.h"
 #include "remote/post_mqtt_client.h"
 #include "serial/qt_serial_port.h"
-#include "signs/sign_display.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -59,7 +58,7 @@ int main(int argc, char** argv)
 
     QtSerialPort port;
     BenchDisplay rig(port);
-    SignDisplay& display = rig.display;
+    PanelSession& display = rig.session;
 
     MqttSettings mqtt;
     mqtt.host = QStringLiteral("127.0.0.1");
@@ -72,7 +71,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_mqtt: no broker\n");
         return 1;
     }
-    const std::vector<double> clicks = timeToLine(line, [&](Sign kind) { display.chooseSign(kind); });
+    const std::vector<double> clicks = timeToLine(line, [&](Sign kind) { display.chooseSign(kind, Origin::Mouse); });
     const std::vector<double> published =
         timeToLine(line, [&](Sign kind) { site.publish("painel-sinaletico/bench/sinal/set", kind == Sign::Stop ? "Parar" : "Frente"); });
     if (clicks.size() != signs || published.size() != signs) return 1;

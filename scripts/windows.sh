@@ -30,7 +30,8 @@ if [ ! -x "$qt/bin/qt-cmake" ]; then
     fi
 fi
 
-"$qt/bin/qt-cmake" -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON "$@"
+# The preset "windows" names that Qt's toolchain, as the folder above holds it.
+(cd "$root" && cmake --preset windows -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" "$@")
 cmake --build "$build_dir" --parallel "$(nproc)"
 (cd "$build_dir" && cpack -C Release)
 ls "$build_dir"/painel-sinaletico-*-win64-setup.exe "$build_dir"/painel-sinaletico-*-win64.zip

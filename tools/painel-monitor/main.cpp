@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "painel_version.h"
 #include "platform/qt_translation.h"
 #include "platform/signal_events.h"
 #include "program_icon.h"
