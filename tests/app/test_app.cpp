@@ -2,13 +2,13 @@
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/panel_program.h"
-#include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/status_bar.h"
 #include "fake_serial_port.h"
-#include "journal/journal_window.h"
 #include "journal_rows.h"
+#include "journal_window/journal_window.h"
 #include "mqtt_broker.h"
+#include "platform/single_instance.h"
 #include "private_bus.h"
 #include "program_home.h"
 #include "pty_pair.h"
@@ -17,11 +17,11 @@
 #include "remote/local_requests.h"
 #include "remote/post_mqtt_client.h"
 #include "serial/port_devices.h"
-#include "settings/more_options_dialog.h"
-#include "settings/preferences_dialog.h"
-#include "settings/serial_ports_window.h"
-#include "signs/panel_preview.h"
+#include "settings_dialogs/more_options_dialog.h"
+#include "settings_dialogs/preferences_dialog.h"
+#include "settings_dialogs/serial_ports_window.h"
 #include "stalled_line.h"
+#include "widgets/panel_preview.h"
 #include "widgets/twips.h"
 
 #include <QDBusInterface>
@@ -110,14 +110,14 @@ TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindo
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->text();
     EXPECT_EQ(menu.join(", "), "&Preferências, Portas &série…, &Mais opções…, &Teste do painel, &Registo…, , Sa&ir");
     EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
-    EXPECT_EQ(program->session.display().keepAliveTimer().interval(), 5000); // from painel-sinaletico.conf
+    EXPECT_EQ(program->session.keepAliveSeconds(), 5); // from painel-sinaletico.conf
     EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "1");
     // Escape ends the lamp test at once and puts the chosen sign back.
     form->findChild<QAction*>("MNU_LAMPTEST")->trigger();
     port.clearRecord();
     QTest::keyClick(form, Qt::Key_Escape);
     EXPECT_EQ(port.sent(), frames::sign[0]);
-    EXPECT_FALSE(program->session.display().lampTestRunning());
+    EXPECT_FALSE(program->session.lampTestRunning());
     EXPECT_EQ(journaled("origem, acao, resultado", "origem IN ('teste', 'teclado')"),
               "teste|início do teste do painel|enviado, teste|fim do teste do painel|interrompido, teste|sinal|enviado");
     // Lowered, the retention applies at once.
@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, EveryWindowGivesEachAccessKeyOnce)
     PanelSettings settings;
     const PreferencesDialog preferences(settings, home.filePath("pref.vyr"));
     const MoreOptionsDialog moreOptions(more, home.filePath("painel-sinaletico.conf"), {"x"}, "MQTT: ligado");
-    const SerialPortsWindow ports(program->session.line());
+    const SerialPortsWindow ports([&](std::int16_t n) { return program->session.lastFailure(n); });
     const AboutBox about;
     const auto keysOf = [](const QWidget& window) {
         QStringList keys;
@@ -184,6 +184,19 @@ TEST_F(MainWindowTest, EachButtonSendsItsSign)
     EXPECT_EQ(journaled("origem, sinal", "acao = 'sinal'"), "rato|Frente, rato|Esquerda, rato|Direita, rato|Parar, rato|Xadrez, rato|Xadrez");
 }
 
+// A sign chosen elsewhere (the local door, D-Bus, MQTT) shows as chosen on the window too, and the
+// session's standing notes are in panel 1's tooltip.
+TEST_F(MainWindowTest, TheWindowShowsWhatChoseTheSignElsewhere)
+{
+    start();
+    for (const Sign sign : {Sign::Right, Sign::Chequer}) {
+        program->session.chooseSign(sign, Origin::Remote);
+        EXPECT_TRUE(form->signButton(sign).isChecked());
+    }
+    program->session.setMqttNote("MQTT: sem ligação a x");
+    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().endsWith("MQTT: sem ligação a x")) << form->panelStatusBar().panel(1).toolTip().toStdString();
+}
+
 // Panel 1 shows either link message whole, and is never narrower than designed, in the
 // desktop's font and in larger ones: the window grows instead. (Also run at scales 1.5 and 2.)
 TEST_F(MainWindowTest, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
@@ -212,7 +225,7 @@ TEST_F(MainWindowTest, StatusPanel1ShowsEveryLinkMessageWholeInAnyDesktopFont)
 TEST_F(MainWindowTest, KeysAndAssistiveTechnologySendOnlyTheSignChosen)
 {
     start();
-    EXPECT_FALSE(program->session.display().keepAliveTimer().isActive()); // off unless set
+    EXPECT_EQ(program->session.keepAliveSeconds(), 0); // off unless set
     const std::array<std::int16_t, 5> screenOrder{0, 1, 3, 2, 4};
     for (int key = 1; key <= 5; ++key)
         for (const auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {
@@ -364,43 +377,6 @@ TEST(StartUp, ASecondCopyIsToldSoInTheInfoBox)
     EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Info|Sorry! Para esse já dei..;-).");
 }
 
-// The running copy's door: each request has its answer, anything else is refused without
-// effect, and a socket left by a killed copy is taken over.
-TEST_F(MainWindowTest, TheLocalDoorAnswersItsRequestsAndNothingElse)
-{
-    start();
-    port.clearRecord();
-    PanelRequests requests(program->session);
-    int raised = 0;
-    LocalRequests door(requests, [&raised] { ++raised; });
-    const QString name = home.filePath("door.socket");
-    QFile left(name);
-    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
-    left.close();
-    ASSERT_EQ(door.listen(name), std::nullopt);
-    // The client waits for its answer, so it runs beside the loop that serves it.
-    const auto ask = [&](const QString& request) {
-        auto reply = std::async(std::launch::async, [&] { return LocalRequests::ask(request, 5000, name); });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 6000));
-        const auto answer = reply.get();
-        return answer ? QString::number(answer->code) + "|" + answer->text : QString("none");
-    };
-    for (const auto& [request, answer, sent] :
-         {std::tuple{QString("raise"), QString("0|"), std::string()},
-          {"estado", "0|sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + deviceForPort(1) + "\nligacao: ligação em ordem\nultima_falha:", ""},
-          {"sinal frente", "0|", frames::sign[1]},
-          {"sinal nada", "2|\"nada\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5", ""},
-          {"Sinal 1", "2|pedido desconhecido", ""},
-          {QString(2000, 'x'), "2|pedido demasiado longo", ""}}) {
-        EXPECT_EQ(ask(request), answer) << request.left(20).toStdString();
-        EXPECT_EQ(port.sent(), sent) << request.left(20).toStdString();
-        port.clearRecord();
-    }
-    EXPECT_EQ(raised, 1);
-    EXPECT_EQ(ask("estado").left(2), "0|");
-    EXPECT_EQ(LocalRequests::ask("estado", 1000, home.filePath("none.socket")), std::nullopt);
-}
-
 // Another user's program answering at a door: listens at `path` as user `uid` and answers every
 // request with `reply`, as a copy of ours would. Gone with the test.
 struct OtherUsersDoor {
@@ -493,43 +469,12 @@ TEST(LocalDoor, TheCommandLineBelievesNoOtherUsersProgram)
         else env.insert("XDG_RUNTIME_DIR", at(c.runtime));
         QProcess line;
         line.setProcessEnvironment(env);
-        line.start(PROGRAM_PATH, {"--sinal", "Parar"});
+        line.start(PAINEL_SINALETICO_PATH, {"--sinal", "Parar"});
         ASSERT_TRUE(line.waitForFinished(20000)) << c.what;
         const QString said = QString::fromUtf8(line.readAllStandardOutput() + line.readAllStandardError());
         EXPECT_EQ(line.exitCode(), c.code) << c.what << ": " << said.toStdString();
         EXPECT_TRUE(said.contains(c.says) && !said.contains("falso")) << c.what << ": " << said.toStdString();
     }
-}
-
-// The running copy answers no other user's program, even through a socket whose permissions
-// were opened to all: the request is dropped, and nothing goes to the panel.
-TEST_F(MainWindowTest, TheDoorAnswersNoOtherUser)
-{
-    if (::geteuid() != 0) GTEST_SKIP() << "plays another user, which needs root";
-    start();
-    PanelRequests requests(program->session);
-    LocalRequests door(requests, [] {});
-    const QString folder = home.filePath("porta");
-    ASSERT_TRUE(QDir().mkpath(folder) && QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther));
-    ASSERT_EQ(door.listen(folder + "/porta.socket"), std::nullopt);
-    ASSERT_TRUE(QFile::setPermissions(folder + "/porta.socket", QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QFile::setPermissions(home.path(), QFile::permissions(home.path()) | QFileDevice::ExeOther);
-    port.clearRecord();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(folder + "/porta.socket").constData(), sizeof address.sun_path - 1);
-    const pid_t client = ::fork();
-    if (client == 0) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
-        (void)::write(fd, "sinal Frente\n", 13);
-        char reply[64];
-        ::_exit(::read(fd, reply, sizeof reply) <= 0 ? 0 : 2); // dropped without a word
-    }
-    int status = -1;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(client, &status, WNOHANG) == client; }, 10000));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(port.sent(), "");
 }
 
 TEST(StartUp, ALockPlaceThatCannotBeWrittenGivesWayToTheNext)
@@ -595,7 +540,7 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
     QProcessEnvironment env = home.environment("xcb");
     env.insert("DISPLAY", ":" + QString::fromLatin1(server.readLine()).trimmed());
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
-    QProcess& first = start(PROGRAM_PATH, {}, env);
+    QProcess& first = start(PAINEL_SINALETICO_PATH, {}, env);
     EXPECT_EQ(hexBytes(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]);
     // A window manager arrives and the operator minimises the window.
     start(QStandardPaths::findExecutable("openbox"), {}, env);
@@ -621,7 +566,7 @@ TEST_F(ProgramTest, OnABareXServerStartsAndRefusesASecondCopy)
         },
         10000))
         << "needs openbox (scripts/deps.sh)";
-    QProcess& second = start(PROGRAM_PATH, {}, env);
+    QProcess& second = start(PAINEL_SINALETICO_PATH, {}, env);
     // The operator dismisses the box with Escape; a second main window would have sent its own
     // start-up on the line. The running copy then comes forward.
     const auto secondEnded = [&](int ms) { return second.state() == QProcess::NotRunning || second.waitForFinished(ms); };
@@ -650,7 +595,7 @@ TEST_F(ProgramTest, EndsAsSairDoesOnSignalsAndWhenTheDisplayGoes)
             env = home.environment("xcb");
             env.insert("DISPLAY", ":" + QString::fromLatin1(display->readLine()).trimmed());
         }
-        QProcess& program = start(PROGRAM_PATH, {}, env);
+        QProcess& program = start(PAINEL_SINALETICO_PATH, {}, env);
         ASSERT_EQ(hexBytes(com1.read(57, 10000)), frames::startup + " " + frames::sign[0]) << signal;
         if (display != nullptr) display->kill();
         else ::kill(pid_t(program.processId()), signal);
@@ -674,11 +619,11 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
     // The second time COM1 goes through the link the monitor keeps while it runs, as run.sh's.
     const QString kept = home.config() + "/virtual-com1";
     for (const auto& [arguments, signal] : {std::pair{QStringList{"--pty"}, SIGTERM}, {QStringList{"--pty", "--window", "--link", kept}, SIGINT}}) {
-        QProcess& monitor = start(PAINEL_MONITOR, arguments);
+        QProcess& monitor = start(PAINEL_MONITOR_PATH, arguments);
         const QString device = nextLine(monitor).value_or("");
         QFile::remove(home.config() + "/com1");
         ASSERT_TRUE(device.startsWith("/dev/") && home.linkPort(1, arguments.size() > 2 ? kept : device)) << device.toStdString();
-        QProcess& program = start(PROGRAM_PATH);
+        QProcess& program = start(PAINEL_SINALETICO_PATH);
         for (const QString& want : log) EXPECT_EQ(nextLine(monitor).value_or("<nothing>"), want);
         EXPECT_FALSE(QFile::exists(home.config() + "/pref.vyr")); // reading the defaults writes nothing
         program.kill();
@@ -692,9 +637,10 @@ TEST_F(ProgramTest, TheMonitorShowsTheStartUpAndEndsCleanlyOnSignals)
     EXPECT_FALSE(QFileInfo(kept).isSymLink());
 }
 
-// Other programs choose signs through the local door (the command line) and the session bus: each sign,
-// by its caption (case and accents not significant) or its place, reaches the line as a click's
-// frames; a bad name, a failed send and no copy running each have their exit code and reason.
+// Other programs choose signs through the program's local door (the command line): each sign, by
+// its caption (case and accents not significant) or its place, reaches the line as a click's
+// frames; a bad name, a failed send and no copy running each have their exit code and reason; and
+// the program is on the session bus.
 TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
 {
     PrivateBus bus;
@@ -705,13 +651,13 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
         QProcess cli;
         cli.setProcessEnvironment(env);
         cli.setProcessChannelMode(QProcess::MergedChannels);
-        cli.start(PROGRAM_PATH, arguments);
+        cli.start(PAINEL_SINALETICO_PATH, arguments);
         EXPECT_TRUE(cli.waitForFinished(15000)) << arguments.join(' ').toStdString();
         return std::pair{cli.exitCode(), QString::fromUtf8(cli.readAll()).trimmed()};
     };
     EXPECT_EQ(command({"--sinal", "Parar"}), std::pair(3, QString("o painel-sinaletico não está a correr nesta sessão")));
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
-    start(PROGRAM_PATH, {}, env);
+    start(PAINEL_SINALETICO_PATH, {}, env);
     EXPECT_EQ(hexBytes(com1.read(57 + 43)), frames::startup + " " + frames::sign[0]);
     ASSERT_TRUE(QTest::qWaitFor([&] { return command({"--estado"}).first == 0; }, 10000));
 
@@ -725,7 +671,7 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
               "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha:");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
     // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
-    for (const QString& program : {QString(PROGRAM_PATH), QString(PAINEL_MONITOR)}) {
+    for (const QString& program : {QString(PAINEL_SINALETICO_PATH), QString(PAINEL_MONITOR_PATH)}) {
         QProcess help;
         help.start(program, {"--help"});
         ASSERT_TRUE(help.waitForFinished(10000));
@@ -733,314 +679,20 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
         EXPECT_TRUE(text.startsWith("Uso: ") && text.contains("Opções:") && text.contains("Mostra a ajuda") && !text.contains("Usage")) << text.toStdString();
     }
 
-    // The same on the bus itself; the line fails, then the flag goes out and is followed.
-    QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");
-    QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
-    // An unknown name of 10 KiB comes back cut to 64 characters.
-    const QDBusMessage unknown = panel.call("ShowSign", QString(10240, 'x'));
-    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(), dbusUnknownSign + " \"" + QString(64, 'x')
-                                                                      + "…\" não é um sinal: Parar, Frente, "
-                                                                        "Esquerda, Direita, Xadrez ou 1 a 5");
+    // A failed send has its exit code and reason.
     QFile::remove(home.config() + "/com1");
     ASSERT_TRUE(home.linkPort(1, home.dir.filePath("desligado")));
     const auto [failed, reason] = command({"--sinal", "Esquerda"});
     EXPECT_EQ(failed, 1);
     EXPECT_TRUE(reason.startsWith("Esquerda não foi enviado: ") && reason.contains("desligado")) << reason.toStdString();
-    EXPECT_EQ(panel.property("LinkState").toString(), "porta não abre");
-    QFile::remove(home.config() + "/com1");
-    ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
-    for (const auto& [method, argument, index] : {std::tuple{"ShowSign", QVariant("Frente"), 1}, {"ShowSignIndex", QVariant(3), 3}}) {
-        EXPECT_EQ(panel.call(method, argument).type(), QDBusMessage::ReplyMessage) << method;
-        EXPECT_EQ(hexBytes(com1.read(frames::sign[std::size_t(index)].size() / 3 + 1)), frames::sign[std::size_t(index)]) << method;
-    }
-    QSignalSpy changed(&panel, SIGNAL(SignChanged(QString)));
-    EXPECT_EQ(panel.call("ShowSignIndex", 5).type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(hexBytes(com1.read(43)), frames::sign[4]);
-    ASSERT_TRUE(changed.wait(5000) || !changed.isEmpty());
-    EXPECT_EQ(changed.first().first().toString(), "Xadrez");
-    EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Xadrez|ligação em ordem");
+    // The program has taken its name on the session bus, once its start-up was out.
+    QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");
+    QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
+    EXPECT_EQ(panel.property("Sign").toString() + "|" + panel.property("LinkState").toString(), "Esquerda|porta não abre");
     const QString journal = home.dir.filePath(".local/state/painel-sinaletico/registo.sqlite");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journalRows(journal, "origem, sinal", "acao = 'sinal'").size() == 8; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journalRows(journal, "origem, sinal", "acao = 'sinal'").size() == 5; }, 5000));
     EXPECT_EQ(journalRows(journal, "group_concat(DISTINCT origem)", "acao = 'sinal'"), QStringList{"remoto"});
     QDBusConnection::disconnectFromBus("test");
-}
-
-// With a broker set, a sign published on .../sinal/set goes as a click (origin "remoto") and the
-// sign shown is published, retained; the broker going away during the animation and coming
-// back is weathered, and the state published again; 10,000 malformed messages send nothing,
-// leave the window responsive and are journaled once a burst.
-TEST_F(MainWindowTest, SignsFromABrokerGoAsClicksAndNothingMalformedGetsIn)
-{
-    MqttBroker broker;
-    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-1\n").arg(broker.port).toUtf8());
-    start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client() != nullptr && program->mqtt.client()->isConnected(); }, 10000));
-    const auto follow = [&](MqttClient& site) {
-        site.subscribe("painel-sinaletico/posto-1/#");
-        return QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-1/sinal").empty(); }, 10000);
-    };
-    const auto lastState = [](const MqttClient& site) {
-        const auto states = site.on("painel-sinaletico/posto-1/sinal");
-        return states.empty() ? QJsonObject() : QJsonDocument::fromJson(QByteArray::fromStdString(states.back().payload)).object();
-    };
-    auto site = std::make_unique<MqttClient>(broker.port);
-    ASSERT_TRUE(follow(*site));
-    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
-    // Home Assistant is told of a post only when it asks to be.
-    MqttClient homeAssistant(broker.port);
-    homeAssistant.subscribe("homeassistant/#");
-    homeAssistant.subscribe("painel-sinaletico/posto-1/estado");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !homeAssistant.on("painel-sinaletico/posto-1/estado").empty(); }, 5000));
-    EXPECT_TRUE(homeAssistant.on("homeassistant/select/posto-1/sinal/config").empty());
-    EXPECT_EQ(lastState(*site)["sinal"].toString(), "Parar");
-    site->publish("painel-sinaletico/posto-9/sinal/set", "Esquerda"); // another post's
-    for (const auto& [name, index] : {std::pair{"Frente", 1}, {"4", 2}, {"esquerda", 3}, {"xadrez", 4}}) {
-        port.clearRecord();
-        site->publish("painel-sinaletico/posto-1/sinal/set", name);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return port.sent().size() >= frames::sign[std::size_t(index)].size(); }, 5000)) << name;
-        EXPECT_EQ(port.sent().substr(0, frames::sign[std::size_t(index)].size()), frames::sign[std::size_t(index)]) << name;
-        EXPECT_TRUE(form->signButton(Sign(index)).isChecked()) << name;
-    }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Xadrez"; }, 5000));
-    EXPECT_EQ(lastState(*site)["resultado"].toString() + "|" + lastState(*site)["modo"].toString(), "enviado|multicor");
-
-    broker.stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !program->mqtt.client()->isConnected(); }, 10000));
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("MQTT: sem ligação")) << form->panelStatusBar().panel(1).toolTip().toStdString();
-    port.clearRecord();
-    ASSERT_TRUE(broker.start());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client()->isConnected(); }, 20000));
-    EXPECT_GT(port.sent().size(), frames::chequerTick1.size()); // the flag went on all along
-    site = std::make_unique<MqttClient>(broker.port);           // the restarted broker kept nothing: all is published again
-    ASSERT_TRUE(follow(*site));
-    EXPECT_EQ(lastState(*site)["sinal"].toString(), "Xadrez");
-    EXPECT_EQ(site->on("painel-sinaletico/posto-1/estado").back().payload, "online");
-    site->publish("painel-sinaletico/posto-1/sinal/set", "Parar");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastState(*site)["sinal"].toString() == "Parar"; }, 5000));
-    // Retained: a client that comes later still gets it.
-    MqttClient later(broker.port);
-    ASSERT_TRUE(follow(later));
-    EXPECT_TRUE(later.on("painel-sinaletico/posto-1/sinal").back().retained);
-    EXPECT_EQ(lastState(later)["sinal"].toString(), "Parar");
-    port.clearRecord();
-    const EventLoopProbe probe;
-    const std::array<std::string, 4> malformed{std::string(100, 'x'), "nada", "\xff\xfe", "6"};
-    for (int i = 0; i < 10'000; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", malformed[std::size_t(i % 4)], 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagens rejeitadas'") == "1"; }, 20000));
-    EXPECT_EQ(port.sent(), "");
-    // Handled on the network thread, a flood leaves the window a few ms at a time; under the
-    // sanitizers and a loaded machine that stretches, while one that reached the window's slow
-    // path would hold it for seconds.
-    EXPECT_LT(probe.longest, 500);
-    EXPECT_LE(journaled("count(*)", "acao = 'MQTT' AND resultado = 'mensagem rejeitada'").toInt(), 3);
-    // A burst's first is journaled with its reason (a busy machine may split the flood into bursts).
-    EXPECT_NE(journaled("count(*)", "motivo = 'mensagem de 100 bytes, acima de 64'"), "0");
-    // Even well-formed, no more than five signs a second reach the panel.
-    for (int i = 0; i < 30; ++i) site->publish("painel-sinaletico/posto-1/sinal/set", "Frente");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "motivo LIKE '%por segundo%'") == "1"; }, 5000));
-    EXPECT_LE(port.sent().size(), 7 * (frames::sign[1].size() + 1));
-    EXPECT_GE(port.sent().size(), frames::sign[1].size());
-    EXPECT_EQ(journaled("group_concat(DISTINCT sinal)", "origem = 'remoto' AND acao = 'sinal'"), "Frente,Direita,Esquerda,Xadrez,Parar");
-    // Gone on purpose, it says so (the broker's will is only for a lost connection).
-    program.reset();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return site->on("painel-sinaletico/posto-1/estado").back().payload == "offline"; }, 5000));
-}
-
-// Only a new message with a sign's exact name chooses it, five a second at most in any second:
-// a set message the broker kept from long ago is ignored (and journaled once), a byte-order mark
-// makes no name, and a broker that was not up at start-up is reached once it is.
-TEST_F(MainWindowTest, OnlyNewExactSetMessagesChooseSignsFiveASecondAtMost)
-{
-    MqttBroker broker(true);
-    const std::string set = "painel-sinaletico/posto-2/sinal/set";
-    {
-        MqttClient old(broker.port);
-        ASSERT_TRUE(old.publish(set, "Frente" + std::string(100, '.'), 1, true));
-        old.subscribe(set); // the broker keeps it once it hands it back
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !old.on(set).empty(); }, 5000));
-    }
-    broker.stop(); // and kept on disk: the broker brings the old message back when restarted
-    writeConf(QStringLiteral("[mqtt]\nhost=localhost\nport=%1\nid=posto-2\n").arg(broker.port).toUtf8());
-    start();
-    ASSERT_NE(program->mqtt.client(), nullptr);
-    EXPECT_EQ(program->mqtt.client()->connectHost(), "127.0.0.1"); // the address checked, not the name again
-    ASSERT_TRUE(broker.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program->mqtt.client()->isConnected(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("pormenor", "resultado = 'mensagem retida ignorada'") == "Frente" + QString(58, '.'); }, 5000));
-    EXPECT_TRUE(form->signButton(Sign::Stop).isChecked());
-
-    MqttClient site(broker.port);
-    ASSERT_TRUE(site.publish(set, "\xEF\xBB\xBFParar"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagem rejeitada' AND motivo LIKE '%não é um sinal%'") == "1"; }, 5000));
-    port.clearRecord();
-    // Twenty signs over 1.2 s: no more than five of them go out in any one second.
-    int published = 0;
-    QTimer pace;
-    QObject::connect(&pace, &QTimer::timeout, [&] {
-        if (site.publish(set, published % 2 ? "Parar" : "Frente") && ++published == 20) pace.stop();
-    });
-    pace.start(60);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return published == 20; }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "resultado = 'mensagens rejeitadas'") == "1"; }, 5000));
-    QList<qint64> sent;
-    for (const QString& ms : journalRows(journal->fileName(), "utc_ms", "origem = 'remoto' AND acao = 'sinal'")) sent << ms.toLongLong();
-    EXPECT_GE(sent.size(), 6);
-    for (qsizetype i = 5; i < sent.size(); ++i) EXPECT_GE(sent[i] - sent[i - 5], 990) << i;
-    EXPECT_EQ(port.sent().size(), std::size_t(sent.size()) * (frames::sign[1].size() + 1) - 1);
-}
-
-// A control room's request goes as a click, origin "central", journaled with its id; the state
-// published answers it with the outcome, a failure's reason included. The post says what it is
-// on .../info and, asked to, announces itself to Home Assistant as its documented select schema
-// reads. Requests that are not exactly that send nothing.
-TEST_F(MainWindowTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
-{
-    MqttBroker broker;
-    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-3\nnome=Curva 3\nhome_assistant=true\n").arg(broker.port).toUtf8());
-    start();
-    MqttClient site(broker.port);
-    site.subscribe("painel-sinaletico/posto-3/#");
-    site.subscribe("homeassistant/#");
-    const auto json = [&](const std::string& topic) {
-        const auto messages = site.on(topic);
-        return messages.empty() ? QJsonObject() : QJsonDocument::fromJson(QByteArray::fromStdString(messages.back().payload)).object();
-    };
-    const std::string discovery = "homeassistant/select/posto-3/sinal/config";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !json("painel-sinaletico/posto-3/info").isEmpty() && !json(discovery).isEmpty(); }, 10000));
-    const QJsonObject info = json("painel-sinaletico/posto-3/info");
-    EXPECT_EQ(QStringList(info.keys()).join(","), "cor,dispositivo,modo,nome,porta,versao");
-    EXPECT_EQ(QStringList({info["nome"].toString(), info["versao"].toString(), info["porta"].toString(), info["modo"].toString(), info["cor"].toString()}).join("|"),
-              "Curva 3|" PAINEL_VERSION "|COM1|multicor|");
-    // Home Assistant's MQTT select: command_topic and options required; every key one it knows,
-    // of its type.
-    const QJsonObject config = json(discovery);
-    const std::map<QString, QJsonValue::Type> schema{{"name", QJsonValue::String},
-                                                     {"unique_id", QJsonValue::String},
-                                                     {"command_topic", QJsonValue::String},
-                                                     {"state_topic", QJsonValue::String},
-                                                     {"value_template", QJsonValue::String},
-                                                     {"options", QJsonValue::Array},
-                                                     {"availability_topic", QJsonValue::String},
-                                                     {"payload_available", QJsonValue::String},
-                                                     {"payload_not_available", QJsonValue::String},
-                                                     {"qos", QJsonValue::Double},
-                                                     {"retain", QJsonValue::Bool},
-                                                     {"device", QJsonValue::Object}};
-    for (const QString& key : config.keys()) EXPECT_TRUE(schema.count(key) && schema.at(key) == config[key].type()) << key.toStdString();
-    EXPECT_EQ(config["command_topic"].toString() + " " + config["state_topic"].toString() + " " + config["availability_topic"].toString(),
-              "painel-sinaletico/posto-3/sinal/set painel-sinaletico/posto-3/sinal painel-sinaletico/posto-3/estado");
-    EXPECT_EQ(config["options"].toVariant().toStringList().join(","), "Parar,Frente,Esquerda,Direita,Xadrez"); // the posts' screen order
-    EXPECT_EQ(config["value_template"].toString(), "{{ value_json.sinal }}");
-    const QJsonObject device = config["device"].toObject();
-    EXPECT_EQ(device["identifiers"].toArray().size(), 1);
-    for (const char* key : {"name", "manufacturer", "model", "sw_version"}) EXPECT_TRUE(device[key].isString()) << key;
-    MqttClient later(broker.port); // kept by the broker for Home Assistant started later
-    later.subscribe(discovery);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !later.on(discovery).empty() && later.on(discovery).back().retained; }, 5000));
-
-    const std::string set = "painel-sinaletico/posto-3/sinal/set";
-    for (const std::string& bad : std::vector<std::string>{R"({"sinal":2})", R"({"pedido":"p"})", R"({"sinal":"Frente","pedido":")" + std::string(65, 'p') + R"("})",
-                                                           R"({"sinal":"Frente","pedido":"a\nb"})", R"({"sinal":"Frente","origem":"outra"})", R"({"sinal":"Frente")",
-                                                           R"({"sinal":"Frente","pedido":")" + std::string(250, 'p') + R"("})"})
-        ASSERT_TRUE(site.publish(set, bad));
-    site.publish(set, R"({"sinal":"Frente","pedido":"central-7","origem":"central"})");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-7"; }, 5000));
-    EXPECT_EQ(port.sent().substr(port.sent().size() - frames::sign[1].size()), frames::sign[1]);
-    const QJsonObject state = json("painel-sinaletico/posto-3/sinal");
-    EXPECT_EQ(state["sinal"].toString() + "|" + state["origem"].toString() + "|" + state["resultado"].toString(), "Frente|central|enviado");
-    EXPECT_EQ(journaled("origem || '|' || sinal", "pormenor = 'pedido central-7'"), "central|Frente");
-    EXPECT_EQ(journaled("count(*)", "resultado = 'mensagem rejeitada' OR resultado = 'mensagens rejeitadas'").toInt() >= 1, true);
-    EXPECT_EQ(journaled("count(*)", "acao = 'sinal' AND origem IN ('central', 'remoto')"), "1");
-    // A send that fails is published with its reason, for the control room to say.
-    port.openError = LineError::CouldNotOpenDevice;
-    site.publish(set, R"({"sinal":"Parar","pedido":"central-8","origem":"central"})");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-8"; }, 5000));
-    EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["resultado"].toString(), "porta não abriu");
-    EXPECT_FALSE(json("painel-sinaletico/posto-3/sinal")["motivo"].toString().isEmpty());
-    // A local click answers no request.
-    port.openError.reset();
-    form->signButton(Sign::Left).click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["sinal"] == "Esquerda"; }, 5000));
-    EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["pedido"].toString() + "|" + json("painel-sinaletico/posto-3/sinal")["origem"].toString(), "|rato");
-    // What the post is follows "Preferências".
-    PanelSettings settings = program->session.settings();
-    settings.signalMode = monoColourSigns;
-    settings.signColour = colourGreen;
-    program->session.setPreferences(settings);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/info")["cor"] == "Verde"; }, 5000));
-    EXPECT_EQ(json("painel-sinaletico/posto-3/info")["modo"].toString(), "monocor");
-}
-
-// A control room's request says when it was sent on the control room's clock. One that reaches
-// the post later than the control room waits for its answer is not carried out: it is answered
-// "pedido expirado" and journaled. The post's calendar clock plays no part, so a clock far from
-// the post's is obeyed at once. A request comes by its post's topic and, to stop everyone, by the
-// site's: it is carried out once, and the site's topic takes "Parar" only.
-TEST_F(MainWindowTest, ARequestTooLateIsNotCarriedOutAndNoneTwice)
-{
-    MqttBroker broker;
-    writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-4\n").arg(broker.port).toUtf8());
-    start();
-    MqttClient site(broker.port);
-    site.subscribe("painel-sinaletico/posto-4/#");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !site.on("painel-sinaletico/posto-4/sinal").empty(); }, 10000));
-    const std::string set = "painel-sinaletico/posto-4/sinal/set";
-    QElapsedTimer clock;
-    const auto request = [&](const char* sign, const char* id, qint64 sentMs) {
-        return QStringLiteral(R"({"sinal":"%1","pedido":"%2","origem":"central","relogio":"c1","emitido":%3,"validade_ms":2000})").arg(sign, id).arg(sentMs).toStdString();
-    };
-    const auto answer = [&](const std::string& id) {
-        for (const auto& m : site.on("painel-sinaletico/posto-4/resposta"))
-            if (QJsonDocument::fromJson(QByteArray::fromStdString(m.payload))["pedido"].toString().toStdString() == id)
-                return QJsonDocument::fromJson(QByteArray::fromStdString(m.payload));
-        return QJsonDocument();
-    };
-    port.clearRecord();
-    clock.start();
-    site.publish(set, request("Frente", "r1", 12345)); // a clock nobody's calendar shares
-    ASSERT_TRUE(QTest::qWaitFor([&] { return port.sent() == frames::sign[1]; }, 5000)) << port.sent();
-    // Sent, by its own account, five seconds before the first: held up on its way.
-    port.clearRecord();
-    site.publish(set, request("Esquerda", "r2", 12345 - 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !answer("r2").isNull(); }, 5000));
-    EXPECT_EQ(answer("r2")["resultado"].toString() + "|" + answer("r2")["sinal"].toString(), "pedido expirado|Esquerda");
-    EXPECT_EQ(port.sent(), "");
-    EXPECT_EQ(journaled("origem || '|' || sinal || '|' || resultado", "pormenor = 'pedido r2'"), "central|Esquerda|pedido expirado");
-    site.publish(set, request("Direita", "r3", 12345 + clock.elapsed()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return port.sent() == frames::sign[2]; }, 5000)) << port.sent();
-    port.clearRecord();
-    for (const std::string& topic : {std::string("painel-central/parar"), set}) site.publish(topic, request("Parar", "r4", 12345 + clock.elapsed()));
-    site.publish("painel-central/parar", request("Frente", "r5", 12345 + clock.elapsed()));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "motivo LIKE '%só se pede \"Parar\"%'") == "1"; }, 5000));
-    EXPECT_EQ(port.sent(), frames::sign[0]);
-    EXPECT_EQ(journaled("count(*)", "pormenor = 'pedido r4'"), "1");
-}
-
-// Nobody gets in by the back door: a broker elsewhere without TLS, a password others can read
-// or an id that is no topic level leave MQTT off, and say why.
-TEST_F(MainWindowTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
-{
-    QFile password(home.filePath("senha"));
-    ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("segredo-123\n") > 0);
-    password.close();
-    password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    writeConf("[mqtt]\nhost=127.0.0.1\nuser=posto\npassword_file=" + home.filePath("senha").toUtf8() + "\n");
-    start();
-    EXPECT_EQ(program->mqtt.client(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("pode ser lido por outros")) << form->panelStatusBar().panel(1).toolTip().toStdString();
-    EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
-    for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
-        QStringList problems;
-        writeConf(conf);
-        EXPECT_FALSE(readMoreSettings(home.filePath("painel-sinaletico.conf"), &problems).mqtt.enabled()) << conf.toStdString();
-        EXPECT_TRUE(problems.join("").endsWith("o MQTT fica desligado.")) << problems.join("").toStdString();
-    }
-    // A flag that is not understood is said where the operator looks, and journaled.
-    writeConf("[mqtt]\nhost=broker.example.org\nsem_cifra=no\n");
-    start();
-    EXPECT_EQ(program->mqtt.client(), nullptr);
-    EXPECT_TRUE(form->panelStatusBar().panel(1).toolTip().contains("mqtt/sem_cifra = \"no\" não se entende")) << form->panelStatusBar().panel(1).toolTip().toStdString();
-    EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
 }
 
 } // namespace

@@ -182,7 +182,7 @@ TEST(MonitorLink, OnlyAPseudoTerminalsLinkIsReplaced)
             ASSERT_TRUE(QFile::link(target, place));
         }
         QProcess monitor;
-        monitor.start(PAINEL_MONITOR, {"--pty", "--link", place});
+        monitor.start(PAINEL_MONITOR_PATH, {"--pty", "--link", place});
         ASSERT_TRUE(monitor.waitForStarted());
         if (replaced) {
             const QString own = "/proc/" + QString::number(monitor.processId()) + "/fd/";

@@ -244,7 +244,7 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
     // The far end of a pseudo-terminal (the virtual panel, holding its slave beside the master)
     // is not who holds the line: the other program that has it open is.
     QProcess monitor, user;
-    monitor.start(PAINEL_MONITOR, {"--pty"});
+    monitor.start(PAINEL_MONITOR_PATH, {"--pty"});
     ASSERT_TRUE(monitor.waitForReadyRead(10000));
     const QString line = QString::fromUtf8(monitor.readLine()).trimmed();
     user.setStandardInputFile(line);

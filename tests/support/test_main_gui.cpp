@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-// The one main of every test program. Widgets need an application object, and that needs a
-// display: the offscreen platform unless the environment names another. Listing the tests at
-// build time needs neither.
+// The main of every test program of the windows. Widgets need an application object, and that
+// needs a display: the offscreen platform unless the environment names another. Listing the tests
+// at build time needs neither.
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "control/panel_control.h"
 #include "fake_serial_port.h"
 #include "journal_rows.h"
-#include "preview_matrix.h"
 #include "pty_pair.h"
+#include "recording_view.h"
 #include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"
-#include "session/panel_session.h"
-#include "settings/preferences_file.h"
 #include "stalled_line.h"
 
 #include <QElapsedTimer>
@@ -23,39 +22,31 @@
 
 namespace {
 
-// The preview's dots are 325 twips apart, the first 350 twips in.
-std::string pictureOf(const QImage& image)
-{
-    const auto pixel = [&](int i) { return int(std::floor((350 + 325 * i) / 15.0 * image.devicePixelRatio())); };
-    return matrixOf(
-        image, [&](int row, int column) { return QPoint(pixel(column), pixel(row)); }, 0x808080);
-}
-
-using frames::chequer2Picture;
 const auto& pictures = frames::picture;
 
-// The session with the recording port and a preferences file of `initial`. Unless told
+// The control with the recording port, its line, commands and view, under `initial`. Unless told
 // otherwise the port cannot open during the start-up sequence, so the patterns are built and
 // nothing is recorded yet.
 template <typename Port = FakeSerialPort>
 struct Rig {
-    QTemporaryDir home;
     Port port;
     FakeStatusLine status;
-    PanelPreview preview;
-    PanelSession session;
-    SignDisplay& display = session.display();
-    PanelLine& line = session.line();
+    RecordingView view;
+    PanelSettings settings;
+    PanelLine line{port, status};
+    PanelCommands commands{port};
+    PanelControl control{line, commands, view, settings};
 
-    explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}, Journal* journal = nullptr) : session(port, status, preview, home.filePath("pref.vyr"), journal)
+    explicit Rig(bool portAtStartUp = false, const PanelSettings& initial = {}, Journal* journal = nullptr) : settings(initial)
     {
-        EXPECT_EQ(writePreferences(initial, session.preferencesFile()), std::nullopt);
-        session.load();
+        if (journal != nullptr) journal->namePorts(&portAndDevice);
+        control.setJournal(journal);
+        line.initSerial(9600);
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError = portAtStartUp ? std::nullopt : std::optional(LineError::CouldNotOpenDevice);
-        session.start();
+        (void)control.initPanel();
         if constexpr (std::is_same_v<Port, FakeSerialPort>) port.openError.reset();
     }
-    [[nodiscard]] std::string picture() const { return pictureOf(preview.image()); }
+    [[nodiscard]] std::string picture() const { return view.picture(); }
 };
 
 // A sign in mono-colour mode: the colour's LED times, then one plane of the sign in the planes
@@ -85,7 +76,7 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
     EXPECT_EQ(monoFrames(1, colourGreen), "A5 79 5A 75 9C A5 79 5A 76 9C A5 79 5A 73 00 00 00 00 00 00 00 00 "
                                           "A5 79 5A 74 00 08 0C FE FF FE 0C 08 A5 79 5A 7B 02 A5 79 5A 71");
     const std::vector<std::pair<ColourCode, char>> monoColours{{colourRed, 'R'}, {colourGreen, 'G'}, {colourYellow, 'Y'}};
-    // What the preview says it shows, for those who cannot see it.
+    // What the view says it shows, for those who cannot see it.
     const std::array<std::pair<const char*, const char*>, 5> inWords{{{"Parar: X vermelho", "Parar: X amarelo"},
                                                                       {"Frente: seta verde para cima", "Frente: seta para cima, amarela"},
                                                                       {"Direita: seta amarela para a direita", "Direita: seta para a direita, amarela"},
@@ -93,19 +84,19 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
                                                                       {"Xadrez: quadrados vermelhos e verdes, animado", "Xadrez: quadrados amarelos"}}};
     for (int kind = 0; kind < 5; ++kind) {
         Rig multi;
-        multi.display.chooseSign(Sign(kind));
+        multi.control.chooseSign(Sign(kind));
         EXPECT_EQ(multi.port.sent(), frames::sign[static_cast<std::size_t>(kind)]);
         EXPECT_EQ(multi.picture(), pictures[static_cast<std::size_t>(kind)]) << kind;
-        EXPECT_EQ(multi.preview.accessibleDescription() + "|" + multi.preview.toolTip(), QString(inWords[std::size_t(kind)].first) + "|" + inWords[std::size_t(kind)].first);
+        EXPECT_EQ(multi.view.description + "|" + multi.view.shownText(), QString(inWords[std::size_t(kind)].first) + "|" + inWords[std::size_t(kind)].first);
         EXPECT_EQ(multi.port.calls.back(), "close");
-        EXPECT_EQ(multi.display.timer().isActive(), kind == 4);
+        EXPECT_EQ(multi.control.animation().timer().isActive(), kind == 4);
         for (const auto& [colour, dot] : monoColours) {
             Rig mono(false, {1, monoColourSigns, colour});
-            mono.display.chooseSign(Sign(kind));
+            mono.control.chooseSign(Sign(kind));
             EXPECT_EQ(mono.port.sent(), monoFrames(kind, colour)) << kind << " in " << dot;
             EXPECT_EQ(mono.picture(), monoPicture(kind, dot)) << kind << " in " << dot;
-            if (colour == colourYellow) EXPECT_EQ(mono.preview.accessibleDescription(), inWords[std::size_t(kind)].second);
-            EXPECT_FALSE(mono.display.timer().isActive());
+            if (colour == colourYellow) EXPECT_EQ(mono.view.description, inWords[std::size_t(kind)].second);
+            EXPECT_FALSE(mono.control.animation().timer().isActive());
         }
     }
 }
@@ -113,91 +104,91 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
 TEST(SignAnimation, TicksAlternateTheChequerImagesOnTheirOwnRhythm)
 {
     Rig rig;
-    QTimer& timer = rig.display.timer();
+    QTimer& timer = rig.control.animation().timer();
     EXPECT_EQ(std::pair(timer.interval(), timer.timerType()), std::pair(250, Qt::PreciseTimer));
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     // Chosen again half-way to the first tick: the time to that tick is not reset.
     ASSERT_TRUE(QTest::qWaitFor([&] { return timer.remainingTime() < 150; }));
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     EXPECT_LT(timer.remainingTime(), 200);
     // The first tick comes from Timer1 itself; the later ones are called directly.
     QSignalSpy ticks(&timer, &QTimer::timeout);
     for (const bool second : {true, false, true}) {
         rig.port.clearRecord();
         if (ticks.isEmpty()) ASSERT_TRUE(ticks.wait(2000));
-        else rig.display.animationTick();
+        else rig.control.animation().tick();
         EXPECT_EQ(rig.port.sent(), second ? frames::chequerTick2 : frames::chequerTick1);
-        EXPECT_EQ(rig.picture(), second ? chequer2Picture : pictures[4]);
+        EXPECT_EQ(rig.picture(), second ? frames::chequer2Picture : pictures[4]);
     }
     // A tick whose close fails (its bytes may not all be out) keeps its image for the next one,
     // and the flag runs on; mono-colour mode chosen meanwhile does not change the images.
     // While the line fails part-way the flag tries once a second; a port that does not open
     // keeps its pace.
     rig.port.closeError = LineError::WriteFailed;
-    rig.display.animationTick();
+    rig.control.animation().tick();
     EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
     EXPECT_EQ(std::pair(timer.isActive(), timer.interval()), std::pair(true, 1000));
     rig.port.closeError.reset();
-    rig.session.setPreferences({1, monoColourSigns, colourRed});
+    rig.settings = {1, monoColourSigns, colourRed};
     rig.port.clearRecord();
-    rig.display.animationTick();
+    rig.control.animation().tick();
     EXPECT_EQ(rig.port.sent(), frames::chequerTick1);
     rig.port.openError = LineError::CouldNotOpenDevice;
-    rig.display.animationTick();
+    rig.control.animation().tick();
     rig.port.openError.reset();
     EXPECT_EQ(timer.interval(), 250);
     // Another sign ends the animation even when it is not sent: before its first write fails,
     // or when the port does not open at all, so no tick brings the flag back with the port.
-    rig.session.setPreferences({});
+    rig.settings = {};
     for (const bool opens : {true, false}) {
-        rig.display.chooseSign(Sign::Chequer);
+        rig.control.chooseSign(Sign::Chequer);
         ASSERT_TRUE(timer.isActive());
         rig.port.failAtWrite = rig.port.writeCount + 1;
         if (!opens) rig.port.openError = LineError::CouldNotOpenDevice;
-        rig.display.chooseSign(Sign::Right);
+        rig.control.chooseSign(Sign::Right);
         rig.port.openError.reset();
         rig.port.failAtWrite.reset();
         EXPECT_FALSE(timer.isActive()) << opens;
-        EXPECT_TRUE(rig.preview.toolTip().startsWith("Último sinal enviado: Xadrez")) << rig.preview.toolTip().toStdString();
+        EXPECT_TRUE(rig.view.shownText().startsWith("Último sinal enviado: Xadrez")) << rig.view.shownText().toStdString();
     }
 }
 
 TEST(SignFault, AClickFailingAtAnyWriteOrAtTheCloseLeavesThePortClosedAndTheNextClickWhole)
 {
     Rig healthy;
-    healthy.display.chooseSign(Sign::Ahead);
+    healthy.control.chooseSign(Sign::Ahead);
     const std::vector<Bytes> full = healthy.port.writes;
     for (std::size_t k = 1; k <= full.size() + 1; ++k) {
         SCOPED_TRACE("failing at write " + std::to_string(k));
         Rig rig;
-        rig.display.chooseSign(Sign::Stop);
+        rig.control.chooseSign(Sign::Stop);
         rig.port.clearRecord();
         if (k > full.size()) rig.port.closeError = LineError::WriteFailed;
         else rig.port.failAtWrite = rig.port.writeCount + int(k);
-        rig.display.chooseSign(Sign::Ahead);
+        rig.control.chooseSign(Sign::Ahead);
         EXPECT_EQ(rig.port.writes, std::vector<Bytes>(full.begin(), full.begin() + std::ptrdiff_t(k - 1)));
         EXPECT_FALSE(rig.port.open);
         EXPECT_EQ(rig.status.texts[1], "Erro a escrever na porta serie");
-        // The preview comes after the LED times and before the planes, and is marked as not
-        // what the panel shows: a dashed border over the picture, the last sign sent in words.
+        // The view is drawn after the LED times and before the planes, and is marked as not
+        // what the panel shows, with the last sign sent in words.
         EXPECT_EQ(rig.picture(), pictures[k > 2 ? 1 : 0]);
-        EXPECT_TRUE(QRegularExpression("^Último sinal enviado: Parar às \\d\\d:\\d\\d:\\d\\d$").match(rig.preview.toolTip()).hasMatch()) << rig.preview.toolTip().toStdString();
-        EXPECT_NE(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
+        EXPECT_TRUE(QRegularExpression("^Último sinal enviado: Parar às \\d\\d:\\d\\d:\\d\\d$").match(rig.view.shownText()).hasMatch()) << rig.view.shownText().toStdString();
+        EXPECT_TRUE(rig.view.stale);
 
         rig.port.closeError.reset();
         rig.port.clearRecord();
-        rig.display.chooseSign(Sign::Ahead);
+        rig.control.chooseSign(Sign::Ahead);
         EXPECT_EQ(rig.port.sent(), frames::sign[1]);
-        EXPECT_EQ(rig.preview.toolTip(), "Frente: seta verde para cima");
-        EXPECT_EQ(rig.preview.grab().toImage().pixel(1, 1), rig.preview.image().pixel(1, 1));
+        EXPECT_EQ(rig.view.shownText(), "Frente: seta verde para cima");
+        EXPECT_FALSE(rig.view.stale);
     }
     // Before any sign went out, a failed click says so; a start-up that never reached the port
     // leaves nothing to mark.
     Rig unreached;
-    EXPECT_FALSE(unreached.preview.isStale());
+    EXPECT_FALSE(unreached.view.stale);
     unreached.port.openError = LineError::CouldNotOpenDevice;
-    unreached.display.chooseSign(Sign::Right);
-    EXPECT_EQ(unreached.preview.toolTip(), "Nenhum sinal enviado desde o arranque");
+    unreached.control.chooseSign(Sign::Right);
+    EXPECT_EQ(unreached.view.shownText(), "Nenhum sinal enviado desde o arranque");
 }
 
 TEST(InitPanel, SendsTheStartUpFramesThenSignZeroInTheCurrentMode)
@@ -206,17 +197,6 @@ TEST(InitPanel, SendsTheStartUpFramesThenSignZeroInTheCurrentMode)
     EXPECT_EQ(multi.port.sent(), frames::startup + " " + frames::sign[0]);
     EXPECT_EQ(multi.picture(), pictures[0]);
     EXPECT_EQ(Rig(true, {1, monoColourSigns, colourGreen}).port.sent(), frames::startup + " " + monoFrames(0, colourGreen));
-}
-
-TEST(SignClick, PreviewKeepsItsPictureAndLeavesNoTraceOfTheDotsBefore)
-{
-    Rig rig(true);
-    const QImage onScreen = rig.preview.grab().toImage();
-    EXPECT_EQ(onScreen, rig.preview.image().convertToFormat(onScreen.format()));
-    rig.preview.drawPattern(SignPattern{});
-    QImage blank(rig.preview.image().size(), QImage::Format_RGB32);
-    blank.fill(0x808080);
-    EXPECT_EQ(rig.preview.image(), blank);
 }
 
 // The lamp test, frame by frame: the LED times of green, then every LED red, green, yellow, each
@@ -244,27 +224,27 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
     expected += lamps(off, off) + " " + frames::sign[4];
 
     Rig rig(true);
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     rig.port.clearRecord();
-    rig.display.startLampTest();
-    EXPECT_FALSE(rig.display.timer().isActive());
-    EXPECT_EQ(rig.display.lampTestRunning(), true);
-    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    rig.control.startLampTest();
+    EXPECT_FALSE(rig.control.animation().timer().isActive());
+    EXPECT_EQ(rig.control.lampTestRunning(), true);
+    for (int step = 2; step <= LampTest::stepCount + 1; ++step) rig.control.lampTest().step();
     EXPECT_EQ(rig.port.sent(), expected);
-    EXPECT_FALSE(rig.display.lampTestRunning());
-    EXPECT_TRUE(rig.display.timer().isActive());
+    EXPECT_FALSE(rig.control.lampTestRunning());
+    EXPECT_TRUE(rig.control.animation().timer().isActive());
 
     // On its own timer: the LED times and the first step at once, the third step 600 ms later.
     rig.port.clearRecord();
     QElapsedTimer clock;
     clock.start();
-    rig.display.startLampTest();
+    rig.control.startLampTest();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() >= (10 + 3 * 28) * 3 - 1; }, 5000));
     EXPECT_GE(clock.elapsed(), 599);
     rig.port.clearRecord();
-    rig.display.chooseSign(Sign::Ahead);
+    rig.control.chooseSign(Sign::Ahead);
     EXPECT_EQ(rig.port.sent(), frames::sign[1]);
-    EXPECT_FALSE(rig.display.lampTestRunning());
+    EXPECT_FALSE(rig.control.lampTestRunning());
 }
 
 // With the keep-alive on, the chosen sign goes out again every interval, counted by its real
@@ -272,14 +252,14 @@ TEST(LampTest, EveryLampThenTheChosenSignBack)
 TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
 {
     Rig rig(true);
-    rig.display.chooseSign(Sign::Ahead);
+    rig.control.chooseSign(Sign::Ahead);
     rig.port.clearRecord();
-    rig.display.setKeepAlive(1);
+    rig.control.setKeepAlive(1);
     QElapsedTimer clock;
     clock.start();
     // A sign chosen half-way: the resends count from it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= 500; }));
-    rig.display.chooseSign(Sign::Ahead);
+    rig.control.chooseSign(Sign::Ahead);
     rig.port.clearRecord();
     clock.restart();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.sent().size() > frames::sign[1].size(); }, 5000));
@@ -288,17 +268,17 @@ TEST(KeepAlive, TheChosenSignGoesAgainEveryInterval)
     EXPECT_LT(clock.elapsed(), 2900);
     // The animating flag is left to its ticks, but gets display_on alone, which lights a panel
     // that restarted; the lamp test gets nothing.
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     rig.port.clearRecord();
-    rig.display.keepAliveTick();
+    rig.control.keepAlive().tick();
     EXPECT_EQ(rig.port.sent(), "A5 79 5A 71");
-    EXPECT_TRUE(rig.display.timer().isActive());
-    rig.display.startLampTest();
+    EXPECT_TRUE(rig.control.animation().timer().isActive());
+    rig.control.startLampTest();
     rig.port.clearRecord();
-    rig.display.keepAliveTick();
+    rig.control.keepAlive().tick();
     EXPECT_EQ(rig.port.sent(), "");
-    rig.display.setKeepAlive(0);
-    EXPECT_FALSE(rig.display.keepAliveTimer().isActive());
+    rig.control.setKeepAlive(0);
+    EXPECT_FALSE(rig.control.keepAlive().isActive());
 }
 
 // Every action goes to the journal with its origin, sign and outcome, and every change of the
@@ -308,21 +288,21 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     QTemporaryDir dir;
     Journal journal(dir.filePath("registo.sqlite"));
     Rig rig(true, {}, &journal);
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     rig.port.openError = LineError::CouldNotOpenDevice;
-    for (int tick = 0; tick < 2; ++tick) rig.display.animationTick();
+    for (int tick = 0; tick < 2; ++tick) rig.control.animation().tick();
     rig.port.openError.reset();
-    rig.display.animationTick();
+    rig.control.animation().tick();
     rig.port.failAtWrite = rig.port.writeCount + 3; // after the two LED times
-    rig.display.chooseSign(Sign::Ahead, Origin::Keyboard);
-    rig.display.chooseSign(Sign::Ahead, Origin::Accessibility);
+    rig.control.chooseSign(Sign::Ahead, Origin::Keyboard);
+    rig.control.chooseSign(Sign::Ahead, Origin::Accessibility);
     rig.port.openError = LineError::CouldNotOpenDevice;
-    for (int tick = 0; tick < 3; ++tick) rig.display.keepAliveTick();
+    for (int tick = 0; tick < 3; ++tick) rig.control.keepAlive().tick();
     rig.port.openError.reset();
-    rig.display.keepAliveTick();
-    rig.display.startLampTest();
-    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
-    rig.display.chooseSign(Sign::Stop, Origin::Remote);
+    rig.control.keepAlive().tick();
+    rig.control.startLampTest();
+    for (int step = 2; step <= LampTest::stepCount + 1; ++step) rig.control.lampTest().step();
+    rig.control.chooseSign(Sign::Stop, Origin::Remote);
     journal.flush();
     QCoreApplication::processEvents();
     EXPECT_EQ(journal.problem().toStdString(), "");
@@ -353,15 +333,15 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
               "57|\n43|de novo enviado, após 3 falhas\n" + std::to_string(10 + 20 * 28) + "|20 de 20 passos enviados");
     // A lamp test on a port that does not open checked nothing: it failed, and says how little went.
     rig.port.openError = LineError::CouldNotOpenDevice;
-    rig.display.startLampTest();
-    for (int step = 2; step <= SignDisplay::lampStepCount + 1; ++step) rig.display.lampTestStep();
+    rig.control.startLampTest();
+    for (int step = 2; step <= LampTest::stepCount + 1; ++step) rig.control.lampTest().step();
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "resultado, motivo, pormenor, falha", "acao = 'fim do teste do painel'").join("\n").toStdString(),
               "concluído||20 de 20 passos enviados|0\nfalhou|Permission denied|0 de 20 passos enviados|1");
     // The mode as it was; the colour only where it is the sign's.
     rig.port.openError.reset();
-    rig.session.setPreferences({2, monoColourSigns, colourGreen});
-    rig.display.chooseSign(Sign::Left);
+    rig.settings = {2, monoColourSigns, colourGreen};
+    rig.control.chooseSign(Sign::Left);
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "modo, cor, porta", "sinal IN ('Parar', 'Esquerda')").join("\n").toStdString(),
               "multicor||COM1\nmulticor||COM1\nmulticor||COM1\nmonocor|Verde|COM2");
@@ -377,21 +357,21 @@ TEST(SignAnimation, AStalledLineNeverHoldsUpTheWindow)
     PtyPair pty;
     ASSERT_TRUE(QDir().mkpath(configFolder()) && QFile::link(QString::fromStdString(pty.slavePath()), configFolder() + "/com1"));
     Rig<QtSerialPort> rig(true);
-    rig.display.chooseSign(Sign::Chequer);
+    rig.control.chooseSign(Sign::Chequer);
     auto stuck = std::make_unique<StuckFarEnd>(pty.slavePath());
     // The far end's filler may leave room for a tick now and then: ticks until one fails.
     const auto failed = [&] { return rig.line.lastFailure(1).has_value(); };
     for (int tick = 0; tick < 40 && !failed(); ++tick) {
         QElapsedTimer clock;
         clock.start();
-        rig.display.animationTick();
+        rig.control.animation().tick();
         // 75 ms, with room for a busy machine.
         EXPECT_LT(clock.elapsed(), 300) << "tick " << tick;
     }
     EXPECT_NE(rig.line.lastFailure(1).value_or(LineFailure{}).reason.find("a linha não aceita dados há"), std::string::npos);
     stuck.reset();
     while (!pty.read(1 << 16, 50).empty()) {}
-    rig.display.chooseSign(Sign::Ahead);
+    rig.control.chooseSign(Sign::Ahead);
     EXPECT_EQ(hexBytes(pty.read(43)), frames::sign[1]);
 }
 
