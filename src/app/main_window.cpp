@@ -140,6 +140,7 @@ void MainWindow::editPortBindings()
 {
     SerialPortsWindow window([this](std::int16_t port) { return session_.lastFailure(port); }, this);
     window.setJournal(session_.journal());
+    window.setEcho(session_.moreSettings().echo, [this](std::int16_t port, bool on) { return session_.setEcho(port, on); });
     window.exec();
 }
 

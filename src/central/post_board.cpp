@@ -66,6 +66,7 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         m.colour = shownText(state->colour);
         m.outcome = shownText(state->outcome);
         m.reason = shownText(state->reason);
+        m.echo = shownText(state->echo);
         m.origin = shownText(state->origin);
         m.request = shownText(state->request);
         m.shownAt = state->when;
@@ -188,6 +189,7 @@ void PostBoard::receiveSign(Post& post, const Message& message)
     post.colour = message.colour;
     post.outcome = message.outcome;
     post.reason = message.reason;
+    post.echo = message.echo;
     post.origin = message.origin;
     post.request = message.request;
     post.shownAt = message.shownAt;
@@ -282,9 +284,14 @@ void PostBoard::answered(Post& post, const Message& message)
         post.answer = Post::Answer::Failed;
         post.answerReason = post.reason.isEmpty() ? post.outcome : QStringLiteral("%1: %2").arg(post.outcome, post.reason);
         record(QStringLiteral("falha"), post.outcome, detail, post.reason, true, post.sign);
+    } else if (post.echoFailed()) {
+        post.answer = Post::Answer::NoEcho;
+        post.answerReason = post.reason.isEmpty() ? post.echo : post.reason;
+        record(QStringLiteral("sem eco"), post.echo, detail, post.reason, true, post.sign);
     } else {
         post.answer = Post::Answer::Confirmed;
-        record(QStringLiteral("confirmação"), QStringLiteral("confirmado"), detail, {}, false, post.sign);
+        record(QStringLiteral("confirmação"), post.onTheCable() ? QStringLiteral("confirmado no cabo") : QStringLiteral("confirmado, sem prova do cabo"), detail, {},
+               false, post.sign);
     }
     emit summaryChanged(summary());
 }
@@ -324,12 +331,16 @@ QString PostBoard::summary() const
     QStringList parts;
     if (!lastSummary_.isEmpty()) parts << lastSummary_.section(QStringLiteral("; lista cheia"), 0, 0);
     else if (!lastRequest_.isEmpty()) {
-        int confirmed = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0;
+        int confirmed = 0, onCable = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0, noEcho = 0;
         for (const QString& id : lastTargets_) {
             const Post* target = post(id);
             if (target == nullptr || target->asked != lastRequest_) continue;
             switch (target->answer) {
-            case Post::Answer::Confirmed: ++confirmed; break;
+            case Post::Answer::Confirmed:
+                ++confirmed;
+                if (target->onTheCable()) ++onCable;
+                break;
+            case Post::Answer::NoEcho: ++noEcho; break;
             case Post::Answer::Failed: ++failed; break;
             case Post::Answer::Silent: ++silent; break;
             case Post::Answer::Waiting: ++waiting; break;
@@ -338,7 +349,11 @@ QString PostBoard::summary() const
             case Post::Answer::None: break;
             }
         }
-        parts << QStringLiteral("%1: %2 de %3 confirmados").arg(signCaption(lastSign_)).arg(confirmed).arg(lastTargets_.size());
+        QString head = QStringLiteral("%1: %2 de %3 confirmados").arg(signCaption(lastSign_)).arg(confirmed).arg(lastTargets_.size());
+        // Where some posts check the cable's echo, what was proved on the cable is said apart.
+        if (onCable > 0) head += QStringLiteral(" (%1 no cabo, %2 sem prova do cabo)").arg(onCable).arg(confirmed - onCable);
+        parts << head;
+        if (noEcho > 0) parts << QStringLiteral("%1 sem eco").arg(noEcho);
         if (failed > 0) parts << countOf(failed, QStringLiteral("falhou"), QStringLiteral("falharam"));
         if (silent > 0) parts << QStringLiteral("%1 sem resposta").arg(silent);
         if (late > 0) parts << countOf(late, QStringLiteral("respondeu tarde"), QStringLiteral("responderam tarde"));

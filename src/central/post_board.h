@@ -35,6 +35,7 @@ struct Post {
     QString origin;  // the journal's words: "rato", "central", "remoto", ...
     QString outcome; // "enviado", or how the send failed
     QString reason;
+    QString echo; // the cable's echo of that send, as the post tells it; empty from older posts
     QString request;
     QDateTime shownAt;
 
@@ -46,7 +47,8 @@ struct Post {
     // The last request this control room sent it, and what became of it. An answer after the
     // wait is Late, however it ended; Expired is the post's refusal of a request that reached it
     // too late to be carried out.
-    enum class Answer { None, Waiting, Confirmed, Failed, Silent, Late, Expired };
+    // NoEcho: sent, but the cable's echo did not come back whole: no proof it reached the panel.
+    enum class Answer { None, Waiting, Confirmed, Failed, Silent, Late, Expired, NoEcho };
     QString asked;
     qint64 askedAtMs = 0; // on the control room's monotonic clock
     Answer answer = Answer::None;
@@ -55,6 +57,10 @@ struct Post {
 
     [[nodiscard]] QString displayName() const { return name.isEmpty() ? id : name; }
     [[nodiscard]] bool sendFailed() const { return !outcome.isEmpty() && outcome != QLatin1String("enviado"); }
+    // Sent with the cable's echo on, and the echo did not prove it reached the panel.
+    [[nodiscard]] bool echoFailed() const { return !sendFailed() && !echo.isEmpty() && echo != QLatin1String("confirmado") && echo != QLatin1String("desligado"); }
+    // Proved to be at the panel's end of the cable.
+    [[nodiscard]] bool onTheCable() const { return !sendFailed() && echo == QLatin1String("confirmado"); }
     // When it was last heard of for certain: for an offline post, when it went (or its last sign).
     [[nodiscard]] QDateTime lastHeard() const;
 };
@@ -95,6 +101,7 @@ public:
         QString colour;
         QString outcome;
         QString reason;
+        QString echo;
         QString origin;
         QString request;
         QDateTime shownAt; // sinal, with the mode and colour; resposta with the request and outcome

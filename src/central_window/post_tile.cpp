@@ -119,21 +119,28 @@ void PostTile::showPost(const Post& post, bool selected)
     } else {
         sign_->setText(QStringLiteral("sinal desconhecido"));
     }
-    outcome_->setText(!post.sendFailed()
-                          ? post.outcome
-                          : QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
+    if (post.sendFailed()) outcome_->setText(QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
+    else if (post.echoFailed()) outcome_->setText(QStringLiteral("⚠ SEM ECO: %1").arg(post.reason.isEmpty() ? post.echo : post.reason));
+    else if (post.onTheCable()) outcome_->setText(QStringLiteral("%1, confirmado no cabo").arg(post.outcome));
+    // A post without the cable's echo can say the bytes went out, not that they reached the panel.
+    else if (!post.outcome.isEmpty()) outcome_->setText(QStringLiteral("%1, sem prova do cabo").arg(post.outcome));
+    else outcome_->clear();
     switch (post.answer) {
     case Post::Answer::None: answer_->clear(); break;
     case Post::Answer::Waiting: answer_->setText(QStringLiteral("à espera de resposta…")); break;
-    case Post::Answer::Confirmed: answer_->setText(QStringLiteral("confirmado em %1 ms").arg(post.answerMs)); break;
+    case Post::Answer::Confirmed:
+        answer_->setText(post.onTheCable() ? QStringLiteral("confirmado no cabo em %1 ms").arg(post.answerMs)
+                                           : QStringLiteral("confirmado em %1 ms, sem prova do cabo").arg(post.answerMs));
+        break;
     case Post::Answer::Failed: answer_->setText(QStringLiteral("falhou: %1").arg(post.answerReason)); break;
     case Post::Answer::Silent: answer_->setText(QStringLiteral("sem resposta")); break;
     case Post::Answer::Late: answer_->setText(QStringLiteral("respondeu tarde: %1, %2 ms depois").arg(post.answerReason).arg(post.answerMs)); break;
+    case Post::Answer::NoEcho: answer_->setText(QStringLiteral("sem eco do cabo, em %1 ms").arg(post.answerMs)); break;
     case Post::Answer::Expired: answer_->setText(QStringLiteral("pedido expirado no posto, %1 ms depois").arg(post.answerMs)); break;
     }
     if (selected) answer_->setText(QStringLiteral("✔ selecionado") + (answer_->text().isEmpty() ? QString() : QStringLiteral("; ") + answer_->text()));
-    const std::set<Post::Answer> troubles{Post::Answer::Failed, Post::Answer::Silent, Post::Answer::Late, Post::Answer::Expired};
-    troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || troubles.count(post.answer) != 0;
+    const std::set<Post::Answer> troubles{Post::Answer::Failed, Post::Answer::Silent, Post::Answer::Late, Post::Answer::Expired, Post::Answer::NoEcho};
+    troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || post.echoFailed() || troubles.count(post.answer) != 0;
     selected_ = selected;
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, troubled_ ? QColor(0xff, 0xe8, 0xe0) : QColor(0xf4, 0xf4, 0xf4));

@@ -18,15 +18,23 @@ JournalEntry ActionJournal::entry(Origin origin, const QString& action, std::opt
     return e;
 }
 
+QString echoJournalText(const Exchange& x)
+{
+    if (!x.echoOn) return QString::fromStdString(echoWord(Echo::Off));
+    if (x.outcome != SendOutcome::Sent) return QStringLiteral("não verificado");
+    return QString::fromStdString(echoWord(x.echo));
+}
+
 void ActionJournal::record(Origin origin, const QString& action, std::optional<Sign> kind, const Exchange& x, const QString& detail)
 {
     if (journal_ == nullptr) return;
     JournalEntry e = entry(origin, action, kind, x.when);
     e.bytes = x.bytes;
     e.outcome = outcomeText(x.outcome);
-    e.reason = x.reason;
+    e.reason = x.outcome == SendOutcome::Sent ? x.echoReason : x.reason;
+    e.echo = echoJournalText(x);
     e.detail = detail;
-    e.failure = x.outcome != SendOutcome::Sent;
+    e.failure = !x.reachedPanel();
     journal_->record(std::move(e));
 }
 

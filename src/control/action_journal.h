@@ -16,7 +16,18 @@ struct Exchange {
     SendOutcome outcome = SendOutcome::Sent;
     qint64 bytes = 0;
     QString reason;
+    // How the cable's echo came back: off, or (once the bytes went out) its outcome.
+    Echo echo = Echo::Off;
+    bool echoOn = false;
+    QString echoReason; // why it is no proof, for the operator
+
+    // Out whole, and proved to have reached the panel when the echo can tell.
+    [[nodiscard]] bool reachedPanel() const { return outcome == SendOutcome::Sent && (echo == Echo::Off || echo == Echo::Confirmed); }
 };
+
+// What the journal says of an exchange's echo: "desligado", its outcome, or "não verificado"
+// when the bytes did not go out.
+[[nodiscard]] QString echoJournalText(const Exchange& x);
 
 // What the panel's actions leave in the journal, each entry with the settings it was made under.
 // Nothing without a journal; and all of it once the port is closed, so that the journal never

@@ -19,7 +19,7 @@ void FlagAnimation::start()
 void FlagAnimation::tick()
 {
     const Exchange x = exchange_.run(Origin::Animation, [&] { sender_.sendChequer(firstImageNext_); });
-    sender_.noteOutcome(x.outcome, Sign::Chequer);
+    sender_.noteOutcome(x, Sign::Chequer);
     failures_.note(journal_, Origin::Animation, QStringLiteral("passo da animação"), Sign::Chequer, x);
     // Flipped only once the image is out, the close included, so a failed tick sends the same
     // image next time.

@@ -13,6 +13,7 @@ PanelControl::PanelControl(PanelLine& line, PanelCommands& commands, SignView& v
       keepAlive_([this] { resend(); })
 {
     connect(&exchange_, &PanelExchange::lineStateChanged, this, &PanelControl::lineStateChanged);
+    connect(&exchange_, &PanelExchange::echoChanged, this, &PanelControl::echoChanged);
 }
 
 Exchange PanelControl::initPanel()
@@ -21,7 +22,7 @@ Exchange PanelControl::initPanel()
     const Exchange x = exchange_.run(Origin::Startup, [&] { sender_.sendStartUp(); });
     journal_.record(Origin::Startup, QStringLiteral("arranque"), Sign::Stop, x);
     // When the port did not open the view is still empty: there is nothing to disagree with.
-    if (x.outcome != SendOutcome::NotOpened) sender_.noteOutcome(x.outcome, Sign::Stop);
+    if (x.outcome != SendOutcome::NotOpened) sender_.noteOutcome(x, Sign::Stop);
     emit signSent(Sign::Stop, Origin::Startup, {}, x);
     return x;
 }
@@ -44,7 +45,7 @@ Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& reque
         });
     });
     // A click that could not be sent has already said so in the status line.
-    sender_.noteOutcome(x.outcome, kind);
+    sender_.noteOutcome(x, kind);
     // The keep-alive's sends are journaled only where a run of failures starts and ends.
     if (origin == Origin::KeepAlive) failedResends_.note(journal_, origin, QStringLiteral("reenvio"), kind, x);
     else journal_.record(origin, QStringLiteral("sinal"), kind, x, request.isEmpty() ? QString() : QStringLiteral("pedido %1").arg(request));

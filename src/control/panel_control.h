@@ -40,6 +40,7 @@ public:
     [[nodiscard]] Sign chosenSign() const { return chosen_; }
     [[nodiscard]] LineState lineState() const { return exchange_.lineState(); }
     [[nodiscard]] const QString& lastFailure() const { return exchange_.lastFailure(); }
+    [[nodiscard]] Echo echo() const { return exchange_.echo(); }
     [[nodiscard]] bool lampTestRunning() const { return lampTest_.isRunning(); }
 
     // Its parts, each with the face of its own: the flag on Timer1, the lamp test, the keep-alive.
@@ -50,6 +51,7 @@ public:
 
 signals:
     void lineStateChanged(LineState state);
+    void echoChanged(Echo echo);
     // Every choice, the start-up's and the put-backs included, once the port is closed.
     void signSent(Sign kind, Origin origin, const QString& request, const Exchange& exchange);
 

@@ -20,12 +20,30 @@ Exchange PanelExchange::run(Origin origin, const std::function<void()>& send)
     if (x.outcome != SendOutcome::Sent)
         if (const auto failure = line_.lastFailure(settings_.comPort)) x.reason = QString::fromStdString(failure->reason);
     lastFailure_ = x.reason;
+    x.echoOn = line_.echoOn(settings_.comPort);
+    // The echo is weighed only for what went out; a send that failed proves nothing either way.
+    const bool echoWeighed = x.outcome == SendOutcome::Sent;
+    if (echoWeighed) {
+        x.echo = line_.lastEcho().echo;
+        x.echoReason = QString::fromStdString(PanelLine::echoReason(line_.lastEcho(), settings_.comPort));
+    }
+    const bool echoChangedNow = echoWeighed && std::exchange(echo_, x.echo) != x.echo;
+    if (echoChangedNow) emit echoChanged(x.echo);
     if (!journal_.enabled()) return x;
     x.bytes = static_cast<qint64>(commands_.bytesWritten() - before);
     if (changed) {
         JournalEntry context = journal_.entry(origin, {}, std::nullopt, x.when);
         context.reason = x.reason;
         journal_.noteLine(state, context);
+    }
+    // Said once when it changes, however often the flag or the keep-alive finds it so.
+    if (echoChangedNow && x.echo != Echo::Off) {
+        JournalEntry e = journal_.entry(origin, QStringLiteral("eco do cabo"), std::nullopt, x.when);
+        e.outcome = QString::fromStdString(echoWord(x.echo));
+        e.echo = e.outcome;
+        e.reason = x.echoReason;
+        e.failure = x.echo != Echo::Confirmed;
+        journal_.record(std::move(e));
     }
     return x;
 }

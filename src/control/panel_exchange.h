@@ -24,9 +24,13 @@ public:
     [[nodiscard]] LineState lineState() const { return lineState_; }
     // Why the last exchange failed, in the operator's words; empty when it went out.
     [[nodiscard]] const QString& lastFailure() const { return lastFailure_; }
+    // How the cable's echo came back on the last send that went out; off while the port's is.
+    [[nodiscard]] Echo echo() const { return echo_; }
 
 signals:
     void lineStateChanged(LineState state);
+    // The echo came back differently from the send before: lost, changed, or back again.
+    void echoChanged(Echo echo);
 
 private:
     PanelLine& line_;
@@ -35,4 +39,5 @@ private:
     ActionJournal& journal_;
     LineState lineState_ = LineState::Unknown;
     QString lastFailure_;
+    Echo echo_ = Echo::Off;
 };

@@ -48,16 +48,18 @@ void SignSender::sendLampStep(const SignPattern& pattern)
     commands_.display_on();
 }
 
-void SignSender::noteOutcome(SendOutcome outcome, Sign kind)
+void SignSender::noteOutcome(const Exchange& x, Sign kind)
 {
-    if (outcome == SendOutcome::Sent) {
+    if (x.reachedPanel()) {
         // An index that is no sign sends nothing, so the last sign sent stays what it was.
         if (describeSign(kind) != nullptr) lastSent_ = {kind, QTime::currentTime()};
         view_.clearStale();
         return;
     }
     const SignDescription* last = lastSent_ ? describeSign(lastSent_->first) : nullptr;
-    view_.markStale(last == nullptr ? QStringLiteral("Nenhum sinal enviado desde o arranque")
-                                    : QStringLiteral("Último sinal enviado: %1 às %2")
-                                          .arg(QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss"))));
+    // With the echo on, what went out is known to have reached the panel only when it came back.
+    const QString lastWords = x.echoOn ? QStringLiteral("Último sinal com eco do cabo") : QStringLiteral("Último sinal enviado");
+    const QString note = last == nullptr ? (x.echoOn ? QStringLiteral("Nenhum sinal com eco do cabo desde o arranque") : QStringLiteral("Nenhum sinal enviado desde o arranque"))
+                                         : QStringLiteral("%1: %2 às %3").arg(lastWords, QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss")));
+    view_.markStale(x.outcome == SendOutcome::Sent ? QStringLiteral("Sem prova de que chegou ao painel: %1\n%2").arg(x.echoReason, note) : note);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "control/action_journal.h"
 #include "panel/panel_commands.h"
 #include "panel/panel_line.h"
 #include "settings/panel_settings.h"
@@ -41,8 +42,9 @@ public:
     void describe(const QString& text) { view_.setDescription(text); }
     // Whether `kind`, chosen now, is the animated flag.
     [[nodiscard]] bool animates(Sign kind) const;
-    // After each send: the view is marked while the panel may not show what it shows.
-    void noteOutcome(SendOutcome outcome, Sign kind);
+    // After each send: the view is marked while the panel may not show what it shows, as the
+    // send did not go out whole, or its echo did not prove it reached the panel.
+    void noteOutcome(const Exchange& x, Sign kind);
 
 private:
     PanelCommands& commands_;

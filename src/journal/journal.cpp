@@ -79,6 +79,7 @@ void Journal::noteLine(LineState state, const JournalEntry& context)
     entry.action = QStringLiteral("estado da ligação");
     entry.sign.clear();
     entry.bytes = 0;
+    entry.echo.clear();
     entry.detail.clear();
     entry.outcome = lineStateText(state);
     entry.failure = state != LineState::Up;

@@ -2,6 +2,7 @@
 #include "journal/journal_store.h"
 
 #include "journal/journal.h"
+#include "panel/port_settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +37,8 @@ const std::vector<QStringList> migrations{
     // The failures, for the window's "Só falhas", without a scan of a year of entries; written
     // only with a failure.
     {QStringLiteral("CREATE INDEX registo_falhas ON registo (id) WHERE falha = 1")},
+    // The cable's echo of each send: off, or how it came back.
+    {QStringLiteral("ALTER TABLE registo ADD COLUMN eco TEXT")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
 
@@ -268,15 +271,15 @@ void JournalStore::writeOut()
     QSqlQuery insert(db_);
     // SQLite puts the times in words: far cheaper than QDateTime's formatting.
     insert.prepare(QStringLiteral("INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, "
-                                  "dispositivo, bytes, resultado, motivo, pormenor, falha) VALUES ("
+                                  "dispositivo, bytes, eco, resultado, motivo, pormenor, falha) VALUES ("
                                   "strftime('%Y-%m-%d %H:%M:%f', ? / 1000.0, 'unixepoch', 'localtime'), "
-                                  "strftime('%Y-%m-%dT%H:%M:%fZ', ? / 1000.0, 'unixepoch'), ?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+                                  "strftime('%Y-%m-%dT%H:%M:%fZ', ? / 1000.0, 'unixepoch'), ?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     // Each port's name and device are looked up once a batch.
     std::map<int, std::pair<QString, QString>> ports;
     const auto portOf = [&](int port) -> const std::pair<QString, QString>& {
         const auto found = ports.find(port);
         if (found != ports.end()) return found->second;
-        return ports[port] = portNames_ ? portNames_(port) : std::pair{QStringLiteral("COM%1").arg(port), QString()};
+        return ports[port] = portNames_ ? portNames_(port) : std::pair{QString::fromStdString(portName(port)), QString()};
     };
     const auto insertOne = [&](const JournalEntry& e) {
         const qint64 ms = e.when.toMSecsSinceEpoch();
@@ -291,6 +294,7 @@ void JournalStore::writeOut()
                                   e.port > 0 ? portOf(e.port).first : QString(),
                                   !e.device.isEmpty() || e.port <= 0 ? e.device : portOf(e.port).second,
                                   e.bytes,
+                                  e.echo,
                                   e.outcome,
                                   e.reason,
                                   e.detail,

@@ -67,7 +67,7 @@ const std::vector<JournalColumn>& journalColumns()
         {"hora_local", "Hora"},   {"hora_utc", "Hora UTC"},   {"origem", "Origem"},
         {"acao", "Acção"},        {"sinal", "Sinal"},         {"modo", "Modo"},
         {"cor", "Cor"},           {"porta", "Porta"},         {"dispositivo", "Dispositivo"},
-        {"bytes", "Bytes"},       {"resultado", "Resultado"}, {"motivo", "Motivo"},
+        {"bytes", "Bytes"},       {"eco", "Eco"},             {"resultado", "Resultado"}, {"motivo", "Motivo"},
         {"pormenor", "Pormenor"},
     };
     return columns;

@@ -35,6 +35,7 @@ struct JournalEntry {
     int port = 0;   // 0 when no port is concerned
     QString device; // left empty: the device `port` opens, looked up on the journal's thread
     qint64 bytes = 0;
+    QString echo;    // the cable's echo: "desligado", "confirmado", "sem eco", ... ; empty where no send
     QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
     QString reason;  // why it failed
     QString detail;  // old and new values, counts

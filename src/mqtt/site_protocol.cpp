@@ -57,15 +57,15 @@ QByteArray toJson(const State& state)
 {
     QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)}, {QStringLiteral("modo"), state.mode},         {QStringLiteral("cor"), state.colour},
                      {QStringLiteral("hora"), time(state.when)},        {QStringLiteral("resultado"), state.outcome}, {QStringLiteral("origem"), state.origin},
-                     {QStringLiteral("pedido"), state.request}};
-    // Only a failure has a reason, said even when the port gave none.
-    if (state.outcome != outcomeText(SendOutcome::Sent)) json.insert(QStringLiteral("motivo"), state.reason);
+                     {QStringLiteral("pedido"), state.request}, {QStringLiteral("eco"), state.echo}};
+    // A failure has a reason, said even when the port gave none; so has a send whose echo is no proof.
+    if (state.outcome != outcomeText(SendOutcome::Sent) || !state.reason.isEmpty()) json.insert(QStringLiteral("motivo"), state.reason);
     return compact(json);
 }
 
 std::optional<State> readState(const QByteArray& payload)
 {
-    const auto json = textObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido"});
+    const auto json = textObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido", "eco"});
     if (!json) return std::nullopt;
     const std::optional<Sign> sign = signFromCaption(text(*json, "sinal"));
     State state{.sign = sign.value_or(Sign::Stop),
@@ -75,7 +75,8 @@ std::optional<State> readState(const QByteArray& payload)
                 .outcome = text(*json, "resultado"),
                 .reason = text(*json, "motivo"),
                 .origin = text(*json, "origem"),
-                .request = text(*json, "pedido")};
+                .request = text(*json, "pedido"),
+                .echo = text(*json, "eco")};
     if (!sign || state.outcome.isEmpty() || !state.when.isValid()) return std::nullopt;
     return state;
 }
@@ -155,6 +156,8 @@ QByteArray homeAssistantConfig(const MqttSettings& settings)
                     {QStringLiteral("command_topic"), base + QStringLiteral("sinal/set")},
                     {QStringLiteral("state_topic"), base + QStringLiteral("sinal")},
                     {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal }}")},
+                    // The whole state as the entity's attributes: how its send went, the cable's echo.
+                    {QStringLiteral("json_attributes_topic"), base + QStringLiteral("sinal")},
                     {QStringLiteral("options"), options},
                     {QStringLiteral("availability_topic"), base + QStringLiteral("estado")},
                     {QStringLiteral("payload_available"), QStringLiteral("online")},

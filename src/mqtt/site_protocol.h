@@ -56,6 +56,7 @@ struct State {
     QString reason;  // why it failed
     QString origin;  // the journal's word for who chose it
     QString request; // the request it answers; empty for any other choice
+    QString echo;    // the cable's echo: "confirmado", "sem eco", "diferente", "incompleto", "desligado"
 };
 [[nodiscard]] QByteArray toJson(const State& state);
 // nullopt unless `payload` is exactly a post's state: a JSON object (a byte-order mark first makes

@@ -13,9 +13,11 @@ void PanelLine::initSerial(std::int32_t baud)
 bool PanelLine::openPort(std::int16_t comPort)
 {
     lastPort_ = comPort;
+    lastEcho_ = {};
     try {
         if (!port_.isOpen()) {
             port_.setPortNumber(comPort);
+            port_.setEcho(echoOn(comPort));
             port_.setOpen(true);
         }
     } catch (const LineException& e) {
@@ -44,7 +46,32 @@ SendOutcome PanelLine::openSendClose(std::int16_t comPort, const std::function<v
         abandonSend(e);
         return SendOutcome::Failed;
     }
+    noteEcho(comPort);
     return SendOutcome::Sent;
+}
+
+void PanelLine::noteEcho(std::int16_t comPort)
+{
+    lastEcho_ = port_.lastEcho();
+    if (lastEcho_.echo == Echo::Off || lastEcho_.echo == Echo::Confirmed) return;
+    // The bytes went out: not a failure of the port, but no proof either; said where the
+    // failures are, with what to look at.
+    status_.setPanelText(linkStatusPanel, echoFailureText);
+    status_.setPanelToolTip(linkStatusPanel, echoReason(lastEcho_, comPort));
+}
+
+std::string PanelLine::echoReason(const EchoCheck& check, std::int16_t comPort)
+{
+    const std::string port = portName(comPort);
+    switch (check.echo) {
+    case Echo::Missing: return "sem eco do cabo em " + port + ": o cabo pode estar cortado ou desligado no painel";
+    case Echo::Different:
+        return "eco diferente em " + port + " (" + check.detail + "): ruído na linha, ou um conversor noutra velocidade";
+    case Echo::Incomplete: return "eco incompleto em " + port + " (" + check.detail + "): a linha cortou-se a meio, ou o cabo tem mau contacto";
+    case Echo::Off:
+    case Echo::Confirmed: break;
+    }
+    return {};
 }
 
 void PanelLine::abandonSend(const LineException& failure)

@@ -15,6 +15,8 @@
 inline constexpr int linkStatusPanel = 1;
 inline const std::string openFailureText = "Erro a abrir a porta serie";
 inline const std::string writeFailureText = "Erro a escrever na porta serie";
+// Only with the cable's echo on: a send that went out without the proof that it reached the panel.
+inline const std::string echoFailureText = "Sem eco do cabo";
 // What a successful open leaves in the link's status panel.
 inline const std::string blankStatusText(29, ' ');
 
@@ -48,11 +50,22 @@ public:
 
     [[nodiscard]] std::optional<LineFailure> lastFailure(std::int16_t comPort) const;
 
+    // The cable's echo on port `comPort`, off unless set: every send on it is then checked.
+    void setEcho(std::int16_t comPort, bool on) { echo_[comPort] = on; }
+    [[nodiscard]] bool echoOn(std::int16_t comPort) const { return echo_.count(comPort) != 0 && echo_.at(comPort); }
+    // How the last send's echo came back; off when the port's echo is.
+    [[nodiscard]] const EchoCheck& lastEcho() const { return lastEcho_; }
+    // Why an echo check that failed is worth the operator's while, and what to look at.
+    [[nodiscard]] static std::string echoReason(const EchoCheck& check, std::int16_t comPort);
+
 private:
     void fail(const std::string& text, const std::string& reason);
+    void noteEcho(std::int16_t comPort);
 
     SerialPort& port_;
     StatusLine& status_;
     std::int16_t lastPort_ = 0; // the port of the last open
     std::map<std::int16_t, LineFailure> failures_;
+    std::map<std::int16_t, bool> echo_;
+    EchoCheck lastEcho_;
 };

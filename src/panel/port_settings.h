@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum class Parity { None, Even, Odd, Mark, Space };
 enum class StopBits { One, OneAndHalf, Two };
@@ -17,3 +18,6 @@ struct PortSettings {
 
 // Seconds the given number of bytes occupy on the line (start, data, parity and stop bits).
 [[nodiscard]] double wireSeconds(const PortSettings& settings, std::int64_t bytes);
+
+// Port n as the operator knows it: "COM1".
+[[nodiscard]] inline std::string portName(int number) { return "COM" + std::to_string(number); }

@@ -16,6 +16,7 @@ class DBusAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Device READ device)
     Q_PROPERTY(QString LinkState READ lineState)
     Q_PROPERTY(QString LastFailure READ lastFailure)
+    Q_PROPERTY(QString Echo READ echo)
 public:
     explicit DBusAdaptor(DBusRemote& remote);
 
@@ -26,6 +27,7 @@ public:
     [[nodiscard]] QString device() const { return remote_.panel().device(); }
     [[nodiscard]] QString lineState() const { return remote_.panel().lineState(); }
     [[nodiscard]] QString lastFailure() const { return remote_.panel().lastFailure(); }
+    [[nodiscard]] QString echo() const { return remote_.panel().echo(); }
 
 public slots:
     // A caption ("Xadrez"; case and accents not significant) or a place on the screen, "1" to "5".
@@ -36,6 +38,7 @@ public slots:
 signals:
     void SignChanged(const QString& sign);
     void LinkStateChanged(const QString& state);
+    void EchoChanged(const QString& echo);
 
 private:
     void answer(const QString& name, const QDBusMessage& message);

@@ -12,6 +12,7 @@ DBusRemote::DBusRemote(PanelSession& session, QObject* parent) : QObject(parent)
         if (std::exchange(sign_, choice.sign) != choice.sign) emit signChanged(signCaption(choice.sign));
     });
     connect(&session, &PanelSession::lineStateChanged, this, [this](LineState state) { emit lineStateChanged(lineStateText(state)); });
+    connect(&session, &PanelSession::echoChanged, this, [this](Echo echo) { emit echoChanged(QString::fromStdString(echoWord(echo))); });
 }
 
 std::optional<QString> DBusRemote::start(QDBusConnection bus)
@@ -30,13 +31,16 @@ std::optional<std::pair<QString, QString>> DBusRemote::show(const QString& name)
 {
     const auto refusal = requests_.show(name);
     if (!refusal) return std::nullopt;
-    return std::pair{refusal->why == PanelRequests::Refusal::Why::UnknownSign ? dbusUnknownSign : dbusSendFailed, refusal->message};
+    using Why = PanelRequests::Refusal::Why;
+    const QString& error = refusal->why == Why::UnknownSign ? dbusUnknownSign : refusal->why == Why::NoEcho ? dbusNoEcho : dbusSendFailed;
+    return std::pair{error, refusal->message};
 }
 
 DBusAdaptor::DBusAdaptor(DBusRemote& remote) : QDBusAbstractAdaptor(&remote), remote_(remote)
 {
     connect(&remote_, &DBusRemote::signChanged, this, &DBusAdaptor::SignChanged);
     connect(&remote_, &DBusRemote::lineStateChanged, this, &DBusAdaptor::LinkStateChanged);
+    connect(&remote_, &DBusRemote::echoChanged, this, &DBusAdaptor::EchoChanged);
 }
 
 void DBusAdaptor::ShowSign(const QString& name, const QDBusMessage& message) { answer(name, message); }

@@ -21,6 +21,8 @@ inline const QString dbusPath = QStringLiteral("/io/github/painel_sinaletico/Pai
 inline const QString dbusInterface = QStringLiteral(PAINEL_APP_ID ".Painel1");
 inline const QString dbusUnknownSign = dbusInterface + QStringLiteral(".Error.UnknownSign");
 inline const QString dbusSendFailed = dbusInterface + QStringLiteral(".Error.SendFailed");
+// The sign went out whole, but the cable's echo did not prove it reached the panel.
+inline const QString dbusNoEcho = dbusInterface + QStringLiteral(".Error.NoEcho");
 
 class DBusRemote final : public QObject {
     Q_OBJECT
@@ -42,6 +44,7 @@ public:
 signals:
     void signChanged(const QString& sign);
     void lineStateChanged(const QString& state);
+    void echoChanged(const QString& echo);
 
 private:
     PanelRequests requests_;

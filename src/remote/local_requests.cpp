@@ -140,7 +140,8 @@ LocalRequests::Answer LocalRequests::answer(const QString& request)
     if (!request.startsWith(signRequest)) return {exitBadArgument, QStringLiteral("pedido desconhecido")};
     const auto refusal = panel_.show(request.mid(signRequest.size()));
     if (!refusal) return {exitDone, {}};
-    return {refusal->why == PanelRequests::Refusal::Why::UnknownSign ? exitBadArgument : exitNotSent, refusal->message};
+    using Why = PanelRequests::Refusal::Why;
+    return {refusal->why == Why::UnknownSign ? exitBadArgument : refusal->why == Why::NoEcho ? exitNoEcho : exitNotSent, refusal->message};
 }
 
 std::optional<LocalRequests::Answer> LocalRequests::ask(const QString& request, int timeoutMs, const QString& name)

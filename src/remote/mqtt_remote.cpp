@@ -22,7 +22,8 @@ void MqttRemote::publishState(const PanelSession::Choice& choice)
 {
     if (client_ == nullptr) return;
     const PanelSettings& settings = session_.settings();
-    client_->publishState({choice.sign, modeName(settings.signalMode), signColourName(settings), choice.outcome, choice.reason, choice.origin, choice.request});
+    client_->publishState(
+        {choice.sign, modeName(settings.signalMode), signColourName(settings), choice.outcome, choice.reason, choice.origin, choice.request, choice.echo});
 }
 
 void MqttRemote::publishInfo()

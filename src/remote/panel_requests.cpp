@@ -12,7 +12,11 @@ std::optional<PanelRequests::Refusal> PanelRequests::show(const QString& name)
 {
     const std::optional<Sign> kind = signFromName(name);
     if (!kind) return Refusal{Refusal::Why::UnknownSign, notASignText(name)};
-    if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) return std::nullopt;
+    if (session_.chooseSign(*kind, Origin::Remote) == SendOutcome::Sent) {
+        const auto& choice = session_.lastChoice();
+        if (!choice || !echoFailed(choice->echo)) return std::nullopt;
+        return Refusal{Refusal::Why::NoEcho, QStringLiteral("%1 enviado, mas sem prova de que chegou ao painel: %2").arg(signCaption(*kind), choice->reason)};
+    }
     const QString reason = lastFailure();
     return Refusal{Refusal::Why::NotSent, QStringLiteral("%1 não foi enviado: %2").arg(signCaption(*kind), reason.isEmpty() ? lineState() : reason)};
 }
@@ -35,6 +39,8 @@ QString PanelRequests::lastFailure() const
     return failure ? QString::fromStdString(failure->reason) : QString();
 }
 
+QString PanelRequests::echo() const { return QString::fromStdString(echoWord(session_.echo())); }
+
 QString PanelRequests::stateText() const
 {
     const std::pair<const char*, QString> lines[] = {{"sinal", sign()},
@@ -43,7 +49,8 @@ QString PanelRequests::stateText() const
                                                      {"porta", port()},
                                                      {"dispositivo", device()},
                                                      {"ligacao", lineState()},
-                                                     {"ultima_falha", lastFailure()}};
+                                                     {"ultima_falha", lastFailure()},
+                                                     {"eco", echo()}};
     QString text;
     for (const auto& [key, value] : lines) text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value);
     return text.trimmed();

@@ -18,11 +18,12 @@ public:
     explicit PanelRequests(PanelSession& session) : session_(session) {}
 
     struct Refusal {
-        enum class Why { UnknownSign, NotSent } why;
+        // NoEcho: the bytes went out whole but the cable's echo did not prove they reached the panel.
+        enum class Why { UnknownSign, NotSent, NoEcho } why;
         QString message;
     };
     // The sign named (a caption, case and accents not significant) or at place "1" to "5", sent
-    // as a click sends it; nullopt when it went out whole.
+    // as a click sends it; nullopt when it went out whole (and, with the cable's echo on, came back).
     [[nodiscard]] std::optional<Refusal> show(const QString& name);
 
     [[nodiscard]] QString sign() const;
@@ -32,6 +33,8 @@ public:
     [[nodiscard]] QString device() const;
     [[nodiscard]] QString lineState() const;
     [[nodiscard]] QString lastFailure() const;
+    // The cable's echo of the last send: "desligado", "confirmado", "sem eco", "diferente", "incompleto".
+    [[nodiscard]] QString echo() const;
     // All of the above, one "key: value" a line under the command line's keys.
     [[nodiscard]] QString stateText() const;
 

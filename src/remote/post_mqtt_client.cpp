@@ -59,7 +59,8 @@ void PostMqttClient::publishState(const State& state)
                                       .outcome = outcomeText(state.outcome),
                                       .reason = state.reason,
                                       .origin = originText(state.origin),
-                                      .request = state.request});
+                                      .request = state.request,
+                                      .echo = QString::fromStdString(echoWord(state.echo))});
     publishKept(QStringLiteral("sinal"), state_);
 }
 

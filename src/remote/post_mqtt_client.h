@@ -63,6 +63,7 @@ public:
         QString reason; // why the send failed
         Origin origin = Origin::Startup;
         QString request; // the request it answers; empty for any other choice
+        Echo echo = Echo::Off;
     };
     // Published retained now, and again after every reconnection.
     void publishState(const State& state);

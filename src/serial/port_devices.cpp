@@ -2,6 +2,7 @@
 #include "serial/port_devices.h"
 
 #include "panel/line_error.h"
+#include "panel/port_settings.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -202,7 +203,7 @@ QString configFolder()
 #endif
 }
 
-QString comName(std::int16_t number) { return QStringLiteral("COM%1").arg(number); }
+QString comName(std::int16_t number) { return QString::fromStdString(portName(number)); }
 
 PortBinding portBinding(std::int16_t number)
 {
@@ -313,7 +314,7 @@ QString portDescription(std::int16_t number)
     return description.isEmpty() ? binding.device : QStringLiteral("%1 (%2)").arg(binding.device, description);
 }
 
-QString openFailureReason(const PortBinding& binding, const QString& systemText)
+QString openFailureReason(const PortBinding& binding, const QString& systemText, bool reading)
 {
     const QString& device = binding.device;
     if (!binding.present) {
@@ -322,14 +323,16 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText)
     }
 #ifdef Q_OS_UNIX
     if (!isSerialDevice(device)) return QStringLiteral("%1 não é um dispositivo série").arg(device);
-    // The port is opened for writing only: that is the permission that counts.
-    if (::access(QFile::encodeName(device).constData(), W_OK) != 0 && errno == EACCES) {
+    // The port is opened for writing only, unless it reads the cable's echo too: those are the
+    // permissions that count.
+    if (::access(QFile::encodeName(device).constData(), W_OK | (reading ? R_OK : 0)) != 0 && errno == EACCES) {
         struct stat st {};
         ::stat(QFile::encodeName(device).constData(), &st);
         // Only the way in that could work is worth naming: the owner's bits for the owner, the
         // group's when the group may open it, otherwise nobody but its owner can.
-        if (st.st_uid == ::getuid()) return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(device);
-        if ((st.st_mode & S_IWGRP) != 0) {
+        if (st.st_uid == ::getuid())
+            return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod %2 %1").arg(device, reading ? QStringLiteral("u+rw") : QStringLiteral("u+w"));
+        if (const mode_t needed = S_IWGRP | (reading ? S_IRGRP : 0); (st.st_mode & needed) == needed) {
             const group* g = ::getgrgid(st.st_gid);
             const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
             return QStringLiteral("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a "

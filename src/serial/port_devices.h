@@ -82,7 +82,8 @@ struct DeviceUser {
 
 // Why a device could not be opened, in words an operator can act on: an adapter unplugged,
 // the group the user lacks, the program that holds the port, a file that is no serial device.
-// `systemText` is what the system said, used when none of these is the cause.
-[[nodiscard]] QString openFailureReason(const PortBinding& binding, const QString& systemText);
+// `systemText` is what the system said, used when none of these is the cause; `reading` when the
+// port is opened to read the cable's echo too.
+[[nodiscard]] QString openFailureReason(const PortBinding& binding, const QString& systemText, bool reading = false);
 // Why a write failed, from its errno.
 [[nodiscard]] QString writeFailureReason(int errorNumber);

@@ -12,6 +12,7 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -82,17 +83,34 @@ void QtSerialPort::open()
     port_.setPortName(device_);
     applySettings();
     port_.clearError();
-    if (!port_.open(QIODevice::WriteOnly)) {
+    // Written only, as the panel never answers; read too only for the cable's echo, and then
+    // nothing less will do: a port that cannot be read cannot prove anything.
+    if (!port_.open(echo_ ? QIODevice::ReadWrite : QIODevice::WriteOnly)) {
         const auto error = port_.error();
-        throw LineException(openError(error), text(openFailureReason(binding, port_.errorString())));
+        const QString reason = openFailureReason(binding, port_.errorString(), echo_);
+        throw LineException(openError(error), text(echo_ ? reason + QStringLiteral(" (com o eco do cabo, a porta abre também para ler)") : reason));
     }
+    // What waits in the input (a line's noise, an echo that came too late) is no echo of this send.
+    if (echo_) ::tcflush(static_cast<int>(port_.handle()), TCIFLUSH);
     opened();
+}
+
+std::size_t QtSerialPort::readBack(std::span<std::uint8_t> buffer, qint64 waitMs)
+{
+    const int fd = static_cast<int>(port_.handle());
+    for (pollfd ready{fd, POLLIN, 0};;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n > 0) return static_cast<std::size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (waitMs <= 0 || ::poll(&ready, 1, static_cast<int>(waitMs)) <= 0) return 0;
+        waitMs = 0;
+    }
 }
 
 void QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!port_.isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    sending(static_cast<std::int64_t>(bytes.size()));
+    sending(bytes);
     // Straight to the device rather than through Qt's buffer: a full driver buffer (EAGAIN) is
     // then told apart from a device that has gone (EIO), and waited for only until the deadline.
     const int fd = static_cast<int>(port_.handle());
@@ -113,8 +131,7 @@ void QtSerialPort::drain()
 {
     // Not tcdrain, which has no time limit: the driver's queue is watched until it is empty,
     // and the UART's own few bytes then leave during the close.
-    const int fd = static_cast<int>(port_.handle());
-    for (int queued = 0, before = 0; ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0; before = queued) {
+    for (int queued = 0, before = 0; (queued = queuedForLine()) > 0; before = queued) {
         if (queued != before) progressed();
         if (msLeft() <= 0) failStalled();
         const auto wait = static_cast<qint64>(queued * wireSeconds(settings_, 1) * 1000.0);
@@ -122,17 +139,27 @@ void QtSerialPort::drain()
     }
 }
 
+int QtSerialPort::queuedForLine() const
+{
+    int queued = 0;
+    return ::ioctl(handle(), TIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
 void QtSerialPort::close()
 {
     std::optional<LineException> failure;
     try {
-        if (!abandoned_) drain();
+        if (!abandoned_) {
+            drain();
+            collectEcho();
+        }
     } catch (const LineException& e) {
         failure = e;
     }
     // The output of a send that was given up is dropped, so that the close does not wait for
     // it in the kernel (up to the driver's closing wait, 30 s by default).
     if (abandoned_) port_.clear(QSerialPort::Output);
+    if (echo_) port_.clear(QSerialPort::Input);
     port_.close();
     abandoned_ = false;
     if (failure) throw *failure;

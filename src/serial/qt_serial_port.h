@@ -10,7 +10,7 @@
 // wait ends by one deadline: the wire time of what was written since the open plus a margin.
 // A line that stops taking bytes fails the send by then, its queued output is dropped and the
 // port closed, so a stalled adapter never holds the program up for long.
-class QtSerialPort final : public LinePort {
+class QtSerialPort : public LinePort {
 public:
     QtSerialPort() = default;
     ~QtSerialPort() override;
@@ -24,7 +24,14 @@ private:
     void open() override;
     void close() override;
     void applySettings() override;
+    std::size_t readBack(std::span<std::uint8_t> buffer, qint64 waitMs) override;
     void drain();
 
+protected:
+    // Bytes the driver holds that have not left yet (TIOCOUTQ), -1 when it cannot tell.
+    [[nodiscard]] virtual int queuedForLine() const;
+    [[nodiscard]] int handle() const { return static_cast<int>(port_.handle()); }
+
+private:
     QSerialPort port_;
 };

@@ -104,13 +104,27 @@ void WinSerialPort::open()
         handle_ = nullptr;
         throw;
     }
+    // What waits in the input (a line's noise, an echo that came too late) is no echo of this send.
+    if (echo_) ::PurgeComm(handle_, PURGE_RXCLEAR);
     opened();
+}
+
+std::size_t WinSerialPort::readBack(std::span<std::uint8_t> buffer, qint64 waitMs)
+{
+    // Returns at once with what has come, or with the first byte to come within `waitMs`.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(std::max<qint64>(waitMs, 1));
+    DWORD read = 0;
+    if (!::SetCommTimeouts(handle_, &timeouts) || !::ReadFile(handle_, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return 0;
+    return read;
 }
 
 void WinSerialPort::write(std::span<const std::uint8_t> bytes)
 {
     if (!isOpen()) throw LineException(LineError::PortNotOpen, "Operation valid only when the port is open");
-    sending(static_cast<std::int64_t>(bytes.size()));
+    sending(bytes);
     for (std::size_t done = 0; done < bytes.size();) {
         if (msLeft() <= 0) failStalled();
         // The write returns by the deadline with whatever the driver took.
@@ -135,6 +149,7 @@ void WinSerialPort::close()
     if (abandoned_) ::PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
     else if (!::FlushFileBuffers(handle_))
         failure = LineException(LineError::WriteFailed, text(device_ + QStringLiteral(": a linha não esvaziou: ") + systemText(::GetLastError())));
+    else collectEcho();
     ::CloseHandle(handle_);
     handle_ = nullptr;
     abandoned_ = false;

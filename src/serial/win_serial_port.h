@@ -25,6 +25,7 @@ private:
     void open() override;
     void close() override;
     void applySettings() override;
+    std::size_t readBack(std::span<std::uint8_t> buffer, qint64 waitMs) override;
 
     void* handle_ = nullptr; // the port's HANDLE while open
 };

@@ -6,7 +6,7 @@
 #include "settings/setting_names.h"
 
 namespace {
-QString portName(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
+QString statusPortText(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
 } // namespace
 
 PanelSession::PanelSession(SerialPort& port, StatusLine& status, SignView& view, QString preferencesFile, Journal* journal, QObject* parent)
@@ -23,10 +23,11 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, SignView& view,
     if (journal_ != nullptr) journal_->namePorts(&portAndDevice);
     connect(&control_, &PanelControl::signSent, this, [this](Sign kind, Origin origin, const QString& request, const Exchange& x) {
         if (origin == Origin::KeepAlive) return;
-        lastChoice_ = Choice{kind, origin, x.outcome, x.reason, request};
+        lastChoice_ = Choice{kind, origin, x.outcome, x.outcome == SendOutcome::Sent ? x.echoReason : x.reason, request, x.echoOn ? x.echo : Echo::Off};
         emit signChosen(*lastChoice_);
     });
     connect(&control_, &PanelControl::lineStateChanged, this, &PanelSession::lineStateChanged);
+    connect(&control_, &PanelControl::echoChanged, this, &PanelSession::echoChanged);
     // Said where the operator looks when something is wrong with the line.
     if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
 }
@@ -36,6 +37,7 @@ void PanelSession::load()
     readPreferences(settings_, preferencesToRead(preferencesFile_));
     more_ = readMoreSettings(moreSettingsPath(preferencesFile_), &moreProblems_);
     control_.setKeepAlive(more_.keepAliveSeconds);
+    applyEcho();
     // Old entries go at every start-up.
     if (journal_ != nullptr) {
         journal_->setRetention(more_.retentionDays);
@@ -58,7 +60,7 @@ void PanelSession::setPreferences(const PanelSettings& settings)
 {
     const PanelSettings before = std::exchange(settings_, settings);
     QStringList changes;
-    if (before.comPort != settings_.comPort) changes << QStringLiteral("porta %1 → %2").arg(portName(before.comPort), portName(settings_.comPort));
+    if (before.comPort != settings_.comPort) changes << QStringLiteral("porta %1 → %2").arg(statusPortText(before.comPort), statusPortText(settings_.comPort));
     if (before.signalMode != settings_.signalMode) changes << QStringLiteral("modo %1 → %2").arg(modeName(before.signalMode), modeName(settings_.signalMode));
     if (before.signColour != settings_.signColour)
         changes << QStringLiteral("cor %1 → %2").arg(colourName(before.signColour), colourName(settings_.signColour));
@@ -85,6 +87,13 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
         changes << QStringLiteral("registo até %1 → %2 MB").arg(before.journalMaxMb).arg(more_.journalMaxMb);
         if (journal_ != nullptr) journal_->setSizeLimit(more_.journalMaxMb);
     }
+    for (std::size_t port = 0; port < more_.echo.size(); ++port)
+        if (before.echo[port] != more_.echo[port])
+            changes << QStringLiteral("eco do cabo em COM%1 %2 → %3")
+                           .arg(port + 1)
+                           .arg(before.echo[port] ? QStringLiteral("ligado") : QStringLiteral("desligado"),
+                                more_.echo[port] ? QStringLiteral("ligado") : QStringLiteral("desligado"));
+    applyEcho();
     if (before.mqtt != more_.mqtt) {
         changes << QStringLiteral("MQTT %1 → %2")
                        .arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),
@@ -92,6 +101,23 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
         emit mqttSettingsChanged();
     }
     journalChange(QStringLiteral("mais opções"), changes);
+}
+
+std::optional<QString> PanelSession::setEcho(std::int16_t port, bool on)
+{
+    if (auto problem = writeEchoSetting(port, on, moreSettingsPath(preferencesFile_))) return problem;
+    MoreSettings changed = more_;
+    changed.echo.at(static_cast<std::size_t>(port - 1)) = on;
+    // The file's other lines are as they were, and so is what was wrong with them.
+    const QStringList problems = moreProblems_;
+    setMoreSettings(changed);
+    moreProblems_ = problems;
+    return std::nullopt;
+}
+
+void PanelSession::applyEcho()
+{
+    for (std::size_t port = 0; port < more_.echo.size(); ++port) line_.setEcho(static_cast<std::int16_t>(port + 1), more_.echo[port]);
 }
 
 void PanelSession::setMqttNote(const QString& note)
@@ -118,4 +144,4 @@ void PanelSession::journalChange(const QString& action, const QStringList& chang
     journal_->record(std::move(e));
 }
 
-void PanelSession::showPort() { status_.setPanelText(2, portName(settings_.comPort).toStdString()); }
+void PanelSession::showPort() { status_.setPanelText(2, statusPortText(settings_.comPort).toStdString()); }

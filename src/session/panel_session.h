@@ -51,6 +51,9 @@ public:
     void setPreferences(const PanelSettings& settings);
     // The further settings as "Mais opções" accepted and wrote them.
     void setMoreSettings(const MoreSettings& settings);
+    // Port `port`'s cable echo, written to painel-sinaletico.conf (that line alone) and applied;
+    // nullopt, or why the file could not be written (and nothing changed).
+    [[nodiscard]] std::optional<QString> setEcho(std::int16_t port, bool on);
 
     [[nodiscard]] const PanelSettings& settings() const { return settings_; }
     [[nodiscard]] const MoreSettings& moreSettings() const { return more_; }
@@ -63,6 +66,8 @@ public:
     [[nodiscard]] Sign chosenSign() const { return control_.chosenSign(); }
     // How the last exchange with the panel left the line.
     [[nodiscard]] LineState lineState() const { return control_.lineState(); }
+    // How the cable's echo came back on the last send; off while the port's echo is.
+    [[nodiscard]] Echo echo() const { return line_.echoOn(settings_.comPort) ? control_.echo() : Echo::Off; }
     // Port n's last failure, and when, for the operator to look up later.
     [[nodiscard]] std::optional<LineFailure> lastFailure(std::int16_t port) const { return line_.lastFailure(port); }
 
@@ -71,8 +76,9 @@ public:
         Sign sign = Sign::Stop;
         Origin origin = Origin::Startup;
         SendOutcome outcome = SendOutcome::Sent;
-        QString reason;  // why the send failed
+        QString reason;  // why the send failed, or why its echo is no proof
         QString request; // the remote request it answers; empty for any other choice
+        Echo echo = Echo::Off; // how the cable's echo came back, when the send went out
     };
     [[nodiscard]] const std::optional<Choice>& lastChoice() const { return lastChoice_; }
 
@@ -89,6 +95,7 @@ signals:
     // which request, and how it went. The keep-alive's resends only repeat it, and say nothing.
     void signChosen(const PanelSession::Choice& choice);
     void lineStateChanged(LineState state);
+    void echoChanged(Echo echo);
     void notesChanged(const QString& notes);
     // The dialog changed pref.vyr's settings.
     void preferencesChanged();
@@ -98,6 +105,8 @@ signals:
 private:
     void journalChange(const QString& action, const QStringList& changes);
     void showPort();
+    // The cable's echo of each port, as the settings have it.
+    void applyEcho();
 
     QString preferencesFile_;
     Journal* journal_;

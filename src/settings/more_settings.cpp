@@ -28,6 +28,7 @@ const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
 const QString retentionKey = QStringLiteral("journal/retention_days");
 const QString journalSizeKey = QStringLiteral("journal/max_mb");
 const QString mqttGroup = QStringLiteral("mqtt/");
+const QString echoGroup = QStringLiteral("eco/");
 
 // A whole number within the limits replaces `value`; anything else leaves the default and says so.
 void readNumber(const QSettings& file, const QString& key, int low, int high, const QString& fallback, int& value, QStringList* problems)
@@ -142,6 +143,14 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
                QStringLiteral("guarda-se %1 dias").arg(settings.retentionDays), settings.retentionDays, problems);
     readNumber(file, journalSizeKey, MoreSettings::minJournalMb, MoreSettings::maxJournalMb,
                QStringLiteral("o registo vai até %1 MB").arg(settings.journalMaxMb), settings.journalMaxMb, problems);
+    // Exactly true or false, like the file's other flags: anything else leaves the echo off.
+    for (std::size_t port = 0; port < settings.echo.size(); ++port) {
+        const QString key = echoGroup + QStringLiteral("com%1").arg(port + 1);
+        const QString value = file.value(key).toString().trimmed();
+        if (value == QLatin1String("true") || value == QLatin1String("1")) settings.echo[port] = true;
+        else if (file.contains(key) && value != QLatin1String("false") && value != QLatin1String("0") && problems)
+            *problems << QStringLiteral("%1 = \"%2\" não se entende: só true ou false; o eco do cabo fica desligado.").arg(key, value);
+    }
     settings.mqtt = readMqttSettings(file, problems, &settings.mqttRefused);
     return settings;
 }
@@ -194,6 +203,25 @@ void writeMqttSettings(const MqttSettings& mqtt, QSettings& file)
     for (const auto& [key, value] : values) file.setValue(mqttGroup + QLatin1String(key), value);
 }
 
+namespace {
+QString echoKey(std::size_t port) { return echoGroup + QStringLiteral("com%1").arg(port + 1); }
+QString echoValue(bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); }
+std::optional<QString> synced(QSettings& file, const QString& fileName)
+{
+    file.sync();
+    if (file.status() != QSettings::NoError) return QStringLiteral("não foi possível escrever %1").arg(QDir::toNativeSeparators(fileName));
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<QString> writeEchoSetting(std::int16_t port, bool on, const QString& fileName)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSettings file(fileName, QSettings::IniFormat);
+    file.setValue(echoKey(static_cast<std::size_t>(port - 1)), echoValue(on));
+    return synced(file, fileName);
+}
+
 std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QString& fileName)
 {
     QDir().mkpath(QFileInfo(fileName).absolutePath());
@@ -201,8 +229,7 @@ std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QSt
     file.setValue(keepAliveKey, settings.keepAliveSeconds);
     file.setValue(retentionKey, settings.retentionDays);
     file.setValue(journalSizeKey, settings.journalMaxMb);
+    for (std::size_t port = 0; port < settings.echo.size(); ++port) file.setValue(echoKey(port), echoValue(settings.echo[port]));
     writeMqttSettings(settings.mqtt, file);
-    file.sync();
-    if (file.status() != QSettings::NoError) return QStringLiteral("não foi possível escrever %1").arg(QDir::toNativeSeparators(fileName));
-    return std::nullopt;
+    return synced(file, fileName);
 }

@@ -8,6 +8,7 @@
 
 class QSettings;
 
+#include <array>
 #include <optional>
 
 // The broker a site's controller publishes signs to. Off while `host` is empty.
@@ -58,6 +59,9 @@ struct MoreSettings {
     static constexpr int maxJournalMb = 1'000'000;
     // Past this size the journal's oldest entries go first.
     int journalMaxMb = 500;
+    // The cable's echo on COM1 and COM2: every send checked against what comes back. Off, as the
+    // port is then opened for writing only and nothing is read, as the panel never answers.
+    std::array<bool, 2> echo{};
     MqttSettings mqtt;
     // Why the file's [mqtt] was not used, when it was set but not safe or not understood.
     QString mqttRefused;
@@ -81,3 +85,5 @@ void writeMqttSettings(const MqttSettings& mqtt, QSettings& file);
 [[nodiscard]] MoreSettings readMoreSettings(const QString& fileName, QStringList* problems = nullptr);
 // nullopt on success, otherwise the system's reason; the old file is kept on failure.
 [[nodiscard]] std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QString& fileName);
+// Writes port `port`'s cable echo alone, the file's other lines as they stand.
+[[nodiscard]] std::optional<QString> writeEchoSetting(std::int16_t port, bool on, const QString& fileName);

@@ -3,10 +3,12 @@
 
 #include "journal/journal.h"
 #include "panel/line_error.h"
+#include "panel/panel_commands.h"
 #include "panel/panel_line.h"
 #include "serial/system_serial_port.h"
 #include "widgets/scrolling_body.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -81,8 +83,9 @@ SerialPortsWindow::SerialPortsWindow(LastFailure lastFailure, QWidget* parent, Q
     detectedPorts->hideColumn(1);
 #endif
 
-    const std::array<std::array<QString, 3>, 2> captions{{{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar")},
-                                                          {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar")}}};
+    const std::array<std::array<QString, 4>, 2> captions{
+        {{QStringLiteral("&Ligar a COM1"), QStringLiteral("&Remover a ligação"), QStringLiteral("&Testar"), QStringLiteral("E&co do cabo")},
+         {QStringLiteral("Li&gar a COM2"), QStringLiteral("Re&mover a ligação"), QStringLiteral("T&estar"), QStringLiteral("Eco do ca&bo")}}};
     for (std::int16_t number = 1; number <= 2; ++number) {
         const auto n = static_cast<std::size_t>(number - 1);
         const QString com = comName(number);
@@ -95,6 +98,13 @@ SerialPortsWindow::SerialPortsWindow(LastFailure lastFailure, QWidget* parent, Q
         ports_[n].failure->setAccessibleName(QStringLiteral("Última falha de %1").arg(com));
         rows->addWidget(ports_[n].binding);
         rows->addWidget(ports_[n].failure);
+        ports_[n].echo = new QCheckBox(captions[n][3], box);
+        ports_[n].echo->setObjectName(QStringLiteral("echoCom%1").arg(number));
+        ports_[n].echo->setAccessibleName(QStringLiteral("Eco do cabo de %1").arg(com));
+        ports_[n].echo->setToolTip(QStringLiteral("Só com o cabo em laço no painel: cada envio é comparado com o que volta"));
+        ports_[n].echo->setEnabled(false); // until the settings are known
+        connect(ports_[n].echo, &QCheckBox::toggled, this, [this, number](bool on) { changeEcho(number, on); });
+        rows->addWidget(ports_[n].echo);
         auto* buttons = new QHBoxLayout;
         auto* bindButton = button(captions[n][0], QStringLiteral("bindCom%1").arg(number), QStringLiteral("Ligar a %1").arg(com), box);
         auto* unbindButton = button(captions[n][1], QStringLiteral("unbindCom%1").arg(number), QStringLiteral("Remover a ligação de %1").arg(com), box);
@@ -130,6 +140,29 @@ SerialPortsWindow::SerialPortsWindow(LastFailure lastFailure, QWidget* parent, Q
     refresh();
     detectedPorts->setMinimumHeight(detectedPorts->fontMetrics().height() * 4);
     fitBodyToScreen(*this, 760);
+}
+
+void SerialPortsWindow::setEcho(const std::array<bool, 2>& on, EchoChange change)
+{
+    changeEcho_ = {}; // the boxes are set, not changed
+    for (std::size_t n = 0; n < ports_.size(); ++n) {
+        ports_[n].echo->setChecked(on[n]);
+        ports_[n].echo->setEnabled(true);
+    }
+    changeEcho_ = std::move(change);
+}
+
+void SerialPortsWindow::changeEcho(std::int16_t number, bool on)
+{
+    if (!changeEcho_) return;
+    if (const auto problem = changeEcho_(number, on)) {
+        QCheckBox* box = ports_[static_cast<std::size_t>(number - 1)].echo;
+        const QSignalBlocker quiet(box);
+        box->setChecked(!on);
+        return say(*problem);
+    }
+    say(on ? QStringLiteral("%1 compara cada envio com o eco do cabo.").arg(comName(number))
+           : QStringLiteral("%1 já não lê o eco do cabo.").arg(comName(number)));
 }
 
 void SerialPortsWindow::refresh()
@@ -271,13 +304,27 @@ void SerialPortsWindow::test(std::int16_t number)
 {
     // A port of its own, so the link's state and its status panel are left as they are.
     SystemSerialPort port;
+    const bool echo = ports_[static_cast<std::size_t>(number - 1)].echo->isChecked();
+    const QString com = QStringLiteral("%1 (%2)").arg(comName(number), deviceForPort(number));
+    bool opened = false;
     try {
         port.setPortNumber(number);
+        port.setEcho(echo);
         port.setOpen(true);
+        opened = true;
+        // display_on lights what the panel already shows: the one frame that proves the cable
+        // and changes no sign.
+        if (echo) PanelCommands(port).display_on();
         port.setOpen(false);
-        say(QStringLiteral("%1 (%2) abre e fecha sem erros. Nada foi enviado.").arg(comName(number), deviceForPort(number)));
+        if (!echo) return say(QStringLiteral("%1 abre e fecha sem erros. Nada foi enviado.").arg(com));
+        const EchoCheck check = port.lastEcho();
+        if (check.echo == Echo::Confirmed)
+            return say(QStringLiteral("%1: o eco do cabo voltou. Enviado só display_on (%2 bytes), que não muda o sinal.").arg(com).arg(check.written));
+        say(QStringLiteral("%1 abre e envia, mas %2. Enviado só display_on (%3 bytes), que não muda o sinal.")
+                .arg(com, QString::fromStdString(PanelLine::echoReason(check, number)))
+                .arg(check.written));
     } catch (const LineException& e) {
-        say(QStringLiteral("%1 não abre: %2").arg(comName(number), QString::fromStdString(e.what())));
+        say((opened ? QStringLiteral("%1 abre, mas não envia: %2") : QStringLiteral("%1 não abre: %2")).arg(comName(number), QString::fromStdString(e.what())));
         ports_[static_cast<std::size_t>(number - 1)].tested = LineFailure{e.what(), std::chrono::system_clock::now()};
         refreshBindings();
     }

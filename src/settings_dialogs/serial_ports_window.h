@@ -13,14 +13,16 @@
 #include <optional>
 
 class Journal;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 
 // "Portas série": the serial ports the system has, which device COM1 and COM2 are and how
-// their last exchange failed, and the means to bind either to another device. Nothing here
-// ever sends a byte: "Testar" only opens and closes the port.
+// their last exchange failed, the means to bind either to another device, and whether each
+// checks the cable's echo. "Testar" opens and closes the port and, with the echo on, sends only
+// display_on, which changes nothing the panel shows, to see whether it comes back.
 class SerialPortsWindow final : public QDialog {
     Q_OBJECT
 public:
@@ -34,6 +36,10 @@ public:
 
     // Bindings made and removed are journaled there.
     void setJournal(Journal* journal) { journal_ = journal; }
+    // Each port's "Eco do cabo" as the settings have it, and how to change it: `change` keeps
+    // and applies the setting, or says why it could not (and the box goes back).
+    using EchoChange = std::function<std::optional<QString>(std::int16_t port, bool on)>;
+    void setEcho(const std::array<bool, 2>& on, EchoChange change);
 
     void refresh();
     void bind(std::int16_t number);
@@ -45,6 +51,7 @@ private:
         QLabel* binding = nullptr;
         QLabel* failure = nullptr;
         QPushButton* unbind = nullptr;
+        QCheckBox* echo = nullptr;
         std::optional<LineFailure> tested; // the last "Testar" that failed
     };
 
@@ -55,10 +62,12 @@ private:
     void fitToText();
     void showEvent(QShowEvent* event) override;
     void say(const QString& message);
+    void changeEcho(std::int16_t number, bool on);
     void journal(std::int16_t number, const QString& action, const QString& target, const std::optional<QString>& failure);
     [[nodiscard]] QString chosenDevice() const;
 
     LastFailure lastFailure_;
+    EchoChange changeEcho_;
     Journal* journal_ = nullptr;
     QString stableFolder_;
     QTreeWidget* detectedPorts = nullptr;

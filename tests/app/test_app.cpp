@@ -527,6 +527,16 @@ struct ProgramTest : ::testing::Test {
             if (deadline.hasExpired() || !monitor.waitForReadyRead(int(deadline.remainingTime()))) return std::nullopt;
         return QString::fromUtf8(monitor.readLine()).chopped(1).remove(QRegularExpression("^\\d+\\.\\d{3}  (?=A5)"));
     }
+    // The command line run as another program runs it: its exit code and all it said.
+    static std::pair<int, QString> command(const QProcessEnvironment& env, const QStringList& arguments)
+    {
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(PAINEL_SINALETICO_PATH, arguments);
+        EXPECT_TRUE(cli.waitForFinished(15000)) << arguments.join(' ').toStdString();
+        return std::pair{cli.exitCode(), QString::fromUtf8(cli.readAll()).trimmed()};
+    }
 };
 
 // A bare X server: no window manager ever activates the window, yet the panel must be set up.
@@ -647,14 +657,7 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     ASSERT_FALSE(bus.address.isEmpty()) << "needs dbus-daemon (scripts/deps.sh)";
     QProcessEnvironment env = home.environment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address);
-    const auto command = [&](const QStringList& arguments) {
-        QProcess cli;
-        cli.setProcessEnvironment(env);
-        cli.setProcessChannelMode(QProcess::MergedChannels);
-        cli.start(PAINEL_SINALETICO_PATH, arguments);
-        EXPECT_TRUE(cli.waitForFinished(15000)) << arguments.join(' ').toStdString();
-        return std::pair{cli.exitCode(), QString::fromUtf8(cli.readAll()).trimmed()};
-    };
+    const auto command = [&](const QStringList& arguments) { return ProgramTest::command(env, arguments); };
     EXPECT_EQ(command({"--sinal", "Parar"}), std::pair(3, QString("o painel-sinaletico não está a correr nesta sessão")));
     ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath())));
     start(PAINEL_SINALETICO_PATH, {}, env);
@@ -668,7 +671,7 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
         EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
     EXPECT_EQ(command({"--estado"}).second,
-              "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha:");
+              "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha: \neco: desligado");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
     // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
     for (const QString& program : {QString(PAINEL_SINALETICO_PATH), QString(PAINEL_MONITOR_PATH)}) {
@@ -692,6 +695,44 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     const QString journal = home.dir.filePath(".local/state/painel-sinaletico/registo.sqlite");
     EXPECT_TRUE(QTest::qWaitFor([&] { return journalRows(journal, "origem, sinal", "acao = 'sinal'").size() == 5; }, 5000));
     EXPECT_EQ(journalRows(journal, "group_concat(DISTINCT origem)", "acao = 'sinal'"), QStringList{"remoto"});
+    QDBusConnection::disconnectFromBus("test");
+}
+
+// The virtual panel's looped cable proves each sign; noisy or cut, the sign still goes out, but
+// every way in says it is no proof: --estado, the command line's exit 5, D-Bus's NoEcho.
+TEST_F(ProgramTest, TheVirtualPanelsEchoProvesEachSignOrSaysWhyNot)
+{
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address.isEmpty()) << "needs dbus-daemon (scripts/deps.sh)";
+    QProcessEnvironment env = home.environment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    QProcess& monitor = start(PAINEL_MONITOR_PATH, {"--pty", "--eco"});
+    ASSERT_TRUE(home.linkPort(1, nextLine(monitor).value_or("")));
+    QFile conf(home.config() + "/painel-sinaletico.conf");
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[eco]\ncom1=true\n") > 0);
+    conf.close();
+    start(PAINEL_SINALETICO_PATH, {}, env);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return command(env, {"--estado"}).second.endsWith("eco: confirmado"); }, 10000));
+    // The monitor says in its log that it has taken each signal.
+    const auto play = [&](int signal, const QString& said) {
+        ::kill(pid_t(monitor.processId()), signal);
+        for (auto line = nextLine(monitor); line; line = nextLine(monitor))
+            if (line->endsWith(said)) return true;
+        return false;
+    };
+    ASSERT_TRUE(play(SIGUSR2, "o próximo byte volta trocado"));
+    EXPECT_EQ(command(env, {"--sinal", "Frente"}),
+              std::pair(5, QString("Frente enviado, mas sem prova de que chegou ao painel: eco diferente em COM1 (o byte 1 de 43 voltou 5A em vez de A5): ruído na "
+                                   "linha, ou um conversor noutra velocidade")));
+    ASSERT_TRUE(play(SIGUSR1, "cabo cortado: nada volta"));
+    QDBusConnection test = QDBusConnection::connectToBus(bus.address, "test");
+    QDBusInterface panel(dbusService, dbusPath, dbusInterface, test);
+    const QDBusMessage refused = panel.call("ShowSign", "Parar");
+    EXPECT_EQ(refused.errorName() + "|" + refused.errorMessage() + "|" + panel.property("Echo").toString(),
+              dbusNoEcho + "|Parar enviado, mas sem prova de que chegou ao painel: sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel|sem eco");
+    ASSERT_TRUE(play(SIGUSR1, "cabo ligado de novo: tudo volta"));
+    EXPECT_EQ(command(env, {"--sinal", "Parar"}), std::pair(0, QString()));
+    EXPECT_EQ(panel.property("Echo").toString(), "confirmado");
     QDBusConnection::disconnectFromBus("test");
 }
 

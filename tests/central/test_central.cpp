@@ -125,6 +125,17 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
         {"a", {Post::Answer::Confirmed, 1500}}, {"b", {Post::Answer::Late, 2097}}, {"c", {Post::Answer::Late, 2500}}, {"d", {Post::Answer::Expired, 10450}}};
     for (const auto& [id, answer] : answers) EXPECT_EQ(std::pair(board.post(id)->answer, board.post(id)->answerMs), answer) << id.toStdString();
     EXPECT_EQ(board.post("b")->answerReason, "confirmado");
+
+    // The cable's echo: proof apart from a send without it, and an echo that failed is no confirmation.
+    const QString next = board.stopAll();
+    const std::map<QString, QString> fields{{"a", R"("eco":"confirmado")"},
+                                            {"b", R"("eco":"desligado")"},
+                                            {"c", R"("eco":"sem eco","motivo":"sem eco do cabo em COM1: o cabo pode estar cortado")"},
+                                            {"d", R"("eco":"diferente","motivo":"eco diferente em COM1")"}};
+    for (const auto& [id, field] : fields) ASSERT_TRUE(take(id, "sinal", state(next).replace(R"("pedido")", (field + R"(,"pedido")").toUtf8()), 100));
+    EXPECT_EQ(board.summary(), "Parar: 2 de 4 confirmados (1 no cabo, 1 sem prova do cabo), 2 sem eco");
+    EXPECT_EQ(std::pair(board.post("c")->answer, board.post("c")->answerReason), std::pair(Post::Answer::NoEcho, QString("sem eco do cabo em COM1: o cabo pode estar cortado")));
+    EXPECT_TRUE(board.post("a")->onTheCable() && !board.post("b")->onTheCable() && board.post("d")->echoFailed());
 }
 
 // The example ACL, on a real Mosquitto: a post's credentials cannot set another post's sign or

@@ -40,20 +40,25 @@ TEST(PostTile, SaysWhatTheBoardKnowsOfItsPost)
             PostBoard::parse(QStringLiteral("painel-sinaletico/%1/%2").arg(id, leaf).toUtf8(), payload, false, board.post(id) ? board.post(id)->askedAtMs + afterMs : 0);
         return message && board.receive(*message);
     };
-    for (const auto& [id, name] : {std::pair{"a", "🚦 Meta 🏁"}, {"b", "\u0301\u0301 \u0308"}, {"c", "Curva 3"}})
+    for (const auto& [id, name] : {std::pair{"a", "🚦 Meta 🏁"}, {"b", "\u0301\u0301 \u0308"}, {"c", "Curva 3"}, {"d", "Curva 4"}, {"e", "Curva 5"}})
         ASSERT_TRUE(take(id, "info", QStringLiteral(R"({"nome":"%1"})").arg(name).toUtf8(), 0));
     const QString request = board.stopAll();
     const QByteArray answered = QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8();
     ASSERT_TRUE(take("a", "sinal", answered, 1500));
     ASSERT_TRUE(take("b", "sinal", answered, 2097));
     ASSERT_TRUE(take("c", "resposta", QStringLiteral(R"({"pedido":"%1","resultado":"pedido expirado","hora":"2026-12-08T05:00:00.000Z"})").arg(request).toUtf8(), 10450));
+    const auto withEcho = [&](const QString& fields) { return QString::fromUtf8(answered).replace(R"("pedido")", fields + R"(,"pedido")").toUtf8(); };
+    ASSERT_TRUE(take("d", "sinal", withEcho(R"("eco":"confirmado")"), 90));
+    ASSERT_TRUE(take("e", "sinal", withEcho(R"("eco":"sem eco","motivo":"sem eco do cabo em COM1")"), 95));
     PostTile tile("x");
-    for (const auto& [id, first, last] : {std::tuple{"a", "🚦 Meta 🏁 (a)", "confirmado em 1500 ms"},
+    for (const auto& [id, first, last] : {std::tuple{"a", "🚦 Meta 🏁 (a)", "enviado, sem prova do cabo\nconfirmado em 1500 ms, sem prova do cabo"},
+                                          {"d", "Curva 4 (d)", "enviado, confirmado no cabo\nconfirmado no cabo em 90 ms"},
+                                          {"e", "Curva 5 (e)", "⚠ SEM ECO: sem eco do cabo em COM1\nsem eco do cabo, em 95 ms"},
                                           {"b", "b (nome recusado: o nome não tem letras, algarismos nem símbolos que se vejam)", "respondeu tarde: confirmado, 2097 ms depois"},
                                           {"c", "Curva 3 (c)", "pedido expirado no posto, 10450 ms depois"}}) {
         tile.showPost(*board.post(id), false);
         EXPECT_TRUE(tile.text().startsWith(QString(first) + "\n") && tile.text().endsWith(last)) << tile.text().toStdString();
-        EXPECT_EQ(tile.troubled(), QString(id) != "a");
+        EXPECT_EQ(tile.troubled(), QString("ad").indexOf(id) < 0) << id;
     }
     tile.showPost(*board.post("a"), false);
     EXPECT_TRUE(tile.text().contains(QRegularExpression("Frente, no posto \\(rato\\) às \\d\\d:\\d\\d:\\d\\d \\(hora do posto\\)"))) << tile.text().toStdString();

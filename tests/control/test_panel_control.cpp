@@ -95,7 +95,9 @@ TEST(SignClick, EverySignInEveryModeIsSentAndDrawn)
             mono.control.chooseSign(Sign(kind));
             EXPECT_EQ(mono.port.sent(), monoFrames(kind, colour)) << kind << " in " << dot;
             EXPECT_EQ(mono.picture(), monoPicture(kind, dot)) << kind << " in " << dot;
-            if (colour == colourYellow) EXPECT_EQ(mono.view.description, inWords[std::size_t(kind)].second);
+            if (colour == colourYellow) {
+                EXPECT_EQ(mono.view.description, inWords[std::size_t(kind)].second);
+            }
             EXPECT_FALSE(mono.control.animation().timer().isActive());
         }
     }
@@ -345,6 +347,55 @@ TEST(Journal, EveryOriginEveryFailureAndEveryChangeOfTheLink)
     journal.flush();
     EXPECT_EQ(journalRows(journal.fileName(), "modo, cor, porta", "sinal IN ('Parar', 'Esquerda')").join("\n").toStdString(),
               "multicor||COM1\nmulticor||COM1\nmulticor||COM1\nmonocor|Verde|COM2");
+}
+
+// With the cable's echo on, a send whose echo did not come back whole went out but proves
+// nothing: the status line says why, the preview is marked, the journal has each entry's echo
+// and each change of it once, under the flag too, where a lost echo shows at the next tick.
+TEST(CableEcho, EveryOutcomeIsShownAndEachChangeJournaledOnce)
+{
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("registo.sqlite"));
+    Rig rig(true, {}, &journal);
+    rig.line.setEcho(1, true);
+    QSignalSpy changes(&rig.control, &PanelControl::echoChanged);
+    const std::map<Echo, std::string> reasons{
+        {Echo::Confirmed, ""},
+        {Echo::Missing, "sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel"},
+        {Echo::Different, "eco diferente em COM1 (o byte 1 voltou 00): ruído na linha, ou um conversor noutra velocidade"},
+        {Echo::Incomplete, "eco incompleto em COM1 (só voltou 1 byte): a linha cortou-se a meio, ou o cabo tem mau contacto"}};
+    for (const auto& [echo, reason] : reasons) {
+        rig.port.echoAnswer = echo;
+        rig.control.chooseSign(Sign::Left);
+        EXPECT_EQ(rig.status.texts[linkStatusPanel] + "|" + rig.status.toolTips[linkStatusPanel], (reason.empty() ? blankStatusText : echoFailureText) + "|" + reason);
+        EXPECT_EQ(rig.view.stale, !reason.empty()) << reason;
+        EXPECT_EQ(rig.view.note.section(" às ", 0, 0).toStdString(), reason.empty() ? "" : "Sem prova de que chegou ao painel: " + reason + "\nÚltimo sinal com eco do cabo: Esquerda");
+        EXPECT_EQ(rig.control.echo(), echo);
+    }
+    // The flag: lost at one tick, shown at once and journaled once however many ticks find it so.
+    rig.port.echoAnswer = Echo::Confirmed;
+    rig.control.chooseSign(Sign::Chequer);
+    rig.port.echoAnswer = Echo::Missing;
+    for (int tick = 0; tick < 4; ++tick) {
+        rig.control.animation().tick();
+        EXPECT_TRUE(rig.view.stale) << tick;
+    }
+    rig.port.echoAnswer = Echo::Confirmed;
+    rig.control.animation().tick();
+    EXPECT_FALSE(rig.view.stale);
+    // Nothing went out: nothing to weigh, and nothing changes.
+    rig.port.openError = LineError::CouldNotOpenDevice;
+    rig.control.animation().tick();
+    EXPECT_EQ(changes.size(), 7);
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "acao, resultado, eco, falha", "acao IN ('sinal', 'eco do cabo') OR eco IN ('sem eco', 'não verificado')").join("\n").toStdString(),
+              "eco do cabo|confirmado|confirmado|0\nsinal|enviado|confirmado|0\n"
+              "eco do cabo|sem eco|sem eco|1\nsinal|enviado|sem eco|1\n"
+              "eco do cabo|diferente|diferente|1\nsinal|enviado|diferente|1\n"
+              "eco do cabo|incompleto|incompleto|1\nsinal|enviado|incompleto|1\n"
+              "eco do cabo|confirmado|confirmado|0\nsinal|enviado|confirmado|0\n"
+              "eco do cabo|sem eco|sem eco|1\neco do cabo|confirmado|confirmado|0\n"
+              "passo da animação|porta não abriu|não verificado|1");
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates: each

@@ -47,7 +47,7 @@ TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
     }
     EXPECT_EQ(journalRows(file, "acao").join(","), "400,366,364,10,0");
     EXPECT_EQ(journalRows(file, "hora_local, hora_utc", "acao = '0'").join(""), now.toString("yyyy-MM-dd HH:mm:ss.zzz|") + now.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|2");
+    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|3");
     Journal journal(file);
     for (const auto& [days, kept] : {std::pair{365, "364,10,0"}, {5, "0"}}) {
         journal.setRetention(days);

@@ -68,10 +68,10 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     QFile exported(csv);
     ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
     EXPECT_EQ(exported.readAll().toStdString(),
-              "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Resultado,Motivo,Pormenor\r\n"
+              "Hora,Hora UTC,Origem,Acção,Sinal,Modo,Cor,Porta,Dispositivo,Bytes,Eco,Resultado,Motivo,Pormenor\r\n"
               "2026-12-07 08:05:03.042,"
                   + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
-                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
+                  + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
     EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
 
     // Open, it puts what is written on top and keeps the operator's place; reopened, it reads a

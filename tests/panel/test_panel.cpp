@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fake_serial_port.h"
+#include "panel/echo_check.h"
 #include "panel/panel_commands.h"
 #include "panel/panel_line.h"
 #include "panel/port_settings.h"
@@ -79,3 +80,30 @@ TEST(PortSettings, WireTimeCountsEveryBit)
 }
 
 } // namespace
+
+// What came back against what went: the first difference named, more than was sent counted but
+// not kept, however much a line that echoes noise for ever sends.
+TEST(EchoComparison, TellsEachOutcomeAndKeepsNoMoreThanWasSent)
+{
+    const std::vector<std::uint8_t> sent{0xA5, 0x79, 0x5A, 0x71};
+    const std::vector<std::uint8_t> flood(1 << 20, 0x55);
+    struct Case {
+        std::vector<std::vector<std::uint8_t>> back;
+        Echo echo;
+        std::size_t returned;
+        std::string detail;
+    };
+    for (const auto& [back, echo, returned, detail] :
+         {Case{{{0xA5, 0x79}, {0x5A, 0x71}}, Echo::Confirmed, 4, ""}, Case{{}, Echo::Missing, 0, ""},
+          Case{{{0xA5, 0x79, 0x5B}}, Echo::Different, 3, "o byte 3 de 4 voltou 5B em vez de 5A"},
+          Case{{sent, {0x00}}, Echo::Different, 5, "voltaram 1 bytes a mais do que os 4 enviados"},
+          Case{{{0xA5}}, Echo::Incomplete, 1, "só voltaram 1 de 4 bytes"}, Case{{flood, flood}, Echo::Different, 2U << 20, "o byte 1 de 4 voltou 55 em vez de A5"}}) {
+        EchoComparison comparison;
+        comparison.start();
+        comparison.wrote(sent);
+        for (const auto& bytes : back) comparison.returned(bytes);
+        const EchoCheck check = comparison.verdict();
+        EXPECT_EQ(std::tuple(echoWord(check.echo), check.written, check.returned, check.detail), std::tuple(echoWord(echo), sent.size(), returned, detail));
+        EXPECT_EQ(comparison.complete(), returned >= sent.size());
+    }
+}

@@ -238,6 +238,7 @@ TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
                                                      {"command_topic", QJsonValue::String},
                                                      {"state_topic", QJsonValue::String},
                                                      {"value_template", QJsonValue::String},
+                                                     {"json_attributes_topic", QJsonValue::String},
                                                      {"options", QJsonValue::Array},
                                                      {"availability_topic", QJsonValue::String},
                                                      {"payload_available", QJsonValue::String},
@@ -276,8 +277,16 @@ TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-8"; }, 5000));
     EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["resultado"].toString(), "porta não abriu");
     EXPECT_FALSE(json("painel-sinaletico/posto-3/sinal")["motivo"].toString().isEmpty());
-    // A local click answers no request.
+    EXPECT_EQ(state["eco"].toString(), "desligado");
+    // With the cable's echo on, a send it did not prove says so, and why.
     port.openError.reset();
+    ASSERT_EQ(post->session.setEcho(1, true), std::nullopt);
+    port.echoAnswer = Echo::Missing;
+    site.publish(set, R"({"sinal":"Parar","pedido":"central-9","origem":"central"})");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["pedido"] == "central-9"; }, 5000));
+    EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["eco"].toString() + "|" + json("painel-sinaletico/posto-3/sinal")["motivo"].toString(),
+              "sem eco|sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel");
+    // A local click answers no request.
     post->session.chooseSign(Sign::Left, Origin::Mouse);
     ASSERT_TRUE(QTest::qWaitFor([&] { return json("painel-sinaletico/posto-3/sinal")["sinal"] == "Esquerda"; }, 5000));
     EXPECT_EQ(json("painel-sinaletico/posto-3/sinal")["pedido"].toString() + "|" + json("painel-sinaletico/posto-3/sinal")["origem"].toString(), "|rato");

@@ -7,11 +7,17 @@
 #include "serial/qt_serial_port.h"
 #include "stalled_line.h"
 
+#include "cable_echo.h"
+
 #include <QSerialPort>
+#include <QTest>
 #include <QtCore>
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
+#include <cmath>
 #include <memory>
 #include <thread>
 
@@ -134,6 +140,130 @@ TEST_F(QtSerialPortTest, AFullLineFailsTheSendOnlyWhenItStaysFullPastTheDeadline
             EXPECT_NE(reason.find("a linha não aceita dados há"), std::string::npos) << reason;
             EXPECT_LT(took, wireMs + 100);
         }
+    }
+}
+
+// A port whose driver lets bytes go at 9600 baud, as a real adapter does: a pseudo-terminal
+// takes them at once, so the driver's queue is told from when each was written.
+class WireSpeedPort final : public QtSerialPort {
+public:
+    void write(std::span<const std::uint8_t> bytes) override
+    {
+        QtSerialPort::write(bytes);
+        if (!clock_.isValid() || leavesAtMs_ < double(clock_.elapsed())) {
+            clock_.start();
+            leavesAtMs_ = 0;
+        }
+        leavesAtMs_ += 1000.0 * wireSeconds(PortSettings{}, std::int64_t(bytes.size()));
+    }
+
+private:
+    [[nodiscard]] int queuedForLine() const override { return int(std::ceil((leavesAtMs_ - double(clock_.elapsed())) / byteMs)); }
+
+    static constexpr double byteMs = 1000.0 * 10 / 9600;
+    QElapsedTimer clock_;
+    double leavesAtMs_ = 0;
+};
+
+// The panel's end of a looped cable on the pseudo-terminal's master: what arrives goes back at
+// the wire's pace, `delayMs` later, as the monitor's echo plays it (cut, or a byte changed);
+// or the line floods the receive side with noise.
+class LoopedCable {
+public:
+    struct Play {
+        int delayMs = 2;
+        std::size_t cutAfter = 0;
+        bool garble = false, flood = false, silent = false;
+    };
+    LoopedCable(int master, Play play) : master_(master), play_(play), thread_([this] { run(); }) {}
+    ~LoopedCable()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    LoopedCable(const LoopedCable&) = delete;
+    LoopedCable& operator=(const LoopedCable&) = delete;
+    std::atomic<std::size_t> echoed{0};
+    std::atomic<int> delayMs{0};
+
+private:
+    void run()
+    {
+        CableEcho echo;
+        echo.cutAfter(play_.cutAfter);
+        if (play_.garble) echo.garbleNext();
+        delayMs = play_.delayMs;
+        std::array<std::uint8_t, 64> noise{};
+        noise.fill(0x55);
+        // Noise never waits for room: what does not fit is lost, as on a real line.
+        const int flags = ::fcntl(master_, F_GETFL);
+        if (play_.flood) ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+        for (pollfd ready{master_, POLLIN, 0}; !stop_;) {
+            if (play_.flood) (void)!::write(master_, noise.data(), noise.size());
+            if (::poll(&ready, 1, play_.flood ? 1 : 5) <= 0) continue;
+            char buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0 || play_.silent) continue;
+            const QByteArray back = echo.respond(QByteArray(buffer, qsizetype(n)));
+            std::this_thread::sleep_for(std::chrono::microseconds(1042 * n) + std::chrono::milliseconds(delayMs));
+            if (!back.isEmpty() && ::write(master_, back.data(), std::size_t(back.size())) == back.size()) echoed += std::size_t(back.size());
+        }
+        ::fcntl(master_, F_SETFL, flags);
+    }
+
+    int master_;
+    Play play_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Each send is proved by what comes back, and by nothing else: the bytes waiting before the open,
+// an echo that came after the margin, a receive line flooded with noise. On a line that drains at
+// the wire's speed the start-up's 57 bytes and their echo take about 59 ms: no failure, no
+// missing echo. A missing echo costs no more than the wire time and the margin.
+TEST_F(QtSerialPortTest, TheEchoProvesEachSendAndNothingElseCountsAsIt)
+{
+    using Play = LoopedCable::Play;
+    struct Case {
+        const char* name;
+        Play play;
+        Echo echo;
+        std::string detail;
+    };
+    const std::vector<Case> cases{{"looped", {}, Echo::Confirmed, ""},
+                                  {"cut", {.silent = true}, Echo::Missing, ""},
+                                  {"noise", {.garble = true}, Echo::Different, "o byte 1 de 57 voltou 5A em vez de A5"},
+                                  {"cut mid-send", {.cutAfter = 20}, Echo::Incomplete, "só voltaram 20 de 57 bytes"},
+                                  {"flooded", {.flood = true, .silent = true}, Echo::Different, "o byte 1 de 57 voltou 55 em vez de A5"}};
+    const auto wireMs = static_cast<qint64>(1000 * wireSeconds(PortSettings{}, 57));
+    for (const Case& c : cases) {
+        WireSpeedPort wire;
+        wire.setEcho(true);
+        LoopedCable cable(pty.masterFd(), c.play);
+        QElapsedTimer clock;
+        clock.start();
+        wire.setOpen(true);
+        for (const std::uint8_t byte : fromHex(frames::startup + " " + frames::sign[0])) wire.write(std::span(&byte, 1));
+        EXPECT_EQ(errorOf([&] { wire.setOpen(false); }), std::nullopt) << c.name;
+        const qint64 took = clock.elapsed();
+        const EchoCheck check = wire.lastEcho();
+        EXPECT_EQ(std::tuple(echoWord(check.echo), check.written, check.detail), std::tuple(echoWord(c.echo), std::size_t{57}, c.detail)) << c.name;
+        EXPECT_GE(took, wireMs) << c.name << ": the line drained faster than the wire";
+        EXPECT_LT(took, wireMs + LinePort::echoMarginMs + 60) << c.name;
+    }
+
+    // What waits before the open, and an echo later than the margin, are not this send's.
+    LoopedCable late(pty.masterFd(), {.delayMs = 300});
+    ASSERT_EQ(::write(pty.masterFd(), "\x00\x55", 2), 2);
+    for (const Echo expected : {Echo::Missing, Echo::Confirmed}) {
+        if (expected == Echo::Confirmed) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return late.echoed == 43; }, 2000)); // now waiting in the input
+            late.delayMs = 0;
+        }
+        port.setEcho(true);
+        port.setOpen(true);
+        sendStopSign();
+        EXPECT_EQ(echoWord(port.lastEcho().echo), echoWord(expected)) << port.lastEcho().detail;
     }
 }
 
@@ -266,11 +396,17 @@ TEST_F(QtSerialPortTest, OpenFailuresSayWhatTheOperatorCanDoAboutThem)
     ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
     const QString group = QString::fromLocal8Bit(::getgrgid(st.st_gid)->gr_name);
     constexpr uid_t nobody = 65534;
-    const std::vector<std::tuple<uid_t, gid_t, mode_t, QString>> cases{
-        {0, st.st_gid, 0620, QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão").arg(pts, group)},
-        {0, 0, 0600, QString("sem permissão para abrir %1: só root o pode abrir").arg(pts)},
-        {nobody, nobody, 0, QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(pts)}};
-    for (const auto& [owner, ownerGroup, mode, reason] : cases) {
+    // With the cable's echo, the port must open to read too: a write-only port is refused, never
+    // opened for writing alone.
+    const std::vector<std::tuple<uid_t, gid_t, mode_t, bool, QString>> cases{
+        {0, st.st_gid, 0620, false, QString("sem permissão para abrir %1, que é do grupo %2: junte o utilizador ao grupo %2 e volte a entrar na sessão").arg(pts, group)},
+        {0, 0, 0600, false, QString("sem permissão para abrir %1: só root o pode abrir").arg(pts)},
+        {nobody, nobody, 0, false, QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+w %1").arg(pts)},
+        {nobody, nobody, 0200, true,
+         QString("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod u+rw %1 (com o eco do cabo, a porta abre também para ler)").arg(pts)},
+        {0, st.st_gid, 0620, true, QString("sem permissão para abrir %1: só root o pode abrir (com o eco do cabo, a porta abre também para ler)").arg(pts)}};
+    for (const auto& [owner, ownerGroup, mode, echo, reason] : cases) {
+        port.setEcho(echo);
         ASSERT_EQ(::chown(pty.slavePath().c_str(), owner, ownerGroup) | ::chmod(pty.slavePath().c_str(), mode), 0);
         int out[2];
         ASSERT_EQ(::pipe(out), 0);

@@ -166,6 +166,23 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
             EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
         }
     }
+    // The cable's echo: exactly true or false (1 or 0), as the file's other flags; writing one
+    // port's leaves every other line as the operator left it, a bad one too.
+    using Echoes = std::array<bool, 2>;
+    for (const auto& [text, echo, bad] : {std::tuple{"com1=true", Echoes{true, false}, 0}, {"com2=1\ncom1=false", Echoes{false, true}, 0},
+                                          {"com1=yes", Echoes{}, 1}, {"com1=TRUE\ncom2=on", Echoes{}, 2}}) {
+        const QString each = folder + "/eco" + QString::number(qHash(QByteArray(text))) + ".conf";
+        QFile f(each);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray("[keepalive]\ninterval_s=abc\n[eco]\n") + text + "\n") > 0);
+        f.close();
+        problems.clear();
+        EXPECT_EQ(readMoreSettings(each, &problems).echo, echo) << text;
+        EXPECT_EQ(problems.size(), 1 + bad) << text;
+        ASSERT_EQ(writeEchoSetting(2, !echo[1], each), std::nullopt);
+        problems.clear();
+        EXPECT_EQ(readMoreSettings(each, &problems).echo, (Echoes{echo[0], !echo[1]})) << text;
+        EXPECT_EQ(problems.size(), 1 + bad - (QByteArray(text).contains("com2=on") ? 1 : 0)) << text;
+    }
 }
 
 // MQTT is used only when it is understood and safe: a flag is exactly true or false (1 or 0),

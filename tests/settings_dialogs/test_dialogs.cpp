@@ -2,6 +2,7 @@
 #include "fake_serial_port.h"
 #include "journal/journal.h"
 #include "journal_rows.h"
+#include "panel/hex_bytes.h"
 #include "panel/panel_line.h"
 #include "preferences_folder.h"
 #include "pty_pair.h"
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <tuple>
 
 namespace {
@@ -220,6 +222,26 @@ TEST_F(PortBindings, TheWindowBindsTestsAndUnbindsWithoutSendingAByte)
     press("testCom1");
     EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e fecha sem erros. Nada foi enviado.");
     EXPECT_TRUE(pty.readAvailable().empty());
+    // With the cable's echo on, the test sends display_on alone and says whether it came back.
+    std::vector<std::pair<int, bool>> echoSet;
+    std::optional<QString> refusal;
+    window.setEcho({false, true}, [&](std::int16_t n, bool on) { return echoSet.emplace_back(n, on), refusal; });
+    auto* echo = window.findChild<QCheckBox*>("echoCom1");
+    ASSERT_TRUE(echo->isEnabled() && !echo->isChecked() && window.findChild<QCheckBox*>("echoCom2")->isChecked() && echoSet.empty());
+    echo->click();
+    EXPECT_EQ(text("message"), "COM1 compara cada envio com o eco do cabo.");
+    press("testCom1");
+    EXPECT_EQ(hexBytes(pty.read(4)), "A5 79 5A 71");
+    EXPECT_EQ(text("message"), "COM1 (" + pts + ") abre e envia, mas sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel. Enviado só display_on (4 bytes), que não muda o sinal.");
+    auto looped = std::async(std::launch::async, [&] { return ::write(pty.masterFd(), pty.read(4).data(), 4); });
+    press("testCom1");
+    EXPECT_EQ(looped.get(), 4);
+    EXPECT_EQ(text("message"), "COM1 (" + pts + "): o eco do cabo voltou. Enviado só display_on (4 bytes), que não muda o sinal.");
+    refusal = "não foi possível escrever painel-sinaletico.conf";
+    echo->click();
+    EXPECT_TRUE(echo->isChecked()); // the file still says so
+    EXPECT_EQ(text("message"), *refusal);
+    EXPECT_EQ(echoSet, (std::vector<std::pair<int, bool>>{{1, true}, {1, false}}));
     // The link's last failure on a port, and when it was, stay in that port's row.
     port.openError = LineError::CouldNotOpenDevice;
     (void)link.openSendClose(2, [] {});

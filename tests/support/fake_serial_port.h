@@ -32,6 +32,7 @@ public:
     void setOpen(bool value) override
     {
         calls.push_back(value ? "open" : "close");
+        if (value) written = 0;
         if (value && openError) throw LineException(*openError, "Permission denied");
         open = value;
         if (!value && closeError) throw LineException(*closeError, "close failed");
@@ -41,6 +42,14 @@ public:
         if (++writeCount == failAtWrite) throw LineException(LineError::WriteFailed, "write failed");
         if (!open) throw LineException(LineError::PortNotOpen, "port not open");
         writes.emplace_back(bytes.begin(), bytes.end());
+        written += bytes.size();
+    }
+    // With the echo on, every send comes back as `echoAnswer` says.
+    void setEcho(bool on) override { echoOn = on; }
+    [[nodiscard]] EchoCheck lastEcho() const override
+    {
+        if (!echoOn) return {};
+        return {.echo = echoAnswer, .written = written, .returned = echoAnswer == Echo::Confirmed ? written : 0, .detail = echoAnswer == Echo::Different ? "o byte 1 voltou 00" : echoAnswer == Echo::Incomplete ? "só voltou 1 byte" : ""};
     }
     // Every byte that was written, in order.
     [[nodiscard]] std::string sent() const
@@ -58,6 +67,9 @@ public:
     int writeCount = 0;
     std::optional<LineError> openError, closeError;
     std::optional<int> failAtWrite;
+    bool echoOn = false;
+    Echo echoAnswer = Echo::Confirmed;
+    std::size_t written = 0; // since the last open
 };
 
 class FakeStatusLine final : public StatusLine {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cable_echo.h"
 #include "painel_version.h"
 #include "platform/qt_translation.h"
 #include "platform/signal_events.h"
@@ -42,8 +43,8 @@ bool wantsWindow(int argc, char** argv)
     std::exit(1);
 }
 
-// The real line: read-only, since the panel never answers.
-std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monitor)
+// The real line: read-only, since the panel never answers; read and written with the cable's echo.
+std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monitor, CableEcho* echo)
 {
     auto port = std::make_unique<QSerialPort>(name);
     port->setBaudRate(QSerialPort::Baud9600);
@@ -51,8 +52,12 @@ std::unique_ptr<QSerialPort> openDevice(const QString& name, WireMonitor& monito
     port->setParity(QSerialPort::NoParity);
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port->open(QIODevice::ReadOnly)) fail(QStringLiteral("%1: %2").arg(name, port->errorString()));
-    QObject::connect(port.get(), &QSerialPort::readyRead, &monitor, [&monitor, p = port.get()] { monitor.take(p->readAll()); });
+    if (!port->open(echo != nullptr ? QIODevice::ReadWrite : QIODevice::ReadOnly)) fail(QStringLiteral("%1: %2").arg(name, port->errorString()));
+    QObject::connect(port.get(), &QSerialPort::readyRead, &monitor, [&monitor, echo, p = port.get()] {
+        const QByteArray bytes = p->readAll();
+        monitor.take(bytes);
+        if (echo != nullptr) p->write(echo->respond(bytes));
+    });
     QObject::connect(port.get(), &QSerialPort::errorOccurred, &monitor, [p = port.get()](QSerialPort::SerialPortError error) {
         if (error == QSerialPort::ResourceError) fail(QStringLiteral("%1: %2").arg(p->portName(), p->errorString()));
     });
@@ -118,15 +123,21 @@ int main(int argc, char** argv)
     const QCommandLineOption besideProgram(QStringLiteral("beside-program"), QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."),
                                      QStringLiteral("S"));
+    const QCommandLineOption echoOption(QStringLiteral("eco"), QStringLiteral("Faz de cabo com eco: devolve cada byte que chega, como o laço na ficha do painel. "
+                                                                          "SIGUSR1 corta e volta a ligar o cabo; SIGUSR2 troca o byte seguinte."));
+    const QCommandLineOption echoCut(QStringLiteral("eco-corte-apos"), QStringLiteral("Com --eco: corta o cabo depois de devolver N bytes."), QStringLiteral("N"));
     parser.addOption(pty);
     parser.addOption(window);
+    parser.addOption(echoOption);
+    parser.addOption(echoCut);
     parser.addOption(timeout);
     parser.addOption(link);
     parser.addOption(besideProgram);
     parser.addPositionalArgument(QStringLiteral("DISPOSITIVO"), QStringLiteral("Dispositivo série a ler, a 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
-    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty))) parser.showHelp(2);
+    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)) || (parser.isSet(echoCut) && !parser.isSet(echoOption)))
+        parser.showHelp(2);
 
     // Stopped by a signal, the monitor leaves the normal way: pending bytes reported, status 0.
     SignalEvents quitSignals({SIGINT, SIGTERM});
@@ -140,6 +151,23 @@ int main(int argc, char** argv)
         monitor.setSilenceLimit(seconds);
     }
 
+    // The cable's loop: cut and restored by SIGUSR1, a byte garbled by SIGUSR2, said in the log.
+    std::unique_ptr<CableEcho> echo;
+    SignalEvents echoSignals({SIGUSR1, SIGUSR2});
+    if (parser.isSet(echoOption)) {
+        echo = std::make_unique<CableEcho>();
+        if (parser.isSet(echoCut)) {
+            bool number = false;
+            const qlonglong bytes = parser.value(echoCut).toLongLong(&number);
+            if (!number || bytes < 1) fail(QStringLiteral("--eco-corte-apos quer um número de bytes acima de 0, não %1").arg(parser.value(echoCut)));
+            echo->cutAfter(static_cast<std::size_t>(bytes));
+        }
+        QObject::connect(&echoSignals, &SignalEvents::received, echo.get(), [e = echo.get()](int number) {
+            if (number == SIGUSR1) e->setCut(!e->isCut());
+            else e->garbleNext();
+        });
+        QObject::connect(echo.get(), &CableEcho::changed, &monitor, [&monitor](const QString& what) { monitor.note(QStringLiteral("eco: %1").arg(what)); });
+    }
     std::unique_ptr<PtyLine> ptyLine;
     std::unique_ptr<QSerialPort> device;
     QString lineName;
@@ -159,11 +187,14 @@ int main(int argc, char** argv)
         // and link the port to it.
         std::printf("%s\n", qPrintable(lineName));
         std::fflush(stdout);
-        QObject::connect(ptyLine.get(), &PtyLine::received, &monitor, &WireMonitor::take);
+        QObject::connect(ptyLine.get(), &PtyLine::received, &monitor, [&monitor, &echo, line = ptyLine.get()](const QByteArray& bytes) {
+            monitor.take(bytes);
+            if (echo) line->send(echo->respond(bytes));
+        });
 
     } else {
         lineName = devices.front();
-        device = openDevice(lineName, monitor);
+        device = openDevice(lineName, monitor, echo.get());
     }
 
     std::unique_ptr<VirtualPanel> panel;
@@ -178,6 +209,7 @@ int main(int argc, char** argv)
         });
         ageClock->start(500);
         panel->showAge(std::nullopt);
+        if (echo) panel->controlEcho(*echo);
         if (parser.isSet(besideProgram)) placeBesideProgram(*panel);
         panel->show();
     }

@@ -69,6 +69,18 @@ void PtyLine::releaseAbandonedExclusion()
 
 QString PtyLine::processBoundPath() const { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(slaveKeeper_); }
 
+void PtyLine::send(const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+        if (n > 0) done += n;
+        // A sender that reads nothing back lets its input fill: what does not fit is lost, as
+        // on a real line.
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+}
+
 PtyLine::~PtyLine()
 {
     delete notifier_;

@@ -37,6 +37,8 @@ public:
     // descriptor under /proc. A link to it dangles the moment the monitor is gone, however it
     // ended, so nobody writes to a pseudo-terminal that another program has taken over since.
     [[nodiscard]] QString processBoundPath() const;
+    // Bytes to the sender, as a cable looped at the panel's end would send them back.
+    void send(const QByteArray& bytes);
 
     // A sender killed while it had the line open leaves it in exclusive mode (TIOCEXCL), which
     // only the last close clears; the slave kept open here means that close never comes, and

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual_panel.h"
 
+#include "cable_echo.h"
+
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -95,6 +99,24 @@ VirtualPanel::VirtualPanel(const QString& line, QWidget* parent) : QWidget(paren
     layout->addWidget(age_);
     layout->addWidget(log_, 2);
     resize(520, 640);
+}
+
+void VirtualPanel::controlEcho(CableEcho& echo)
+{
+    auto* row = new QHBoxLayout;
+    auto* cut = new QPushButton(QStringLiteral("&Cortar o cabo"), this);
+    cut->setObjectName(QStringLiteral("cutCable"));
+    cut->setCheckable(true);
+    auto* garble = new QPushButton(QStringLiteral("&Trocar um byte"), this);
+    garble->setObjectName(QStringLiteral("garbleByte"));
+    connect(cut, &QPushButton::toggled, &echo, &CableEcho::setCut);
+    connect(&echo, &CableEcho::changed, cut, [cut, &echo] { cut->setChecked(echo.isCut()); });
+    connect(garble, &QPushButton::clicked, &echo, &CableEcho::garbleNext);
+    row->addWidget(new QLabel(QStringLiteral("Eco do cabo:"), this));
+    row->addWidget(cut);
+    row->addWidget(garble);
+    row->addStretch();
+    static_cast<QVBoxLayout*>(layout())->insertLayout(2, row);
 }
 
 void VirtualPanel::showMatrix(const Matrix& matrix) { matrix_->setMatrix(matrix); }

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+class CableEcho;
 class LedMatrix;
 class QLabel;
 class QPlainTextEdit;
@@ -23,6 +24,8 @@ public:
     // The age of the last valid frame, and whether the panel counts as without signal.
     void showAge(std::optional<double> seconds);
     void showSilence(bool silent);
+    // The cable's loop, with the means to cut it and to garble a byte.
+    void controlEcho(CableEcho& echo);
 
 private:
     LedMatrix* matrix_ = nullptr;

@@ -35,14 +35,17 @@ void WireMonitor::setSilenceLimit(double seconds)
 
 double WireMonitor::secondsSinceValidFrame() const { return (static_cast<double>(clock_.nsecsElapsed()) / 1e6 - lastValidMs_) / 1000.0; }
 
+void WireMonitor::note(const QString& text)
+{
+    const QString line = QStringLiteral("%1  %2").arg(static_cast<double>(clock_.nsecsElapsed()) / 1e6, 0, 'f', 3).arg(text);
+    print(line);
+    emit logged(line);
+}
+
 void WireMonitor::announceSilence()
 {
     silent_ = true;
-    const QString line = QStringLiteral("%1  sem sinal: nenhuma trama válida há %2 s")
-                             .arg(static_cast<double>(clock_.nsecsElapsed()) / 1e6, 0, 'f', 3)
-                             .arg(secondsSinceValidFrame(), 0, 'f', 1);
-    print(line);
-    emit logged(line);
+    note(QStringLiteral("sem sinal: nenhuma trama válida há %1 s").arg(secondsSinceValidFrame(), 0, 'f', 1));
     emit silenceChanged(true);
 }
 

@@ -20,6 +20,8 @@ public:
     void take(const QByteArray& bytes);
     // Reports anything still held back; for the way out.
     void finish();
+    // A line of the monitor's own in the log, time-stamped as the frames are.
+    void note(const QString& text);
     // After this long without a valid frame the panel counts as without signal, and says so
     // once in the log; 0 (the default) never.
     void setSilenceLimit(double seconds);
