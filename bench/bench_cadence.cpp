@@ -2,15 +2,19 @@
 // The chequered flag's cadence on the line: the sign display with its real timer and the
 // product's port on a pseudo-terminal, each tick stamped when its last byte is read; in the same
 // run, a POSIX writer sends the same 24 bytes to a second pseudo-terminal on absolute 250 ms
-// deadlines (clock_nanosleep), the floor. Then the window's event loop is timed while the flag
-// goes on, first on the healthy line, then with the line's far end stopped and its buffer full.
+// deadlines (clock_nanosleep), the floor. The flag again as long on COM2, a line that loops every
+// byte back, with the cable's echo on: each tick then waits for its echo and compares it. Then the
+// window's event loop is timed while the flag goes on, first on the healthy line, then with the
+// line's far end stopped and its buffer full.
 #include "bench_line.h"
 #include "fake_serial_port.h"
+#include "serial/port_devices.h"
 #include "serial/qt_serial_port.h"
 #include "stalled_line.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -74,6 +78,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     BenchLine flagLine;
     BenchLine posixLine(false);
+    BenchLine echoLine(false);
+    echoLine.setEcho(true);
+    QFile::link(QString::fromStdString(echoLine.device()), configFolder() + "/com2");
 
     QtSerialPort port;
     BenchDisplay rig(port);
@@ -95,19 +102,34 @@ int main(int argc, char** argv)
     });
     QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
     QApplication::exec();
+    // The same flag with the echo, on its own line.
+    PanelSettings settings = rig.session.settings();
+    settings.comPort = 2;
+    rig.session.setPreferences(settings);
+    rig.setEcho(2, true);
+    rig.session.chooseSign(Sign::Chequer, Origin::Mouse);
+    QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+    QApplication::exec();
+    const bool echoed = rig.session.echo() == Echo::Confirmed;
+    settings.comPort = 1;
+    rig.session.setPreferences(settings);
     stop = true;
     posix.join();
 
     // The start-up (57 bytes) and the flag's first click (43) come before the ticks.
     const Cadence flag = cadenceOf(flagLine, 57 + 43);
     const Cadence floor = cadenceOf(posixLine, 0);
+    const Cadence withEcho = cadenceOf(echoLine, 43);
     char figure[128];
     std::snprintf(figure, sizeof figure, "animation, median tick period over %d s (%zu ticks) vs POSIX timer", seconds, flag.ticks);
     row(figure, flag.median, floor.median);
     row("animation, worst deviation from 250 ms vs POSIX timer", flag.worst, floor.worst);
     row("animation, 99th percentile deviation vs POSIX timer", flag.p99, floor.p99);
+    row("animation with the cable's echo, median tick period vs without", withEcho.median, flag.median);
+    row("animation with the cable's echo, 99th percentile deviation vs without", withEcho.p99, flag.p99);
+    row("animation with the cable's echo, worst deviation vs without", withEcho.worst, flag.worst);
     const double bytesPerTick = double(flagLine.received() - 100) / double(std::max<std::size_t>(flag.ticks, 1));
-    if (flag.ticks < 2 || floor.ticks < 2) return 1;
+    if (flag.ticks < 2 || floor.ticks < 2 || withEcho.ticks < 2 || !echoed) return 1;
     std::printf("| bytes: animation tick | %.0f B | 24 B = 25.0 ms wire | %.2f |\n", bytesPerTick, bytesPerTick / 24);
     const int stallSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const Latency healthy = eventLoopLatency(stallSeconds);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One multi-colour "Parar" click, from the handler until the port is closed and drained, through
-// the product's port on a pseudo-terminal, without and with the journal; against the same bytes
+// the product's port on a pseudo-terminal, without and with the journal, and with the cable's echo
+// (the line loops every byte back, each send waits for it and compares); against the same bytes
 // written with POSIX calls to the same device, in one write and in the click's own writes; and
 // the preview's redraw alone.
 #include "bench_line.h"
@@ -54,9 +55,14 @@ void BM_SignClick(benchmark::State& state)
     QtSerialPort port;
     BenchDisplay click(port, journal ? &*journal : nullptr);
     while (line->received() < before) std::this_thread::yield();
+    const bool echo = state.range(1) != 0;
+    line->setEcho(echo);
+    click.setEcho(1, echo);
     for (auto _ : state) click.session.chooseSign(Sign::Stop, Origin::Mouse);
+    line->setEcho(false);
     countBytes(state, before);
     if (click.status.texts[1] != std::string(29, ' ')) state.SkipWithError(click.status.texts[1].c_str());
+    if (echo && click.session.echo() != Echo::Confirmed) state.SkipWithError("the echo did not come back");
     if (journal) {
         journal->flush();
         if (!journal->problem().isEmpty()) state.SkipWithError(journal->problem().toStdString().c_str());
@@ -89,7 +95,7 @@ void BM_PreviewDraw(benchmark::State& state)
     state.counters["bytes"] = 0;
 }
 
-BENCHMARK(BM_SignClick)->ArgName("journal")->Arg(0)->Arg(1)->UseRealTime();
+BENCHMARK(BM_SignClick)->ArgNames({"journal", "echo"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_PosixFloor)->UseRealTime();
 BENCHMARK(BM_PosixFloorPerWrite)->UseRealTime();
 BENCHMARK(BM_PreviewDraw)->UseRealTime();

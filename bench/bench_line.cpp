@@ -36,6 +36,7 @@ BenchLine::BenchLine(bool asCom1)
             const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
             if (n <= 0) continue;
             const double at = now();
+            if (echo_) (void)!::write(pty_.masterFd(), buffer, std::size_t(n));
             const std::lock_guard lock(mutex_);
             reads_.emplace_back(at, received_ += std::size_t(n));
         }

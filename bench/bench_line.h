@@ -27,6 +27,8 @@ public:
     [[nodiscard]] std::size_t received() const { return received_; }
     // A paused line is not read: its far end has stopped, and its buffer fills up.
     void pause(bool paused) { paused_ = paused; }
+    // A looped cable: every byte read goes back at once.
+    void setEcho(bool on) { echo_ = on; }
     // For each mark, the time (seconds on the steady clock) at which the count of bytes
     // received first reached it.
     [[nodiscard]] std::vector<double> timesReaching(const std::vector<std::size_t>& marks) const;
@@ -36,6 +38,7 @@ private:
     PtyPair pty_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{false};
+    std::atomic<bool> echo_{false};
     std::atomic<std::size_t> received_{0};
     mutable std::mutex mutex_;
     std::vector<std::pair<double, std::size_t>> reads_;
@@ -60,4 +63,11 @@ struct BenchDisplay {
 
     // The defaults: no preferences file is read.
     explicit BenchDisplay(SerialPort& port, Journal* journal = nullptr) : session(port, status, preview, {}, journal) { session.start(); }
+    // The cable's echo on port `comPort`, as "Portas série…" sets it, without a file.
+    void setEcho(std::int16_t comPort, bool on)
+    {
+        MoreSettings more = session.moreSettings();
+        more.echo.at(std::size_t(comPort - 1)) = on;
+        session.setMoreSettings(more);
+    }
 };

@@ -26,10 +26,12 @@ echo "|---|---|---|---|"
     function row(f, a, b) { printf "| %s | %.1f µs | %.1f µs | %.2f |\n", f, t[a], t[b], t[a] / t[b] }
     END {
         if (failed || !b) exit 1
-        c = "BM_SignClick/journal:0"; j = "BM_SignClick/journal:1"
+        c = "BM_SignClick/journal:0/echo:0"; j = "BM_SignClick/journal:1/echo:0"; e = "BM_SignClick/journal:0/echo:1"
         row("multi-colour click through the port on a pty vs POSIX open, one write, tcdrain, close", c, "BM_PosixFloor")
         row("the same click vs POSIX with the program'\''s 22 writes", c, "BM_PosixFloorPerWrite")
         row("the same click journaled (SQLite, its own thread) vs not journaled", j, c)
+        row("the same click with the cable'\''s echo (read back and compared) vs without", e, c)
+        printf "| of which: added by the echo | %.1f µs | 1041.7 µs (one byte'\''s wire time) + 50 ms margin | — |\n", t[e] - t[c]
         printf "| of which: preview redraw (64 dots) | %.1f µs | — | — |\n", t["BM_PreviewDraw"]
         printf "| bytes: multi-colour sign click | %.0f B | 43 B = 44.8 ms wire | %.2f |\n", bytes[c], bytes[c] / 43
     }'

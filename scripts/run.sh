@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the two programs and starts painel-sinaletico. When COM1 is not bound to a device, a
 # virtual panel (painel-monitor on a pseudo-terminal, with its window) stands in for the panel
-# for this run, and its frame log is kept.
+# for this run, and its frame log is kept. The virtual panel loops the cable back (--eco), and
+# COM1's "Eco do cabo" is on for the run unless painel-sinaletico.conf already says either way.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
@@ -47,8 +48,20 @@ mkdir -p -m 700 "$run_dir"
 state=${XDG_STATE_HOME:-$HOME/.local/state}/painel-sinaletico
 mkdir -p "$state"
 log=$state/painel-monitor-$(date +%Y%m%d-%H%M%S).log
+conf=$config/painel-sinaletico.conf
 monitor=
 program_pid=
+echo_added=
+
+# COM1's echo for the run, only when the operator's file does not set it.
+if ! awk '/^\[/ { group = $0 } group == "[eco]" && /^com1=/ { found = 1 } END { exit !found }' "$conf" 2>/dev/null; then
+    if grep -qx '\[eco\]' "$conf" 2>/dev/null; then
+        sed -i '/^\[eco\]$/a com1=true' "$conf"
+    else
+        printf '\n[eco]\ncom1=true\n' >>"$conf"
+    fi
+    echo_added=yes
+fi
 
 cleanup() {
     if [ -n "$program_pid" ]; then kill -TERM "$program_pid" 2>/dev/null || true; fi
@@ -57,6 +70,22 @@ cleanup() {
         wait "$monitor" 2>/dev/null || true
     fi
     if [ "$(readlink "$com1" 2>/dev/null)" = "$virtual" ]; then rm -f "$com1"; fi
+    # The run's echo goes with it, unless the operator changed it meanwhile ("Portas série…").
+    if [ -n "$echo_added" ] && [ -f "$conf" ]; then
+        # The line added, then the group if nothing is left in it.
+        awk '/^\[/ { group = $0 }
+             group == "[eco]" && $0 == "com1=true" { next }
+             { line[++n] = $0 }
+             END {
+                 for (i = 1; i <= n; i++) {
+                     if (line[i] == "[eco]") {
+                         for (j = i + 1; j <= n && line[j] == ""; j++) {}
+                         if (j > n || line[j] ~ /^\[/) { i = j - 1; continue }
+                     }
+                     print line[i]
+                 }
+             }' "$conf" >"$conf.run" && mv "$conf.run" "$conf"
+    fi
     echo "run.sh: the virtual panel's frame log is $log"
 }
 trap cleanup EXIT
@@ -65,7 +94,7 @@ trap 'exit 143' TERM
 
 # Both programs end with this script, however it ends (--pdeathsig). The monitor's link goes
 # through its own /proc entry, so it dangles as soon as the monitor is gone.
-setpriv --pdeathsig TERM "$monitor_program" --pty --window --beside-program --link "$virtual" >"$log" &
+setpriv --pdeathsig TERM "$monitor_program" --pty --eco --window --beside-program --link "$virtual" >"$log" &
 monitor=$!
 for _ in $(seq 100); do
     [ -L "$virtual" ] && break

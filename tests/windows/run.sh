@@ -9,7 +9,9 @@
 #      its ticks 250 ms apart, the command line, Preferências -> COM2 -> OK and the exact bytes of
 #      pref.vyr, a second copy refused;
 #   3. the installer: a silent install into Program Files with its Start-menu entry, the installed
-#      program's start-up (reading an older installation's c:\pref.vyr), the silent uninstall.
+#      program's start-up (reading an older installation's c:\pref.vyr) on COM2, whose virtual
+#      panel loops the cable back: the echo confirmed, then cut ("sem eco", exit 5); the silent
+#      uninstall.
 # Usage: tests/windows/run.sh [WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -59,8 +61,10 @@ grep -q '^\[  PASSED  \]' "$scratch/core.log" || fail "the core's tests said not
 
 step "two virtual panels, COM1 and COM2 in Wine's registry"
 for n in 1 2; do
-    "$linux/painel-monitor" --pty >"$scratch/com$n.log" 2>&1 &
+    # COM2's cable loops back, for the installed program's echo.
+    "$linux/painel-monitor" --pty $([ "$n" = 2 ] && echo --eco) >"$scratch/com$n.log" 2>&1 &
     pids+=($!)
+    [ "$n" = 2 ] && com2_monitor=$!
 done
 within 10 test -s "$scratch/com1.log" -a -s "$scratch/com2.log" || fail "the virtual panels did not start"
 for n in 1 2; do
@@ -136,7 +140,8 @@ cor:
 porta: COM1
 dispositivo: COM1
 ligacao: ligação em ordem
-ultima_falha:" ] || fail "--estado said: $state"
+ultima_falha: 
+eco: desligado" ] || fail "--estado said: $state"
 code=0
 timeout 60 wine "$program" --sinal nada >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] || fail "--sinal nada ended with $code, not 2"
@@ -178,12 +183,21 @@ installed="$WINEPREFIX/drive_c/Program Files/Painel Sinaletico"
 # An older installation's settings: c:\pref.vyr, read while %APPDATA% has none (COM2 here).
 cp "$prefs" "$WINEPREFIX/drive_c/pref.vyr"
 rm "$prefs"
+printf '[eco]\r\ncom2=true\r\n' >"$(dirname "$prefs")/painel-sinaletico.conf"
 before2=$(lines_of "$scratch/com2.log")
 wine "$installed/painel-sinaletico.exe" >"$scratch/installed.log" 2>&1 &
 pids+=($!)
 within 60 has_frames "$scratch/com2.log" "$before2" 9 || fail "no start-up from the installed program on COM2"
 [ "$(frames_since "$scratch/com2.log" "$before2" | head -n 9)" = "$startup" ] || fail "the installed program's start-up differs"
 within 30 shown '^Tramonda' || fail "no window"
+echo_state() { timeout 60 wine "$installed/painel-sinaletico.exe" --estado 2>&1 | tr -d '\r' | grep '^eco: '; }
+[ "$(echo_state)" = "eco: confirmado" ] || fail "the echo through Win32's port: $(echo_state)"
+kill -USR1 "$com2_monitor"
+within 10 grep -q 'eco: cabo cortado' "$scratch/com2.log" || fail "the virtual panel did not cut its cable"
+code=0
+said=$(timeout 60 wine "$installed/painel-sinaletico.exe" --sinal Parar 2>&1 | tr -d '\r') || code=$?
+[ "$code" = 5 ] && [[ "$said" == "Parar enviado, mas sem prova de que chegou ao painel: sem eco do cabo em COM2"* ]] ||
+    fail "a cut cable: exit $code, $said"
 xdo windowactivate --sync "$(window '^Tramonda')" key ctrl+x
 within 20 bash -c "! xdotool search --onlyvisible --name '^Tramonda' >/dev/null 2>&1" || fail "the installed program did not end"
 timeout 60 wineserver -w || fail "the installed program's process did not end"
