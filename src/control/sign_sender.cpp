@@ -59,7 +59,9 @@ void SignSender::noteOutcome(const Exchange& x, Sign kind)
     const SignDescription* last = lastSent_ ? describeSign(lastSent_->first) : nullptr;
     // With the echo on, what went out is known to have reached the panel only when it came back.
     const QString lastWords = x.echoOn ? QStringLiteral("Último sinal com eco do cabo") : QStringLiteral("Último sinal enviado");
-    const QString note = last == nullptr ? (x.echoOn ? QStringLiteral("Nenhum sinal com eco do cabo desde o arranque") : QStringLiteral("Nenhum sinal enviado desde o arranque"))
-                                         : QStringLiteral("%1: %2 às %3").arg(lastWords, QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss")));
+    const QString note =
+        last == nullptr
+            ? (x.echoOn ? QStringLiteral("Nenhum sinal com eco do cabo desde o arranque") : QStringLiteral("Nenhum sinal enviado desde o arranque"))
+            : QStringLiteral("%1: %2 às %3").arg(lastWords, QString::fromUtf8(last->caption), lastSent_->second.toString(QStringLiteral("HH:mm:ss")));
     view_.markStale(x.outcome == SendOutcome::Sent ? QStringLiteral("Sem prova de que chegou ao painel: %1\n%2").arg(x.echoReason, note) : note);
 }

@@ -78,8 +78,7 @@ QString sqliteCause(const QSqlError& error, const QString& fileName)
     }
 }
 
-JournalStore::JournalStore(QString fileName, Journal& owner, QObject& context)
-    : fileName_(std::move(fileName)), owner_(owner), context_(context)
+JournalStore::JournalStore(QString fileName, Journal& owner, QObject& context) : fileName_(std::move(fileName)), owner_(owner), context_(context)
 {
     static std::atomic<int> serial{0};
     connection_ = QStringLiteral("painel-registo-%1").arg(++serial);
@@ -232,9 +231,9 @@ bool JournalStore::trimToSize(QSqlError& error)
     }
     if (removed > 0 && !saidTrimmed_) {
         saidTrimmed_ = true;
-        owner_.record(journalNote(
-            QStringLiteral("entradas mais antigas apagadas"), QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
-            QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed), false));
+        owner_.record(
+            journalNote(QStringLiteral("entradas mais antigas apagadas"), QStringLiteral("o registo chegou a %1 MB").arg(maxBytes_ / (1024 * 1024)),
+                        QStringLiteral("%1 entradas apagadas; daqui em diante apagam-se sem outra nota até o programa voltar a arrancar").arg(removed), false));
     }
     return true;
 }
@@ -303,9 +302,8 @@ void JournalStore::writeOut()
         return insert.exec();
     };
     if (lost_ > 0) {
-        JournalEntry note =
-            journalNote(QStringLiteral("entradas perdidas"), {},
-                        QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
+        JournalEntry note = journalNote(QStringLiteral("entradas perdidas"), {},
+                                        QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
         note.when = pending_.front().when;
         if (!insertOne(note)) return failed(insert.lastError());
     }

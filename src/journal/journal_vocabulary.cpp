@@ -64,11 +64,9 @@ JournalEntry journalEntry(Origin origin, const QString& action, const QString& o
 const std::vector<JournalColumn>& journalColumns()
 {
     static const std::vector<JournalColumn> columns{
-        {"hora_local", "Hora"},   {"hora_utc", "Hora UTC"},   {"origem", "Origem"},
-        {"acao", "Acção"},        {"sinal", "Sinal"},         {"modo", "Modo"},
-        {"cor", "Cor"},           {"porta", "Porta"},         {"dispositivo", "Dispositivo"},
-        {"bytes", "Bytes"},       {"eco", "Eco"},             {"resultado", "Resultado"}, {"motivo", "Motivo"},
-        {"pormenor", "Pormenor"},
+        {"hora_local", "Hora"}, {"hora_utc", "Hora UTC"}, {"origem", "Origem"},           {"acao", "Acção"},  {"sinal", "Sinal"}, {"modo", "Modo"},
+        {"cor", "Cor"},         {"porta", "Porta"},       {"dispositivo", "Dispositivo"}, {"bytes", "Bytes"}, {"eco", "Eco"},     {"resultado", "Resultado"},
+        {"motivo", "Motivo"},   {"pormenor", "Pormenor"},
     };
     return columns;
 }

@@ -49,8 +49,8 @@ EchoCheck EchoComparison::verdict() const
     if (mine != returned_.end()) {
         const auto at = static_cast<std::size_t>(mine - returned_.begin());
         check.echo = Echo::Different;
-        check.detail = "o byte " + std::to_string(at + 1) + " de " + std::to_string(written_.size()) + " voltou " + hexBytes(std::span(&*mine, 1)) + " em vez de "
-                       + hexBytes(std::span(&*theirs, 1));
+        check.detail = "o byte " + std::to_string(at + 1) + " de " + std::to_string(written_.size()) + " voltou " + hexBytes(std::span(&*mine, 1))
+                       + " em vez de " + hexBytes(std::span(&*theirs, 1));
     } else if (extra_ > 0) {
         check.echo = Echo::Different;
         check.detail = "voltaram " + std::to_string(extra_) + " bytes a mais do que os " + std::to_string(written_.size()) + " enviados";

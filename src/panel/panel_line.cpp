@@ -65,8 +65,7 @@ std::string PanelLine::echoReason(const EchoCheck& check, std::int16_t comPort)
     const std::string port = portName(comPort);
     switch (check.echo) {
     case Echo::Missing: return "sem eco do cabo em " + port + ": o cabo pode estar cortado ou desligado no painel";
-    case Echo::Different:
-        return "eco diferente em " + port + " (" + check.detail + "): ruído na linha, ou um conversor noutra velocidade";
+    case Echo::Different: return "eco diferente em " + port + " (" + check.detail + "): ruído na linha, ou um conversor noutra velocidade";
     case Echo::Incomplete: return "eco incompleto em " + port + " (" + check.detail + "): a linha cortou-se a meio, ou o cabo tem mau contacto";
     case Echo::Off:
     case Echo::Confirmed: break;

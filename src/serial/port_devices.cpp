@@ -331,7 +331,8 @@ QString openFailureReason(const PortBinding& binding, const QString& systemText,
         // Only the way in that could work is worth naming: the owner's bits for the owner, the
         // group's when the group may open it, otherwise nobody but its owner can.
         if (st.st_uid == ::getuid())
-            return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod %2 %1").arg(device, reading ? QStringLiteral("u+rw") : QStringLiteral("u+w"));
+            return QStringLiteral("sem permissão para abrir %1, que é seu mas cujas permissões o impedem: chmod %2 %1")
+                .arg(device, reading ? QStringLiteral("u+rw") : QStringLiteral("u+w"));
         if (const mode_t needed = S_IWGRP | (reading ? S_IRGRP : 0); (st.st_mode & needed) == needed) {
             const group* g = ::getgrgid(st.st_gid);
             const QString name = g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);

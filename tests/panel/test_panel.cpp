@@ -96,8 +96,8 @@ TEST(EchoComparison, TellsEachOutcomeAndKeepsNoMoreThanWasSent)
     for (const auto& [back, echo, returned, detail] :
          {Case{{{0xA5, 0x79}, {0x5A, 0x71}}, Echo::Confirmed, 4, ""}, Case{{}, Echo::Missing, 0, ""},
           Case{{{0xA5, 0x79, 0x5B}}, Echo::Different, 3, "o byte 3 de 4 voltou 5B em vez de 5A"},
-          Case{{sent, {0x00}}, Echo::Different, 5, "voltaram 1 bytes a mais do que os 4 enviados"},
-          Case{{{0xA5}}, Echo::Incomplete, 1, "só voltaram 1 de 4 bytes"}, Case{{flood, flood}, Echo::Different, 2U << 20, "o byte 1 de 4 voltou 55 em vez de A5"}}) {
+          Case{{sent, {0x00}}, Echo::Different, 5, "voltaram 1 bytes a mais do que os 4 enviados"}, Case{{{0xA5, 0x79, 0x5A}}, Echo::Incomplete, 3, "só voltaram 3 de 4 bytes"},
+          Case{{flood, flood}, Echo::Different, 2U << 20, "o byte 1 de 4 voltou 55 em vez de A5"}}) {
         EchoComparison comparison;
         comparison.start();
         comparison.wrote(sent);

@@ -169,8 +169,8 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
     // The cable's echo: exactly true or false (1 or 0), as the file's other flags; writing one
     // port's leaves every other line as the operator left it, a bad one too.
     using Echoes = std::array<bool, 2>;
-    for (const auto& [text, echo, bad] : {std::tuple{"com1=true", Echoes{true, false}, 0}, {"com2=1\ncom1=false", Echoes{false, true}, 0},
-                                          {"com1=yes", Echoes{}, 1}, {"com1=TRUE\ncom2=on", Echoes{}, 2}}) {
+    for (const auto& [text, echo, bad] :
+         {std::tuple{"com1=true", Echoes{true, false}, 0}, {"com2=1\ncom1=false", Echoes{false, true}, 0}, {"com1=yes", Echoes{}, 1}, {"com1=TRUE\ncom2=on", Echoes{}, 2}}) {
         const QString each = folder + "/eco" + QString::number(qHash(QByteArray(text))) + ".conf";
         QFile f(each);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray("[keepalive]\ninterval_s=abc\n[eco]\n") + text + "\n") > 0);

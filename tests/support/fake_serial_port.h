@@ -49,7 +49,12 @@ public:
     [[nodiscard]] EchoCheck lastEcho() const override
     {
         if (!echoOn) return {};
-        return {.echo = echoAnswer, .written = written, .returned = echoAnswer == Echo::Confirmed ? written : 0, .detail = echoAnswer == Echo::Different ? "o byte 1 voltou 00" : echoAnswer == Echo::Incomplete ? "só voltou 1 byte" : ""};
+        return {.echo = echoAnswer,
+                .written = written,
+                .returned = echoAnswer == Echo::Confirmed ? written : 0,
+                .detail = echoAnswer == Echo::Different    ? "o byte 1 voltou 00"
+                          : echoAnswer == Echo::Incomplete ? "só voltou 1 byte"
+                                                           : ""};
     }
     // Every byte that was written, in order.
     [[nodiscard]] std::string sent() const

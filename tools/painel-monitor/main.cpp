@@ -123,9 +123,11 @@ int main(int argc, char** argv)
     const QCommandLineOption besideProgram(QStringLiteral("beside-program"), QStringLiteral("Põe a janela à esquerda da janela do programa, centrada."));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Dá o painel como sem sinal após S segundos sem trama válida."),
                                      QStringLiteral("S"));
-    const QCommandLineOption echoOption(QStringLiteral("eco"), QStringLiteral("Faz de cabo com eco: devolve cada byte que chega, como o laço na ficha do painel. "
-                                                                          "SIGUSR1 corta e volta a ligar o cabo; SIGUSR2 troca o byte seguinte."));
-    const QCommandLineOption echoCut(QStringLiteral("eco-corte-apos"), QStringLiteral("Com --eco: corta o cabo depois de devolver N bytes."), QStringLiteral("N"));
+    const QCommandLineOption echoOption(QStringLiteral("eco"),
+                                        QStringLiteral("Faz de cabo com eco: devolve cada byte que chega, como o laço na ficha do painel. "
+                                                       "SIGUSR1 corta e volta a ligar o cabo; SIGUSR2 troca o byte seguinte."));
+    const QCommandLineOption echoCut(QStringLiteral("eco-corte-apos"), QStringLiteral("Com --eco: corta o cabo depois de devolver N bytes."),
+                                     QStringLiteral("N"));
     parser.addOption(pty);
     parser.addOption(window);
     parser.addOption(echoOption);
@@ -136,7 +138,8 @@ int main(int argc, char** argv)
     parser.addPositionalArgument(QStringLiteral("DISPOSITIVO"), QStringLiteral("Dispositivo série a ler, a 9600 8N1."));
     parser.process(*app);
     const QStringList devices = parser.positionalArguments();
-    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty)) || (parser.isSet(echoCut) && !parser.isSet(echoOption)))
+    if (parser.isSet(pty) == !devices.isEmpty() || devices.size() > 1 || (parser.isSet(link) && !parser.isSet(pty))
+        || (parser.isSet(echoCut) && !parser.isSet(echoOption)))
         parser.showHelp(2);
 
     // Stopped by a signal, the monitor leaves the normal way: pending bytes reported, status 0.
