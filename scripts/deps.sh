@@ -11,18 +11,24 @@
 #   deps.sh windows the Windows build and its tests: the mingw-w64 compiler, Debian's Qt as the host
 #                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit), and
 #                   what the tests under Wine need (unzip, Xvfb, xdotool, openbox, ImageMagick)
+#   deps.sh node-red the example flow's check: Mosquitto, curl, Node.js and npm (Debian's, unless a
+#                   Node.js with npm is there already), and Node-RED from npm, once, into
+#                   ~/.cache/painel-sinaletico/node-red/
 set -euo pipefail
+node_red_version=4.1.8
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl "${packaging[@]}") ;;
+    test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl python3-jsonschema "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix
                        gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 unzip xvfb xdotool openbox imagemagick) ;;
-    *) echo "usage: $0 [build|test|bench|package|windows]" >&2; exit 2 ;;
+    node-red) packages=(mosquitto curl python3)
+              command -v npm >/dev/null || packages+=(nodejs npm) ;;
+    *) echo "usage: $0 [build|test|bench|package|windows|node-red]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -36,4 +42,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
+fi
+
+if [ "${1:-test}" = node-red ]; then
+    place=${XDG_CACHE_HOME:-$HOME/.cache}/painel-sinaletico/node-red
+    if [ "$(cat "$place/version" 2>/dev/null)" != "$node_red_version" ]; then
+        echo "Installing Node-RED $node_red_version from npm into $place"
+        rm -rf "$place" && mkdir -p "$place"
+        (cd "$place" && npm install --no-audit --no-fund --omit=dev "node-red@$node_red_version")
+        echo "$node_red_version" >"$place/version"
+    fi
 fi

@@ -11,6 +11,12 @@ ctest --test-dir "$build_dir" --output-on-failure --timeout 300
 "$root/scripts/format.sh" --check
 # The preferences reader under libFuzzer for a bounded time (about 20 s).
 "$root/tests/settings/fuzz/run.sh"
+# The example Node-RED flow against a real Node-RED, Mosquitto and two posts on virtual panels;
+# PAINEL_SKIP_NODE_RED=1 leaves it out, as the sanitizer run does.
+if [ -z "${PAINEL_SKIP_NODE_RED:-}" ]; then
+    "$root/scripts/deps.sh" node-red
+    "$root/tests/node-red/run.sh" "$build_dir"
+fi
 # The Debian package, built without the tests, and the programs in it (about 2 min on a fresh
 # clone); PAINEL_SKIP_PACKAGE=1 leaves it out, as the sanitizer run does.
 [ -n "${PAINEL_SKIP_PACKAGE:-}" ] || "$root/tests/package/check.sh"

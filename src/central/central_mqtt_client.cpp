@@ -20,11 +20,16 @@ CentralMqttClient::CentralMqttClient(MqttSettings settings, PostBoard& board, Jo
     follow(markerTopic_);
     clock_.setInterval(clockTickMs);
     connect(&clock_, &QTimer::timeout, this, [this] {
-        if (isConnected()) publish(site::centralTopic(this->settings().id, QStringLiteral("relogio")), board_.clockTick(), false);
+        if (isConnected()) publish(site::centralTopic(this->settings().id, QStringLiteral("relogio")), board_.clockTick(), true);
     });
 }
 
-CentralMqttClient::~CentralMqttClient() { stop(); }
+CentralMqttClient::~CentralMqttClient()
+{
+    // Its clock stops with it: no post takes it for a control room's any more.
+    if (isConnected()) publish(site::centralTopic(settings().id, QStringLiteral("relogio")), {}, true);
+    stop();
+}
 
 bool CentralMqttClient::request(const QString& topic, const QByteArray& payload) { return isConnected() && publish(topic, payload, false); }
 
@@ -37,7 +42,9 @@ void CentralMqttClient::forget(const QString& id)
 void CentralMqttClient::connected()
 {
     // The posts measure the requests' delays against this clock: ticked at once and then often.
-    publish(site::centralTopic(settings().id, QStringLiteral("relogio")), board_.clockTick(), false);
+    // Kept by the broker, so that a post that connects later knows this clock as a control
+    // room's before its next tick.
+    publish(site::centralTopic(settings().id, QStringLiteral("relogio")), board_.clockTick(), true);
     clock_.start();
     if (settings().user.isEmpty()) return setOpenBroker(true);
     probeCame_ = false;
@@ -55,7 +62,7 @@ void CentralMqttClient::setOpenBroker(bool open)
     emit brokerChecked(open);
 }
 
-void CentralMqttClient::messageArrived(const mosquitto_message& message)
+void CentralMqttClient::messageArrived(const mosquitto_message& message, const Reply& /*reply*/)
 {
     const qint64 receivedMs = site::steadyMs();
     // The control room's own check of the broker, which is nobody's news.

@@ -42,7 +42,7 @@ signals:
 
 private:
     void connected() override;
-    void messageArrived(const mosquitto_message& message) override;
+    void messageArrived(const mosquitto_message& message, const Reply& reply) override;
     void deliver();
     void setOpenBroker(bool open);
 

@@ -62,6 +62,7 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         if (!state || shownText(state->outcome).isEmpty()) return std::nullopt;
         m.topic = Topic::Sign;
         m.sign = state->sign;
+        m.shown = state->shown;
         m.mode = shownText(state->mode);
         m.colour = shownText(state->colour);
         m.outcome = shownText(state->outcome);
@@ -185,6 +186,7 @@ void PostBoard::receiveState(Post& post, const Message& message)
 void PostBoard::receiveSign(Post& post, const Message& message)
 {
     post.sign = message.sign;
+    post.shown = message.shown;
     post.mode = message.mode;
     post.colour = message.colour;
     post.outcome = message.outcome;
@@ -269,10 +271,11 @@ void PostBoard::answered(Post& post, const Message& message)
     const QString detail = QStringLiteral("%1 em %2 ms; pedido %3").arg(post.id).arg(post.answerMs).arg(post.asked);
     const bool late = post.answer == Post::Answer::Silent || post.answerMs > answerTimeoutMs;
     if (message.topic == Topic::Answer) {
-        if (message.outcome != site::expiredText) return;
-        post.answer = Post::Answer::Expired;
+        // A request carried out is answered by the state it leaves, which says more.
+        if (message.outcome != site::expiredText && message.outcome != site::refusedText) return;
+        post.answer = message.outcome == site::expiredText ? Post::Answer::Expired : Post::Answer::Refused;
         post.answerReason = message.reason;
-        record(site::expiredText, site::expiredText, detail, message.reason, true, post.sign);
+        record(message.outcome, message.outcome, detail, message.reason, true, post.sign);
     } else if (late) {
         post.answer = Post::Answer::Late;
         post.answerReason = post.sendFailed()
@@ -290,8 +293,8 @@ void PostBoard::answered(Post& post, const Message& message)
         record(QStringLiteral("sem eco"), post.echo, detail, post.reason, true, post.sign);
     } else {
         post.answer = Post::Answer::Confirmed;
-        record(QStringLiteral("confirmação"), post.onTheCable() ? QStringLiteral("confirmado no cabo") : QStringLiteral("confirmado, sem prova do cabo"), detail, {},
-               false, post.sign);
+        record(QStringLiteral("confirmação"), post.onTheCable() ? QStringLiteral("confirmado no cabo") : QStringLiteral("confirmado, sem prova do cabo"),
+               detail, {}, false, post.sign);
     }
     emit summaryChanged(summary());
 }
@@ -331,7 +334,7 @@ QString PostBoard::summary() const
     QStringList parts;
     if (!lastSummary_.isEmpty()) parts << lastSummary_.section(QStringLiteral("; lista cheia"), 0, 0);
     else if (!lastRequest_.isEmpty()) {
-        int confirmed = 0, onCable = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0, noEcho = 0;
+        int confirmed = 0, onCable = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0, noEcho = 0, refused = 0;
         for (const QString& id : lastTargets_) {
             const Post* target = post(id);
             if (target == nullptr || target->asked != lastRequest_) continue;
@@ -341,6 +344,7 @@ QString PostBoard::summary() const
                 if (target->onTheCable()) ++onCable;
                 break;
             case Post::Answer::NoEcho: ++noEcho; break;
+            case Post::Answer::Refused: ++refused; break;
             case Post::Answer::Failed: ++failed; break;
             case Post::Answer::Silent: ++silent; break;
             case Post::Answer::Waiting: ++waiting; break;
@@ -355,6 +359,7 @@ QString PostBoard::summary() const
         parts << head;
         if (noEcho > 0) parts << QStringLiteral("%1 sem eco").arg(noEcho);
         if (failed > 0) parts << countOf(failed, QStringLiteral("falhou"), QStringLiteral("falharam"));
+        if (refused > 0) parts << countOf(refused, QStringLiteral("recusou"), QStringLiteral("recusaram"));
         if (silent > 0) parts << QStringLiteral("%1 sem resposta").arg(silent);
         if (late > 0) parts << countOf(late, QStringLiteral("respondeu tarde"), QStringLiteral("responderam tarde"));
         if (expired > 0) parts << countOf(expired, QStringLiteral("pedido expirado"), QStringLiteral("pedidos expirados"));

@@ -28,8 +28,10 @@ struct Post {
     bool keptFromStart = false;
     QDateTime connectedAt;
 
-    // Its shown sign.
+    // The sign it was told to show last, and what its panel shows as far as it can tell (unknown
+    // after a send cut short or without the echo's proof).
     std::optional<Sign> sign;
+    std::optional<Sign> shown;
     QString mode;
     QString colour;
     QString origin;  // the journal's words: "rato", "central", "remoto", ...
@@ -48,7 +50,8 @@ struct Post {
     // wait is Late, however it ended; Expired is the post's refusal of a request that reached it
     // too late to be carried out.
     // NoEcho: sent, but the cable's echo did not come back whole: no proof it reached the panel.
-    enum class Answer { None, Waiting, Confirmed, Failed, Silent, Late, Expired, NoEcho };
+    // Refused: the post would not carry it out (its form, its rate, ...), and said why.
+    enum class Answer { None, Waiting, Confirmed, Failed, Silent, Late, Expired, NoEcho, Refused };
     QString asked;
     qint64 askedAtMs = 0; // on the control room's monotonic clock
     Answer answer = Answer::None;
@@ -58,7 +61,10 @@ struct Post {
     [[nodiscard]] QString displayName() const { return name.isEmpty() ? id : name; }
     [[nodiscard]] bool sendFailed() const { return !outcome.isEmpty() && outcome != QLatin1String("enviado"); }
     // Sent with the cable's echo on, and the echo did not prove it reached the panel.
-    [[nodiscard]] bool echoFailed() const { return !sendFailed() && !echo.isEmpty() && echo != QLatin1String("confirmado") && echo != QLatin1String("desligado"); }
+    [[nodiscard]] bool echoFailed() const
+    {
+        return !sendFailed() && !echo.isEmpty() && echo != QLatin1String("confirmado") && echo != QLatin1String("desligado");
+    }
     // Proved to be at the panel's end of the cable.
     [[nodiscard]] bool onTheCable() const { return !sendFailed() && echo == QLatin1String("confirmado"); }
     // When it was last heard of for certain: for an offline post, when it went (or its last sign).
@@ -97,6 +103,7 @@ public:
         qint64 receivedMs = 0; // when it reached this control room, on its monotonic clock
         bool online = false;   // estado
         Sign sign = Sign::Stop;
+        std::optional<Sign> shown;
         QString mode;
         QString colour;
         QString outcome;

@@ -28,7 +28,8 @@ const SignPatterns& patterns()
 // The matrix as the post's panel shows it: the flag's first image for the animated one.
 void drawSign(PanelPreview& matrix, const Post& post)
 {
-    const SignDescription* sign = post.sign ? describeSign(*post.sign) : nullptr;
+    // What the panel shows, dark when the post cannot tell.
+    const SignDescription* sign = post.shown ? describeSign(*post.shown) : nullptr;
     if (sign == nullptr) return matrix.drawPatternMono({}, 0, 0);
     const SignPattern& pattern = patterns().*(sign->pattern);
     if (post.mode == QLatin1String("monocor")) matrix.drawPatternMono(pattern, colourFromName(post.colour), sign->monoPlane);
@@ -115,11 +116,16 @@ void PostTile::showPost(const Post& post, bool selected)
     if (post.sign) {
         const QString when = post.shownAt.isValid() ? post.shownAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("?");
         // The post's own clock, which may be wrong: said as the post's.
-        sign_->setText(QStringLiteral("%1, %2 às %3 (hora do posto)").arg(signCaption(*post.sign), originWords(post.origin), when));
+        QString text = QStringLiteral("%1, %2 às %3 (hora do posto)").arg(signCaption(*post.sign), originWords(post.origin), when);
+        // The panel may show something else than was chosen: a send that failed, or no proof.
+        if (post.shown != post.sign)
+            text += post.shown ? QStringLiteral("; o painel mostra %1").arg(signCaption(*post.shown)) : QStringLiteral("; o painel mostra: desconhecido");
+        sign_->setText(text);
     } else {
         sign_->setText(QStringLiteral("sinal desconhecido"));
     }
-    if (post.sendFailed()) outcome_->setText(QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
+    if (post.sendFailed())
+        outcome_->setText(QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
     else if (post.echoFailed()) outcome_->setText(QStringLiteral("⚠ SEM ECO: %1").arg(post.reason.isEmpty() ? post.echo : post.reason));
     else if (post.onTheCable()) outcome_->setText(QStringLiteral("%1, confirmado no cabo").arg(post.outcome));
     // A post without the cable's echo can say the bytes went out, not that they reached the panel.
@@ -136,10 +142,12 @@ void PostTile::showPost(const Post& post, bool selected)
     case Post::Answer::Silent: answer_->setText(QStringLiteral("sem resposta")); break;
     case Post::Answer::Late: answer_->setText(QStringLiteral("respondeu tarde: %1, %2 ms depois").arg(post.answerReason).arg(post.answerMs)); break;
     case Post::Answer::NoEcho: answer_->setText(QStringLiteral("sem eco do cabo, em %1 ms").arg(post.answerMs)); break;
+    case Post::Answer::Refused: answer_->setText(QStringLiteral("recusado pelo posto: %1").arg(post.answerReason)); break;
     case Post::Answer::Expired: answer_->setText(QStringLiteral("pedido expirado no posto, %1 ms depois").arg(post.answerMs)); break;
     }
     if (selected) answer_->setText(QStringLiteral("✔ selecionado") + (answer_->text().isEmpty() ? QString() : QStringLiteral("; ") + answer_->text()));
-    const std::set<Post::Answer> troubles{Post::Answer::Failed, Post::Answer::Silent, Post::Answer::Late, Post::Answer::Expired, Post::Answer::NoEcho};
+    const std::set<Post::Answer> troubles{Post::Answer::Failed,  Post::Answer::Silent, Post::Answer::Late,
+                                          Post::Answer::Expired, Post::Answer::NoEcho, Post::Answer::Refused};
     troubled_ = (post.stateKnown && !post.online) || post.sendFailed() || post.echoFailed() || troubles.count(post.answer) != 0;
     selected_ = selected;
     QPalette palette = this->palette();

@@ -27,7 +27,7 @@ Exchange PanelControl::initPanel()
     return x;
 }
 
-Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& request)
+Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     lampTest_.finish(QStringLiteral("interrompido"));
@@ -48,7 +48,12 @@ Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& reque
     sender_.noteOutcome(x, kind);
     // The keep-alive's sends are journaled only where a run of failures starts and ends.
     if (origin == Origin::KeepAlive) failedResends_.note(journal_, origin, QStringLiteral("reenvio"), kind, x);
-    else journal_.record(origin, QStringLiteral("sinal"), kind, x, request.isEmpty() ? QString() : QStringLiteral("pedido %1").arg(request));
+    else {
+        QStringList detail;
+        if (!request.isEmpty()) detail << QStringLiteral("pedido %1").arg(request);
+        if (!sender.isEmpty()) detail << QStringLiteral("origem %1").arg(sender);
+        journal_.record(origin, QStringLiteral("sinal"), kind, x, detail.join(QStringLiteral("; ")));
+    }
     animation_.noteChange(wasAnimating, origin);
     emit signSent(kind, origin, request, x);
     return x;

@@ -28,9 +28,14 @@ public:
     Exchange initPanel();
     // A sign chosen, sent as a click sends it; `request` names the remote request it answers,
     // in the journal.
-    Exchange chooseSign(Sign kind, Origin origin = Origin::Mouse, const QString& request = {});
+    // `request` is the remote request it answers and `sender` the label its sender gave, if any:
+    // both journaled.
+    Exchange chooseSign(Sign kind, Origin origin = Origin::Mouse, const QString& request = {}, const QString& sender = {});
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
-    SendOutcome probeLine(Origin origin) { return exchange_.run(origin, [] {}).outcome; }
+    SendOutcome probeLine(Origin origin)
+    {
+        return exchange_.run(origin, [] {}).outcome;
+    }
     void startLampTest();
     // Escape: the test ends at once and the chosen sign is put back.
     void stopLampTest();

@@ -4,9 +4,12 @@
 #include <QFile>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -58,15 +61,21 @@ QString beginFailure(int code, int error, const QString& host, int port)
     }
 }
 
-// The broker's answer to the connection (MQTT 3.1.1's return codes).
+// The broker's answer to the connection: MQTT 3.1.1's return codes and MQTT 5's reason codes.
 QString refusal(int code)
 {
     switch (code) {
-    case 1: return QStringLiteral("o broker não aceita esta versão do MQTT");
-    case 2: return QStringLiteral("o broker recusou a identificação do cliente");
-    case 3: return QStringLiteral("o broker está indisponível");
-    case 4:
-    case 5: return QStringLiteral("nome ou palavra-passe recusados");
+    case CONNACK_REFUSED_PROTOCOL_VERSION:
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION: return QStringLiteral("o broker não aceita esta versão do MQTT (o posto fala MQTT 5)");
+    case CONNACK_REFUSED_IDENTIFIER_REJECTED:
+    case MQTT_RC_CLIENTID_NOT_VALID: return QStringLiteral("o broker recusou a identificação do cliente");
+    case CONNACK_REFUSED_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_BUSY: return QStringLiteral("o broker está indisponível");
+    case CONNACK_REFUSED_BAD_USERNAME_PASSWORD:
+    case CONNACK_REFUSED_NOT_AUTHORIZED:
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+    case MQTT_RC_NOT_AUTHORIZED: return QStringLiteral("nome ou palavra-passe recusados");
     default: return QStringLiteral("o broker recusou a ligação");
     }
 }
@@ -100,11 +109,16 @@ void MqttConnection::setWill(const QString& topic, const QByteArray& payload)
     will_ = payload;
 }
 
-bool MqttConnection::publish(const QString& topic, const QByteArray& payload, bool retain)
+bool MqttConnection::publish(const QString& topic, const QByteArray& payload, bool retain, const QByteArray& correlation)
 {
-    return client_ != nullptr
-           && mosquitto_publish(client_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()), payload.constData(), qos, retain)
-                  == MOSQ_ERR_SUCCESS;
+    if (client_ == nullptr) return false;
+    mosquitto_property* properties = nullptr;
+    if (mqtt5_ && !correlation.isEmpty())
+        mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.constData(), static_cast<std::uint16_t>(correlation.size()));
+    const int code =
+        mosquitto_publish_v5(client_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()), payload.constData(), qos, retain, properties);
+    mosquitto_property_free_all(&properties);
+    return code == MOSQ_ERR_SUCCESS;
 }
 
 std::optional<QString> MqttConnection::start()
@@ -118,7 +132,8 @@ std::optional<QString> MqttConnection::start()
     if (client_ == nullptr) return QStringLiteral("não foi possível criar o cliente MQTT");
     mosquitto_connect_callback_set(client_, &MqttConnection::onConnect);
     mosquitto_disconnect_callback_set(client_, &MqttConnection::onDisconnect);
-    mosquitto_message_callback_set(client_, &MqttConnection::onMessage);
+    mosquitto_message_v5_callback_set(client_, &MqttConnection::onMessage);
+    if (mqtt5_) mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_log_callback_set(client_, &MqttConnection::onLog);
     // 1 s, then doubling up to 30 s between tries while the broker is away.
     mosquitto_reconnect_delay_set(client_, 1, 30, true);
@@ -222,11 +237,16 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int code)
 {
     auto* link = static_cast<MqttConnection*>(self);
     if (code != 0) {
+        // The broker closes the connection next, which is no news of its own.
+        link->refused_ = true;
+        const QString words = QString::fromUtf8(link->mqtt5_ ? mosquitto_reason_string(code) : mosquitto_connack_string(code));
         QMetaObject::invokeMethod(
-            link, [link, code, words = QString::fromUtf8(mosquitto_connack_string(code))] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
+            link, [link, code, words] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
         return;
     }
-    for (const QString& filter : link->follows_) mosquitto_subscribe(client, nullptr, filter.toUtf8().constData(), qos);
+    for (const auto& [filter, keepRetainFlag] : link->follows_)
+        mosquitto_subscribe_v5(client, nullptr, filter.toUtf8().constData(), qos, link->mqtt5_ && keepRetainFlag ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0,
+                               nullptr);
     QMetaObject::invokeMethod(
         link, [link] { link->becameConnected(); }, Qt::QueuedConnection);
 }
@@ -235,7 +255,7 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int code)
 {
     auto* link = static_cast<MqttConnection*>(self);
     // 0 is our own disconnection, at the end; a refusal was said by onConnect.
-    if (code == MOSQ_ERR_SUCCESS || code == MOSQ_ERR_CONN_REFUSED) return;
+    if (link->refused_.exchange(false) || code == MOSQ_ERR_SUCCESS || code == MOSQ_ERR_CONN_REFUSED) return;
     QMetaObject::invokeMethod(
         link,
         [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
@@ -268,7 +288,19 @@ void MqttConnection::setStatus(const QString& status)
     emit statusChanged(status_);
 }
 
-void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* message) { static_cast<MqttConnection*>(self)->messageArrived(*message); }
+void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* message, const mosquitto_property* properties)
+{
+    Reply reply;
+    char* topic = nullptr;
+    if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &topic, false) != nullptr) reply.topic = QString::fromUtf8(topic);
+    std::free(topic);
+    void* correlation = nullptr;
+    std::uint16_t length = 0;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation, &length, false) != nullptr)
+        reply.correlation = QByteArray(static_cast<const char*>(correlation), length);
+    std::free(correlation);
+    static_cast<MqttConnection*>(self)->messageArrived(*message, reply);
+}
 
 void MqttConnection::becameConnected()
 {

@@ -7,13 +7,16 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 // A client of the site's broker, as the settings of [mqtt] say and under their rules (a broker
 // elsewhere only with TLS or "sem cifra" chosen knowingly, a password only from a file its owner
@@ -47,12 +50,24 @@ signals:
     void connectedChanged(bool connected);
 
 protected:
+    // What MQTT 5 says of a message beside its payload: where its sender wants the answer, and
+    // what to answer with so that the sender knows which of its requests it is.
+    struct Reply {
+        QString topic;
+        QByteArray correlation;
+    };
+
     // Before start(): what the broker says for this client when its connection is lost.
     void setWill(const QString& topic, const QByteArray& payload);
-    // Before start(): followed at every connection.
-    void follow(const QString& topicFilter) { follows_ << topicFilter; }
-    // From any thread; false when the library refused it (not connected, say).
-    bool publish(const QString& topic, const QByteArray& payload, bool retain);
+    // Before start(): MQTT 5 rather than 3.1.1, for its subscription options and properties.
+    void useMqtt5() { mqtt5_ = true; }
+    // Before start(): followed at every connection. `keepRetainFlag` (MQTT 5): a message
+    // published retained arrives so marked even while this client is subscribed, as it does
+    // otherwise only at the subscription.
+    void follow(const QString& topicFilter, bool keepRetainFlag = false) { follows_.push_back({topicFilter, keepRetainFlag}); }
+    // From any thread; false when the library refused it (not connected, say). A correlation
+    // goes with it under MQTT 5.
+    bool publish(const QString& topic, const QByteArray& payload, bool retain, const QByteArray& correlation = {});
     // Disconnects and joins the network thread: a subclass calls it first in its destructor, so
     // that no message reaches it half destroyed.
     void stop();
@@ -64,12 +79,12 @@ protected:
     // At every connection, on the window's thread.
     virtual void connected() {}
     // On libmosquitto's thread: whatever reaches the window is queued to it.
-    virtual void messageArrived(const mosquitto_message& message) = 0;
+    virtual void messageArrived(const mosquitto_message& message, const Reply& reply) = 0;
 
 private:
     static void onConnect(mosquitto* client, void* self, int code);
     static void onDisconnect(mosquitto* client, void* self, int code);
-    static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
+    static void onMessage(mosquitto* client, void* self, const mosquitto_message* message, const mqtt5__property* properties);
     static void onLog(mosquitto* client, void* self, int level, const char* text);
 
     // libmosquitto's thread gave up for good (it does on a failed TLS handshake, with no
@@ -96,7 +111,9 @@ private:
     QString status_;
     QString willTopic_;
     QByteArray will_;
-    QStringList follows_;
+    std::vector<std::pair<QString, bool>> follows_;
+    bool mqtt5_ = false;
+    std::atomic<bool> refused_{false}; // the broker refused the connection just now
 
     std::thread::id windowThread_ = std::this_thread::get_id();
     QString connectHost_;       // the address that was checked, or the host itself with TLS

@@ -55,9 +55,15 @@ std::optional<qint64> wholeMs(const QJsonValue& value)
 
 QByteArray toJson(const State& state)
 {
-    QJsonObject json{{QStringLiteral("sinal"), signCaption(state.sign)}, {QStringLiteral("modo"), state.mode},         {QStringLiteral("cor"), state.colour},
-                     {QStringLiteral("hora"), time(state.when)},        {QStringLiteral("resultado"), state.outcome}, {QStringLiteral("origem"), state.origin},
-                     {QStringLiteral("pedido"), state.request}, {QStringLiteral("eco"), state.echo}};
+    QJsonObject json{{QStringLiteral("sinal"), state.shown ? signCaption(*state.shown) : QString()},
+                     {QStringLiteral("escolhido"), signCaption(state.sign)},
+                     {QStringLiteral("modo"), state.mode},
+                     {QStringLiteral("cor"), state.colour},
+                     {QStringLiteral("hora"), time(state.when)},
+                     {QStringLiteral("resultado"), state.outcome},
+                     {QStringLiteral("origem"), state.origin},
+                     {QStringLiteral("pedido"), state.request},
+                     {QStringLiteral("eco"), state.echo}};
     // A failure has a reason, said even when the port gave none; so has a send whose echo is no proof.
     if (state.outcome != outcomeText(SendOutcome::Sent) || !state.reason.isEmpty()) json.insert(QStringLiteral("motivo"), state.reason);
     return compact(json);
@@ -65,10 +71,13 @@ QByteArray toJson(const State& state)
 
 std::optional<State> readState(const QByteArray& payload)
 {
-    const auto json = textObject(payload, {"sinal", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido", "eco"});
+    const auto json = textObject(payload, {"sinal", "escolhido", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido", "eco"});
     if (!json) return std::nullopt;
-    const std::optional<Sign> sign = signFromCaption(text(*json, "sinal"));
-    State state{.sign = sign.value_or(Sign::Stop),
+    const bool older = !json->contains(QStringLiteral("escolhido"));
+    const std::optional<Sign> chosen = signFromCaption(text(*json, older ? "sinal" : "escolhido"));
+    const std::optional<Sign> shown = signFromCaption(text(*json, "sinal"));
+    State state{.sign = chosen.value_or(Sign::Stop),
+                .shown = shown,
                 .mode = text(*json, "modo"),
                 .colour = text(*json, "cor"),
                 .when = timeOf(*json),
@@ -77,7 +86,8 @@ std::optional<State> readState(const QByteArray& payload)
                 .origin = text(*json, "origem"),
                 .request = text(*json, "pedido"),
                 .echo = text(*json, "eco")};
-    if (!sign || state.outcome.isEmpty() || !state.when.isValid()) return std::nullopt;
+    // What the panel shows is a sign's exact name, or nothing when the post cannot tell.
+    if (!chosen || (!shown && !text(*json, "sinal").isEmpty()) || state.outcome.isEmpty() || !state.when.isValid()) return std::nullopt;
     return state;
 }
 
@@ -110,22 +120,24 @@ QByteArray toJson(const Request& request)
 
 QByteArray toJson(const Answer& answer)
 {
-    return compact({{QStringLiteral("pedido"), answer.request},
-                    {QStringLiteral("sinal"), signCaption(answer.sign)},
-                    {QStringLiteral("resultado"), answer.outcome},
-                    {QStringLiteral("motivo"), answer.reason},
-                    {QStringLiteral("hora"), time(answer.when)}});
+    QJsonObject json{{QStringLiteral("pedido"), answer.request}, {QStringLiteral("resultado"), answer.outcome}, {QStringLiteral("hora"), time(answer.when)}};
+    for (const auto& [field, value] :
+         {std::pair{"sinal", answer.sign ? signCaption(*answer.sign) : QString()}, {"motivo", answer.reason}, {"eco", answer.echo}, {"origem", answer.sender}})
+        if (!value.isEmpty()) json.insert(QLatin1String(field), value);
+    return compact(json);
 }
 
 std::optional<Answer> readAnswer(const QByteArray& payload)
 {
-    const auto json = textObject(payload, {"pedido", "sinal", "resultado", "motivo", "hora"});
+    const auto json = textObject(payload, {"pedido", "sinal", "resultado", "motivo", "hora", "eco", "origem"});
     if (!json) return std::nullopt;
     Answer answer{.request = text(*json, "pedido"),
-                  .sign = signFromCaption(text(*json, "sinal")).value_or(Sign::Stop),
+                  .sign = signFromCaption(text(*json, "sinal")),
                   .outcome = text(*json, "resultado"),
                   .reason = text(*json, "motivo"),
-                  .when = timeOf(*json)};
+                  .when = timeOf(*json),
+                  .echo = text(*json, "eco"),
+                  .sender = text(*json, "origem")};
     if (answer.request.isEmpty() || answer.outcome.isEmpty() || !answer.when.isValid()) return std::nullopt;
     return answer;
 }
@@ -155,7 +167,8 @@ QByteArray homeAssistantConfig(const MqttSettings& settings)
                     {QStringLiteral("unique_id"), QStringLiteral("painel-sinaletico-%1-sinal").arg(settings.id)},
                     {QStringLiteral("command_topic"), base + QStringLiteral("sinal/set")},
                     {QStringLiteral("state_topic"), base + QStringLiteral("sinal")},
-                    {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal }}")},
+                    // What the panel shows; "None", Home Assistant's unknown, when the post cannot tell.
+                    {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sinal or 'None' }}")},
                     // The whole state as the entity's attributes: how its send went, the cable's echo.
                     {QStringLiteral("json_attributes_topic"), base + QStringLiteral("sinal")},
                     {QStringLiteral("options"), options},

@@ -37,30 +37,37 @@ inline const QString centralRoot = QStringLiteral("painel-central");
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// A request's answer other than the state it leaves: "pedido expirado", the request too old to
-// be carried out.
+// A request's answer when it was not carried out: "pedido expirado", too old to be; "recusado",
+// for its form, its size, its rate, or because the broker kept it; "pedido repetido", carried out
+// already under its id. Carried out, the answer is the send's outcome ("enviado", ...).
 inline const QString expiredText = QStringLiteral("pedido expirado");
+inline const QString refusedText = QStringLiteral("recusado");
+inline const QString repeatedText = QStringLiteral("pedido repetido");
 
 // A whole number of milliseconds, as JSON's numbers carry them: one a double holds exactly.
 [[nodiscard]] std::optional<qint64> wholeMs(const QJsonValue& value);
 
 // The messages, each as JSON of one line; the names of their fields are written here alone.
 
-// .../sinal, retained: the sign a post was told to show and how that went.
+// .../sinal, retained: the sign a post was told to show, how that went, and what its panel shows
+// as far as the post can tell.
 struct State {
-    Sign sign = Sign::Stop;
-    QString mode;    // "multicor" or "monocor"
-    QString colour;  // the mono-colour signs' colour
-    QDateTime when;  // by the post's own clock
-    QString outcome; // "enviado", or how the send failed
-    QString reason;  // why it failed
-    QString origin;  // the journal's word for who chose it
-    QString request; // the request it answers; empty for any other choice
-    QString echo;    // the cable's echo: "confirmado", "sem eco", "diferente", "incompleto", "desligado"
+    Sign sign = Sign::Stop;    // the sign chosen last ("escolhido")
+    std::optional<Sign> shown; // what the panel shows ("sinal"): unknown after a send cut short
+                               // or without the proof its echo was to give
+    QString mode;              // "multicor" or "monocor"
+    QString colour;            // the mono-colour signs' colour
+    QDateTime when;            // by the post's own clock
+    QString outcome;           // "enviado", or how the send failed
+    QString reason;            // why it failed
+    QString origin;            // the journal's word for who chose it
+    QString request;           // the request it answers; empty for any other choice
+    QString echo;              // the cable's echo: "confirmado", "sem eco", "diferente", "incompleto", "desligado"
 };
 [[nodiscard]] QByteArray toJson(const State& state);
 // nullopt unless `payload` is exactly a post's state: a JSON object (a byte-order mark first makes
-// it none) whose fields are all text, with a sign's exact name, an outcome and a time.
+// it none) whose fields are all text, with a sign's exact name, an outcome and a time. A post of an
+// older version says only "sinal", the sign chosen, taken as shown too.
 [[nodiscard]] std::optional<State> readState(const QByteArray& payload);
 
 // .../info, retained: what the post is.
@@ -85,13 +92,16 @@ struct Request {
 };
 [[nodiscard]] QByteArray toJson(const Request& request);
 
-// .../resposta: a request answered other than by the state it leaves.
+// .../resposta, and the request's own response topic (MQTT 5): every request's answer, carried
+// out or not.
 struct Answer {
     QString request;
-    Sign sign = Sign::Stop; // what the request asked for
+    std::optional<Sign> sign; // what the request asked for, when that could be read
     QString outcome;
     QString reason;
     QDateTime when; // by the post's own clock
+    QString echo;   // carried out: the cable's echo of its send
+    QString sender; // the request's "origem", as it came
 };
 [[nodiscard]] QByteArray toJson(const Answer& answer);
 [[nodiscard]] std::optional<Answer> readAnswer(const QByteArray& payload);

@@ -22,8 +22,8 @@ void MqttRemote::publishState(const PanelSession::Choice& choice)
 {
     if (client_ == nullptr) return;
     const PanelSettings& settings = session_.settings();
-    client_->publishState(
-        {choice.sign, modeName(settings.signalMode), signColourName(settings), choice.outcome, choice.reason, choice.origin, choice.request, choice.echo});
+    client_->publishState({choice.sign, choice.shown, modeName(settings.signalMode), signColourName(settings), choice.outcome, choice.reason, choice.origin,
+                           choice.request, choice.echo});
 }
 
 void MqttRemote::publishInfo()
@@ -41,7 +41,13 @@ void MqttRemote::start()
     const MoreSettings& more = session_.moreSettings();
     const auto refused = startMqttClient<PostMqttClient>(client_, more.mqtt, more.mqttRefused, session_.journal(), Origin::Remote, [&] {
         auto client = std::make_unique<PostMqttClient>(
-            more.mqtt, [this](Sign kind, Origin origin, const QString& request) { return session_.chooseSign(kind, origin, request); }, session_.journal());
+            more.mqtt,
+            [this](Sign kind, Origin origin, const QString& request, const QString& sender) {
+                const SendOutcome outcome = session_.chooseSign(kind, origin, request, sender);
+                const auto& choice = session_.lastChoice();
+                return PostMqttClient::Outcome{outcome, choice ? choice->reason : QString(), choice ? choice->echo : Echo::Off};
+            },
+            session_.journal());
         connect(client.get(), &PostMqttClient::statusChanged, &session_, &PanelSession::setMqttNote);
         return client;
     });

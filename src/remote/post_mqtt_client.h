@@ -12,36 +12,60 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 
 // The panel on an MQTT broker, for sites with many panels: signs arrive on
 // painel-sinaletico/<id>/sinal/set, as a name or a place (as on the command line) or as a
-// control room's request {"sinal":"Parar","pedido":"…","origem":"central"}; the shown sign is
-// published, retained, on painel-sinaletico/<id>/sinal as JSON with the request it answers and
-// how its send ended; painel-sinaletico/<id>/info says what the post is, and
+// request in JSON {"sinal":"Parar","pedido":"…","origem":"…"}; the state is published, retained,
+// on painel-sinaletico/<id>/sinal as JSON: the sign chosen, what the panel shows, the request it
+// answers and how its send ended; painel-sinaletico/<id>/info says what the post is, and
 // painel-sinaletico/<id>/estado "online", or "offline" (the broker's last will when the program
 // is gone). With home_assistant set, Home Assistant's discovery finds the post as a select.
+//
+// Every request is answered on painel-sinaletico/<id>/resposta, and on the response topic it
+// names under MQTT 5: carried out with its send's outcome, or refused, expired, repeated, with
+// why. The client speaks MQTT 5, so that a set message the broker keeps is known as such even
+// while subscribed, and never acted on.
 //
 // A control room also stops every post at once on painel-central/parar ("Parar" only), and ticks
 // its clock on painel-central/<id>/relogio. Its requests say when they were sent on that clock:
 // one that reaches the panel later than the control room waits for its answer is never carried
 // out, as the control room has by then told race control that the post did not answer; it is
-// answered "pedido expirado" on painel-sinaletico/<id>/resposta instead. A request's id is
-// carried out once, however many ways it comes.
+// answered "pedido expirado" instead. A request's id is carried out once, however many ways it
+// comes. Only a request on the clock of a control room that ticks here is the control room's.
 //
 // Signs reach the UI thread as queued events, never more than a few a second. Oversized,
-// malformed and unknown payloads, and floods, are rejected and journaled once a burst.
+// malformed and unknown payloads, and floods, are refused; each distinct reason of a burst is
+// journaled once with its count, and refusals are answered a few a second at most.
 class PostMqttClient final : public MqttConnection {
     Q_OBJECT
 public:
-    // Chooses a sign as a click would, with the origin and the request's id (empty for a bare
-    // name); returns how its send ended.
-    using Chooser = std::function<SendOutcome(Sign, Origin, const QString& request)>;
+    // How a choice's send ended, for its answer.
+    struct Outcome {
+        SendOutcome outcome = SendOutcome::Sent;
+        QString reason;
+        Echo echo = Echo::Off;
+    };
+    // Chooses a sign as a click would, with the origin, the request's id (empty for a bare
+    // name) and the sender's own label; returns how its send ended.
+    using Chooser = std::function<Outcome(Sign, Origin, const QString& request, const QString& sender)>;
 
     static constexpr int maxPayloadBytes = 64;  // a bare name or place
     static constexpr int maxRequestBytes = 256; // a request in JSON
     static constexpr int maxRequestIdChars = 64;
+    static constexpr int maxSenderChars = 32;
+    static constexpr int maxReplyTopicChars = 200;
     static constexpr int signsPerSecond = 5;
+    // Refusals answered in any second, on each of the two threads that refuse: a flood of
+    // requests never becomes a flood of answers.
+    static constexpr int refusalsAnsweredPerSecond = 10;
+    // The distinct reasons of one burst journaled; any others are counted together.
+    static constexpr std::size_t maxBurstReasons = 16;
+    // A burst of refusals ends after this long without one.
+    static constexpr qint64 burstQuietMs = 1000;
     // A request is carried out only while its answer can still reach the control room in time:
     // the sign on the line (under 60 ms at 9600 baud) and the answer's way back, which the
     // request's delay above the quickest way does not count, take far less than this.
@@ -54,9 +78,10 @@ public:
     PostMqttClient(MqttSettings settings, Chooser choose, Journal* journal, QObject* parent = nullptr);
     ~PostMqttClient() override;
 
-    // The shown sign, as the broker keeps it.
+    // The state, as the broker keeps it.
     struct State {
-        Sign sign = Sign::Stop;
+        Sign sign = Sign::Stop;    // chosen
+        std::optional<Sign> shown; // what the panel shows, when the post can tell
         QString mode;
         QString colour;
         SendOutcome outcome = SendOutcome::Sent;
@@ -79,36 +104,49 @@ public:
     [[nodiscard]] QString topic(const QString& leaf) const;
 
 private:
-    // A request as it came, with when it arrived on this post's monotonic clock.
+    // A request as it came, with when it arrived on this post's monotonic clock and where its
+    // answer goes besides the post's own answer topic.
     struct Request {
-        Sign sign = Sign::Stop;
+        std::optional<Sign> sign;
         Origin origin = Origin::Remote;
         QString id;
+        QString sender;    // its "origem"
         std::string clock; // the control room's clock, when the request says when it was sent
         qint64 sentMs = 0;
         qint64 validityMs = defaultValidityMs;
         qint64 receivedMs = 0;
+        Reply reply;
     };
     enum class Route { Set, StopAll };
 
     void connected() override;
-    void messageArrived(const mosquitto_message& message) override;
+    void messageArrived(const mosquitto_message& message, const Reply& reply) override;
 
-    void rejected(const QString& reason);
+    // Refused on the network thread, before the window hears of it.
+    void refuseEarly(const Request& request, const QString& reason);
+    // Refused on the window's thread.
+    void refuse(const Request& request, const QString& reason);
+    // Any thread: said on the answer topics.
+    void answer(const Request& request, const QString& outcome, const QString& reason, const QString& echo = {});
+    // Any thread: counted in the burst, the reason journaled the first time the burst has it.
+    void noteRefusal(const QString& reason);
+    void checkBurst();
     // A set message the broker kept (retained) is old: never a sign anybody chooses now.
     void ignoreRetained(const QByteArray& payload);
-    void burstTick();
-    void handle(const QByteArray& payload, Route route, qint64 receivedMs);
-    // A control room's request: chosen, or rejected with the reason.
-    void handleRequest(const QJsonObject& json, Route route, qint64 receivedMs);
-    void tick(const QByteArray& payload, qint64 receivedMs);
+    void handle(const QByteArray& payload, Request request, Route route);
+    // A request in JSON: chosen, or refused with the reason.
+    void handleRequest(const QJsonObject& json, Request request, Route route);
+    // A control room's clock ticked; `receivedMs` unless the broker kept the tick.
+    void tick(const QByteArray& payload, std::optional<qint64> receivedMs);
     void choose(const Request& request);
-    // Too old to be carried out: said on the answer topic and journaled.
+    // Too old to be carried out: answered and journaled.
     void expire(const Request& request, qint64 delayMs);
     void publishKept(const QString& leaf, const QByteArray& payload);
 
     Chooser choose_;
     RequestAges ages_;
+    // The clocks of the control rooms that tick here: only their requests are the control room's.
+    std::deque<std::string> tickingClocks_;
     // The ids carried out lately, oldest first.
     std::deque<QString> carried_;
     std::set<QString> carriedIds_;
@@ -122,9 +160,12 @@ private:
     // The control room ticks every few seconds; a flood of ticks goes no further than this.
     SlidingWindowLimit ticks_{10, std::chrono::seconds(1)};
     SlidingWindowLimit sending_{signsPerSecond, std::chrono::seconds(1)};
-    // Rejections counted where they happen; the UI thread journals them once a burst.
-    std::atomic<int> rejectedCount_{0};
+    SlidingWindowLimit earlyAnswers_{refusalsAnsweredPerSecond, std::chrono::seconds(1)};
+    SlidingWindowLimit windowAnswers_{refusalsAnsweredPerSecond, std::chrono::seconds(1)};
+    // The burst of refusals, counted by reason where they happen; the window journals it.
+    std::mutex burstMutex_;
+    std::map<QString, int> burstReasons_;
+    std::atomic<qint64> lastRefusalMs_{0};
     std::atomic<bool> burstOpen_{false};
-    int burstTotal_ = 0;
     QTimer burst_;
 };

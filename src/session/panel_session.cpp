@@ -23,7 +23,9 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, SignView& view,
     if (journal_ != nullptr) journal_->namePorts(&portAndDevice);
     connect(&control_, &PanelControl::signSent, this, [this](Sign kind, Origin origin, const QString& request, const Exchange& x) {
         if (origin == Origin::KeepAlive) return;
-        lastChoice_ = Choice{kind, origin, x.outcome, x.outcome == SendOutcome::Sent ? x.echoReason : x.reason, request, x.echoOn ? x.echo : Echo::Off};
+        if (x.reachedPanel()) shown_ = kind;
+        else if (x.outcome != SendOutcome::NotOpened) shown_.reset();
+        lastChoice_ = Choice{kind, origin, x.outcome, x.outcome == SendOutcome::Sent ? x.echoReason : x.reason, request, x.echoOn ? x.echo : Echo::Off, shown_};
         emit signChosen(*lastChoice_);
     });
     connect(&control_, &PanelControl::lineStateChanged, this, &PanelSession::lineStateChanged);
@@ -54,7 +56,10 @@ void PanelSession::start()
     emit startUpSent();
 }
 
-SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request) { return control_.chooseSign(kind, origin, request).outcome; }
+SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender)
+{
+    return control_.chooseSign(kind, origin, request, sender).outcome;
+}
 
 void PanelSession::setPreferences(const PanelSettings& settings)
 {

@@ -37,8 +37,9 @@ public:
     [[nodiscard]] bool started() const { return started_; }
 
     // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
-    // again. `request` is the id of the remote request it answers, if any.
-    SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {});
+    // again. `request` is the id of the remote request it answers, if any, and `sender` the label
+    // its sender gave.
+    SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {}, const QString& sender = {});
     void startLampTest() { control_.startLampTest(); }
     // Escape: a running lamp test ends at once and the chosen sign is put back.
     void stopLampTest() { control_.stopLampTest(); }
@@ -76,9 +77,13 @@ public:
         Sign sign = Sign::Stop;
         Origin origin = Origin::Startup;
         SendOutcome outcome = SendOutcome::Sent;
-        QString reason;  // why the send failed, or why its echo is no proof
-        QString request; // the remote request it answers; empty for any other choice
+        QString reason;        // why the send failed, or why its echo is no proof
+        QString request;       // the remote request it answers; empty for any other choice
         Echo echo = Echo::Off; // how the cable's echo came back, when the send went out
+        // What the panel shows since, as far as the post can tell: the sign once it went out
+        // whole with its proof; what it showed before when the port did not open; unknown after a
+        // send cut short or one whose echo did not prove it.
+        std::optional<Sign> shown;
     };
     [[nodiscard]] const std::optional<Choice>& lastChoice() const { return lastChoice_; }
 
@@ -119,5 +124,6 @@ private:
     PanelCommands commands_;
     PanelControl control_;
     std::optional<Choice> lastChoice_;
+    std::optional<Sign> shown_;
     bool started_ = false;
 };

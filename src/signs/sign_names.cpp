@@ -16,16 +16,18 @@ QString folded(const QString& text)
 
 std::optional<Sign> signFromName(const QString& name)
 {
-    bool number = false;
-    const int place = name.trimmed().toInt(&number);
-    if (number) {
-        if (place < 1 || place > static_cast<int>(signsInScreenOrder.size())) return std::nullopt;
-        return signsInScreenOrder[static_cast<std::size_t>(place - 1)];
-    }
-    const QString wanted = folded(name);
+    const QString trimmed = name.trimmed();
+    if (trimmed.size() == 1 && trimmed.front() >= u'0' && trimmed.front() <= u'9') return signAtPlace(trimmed.front().unicode() - u'0');
+    const QString wanted = folded(trimmed);
     for (const Sign kind : signsInScreenOrder)
         if (folded(signCaption(kind)) == wanted) return kind;
     return std::nullopt;
+}
+
+std::optional<Sign> signAtPlace(int place)
+{
+    if (place < 1 || place > static_cast<int>(signsInScreenOrder.size())) return std::nullopt;
+    return signsInScreenOrder[static_cast<std::size_t>(place - 1)];
 }
 
 std::optional<Sign> signFromCaption(const QString& caption)

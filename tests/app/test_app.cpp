@@ -287,22 +287,10 @@ TEST_F(MainWindowTest, NoKeyThatMovesTheFocusChoosesASign)
     start();
     form->signButton(Sign::Left).click();
     port.clearRecord();
-    const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{{Qt::Key_Up, {}},
-                                                                      {Qt::Key_Down, {}},
-                                                                      {Qt::Key_Left, {}},
-                                                                      {Qt::Key_Right, {}},
-                                                                      {Qt::Key_Home, {}},
-                                                                      {Qt::Key_End, {}},
-                                                                      {Qt::Key_PageUp, {}},
-                                                                      {Qt::Key_PageDown, {}},
-                                                                      {Qt::Key_Tab, {}},
-                                                                      {Qt::Key_Backtab, Qt::ShiftModifier},
-                                                                      {Qt::Key_Up, Qt::KeypadModifier},
-                                                                      {Qt::Key_Down, Qt::KeypadModifier},
-                                                                      {Qt::Key_Home, Qt::KeypadModifier},
-                                                                      {Qt::Key_End, Qt::KeypadModifier},
-                                                                      {Qt::Key_PageUp, Qt::KeypadModifier},
-                                                                      {Qt::Key_PageDown, Qt::KeypadModifier}};
+    // Every key that moves the focus or the selection, on the keypad too, and Tab both ways.
+    std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{{Qt::Key_Tab, {}}, {Qt::Key_Backtab, Qt::ShiftModifier}};
+    for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown})
+        for (const Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::KeypadModifier)}) keys.emplace_back(key, modifiers);
     const std::vector<std::pair<const char*, QWidget*>> starts{{"top button", &form->signButton(Sign::Stop)},
                                                                {"bottom button", &form->signButton(Sign::Chequer)},
                                                                {"chosen button", &form->signButton(Sign::Left)},
@@ -670,8 +658,8 @@ TEST_F(ProgramTest, SignsFromOtherProgramsGoAsClicks)
     }
     for (const QStringList& bad : {QStringList{"--sinal", "nada"}, {"--sinal", "6"}, {"--sinal"}, {"--bogus"}, {"--sinal", "1", "--estado"}})
         EXPECT_EQ(command(bad).first, 2) << bad.join(' ').toStdString();
-    EXPECT_EQ(command({"--estado"}).second,
-              "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath()) + "\nligacao: ligação em ordem\nultima_falha: \neco: desligado");
+    EXPECT_EQ(command({"--estado"}).second, "sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + QString::fromStdString(com1.slavePath())
+                                                + "\nligacao: ligação em ordem\nultima_falha: \neco: desligado");
     EXPECT_EQ(command({"--version"}), std::pair(0, QString("painel-sinaletico " PAINEL_VERSION)));
     // The whole help in Portuguese, Qt's headings and its own options too; so the monitor's.
     for (const QString& program : {QString(PAINEL_SINALETICO_PATH), QString(PAINEL_MONITOR_PATH)}) {

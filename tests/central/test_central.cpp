@@ -39,6 +39,9 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
         {"painel-sinaletico/posto-1/sinal", R"({"sinal":"Parar"})"},
         {"painel-sinaletico/posto-1/sinal", "\xEF\xBB\xBF" + goodState},
         {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace("Frente", "frente")},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace(R"("sinal":"Frente")", R"("sinal":"","escolhido":"frente")")},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace(R"("sinal":"Frente")", R"("sinal":"Nada","escolhido":"Frente")")},
+        {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace(R"("sinal":"Frente")", R"("sinal":"")")},
         {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace("2026-12-08T05:00:00.000Z", "ontem")},
         {"painel-sinaletico/posto-1/sinal", QByteArray(goodState).replace(R"("hora":"2026-12-08T05:00:00.000Z",)", "")},
         {"painel-sinaletico/posto-1/resposta", R"({"pedido":"","resultado":"pedido expirado","hora":"2026-12-08T05:00:00.000Z"})"},
@@ -162,9 +165,9 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
     QStringList chosen;
     PostMqttClient post(
         settings,
-        [&](Sign kind, Origin, const QString& request) {
+        [&](Sign kind, Origin, const QString& request, const QString&) {
             chosen << signCaption(kind) + " " + request;
-            return SendOutcome::Sent;
+            return PostMqttClient::Outcome{};
         },
         nullptr);
     ASSERT_EQ(post.start(), std::nullopt);

@@ -40,7 +40,8 @@ TEST(PostTile, SaysWhatTheBoardKnowsOfItsPost)
             PostBoard::parse(QStringLiteral("painel-sinaletico/%1/%2").arg(id, leaf).toUtf8(), payload, false, board.post(id) ? board.post(id)->askedAtMs + afterMs : 0);
         return message && board.receive(*message);
     };
-    for (const auto& [id, name] : {std::pair{"a", "🚦 Meta 🏁"}, {"b", "\u0301\u0301 \u0308"}, {"c", "Curva 3"}, {"d", "Curva 4"}, {"e", "Curva 5"}})
+    for (const auto& [id, name] :
+         {std::pair{"a", "🚦 Meta 🏁"}, {"b", "\u0301\u0301 \u0308"}, {"c", "Curva 3"}, {"d", "Curva 4"}, {"e", "Curva 5"}, {"f", "Curva 6"}, {"g", "Curva 7"}})
         ASSERT_TRUE(take(id, "info", QStringLiteral(R"({"nome":"%1"})").arg(name).toUtf8(), 0));
     const QString request = board.stopAll();
     const QByteArray answered = QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8();
@@ -50,10 +51,19 @@ TEST(PostTile, SaysWhatTheBoardKnowsOfItsPost)
     const auto withEcho = [&](const QString& fields) { return QString::fromUtf8(answered).replace(R"("pedido")", fields + R"(,"pedido")").toUtf8(); };
     ASSERT_TRUE(take("d", "sinal", withEcho(R"("eco":"confirmado")"), 90));
     ASSERT_TRUE(take("e", "sinal", withEcho(R"("eco":"sem eco","motivo":"sem eco do cabo em COM1")"), 95));
+    // A send that did not go out: the panel still shows the sign before.
+    ASSERT_TRUE(take("f", "sinal",
+                     QString::fromUtf8(answered).replace(R"("sinal":"Frente")", R"("sinal":"Parar","escolhido":"Frente")").replace("enviado", "porta não abriu").toUtf8(), 80));
+    ASSERT_TRUE(take("g", "resposta",
+                     QStringLiteral(R"({"pedido":"%1","resultado":"recusado","motivo":"mais de 5 mensagens por segundo","hora":"2026-12-08T05:00:00.000Z"})").arg(request).toUtf8(),
+                     70));
+    EXPECT_EQ(board.summary(), "Parar: 2 de 7 confirmados (1 no cabo, 1 sem prova do cabo), 1 sem eco, 1 falhou, 1 recusou, 1 respondeu tarde, 1 pedido expirado");
     PostTile tile("x");
     for (const auto& [id, first, last] : {std::tuple{"a", "🚦 Meta 🏁 (a)", "enviado, sem prova do cabo\nconfirmado em 1500 ms, sem prova do cabo"},
                                           {"d", "Curva 4 (d)", "enviado, confirmado no cabo\nconfirmado no cabo em 90 ms"},
                                           {"e", "Curva 5 (e)", "⚠ SEM ECO: sem eco do cabo em COM1\nsem eco do cabo, em 95 ms"},
+                                          {"f", "Curva 6 (f)", "(hora do posto); o painel mostra Parar\n⚠ FALHOU: porta não abriu\nfalhou: porta não abriu"},
+                                          {"g", "Curva 7 (g)", "recusado pelo posto: mais de 5 mensagens por segundo"},
                                           {"b", "b (nome recusado: o nome não tem letras, algarismos nem símbolos que se vejam)", "respondeu tarde: confirmado, 2097 ms depois"},
                                           {"c", "Curva 3 (c)", "pedido expirado no posto, 10450 ms depois"}}) {
         tile.showPost(*board.post(id), false);
@@ -63,7 +73,6 @@ TEST(PostTile, SaysWhatTheBoardKnowsOfItsPost)
     tile.showPost(*board.post("a"), false);
     EXPECT_TRUE(tile.text().contains(QRegularExpression("Frente, no posto \\(rato\\) às \\d\\d:\\d\\d:\\d\\d \\(hora do posto\\)"))) << tile.text().toStdString();
 }
-
 
 // A post of the site, without its window.
 struct SitePost : PostRig {
@@ -110,7 +119,6 @@ struct CentralTest : ::testing::Test {
         return journalRows(journal->fileName(), columns, where).join(", ");
     }
 };
-
 
 // Posts appear by themselves, by name, as they come; a sign goes to one, some or all of them
 // with exact frames on every post's line, and each tile and the summary say how it was answered:

@@ -359,17 +359,17 @@ TEST(CableEcho, EveryOutcomeIsShownAndEachChangeJournaledOnce)
     Rig rig(true, {}, &journal);
     rig.line.setEcho(1, true);
     QSignalSpy changes(&rig.control, &PanelControl::echoChanged);
-    const std::map<Echo, std::string> reasons{
-        {Echo::Confirmed, ""},
-        {Echo::Missing, "sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel"},
-        {Echo::Different, "eco diferente em COM1 (o byte 1 voltou 00): ruído na linha, ou um conversor noutra velocidade"},
-        {Echo::Incomplete, "eco incompleto em COM1 (só voltou 1 byte): a linha cortou-se a meio, ou o cabo tem mau contacto"}};
+    const std::map<Echo, std::string> reasons{{Echo::Confirmed, ""},
+                                              {Echo::Missing, "sem eco do cabo em COM1: o cabo pode estar cortado ou desligado no painel"},
+                                              {Echo::Different, "eco diferente em COM1 (o byte 1 voltou 00): ruído na linha, ou um conversor noutra velocidade"},
+                                              {Echo::Incomplete, "eco incompleto em COM1 (só voltou 1 byte): a linha cortou-se a meio, ou o cabo tem mau contacto"}};
     for (const auto& [echo, reason] : reasons) {
         rig.port.echoAnswer = echo;
         rig.control.chooseSign(Sign::Left);
         EXPECT_EQ(rig.status.texts[linkStatusPanel] + "|" + rig.status.toolTips[linkStatusPanel], (reason.empty() ? blankStatusText : echoFailureText) + "|" + reason);
         EXPECT_EQ(rig.view.stale, !reason.empty()) << reason;
-        EXPECT_EQ(rig.view.note.section(" às ", 0, 0).toStdString(), reason.empty() ? "" : "Sem prova de que chegou ao painel: " + reason + "\nÚltimo sinal com eco do cabo: Esquerda");
+        EXPECT_EQ(rig.view.note.section(" às ", 0, 0).toStdString(),
+                  reason.empty() ? "" : "Sem prova de que chegou ao painel: " + reason + "\nÚltimo sinal com eco do cabo: Esquerda");
         EXPECT_EQ(rig.control.echo(), echo);
     }
     // The flag: lost at one tick, shown at once and journaled once however many ticks find it so.
@@ -388,14 +388,10 @@ TEST(CableEcho, EveryOutcomeIsShownAndEachChangeJournaledOnce)
     rig.control.animation().tick();
     EXPECT_EQ(changes.size(), 7);
     journal.flush();
-    EXPECT_EQ(journalRows(journal.fileName(), "acao, resultado, eco, falha", "acao IN ('sinal', 'eco do cabo') OR eco IN ('sem eco', 'não verificado')").join("\n").toStdString(),
-              "eco do cabo|confirmado|confirmado|0\nsinal|enviado|confirmado|0\n"
-              "eco do cabo|sem eco|sem eco|1\nsinal|enviado|sem eco|1\n"
-              "eco do cabo|diferente|diferente|1\nsinal|enviado|diferente|1\n"
-              "eco do cabo|incompleto|incompleto|1\nsinal|enviado|incompleto|1\n"
-              "eco do cabo|confirmado|confirmado|0\nsinal|enviado|confirmado|0\n"
-              "eco do cabo|sem eco|sem eco|1\neco do cabo|confirmado|confirmado|0\n"
-              "passo da animação|porta não abriu|não verificado|1");
+    // Each entry's echo, "e" for a change of it and "s" for a sign, and whether it is a failure.
+    EXPECT_EQ(journalRows(journal.fileName(), "substr(acao, 1, 1) || ':' || eco || ':' || falha", "acao IN ('sinal', 'eco do cabo') OR eco = 'não verificado'").join(" "),
+              "e:confirmado:0 s:confirmado:0 e:sem eco:1 s:sem eco:1 e:diferente:1 s:diferente:1 e:incompleto:1 s:incompleto:1 e:confirmado:0 "
+              "s:confirmado:0 e:sem eco:1 e:confirmado:0 p:não verificado:1");
 }
 
 // A line whose far end has stopped reading, its buffer kept full, while the flag animates: each

@@ -25,6 +25,9 @@ for path in usr/bin/painel-sinaletico usr/bin/painel-monitor usr/bin/painel-cent
             "usr/share/dbus-1/interfaces/$app_id.Painel1.xml" \
             usr/share/man/man1/painel-sinaletico.1.gz usr/share/man/man1/painel-monitor.1.gz usr/share/man/man1/painel-central.1.gz \
             usr/share/doc/painel-sinaletico/mosquitto/painel-sinaletico.acl \
+            usr/share/painel-sinaletico/schemas/pedido.schema.json usr/share/painel-sinaletico/schemas/estado.schema.json \
+            usr/share/painel-sinaletico/schemas/info.schema.json usr/share/painel-sinaletico/schemas/resposta.schema.json \
+            usr/share/painel-sinaletico/node-red/painel-sinaletico.json \
             usr/share/doc/painel-sinaletico/LICENSE usr/share/doc/painel-sinaletico/copyright \
             usr/share/doc/painel-sinaletico/README.md usr/share/doc/painel-sinaletico/README.Debian; do
     grep -qx "\./$path" <<<"$listing" || fail "$path is not in the package"

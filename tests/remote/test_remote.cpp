@@ -132,7 +132,8 @@ TEST_F(DoorTest, TheSessionBusChoosesSignsAndTellsTheState)
     ASSERT_TRUE(test.connect(dbusService, dbusPath, dbusInterface, "SignChanged", &changed, SLOT(take(QString))));
     // An unknown name of 10 KiB comes back cut to 64 characters.
     const QDBusMessage unknown = call("ShowSign", QString(10240, 'x'));
-    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(), dbusUnknownSign + " \"" + QString(64, 'x') + "…\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5");
+    EXPECT_EQ(unknown.errorName() + " " + unknown.errorMessage(),
+              dbusUnknownSign + " \"" + QString(64, 'x') + "…\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5");
     port.openError = LineError::CouldNotOpenDevice;
     const QDBusMessage failed = call("ShowSign", QString("Esquerda"));
     EXPECT_EQ(failed.errorName(), dbusSendFailed);

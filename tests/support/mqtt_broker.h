@@ -8,6 +8,10 @@
 #include <QTest>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <cstdint>
+#include <cstdlib>
 
 #include <mutex>
 #include <vector>
@@ -115,21 +119,28 @@ struct MqttClient {
         std::string topic;
         std::string payload;
         bool retained;
+        std::string correlation; // MQTT 5
     };
     mosquitto* client = nullptr;
     mutable std::mutex mutex;
     std::vector<Message> received;
 
-    // Anonymous, or as `user` with `password`.
-    explicit MqttClient(int port, const char* user = nullptr, const char* password = nullptr)
+    // Anonymous, or as `user` with `password`; MQTT 3.1.1, or 5.
+    explicit MqttClient(int port, const char* user = nullptr, const char* password = nullptr, bool mqtt5 = false)
     {
         mosquitto_lib_init();
         client = mosquitto_new(nullptr, true, this);
         if (user != nullptr) mosquitto_username_pw_set(client, user, password);
-        mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m) {
+        if (mqtt5) mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_message_v5_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m, const mosquitto_property* properties) {
             auto* me = static_cast<MqttClient*>(self);
+            void* data = nullptr;
+            std::uint16_t length = 0;
+            mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length, false);
             const std::lock_guard lock(me->mutex);
-            me->received.push_back({m->topic, std::string(static_cast<const char*>(m->payload), std::size_t(m->payloadlen)), m->retain});
+            me->received.push_back(
+                {m->topic, std::string(static_cast<const char*>(m->payload), std::size_t(m->payloadlen)), m->retain, std::string(static_cast<const char*>(data), length)});
+            std::free(data);
         });
         mosquitto_connect(client, "127.0.0.1", port, 30);
         mosquitto_loop_start(client);
@@ -147,6 +158,16 @@ struct MqttClient {
     bool publish(const std::string& topic, const std::string& payload, int qos = 1, bool retain = false)
     {
         return mosquitto_publish(client, nullptr, topic.c_str(), int(payload.size()), payload.data(), qos, retain) == MOSQ_ERR_SUCCESS;
+    }
+    // A request under MQTT 5, its answer wanted on `replyTo` with `correlation`.
+    bool request(const std::string& topic, const std::string& payload, const std::string& replyTo, const std::string& correlation)
+    {
+        mosquitto_property* properties = nullptr;
+        mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, replyTo.c_str());
+        mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(), std::uint16_t(correlation.size()));
+        const int code = mosquitto_publish_v5(client, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1, false, properties);
+        mosquitto_property_free_all(&properties);
+        return code == MOSQ_ERR_SUCCESS;
     }
     // What arrived on `topic`, oldest first.
     [[nodiscard]] std::vector<Message> on(const std::string& topic) const
