@@ -73,7 +73,9 @@ within 60 both_online || fail "the flow never saw both posts online: $(context e
 press() { curl -sf -X POST "$api/inject/$1" >/dev/null || fail "inject $1 refused"; }
 # The frames a virtual panel has printed, without their times.
 frames() { grep '  A5 ' "$1" | sed 's/^[0-9.]*  //' || true; }
-has_sign() { frames "$scratch/panel-$1.log" | grep -q "set_sign_code $2$"; }
+# Pipes end in a variable, not in grep -q: with pipefail, grep quitting at its first match would
+# fail the writer with a broken pipe and the check with it.
+has_sign() { local f; f=$(frames "$scratch/panel-$1.log"); grep -q "set_sign_code $2$" <<<"$f"; }
 # The answers the flow received, one "post resultado sinal origem pedido" a line.
 answers() {
     context respostas | python3 -c '
@@ -89,13 +91,18 @@ within 10 has_sign 1 2 || fail "no Frente (code 2) on posto-1's panel: $(frames 
 press b0a1f0000000011
 within 10 has_sign 2 7 || fail "no flag on posto-2's panel"
 within 10 answered "enviado" 2 || fail "the flow has not both answers: $(answers)"
-answers | grep -Eq '^posto-1 enviado Frente node-red node-red-[0-9]+-1$' || fail "posto-1's answer: $(answers)"
-answers | grep -Eq '^posto-2 enviado Xadrez node-red node-red-[0-9]+-2$' || fail "posto-2's answer: $(answers)"
+got=$(answers)
+grep -Eq '^posto-1 enviado Frente node-red node-red-[0-9]+-1$' <<<"$got" || fail "posto-1's answer: $got"
+grep -Eq '^posto-2 enviado Xadrez node-red node-red-[0-9]+-2$' <<<"$got" || fail "posto-2's answer: $got"
 
 step "Parar em todos"
 before=$(frames "$scratch/panel-1.log" | grep -c 'set_sign_code 4$' || true)
 press b0a1f0000000013
-stopped() { [ "$(frames "$scratch/panel-1.log" | grep -c 'set_sign_code 4$')" -gt "$before" ] && frames "$scratch/panel-2.log" | tail -n 40 | grep -q 'set_sign_code 4$'; }
+stopped() {
+    local last
+    last=$(frames "$scratch/panel-2.log" | tail -n 40)
+    [ "$(frames "$scratch/panel-1.log" | grep -c 'set_sign_code 4$')" -gt "$before" ] && grep -q 'set_sign_code 4$' <<<"$last"
+}
 within 10 stopped || fail "not every panel shows Parar"
 within 10 answered "enviado Parar node-red node-red-todos-" 2 || fail "not every post answered the stop: $(answers)"
 states() { context estados | python3 -c 'import json, sys; s = json.loads(sys.stdin.read()); print(" ".join(s[p]["sinal"] + "/" + s[p]["escolhido"] for p in sorted(s)))'; }
