@@ -18,7 +18,7 @@ set -euo pipefail
 node_red_version=4.1.8
 
 packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libsystemd-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
     test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl python3-jsonschema "${packaging[@]}") ;;

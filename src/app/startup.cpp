@@ -60,6 +60,11 @@ int runPanelProgram()
         journalPath(), [] { std::atexit(sayLastWords); }, Journal::Start::Later);
     PanelProgram program(QStringLiteral("Tramonda 2003 - Painel Sinalético, Vrs. 1.3"), port, preferences, &journal);
     MainWindow& form = program.window;
+    // One program drives a panel: the post without a screen may have it already.
+    if (const auto holder = program.claimPort()) {
+        QMessageBox(QMessageBox::Warning, QStringLiteral("Info"), *holder + QLatin1Char('.'), QMessageBox::Ok).exec();
+        return 1;
+    }
     // The command line, a second copy and other programs come in through these; the window
     // works without them.
     PanelRequests requests(program.session);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "serial/port_claim.h"
 #include "session/panel_session.h"
 
 #ifdef PAINEL_MQTT
@@ -24,9 +25,16 @@ public:
 
     // The post ends: the broker is told now rather than by the last will.
     void stop();
+    // Holds the chosen port's device for this post alone, and the new one whenever the
+    // preferences change it; nullopt when held, else what another program that holds it is.
+    [[nodiscard]] std::optional<QString> claimPort();
 
     PanelSession session;
+    PortClaim claim;
 #ifdef PAINEL_MQTT
     MqttRemote mqtt;
 #endif
+
+private:
+    bool claimFollowsPort_ = false;
 };

@@ -16,8 +16,14 @@
 
 #include <vector>
 #else
+#include <QFile>
+
+#include <algorithm>
+#include <array>
+
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -64,13 +70,26 @@ std::optional<QString> peerProblem(qintptr descriptor, Peer peer)
 // A pipe has no folder: whose it is, is asked of its process.
 std::optional<QString> placeProblem(const QString&) { return std::nullopt; }
 #else
-std::optional<QString> peerProblem(qintptr descriptor, Peer)
+// Whether the process at the other end has group `gid` among its groups.
+bool peerInGroup(int descriptor, gid_t gid, gid_t primary)
+{
+    if (primary == gid) return true;
+    std::array<gid_t, 256> groups{};
+    socklen_t length = sizeof groups;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) != 0) return false;
+    return std::find(groups.begin(), groups.begin() + length / sizeof(gid_t), gid) != groups.begin() + length / sizeof(gid_t);
+}
+
+// `owner`: the user the other end must run as; this user unless said. `group`: a group whose
+// members are answered too.
+std::optional<QString> peerProblem(qintptr descriptor, Peer, std::optional<uid_t> owner = std::nullopt, std::optional<gid_t> group = std::nullopt)
 {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return QStringLiteral("o sistema não diz de quem é a outra ponta");
-    if (credentials.uid == ::geteuid()) return std::nullopt;
+    if (credentials.uid == owner.value_or(::geteuid())) return std::nullopt;
+    if (group && peerInGroup(int(descriptor), *group, credentials.gid)) return std::nullopt;
     const passwd* user = ::getpwuid(credentials.uid);
     return QStringLiteral("o processo %1 na outra ponta é de %2, não deste utilizador")
         .arg(credentials.pid)
@@ -78,6 +97,21 @@ std::optional<QString> peerProblem(qintptr descriptor, Peer)
 }
 
 std::optional<QString> placeProblem(const QString& name) { return privateFolderProblem(QFileInfo(name).absolutePath()); }
+
+// The system service's door is believed only in a folder its user owns, that nobody else may
+// write to, and only as answered by that user's process.
+std::optional<QString> systemDoorProblem(const QString& name, uid_t* owner)
+{
+    const passwd* user = ::getpwnam(LocalRequests::systemServiceUser);
+    if (user == nullptr) return QStringLiteral("não há o utilizador %1").arg(QLatin1String(LocalRequests::systemServiceUser));
+    struct stat st {};
+    if (::stat(QFile::encodeName(QFileInfo(name).absolutePath()).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("a pasta de %1 não existe").arg(name);
+    if (st.st_uid != user->pw_uid || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("a pasta de %1 não é só de %2").arg(name, QLatin1String(LocalRequests::systemServiceUser));
+    *owner = user->pw_uid;
+    return std::nullopt;
+}
 #endif
 } // namespace
 
@@ -101,10 +135,14 @@ LocalRequests::Place LocalRequests::defaultPlace()
 #endif
 }
 
-std::optional<QString> LocalRequests::listen(const QString& name)
+QString LocalRequests::systemPlace() { return QStringLiteral("/run/painel-sinaletico/painel-sinaletico.socket"); }
+
+std::optional<QString> LocalRequests::listen(const QString& name, Access access)
 {
     const Place place = name.isEmpty() ? defaultPlace() : Place{name, placeProblem(name).value_or(QString())};
     if (!place.problem.isEmpty()) return place.problem;
+    access_ = access;
+    server_.setSocketOptions(access == Access::Group ? QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption : QLocalServer::UserAccessOption);
     if (server_.listen(place.name)) return std::nullopt;
     return QStringLiteral("%1: %2").arg(place.name, server_.errorString());
 }
@@ -113,7 +151,13 @@ void LocalRequests::serve(QLocalSocket* socket)
 {
     socket->setParent(this);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    if (const auto problem = peerProblem(socket->socketDescriptor(), Peer::Client)) {
+#ifdef Q_OS_WIN
+    const auto problem = peerProblem(socket->socketDescriptor(), Peer::Client);
+#else
+    const auto problem =
+        peerProblem(socket->socketDescriptor(), Peer::Client, std::nullopt, access_ == Access::Group ? std::optional(::getegid()) : std::nullopt);
+#endif
+    if (problem) {
         qCWarning(remoteLog, "pedido local recusado: %s", qPrintable(*problem));
         socket->abort();
         return;
@@ -133,7 +177,7 @@ LocalRequests::Answer LocalRequests::answer(const QString& request)
 {
     static const QString signRequest = QStringLiteral("sinal ");
     if (request == QLatin1String("raise")) {
-        comeForward_();
+        if (comeForward_) comeForward_();
         return {exitDone, {}};
     }
     if (request == QLatin1String("estado")) return {exitDone, panel_.stateText()};
@@ -152,9 +196,24 @@ std::optional<LocalRequests::Answer> LocalRequests::ask(const QString& request, 
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(place.name);
-    if (!socket.waitForConnected(int(deadline.remainingTime()))) return std::nullopt;
-    // Whoever answers must be this user's: another's program could answer anything it likes.
-    if (const auto problem = peerProblem(socket.socketDescriptor(), Peer::Server)) return untrusted(*problem);
+    std::optional<QString> problem;
+    if (socket.waitForConnected(int(deadline.remainingTime()))) {
+        // Whoever answers must be this user's: another's program could answer anything it likes.
+        problem = peerProblem(socket.socketDescriptor(), Peer::Server);
+    } else {
+#ifdef Q_OS_WIN
+        return std::nullopt;
+#else
+        // No post of this user's: the system service's, when this user may knock on its door.
+        if (!name.isEmpty() || !QFileInfo::exists(systemPlace())) return std::nullopt;
+        uid_t owner = 0;
+        if (const auto folder = systemDoorProblem(systemPlace(), &owner)) return untrusted(*folder);
+        socket.connectToServer(systemPlace());
+        if (!socket.waitForConnected(int(deadline.remainingTime()))) return std::nullopt;
+        problem = peerProblem(socket.socketDescriptor(), Peer::Server, owner);
+#endif
+    }
+    if (problem) return untrusted(*problem);
     socket.write(request.toUtf8() + '\n');
     QByteArray reply;
     // The copy closes once it has answered; everything before the close is the answer.

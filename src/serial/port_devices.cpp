@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/port_devices.h"
 
+#include "serial/port_claim.h"
+
 #include "panel/line_error.h"
 #include "panel/port_settings.h"
 
@@ -187,6 +189,9 @@ std::optional<OpenRefusal> refuseOpen(const PortBinding& binding)
     // port would be taken from under it.
     if (const auto holder = liveLockHolder(binding.device))
         return OpenRefusal{LineError::PortAlreadyOpen, QStringLiteral("%1 está em uso por %2").arg(binding.device, *holder)};
+    // The post without a screen, or the desk program, drives this panel already.
+    if (const auto holder = PortClaim::holderOf(binding.device))
+        return OpenRefusal{LineError::PortAlreadyOpen, QStringLiteral("%1 é o painel de %2").arg(binding.device, *holder)};
 #else
     Q_UNUSED(binding);
 #endif

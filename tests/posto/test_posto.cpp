@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "frames.h"
+#include "post_rig.h"
+#include "program_home.h"
+#include "pty_pair.h"
+#include "remote/local_requests.h"
+#include "remote/panel_requests.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace {
+
+// The service manager's end of NOTIFY_SOCKET: what the post tells systemd, a datagram a message.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path) : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { ::close(fd_); }
+    [[nodiscard]] bool bound() const { return bound_; }
+    // The next message within `timeoutMs`, or empty.
+    [[nodiscard]] std::string next(int timeoutMs) const
+    {
+        pollfd pfd{fd_, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0) return {};
+        char buffer[512];
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+    }
+    // Messages until `wanted` arrives or `timeoutMs` passes with none; those before it included.
+    [[nodiscard]] std::vector<std::string> until(const std::string& wanted, int timeoutMs) const
+    {
+        std::vector<std::string> seen;
+        for (std::string m = next(timeoutMs); !m.empty(); m = next(timeoutMs)) {
+            seen.push_back(m);
+            if (m.find(wanted) != std::string::npos) break;
+        }
+        return seen;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+struct PostService : ::testing::Test {
+    ProgramHome home;
+    PtyPair com1;
+    std::vector<std::unique_ptr<QProcess>> posts;
+
+    void SetUp() override { ASSERT_TRUE(home.linkPort(1, QString::fromStdString(com1.slavePath()))); }
+    void TearDown() override
+    {
+        for (auto& p : posts) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+    QProcess& start(const QProcessEnvironment& env, const QStringList& arguments = {})
+    {
+        auto& post = *posts.emplace_back(std::make_unique<QProcess>());
+        post.setProcessEnvironment(env);
+        post.setProcessChannelMode(QProcess::MergedChannels);
+        post.start(PAINEL_POSTO_PATH, arguments);
+        return post;
+    }
+    [[nodiscard]] QProcessEnvironment serviceEnvironment() const
+    {
+        QProcessEnvironment env = home.environment();
+        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"}) env.remove(display);
+        env.insert("XDG_STATE_HOME", home.dir.filePath("state"));
+        env.insert("NOTIFY_SOCKET", home.dir.filePath("notify"));
+        env.insert("WATCHDOG_USEC", "200000");
+        return env;
+    }
+};
+
+// With no display at all: the desk program's start-up on the line before systemd hears "ready",
+// no display library in the process, the watchdog fed until the loop stops turning, the command
+// line answered, and SIGTERM ending it as "Sair" does.
+TEST_F(PostService, StartsWithoutADisplayReadyOnlyOnceTheStartUpIsOut)
+{
+    const NotifySocket notify(home.dir.filePath("notify"));
+    ASSERT_TRUE(notify.bound());
+    QProcess& post = start(serviceEnvironment());
+    const auto told = notify.until("READY=1", 10000);
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), "READY=1");
+    EXPECT_EQ(hexBytes(com1.read(57, 0)), frames::startup + " " + frames::sign[0]);
+
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(post.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromLatin1(maps.readAll());
+    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libX11", "libxcb", "libEGL", "libfontconfig"})
+        EXPECT_FALSE(mapped.contains(QLatin1String(library))) << library;
+
+    int fed = 0;
+    for (std::string m = notify.next(500); !m.empty() && fed < 3; m = notify.next(500)) fed += m == "WATCHDOG=1";
+    EXPECT_EQ(fed, 3);
+    ::kill(pid_t(post.processId()), SIGSTOP);
+    (void)notify.until("WATCHDOG=1", 0); // what was already sent
+    EXPECT_EQ(notify.next(400), "") << "a hung post must stop feeding the watchdog";
+    ::kill(pid_t(post.processId()), SIGCONT);
+    EXPECT_EQ(notify.next(400), "WATCHDOG=1");
+
+    QProcess line;
+    line.setProcessEnvironment(home.environment());
+    line.start(PAINEL_SINALETICO_PATH, {"--sinal", "Frente"});
+    ASSERT_TRUE(line.waitForFinished(15000));
+    EXPECT_EQ(line.exitCode(), 0) << line.readAllStandardError().toStdString();
+    EXPECT_EQ(hexBytes(com1.read(43)), frames::sign[1]);
+
+    ::kill(pid_t(post.processId()), SIGTERM);
+    ASSERT_TRUE(post.waitForFinished(10000));
+    EXPECT_EQ(std::pair(post.exitStatus(), post.exitCode()), std::pair(QProcess::NormalExit, 0));
+    const auto last = notify.until("STOPPING=1", 1000);
+    EXPECT_TRUE(!last.empty() && last.back() == "STOPPING=1");
+}
+
+// One program drives a panel: a second post of the same user, and a post of another home on a
+// port another post holds, end at once, saying why, with nothing on the line.
+TEST_F(PostService, ASecondPostAndAHeldPortEndWithoutSending)
+{
+    const NotifySocket notify(home.dir.filePath("notify"));
+    QProcess& first = start(serviceEnvironment());
+    ASSERT_FALSE(notify.until("READY=1", 10000).empty());
+    (void)com1.read(57);
+
+    ProgramHome other;
+    ASSERT_TRUE(other.linkPort(1, QString::fromStdString(com1.slavePath())));
+    struct Case {
+        const char* what;
+        QProcessEnvironment env;
+        QString says;
+    };
+    for (const Case& c : {Case{"the same user's", serviceEnvironment(), "já corre um posto"},
+                          Case{"another's, on the same port", other.environment(), QStringLiteral("processo %1").arg(first.processId())}}) {
+        QProcess& second = start(c.env);
+        ASSERT_TRUE(second.waitForFinished(10000)) << c.what;
+        const QString said = QString::fromUtf8(second.readAll());
+        EXPECT_EQ(second.exitCode(), 1) << c.what;
+        EXPECT_TRUE(said.contains(c.says)) << c.what << ": " << said.toStdString();
+    }
+    EXPECT_TRUE(com1.read(1, 300).empty());
+}
+
+// The system service's door is open to its group, the desk program's to its user alone.
+TEST(PostDoor, TheServicesDoorIsItsGroupsAndNobodyElses)
+{
+    PostRig rig;
+    rig.start();
+    PanelRequests requests(rig.post->session);
+    const ProgramHome home;
+    using P = QFileDevice;
+    const P::Permissions others = P::ReadGroup | P::WriteGroup | P::ReadOther | P::WriteOther;
+    for (const auto& [access, rights] : {std::pair(LocalRequests::Access::User, P::Permissions{}), std::pair(LocalRequests::Access::Group, P::ReadGroup | P::WriteGroup)}) {
+        LocalRequests door(requests, {});
+        const QString name = home.runtime() + "/door-" + QString::number(int(access));
+        ASSERT_EQ(door.listen(name, access), std::nullopt);
+        EXPECT_EQ(QFileInfo(name).permissions() & others, rights);
+    }
+}
+
+} // namespace
