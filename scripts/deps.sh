@@ -17,7 +17,7 @@
 set -euo pipefail
 node_red_version=4.1.8
 
-packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db)
+packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db systemd)
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libsystemd-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;

@@ -9,6 +9,7 @@
 #include "settings_dialogs/more_options_dialog.h"
 #include "settings_dialogs/preferences_dialog.h"
 #include "settings_dialogs/serial_ports_window.h"
+#include "signs/sign_names.h"
 #include "widgets/panel_preview.h"
 #include "widgets/twips.h"
 
@@ -41,6 +42,7 @@ MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatu
     // A sign chosen elsewhere (D-Bus, MQTT) shows as chosen here too.
     connect(&session_, &PanelSession::signChosen, this, [this](const PanelSession::Choice& choice) {
         if (describeSign(choice.sign) != nullptr) signButton(choice.sign).setChecked(true);
+        statusBar_->showTimedSign(signCaption(choice.sign), choice.endsAt);
     });
 
     preview_->setParent(central);

@@ -52,10 +52,40 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent)
         }
         panels_[static_cast<std::size_t>(i)] = label;
     }
+    countdown_ = new QLabel(this);
+    countdown_->setObjectName(QStringLiteral("tempoRestante"));
+    countdown_->setAccessibleName(QStringLiteral("Tempo restante do sinal"));
+    countdown_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    countdown_->setTextFormat(Qt::PlainText);
+    countdown_->hide();
+    // Before the port, date and time, which stay where they always were.
+    insertPermanentWidget(1, countdown_);
+    countdownTick_.setInterval(250);
+    connect(&countdownTick_, &QTimer::timeout, this, &PanelStatusBar::refreshCountdown);
     clock_.setSingleShot(true);
     clock_.setTimerType(Qt::CoarseTimer);
     connect(&clock_, &QTimer::timeout, this, &PanelStatusBar::refreshClock);
     refreshClock();
+}
+
+void PanelStatusBar::showTimedSign(const QString& sign, const QDateTime& ends)
+{
+    timedSign_ = sign;
+    timedSignEnds_ = ends;
+    refreshCountdown();
+}
+
+void PanelStatusBar::refreshCountdown()
+{
+    const qint64 ms = timedSignEnds_.isValid() ? QDateTime::currentDateTimeUtc().msecsTo(timedSignEnds_) : -1;
+    if (ms < 0) {
+        countdownTick_.stop();
+        countdown_->hide();
+        return;
+    }
+    countdown_->setText(QStringLiteral("%1: %2 s").arg(timedSign_).arg((ms + 999) / 1000));
+    countdown_->show();
+    if (!countdownTick_.isActive()) countdownTick_.start();
 }
 
 void PanelStatusBar::refreshClock()

@@ -3,6 +3,7 @@
 
 #include "panel/status_line.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
@@ -22,6 +23,11 @@ public:
     // A standing note under the panel's tooltip, kept whatever the link later puts there.
     void setPanelNote(int panel, const QString& note);
 
+    // A sign chosen for a while: "Frente: 17 s" beside the link's panel, counting down each
+    // second until `ends`; an invalid time hides it. Absent otherwise, the bar as ever.
+    void showTimedSign(const QString& sign, const QDateTime& ends);
+    [[nodiscard]] QLabel& countdown() const { return *countdown_; }
+
     // The text as last set, line feeds included.
     [[nodiscard]] QString panelText(int panel) const;
     [[nodiscard]] QLabel& panel(int panel) const;
@@ -36,4 +42,9 @@ private:
     std::array<QString, 4> toolTips_{};
     std::array<QString, 4> notes_{};
     QTimer clock_;
+    QLabel* countdown_ = nullptr;
+    QString timedSign_;
+    QDateTime timedSignEnds_;
+    QTimer countdownTick_;
+    void refreshCountdown();
 };

@@ -18,6 +18,9 @@ CentralMqttClient::CentralMqttClient(MqttSettings settings, PostBoard& board, Jo
 {
     for (const char* leaf : {"estado", "sinal", "info", "resposta"}) follow(site::postTopic(QStringLiteral("+"), QLatin1String(leaf)));
     follow(markerTopic_);
+    // The posts tell a control room lost from one closed: the broker says "offline" only for a
+    // connection lost; a close takes the state away.
+    setWill(site::centralTopic(this->settings().id, QStringLiteral("estado")), site::centralLost);
     clock_.setInterval(clockTickMs);
     connect(&clock_, &QTimer::timeout, this, [this] {
         if (isConnected()) publish(site::centralTopic(this->settings().id, QStringLiteral("relogio")), board_.clockTick(), true);
@@ -27,7 +30,10 @@ CentralMqttClient::CentralMqttClient(MqttSettings settings, PostBoard& board, Jo
 CentralMqttClient::~CentralMqttClient()
 {
     // Its clock stops with it: no post takes it for a control room's any more.
-    if (isConnected()) publish(site::centralTopic(settings().id, QStringLiteral("relogio")), {}, true);
+    if (isConnected()) {
+        publish(site::centralTopic(settings().id, QStringLiteral("relogio")), {}, true);
+        publish(site::centralTopic(settings().id, QStringLiteral("estado")), {}, true);
+    }
     stop();
 }
 
@@ -45,6 +51,7 @@ void CentralMqttClient::connected()
     // Kept by the broker, so that a post that connects later knows this clock as a control
     // room's before its next tick.
     publish(site::centralTopic(settings().id, QStringLiteral("relogio")), board_.clockTick(), true);
+    publish(site::centralTopic(settings().id, QStringLiteral("estado")), site::centralOnline, true);
     clock_.start();
     if (settings().user.isEmpty()) return setOpenBroker(true);
     probeCame_ = false;

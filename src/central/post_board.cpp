@@ -71,6 +71,8 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         m.origin = shownText(state->origin);
         m.request = shownText(state->request);
         m.shownAt = state->when;
+        m.cause = shownText(state->cause);
+        m.endsAt = state->ends;
         return m;
     }
     if (levels[2] == "resposta") {
@@ -195,6 +197,8 @@ void PostBoard::receiveSign(Post& post, const Message& message)
     post.origin = message.origin;
     post.request = message.request;
     post.shownAt = message.shownAt;
+    post.cause = message.cause;
+    post.endsAt = message.endsAt;
 }
 
 void PostBoard::receiveInfo(Post& post, const Message& message)
@@ -217,17 +221,18 @@ void PostBoard::receiveInfo(Post& post, const Message& message)
 
 QByteArray PostBoard::clockTick() const { return site::toJson(site::ClockTick{clockId_, site::steadyMs()}); }
 
-QString PostBoard::send(Sign sign, const QStringList& ids) { return request(sign, ids, false); }
+QString PostBoard::send(Sign sign, const QStringList& ids, int durationSeconds) { return request(sign, ids, false, durationSeconds); }
 
 QString PostBoard::stopAll() { return request(Sign::Stop, ids(), true); }
 
-QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone)
+QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone, int durationSeconds)
 {
     // Short enough for the posts' 64 characters whatever the control room's id: its first 32,
     // the time and a count.
     const QString request = QStringLiteral("%1-%2-%3").arg(centralId_.left(32)).arg(QDateTime::currentMSecsSinceEpoch()).arg(++requests_);
     const qint64 sentMs = site::steadyMs();
-    const QByteArray payload = site::toJson(site::Request{.sign = sign, .id = request, .clock = clockId_, .sentMs = sentMs, .validityMs = answerTimeoutMs});
+    const QByteArray payload = site::toJson(
+        site::Request{.sign = sign, .id = request, .clock = clockId_, .sentMs = sentMs, .validityMs = answerTimeoutMs, .durationSeconds = durationSeconds});
     lastRequest_ = request;
     lastSign_ = sign;
     lastTargets_.clear();

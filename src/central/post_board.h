@@ -40,6 +40,8 @@ struct Post {
     QString echo; // the cable's echo of that send, as the post tells it; empty from older posts
     QString request;
     QDateTime shownAt;
+    QString cause;    // why the post chose it by itself: its safe state, a time run out
+    QDateTime endsAt; // when the sign's time runs out, by the post's clock; null when it has none
 
     // What it is.
     QString port;
@@ -112,6 +114,8 @@ public:
         QString origin;
         QString request;
         QDateTime shownAt; // sinal, with the mode and colour; resposta with the request and outcome
+        QString cause;     // sinal
+        QDateTime endsAt;  // sinal
         QString name;
         QString nameRefused;
         QString version;
@@ -127,8 +131,9 @@ public:
     // Applies a message; false when it makes a post beyond maxPosts.
     bool receive(const Message& message);
 
-    // `sign` to each of `ids`, with one request id, which it returns.
-    QString send(Sign sign, const QStringList& ids);
+    // `sign` to each of `ids`, with one request id, which it returns; for `durationSeconds`, then
+    // each post's base sign, when not 0.
+    QString send(Sign sign, const QStringList& ids, int durationSeconds = 0);
     // "Parar" to every post this board lists, and to every other on the site's own topic.
     QString stopAll();
     // The broker is reached, or lost. Lost, no post's presence is known; reached again, what the
@@ -165,7 +170,7 @@ private:
     void receiveInfo(Post& post, const Message& message);
     void answered(Post& post, const Message& message);
     void expire(const QString& request);
-    QString request(Sign sign, const QStringList& ids, bool everyone);
+    QString request(Sign sign, const QStringList& ids, bool everyone, int durationSeconds = 0);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,
                 std::optional<Sign> sign = std::nullopt);
 

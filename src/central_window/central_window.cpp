@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central_window/central_window.h"
 
+#include "mqtt/site_protocol.h"
+
 #include "central_window/post_tile.h"
 #include "journal_window/journal_window.h"
 #include "signs/sign_names.h"
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -50,6 +53,16 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
         signButtons_.at(signIndex(sign)) = button;
         controls->addWidget(button);
     }
+    duration_ = new QSpinBox(body);
+    duration_->setObjectName(QStringLiteral("duration"));
+    duration_->setAccessibleName(QStringLiteral("Duração do sinal"));
+    duration_->setToolTip(QStringLiteral("Quanto tempo fica o sinal; depois, cada posto mostra o seu sinal de fim. Parar em todos não tem duração."));
+    duration_->setRange(0, site::maxDurationSeconds);
+    duration_->setSpecialValueText(QStringLiteral("sem fim"));
+    duration_->setPrefix(QStringLiteral("durante "));
+    duration_->setSuffix(QStringLiteral(" s"));
+    duration_->setMinimumHeight(56);
+    controls->addWidget(duration_);
     controls->addSpacing(16);
     auto* all = new QPushButton(QStringLiteral("&Todos"), body);
     all->setObjectName(QStringLiteral("selectAll"));
@@ -129,6 +142,13 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
             if (const Post* post = board_.post(id)) tile->showAge(*post);
     });
     ages_.start();
+    // A sign with a time counts down on its tile, second by second.
+    countdowns_.setInterval(1000);
+    connect(&countdowns_, &QTimer::timeout, this, [this] {
+        for (const auto& [id, tile] : tiles_)
+            if (const Post* post = board_.post(id); post != nullptr && post->endsAt.isValid()) tile->showSign(*post);
+    });
+    countdowns_.start();
     connect(&board_, &PostBoard::postChanged, this, [this](const QString& id) {
         dirty_.insert(id);
         if (!refresh_.isActive()) refresh_.start(0);
@@ -263,7 +283,7 @@ void CentralWindow::send(Sign sign)
     QStringList targets;
     for (const QString& id : board_.ids())
         if (selected_.count(id) != 0) targets << id;
-    (void)board_.send(sign, targets);
+    (void)board_.send(sign, targets, duration_->value());
 }
 
 // Stopping is the safe state: no question asked.

@@ -16,6 +16,7 @@ class PostTile;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 class QScrollArea;
 
 // The control room's window: every post as a tile, ordered by name; the operator selects posts
@@ -64,6 +65,7 @@ private:
     Journal* journal_;
     std::array<QPushButton*, signCount> signButtons_{};
     QPushButton* stopAll_ = nullptr;
+    QSpinBox* duration_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* stale_ = nullptr;
     QLabel* linkStatus_ = nullptr;
@@ -78,5 +80,6 @@ private:
     bool arrangePending_ = false; // posts came or went since the last arrangement
     QTimer refresh_;              // a burst of messages redraws once
     QTimer ages_;                 // "há 3 min" moves on
+    QTimer countdowns_;           // a sign's time runs out
     std::unique_ptr<JournalWindow> journalWindow_;
 };

@@ -51,6 +51,8 @@ QString originWords(const QString& origin)
     if (origin == QLatin1String("central")) return QStringLiteral("pela central");
     if (origin == QLatin1String("remoto")) return QStringLiteral("remotamente");
     if (origin == QLatin1String("arranque")) return QStringLiteral("no arranque do posto");
+    if (origin == QLatin1String("segurança")) return QStringLiteral("pelo posto, por segurança");
+    if (origin == QLatin1String("fim de duração")) return QStringLiteral("pelo posto, no fim da duração");
     if (origin.isEmpty()) return QStringLiteral("por quem não se sabe");
     return QStringLiteral("no posto (%1)").arg(origin);
 }
@@ -107,23 +109,32 @@ void PostTile::showAge(const Post& post)
     }
 }
 
+void PostTile::showSign(const Post& post)
+{
+    if (!post.sign) return sign_->setText(QStringLiteral("sinal desconhecido"));
+    const QString when = post.shownAt.isValid() ? post.shownAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("?");
+    // The post's own clock, which may be wrong: said as the post's.
+    QString text = QStringLiteral("%1, %2 às %3 (hora do posto)").arg(signCaption(*post.sign), originWords(post.origin), when);
+    if (!post.cause.isEmpty()) text += QStringLiteral(": %1").arg(post.cause);
+    // The panel may show something else than was chosen: a send that failed, or no proof.
+    if (post.shown != post.sign)
+        text += post.shown ? QStringLiteral("; o painel mostra %1").arg(signCaption(*post.shown)) : QStringLiteral("; o painel mostra: desconhecido");
+    if (post.endsAt.isValid()) {
+        const qint64 left = QDateTime::currentDateTimeUtc().secsTo(post.endsAt);
+        const QString end = post.endsAt.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+        text += left > 0 ? QStringLiteral("; ⏱ termina daqui a %1 s (%2, hora do posto)").arg(left).arg(end)
+                         : QStringLiteral("; ⏱ devia ter terminado às %1 (hora do posto)").arg(end);
+    }
+    sign_->setText(text);
+}
+
 void PostTile::showPost(const Post& post, bool selected)
 {
     if (!post.nameRefused.isEmpty()) name_->setText(QStringLiteral("%1 (nome recusado: %2)").arg(post.id, post.nameRefused));
     else name_->setText(post.name.isEmpty() || post.name == post.id ? post.id : QStringLiteral("%1 (%2)").arg(post.name, post.id));
     showAge(post);
     drawSign(*matrix_, post);
-    if (post.sign) {
-        const QString when = post.shownAt.isValid() ? post.shownAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("?");
-        // The post's own clock, which may be wrong: said as the post's.
-        QString text = QStringLiteral("%1, %2 às %3 (hora do posto)").arg(signCaption(*post.sign), originWords(post.origin), when);
-        // The panel may show something else than was chosen: a send that failed, or no proof.
-        if (post.shown != post.sign)
-            text += post.shown ? QStringLiteral("; o painel mostra %1").arg(signCaption(*post.shown)) : QStringLiteral("; o painel mostra: desconhecido");
-        sign_->setText(text);
-    } else {
-        sign_->setText(QStringLiteral("sinal desconhecido"));
-    }
+    showSign(post);
     if (post.sendFailed())
         outcome_->setText(QStringLiteral("⚠ FALHOU: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason));
     else if (post.echoFailed()) outcome_->setText(QStringLiteral("⚠ SEM ECO: %1").arg(post.reason.isEmpty() ? post.echo : post.reason));

@@ -22,6 +22,8 @@ public:
     void showPost(const Post& post, bool selected);
     // The online or offline line again, as time passes.
     void showAge(const Post& post);
+    // The sign's line again, as a sign's time runs out.
+    void showSign(const Post& post);
     [[nodiscard]] bool troubled() const { return troubled_; }
     [[nodiscard]] bool selected() const { return selected_; }
     // The tile's lines, as the operator reads them.

@@ -27,7 +27,7 @@ Exchange PanelControl::initPanel()
     return x;
 }
 
-Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender)
+Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender, const QString& cause)
 {
     // Choosing a sign ends a lamp test at once: the sign chosen is what the panel shows next.
     lampTest_.finish(QStringLiteral("interrompido"));
@@ -52,6 +52,7 @@ Exchange PanelControl::chooseSign(Sign kind, Origin origin, const QString& reque
         QStringList detail;
         if (!request.isEmpty()) detail << QStringLiteral("pedido %1").arg(request);
         if (!sender.isEmpty()) detail << QStringLiteral("origem %1").arg(sender);
+        if (!cause.isEmpty()) detail << cause;
         journal_.record(origin, QStringLiteral("sinal"), kind, x, detail.join(QStringLiteral("; ")));
     }
     animation_.noteChange(wasAnimating, origin);

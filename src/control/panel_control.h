@@ -30,7 +30,8 @@ public:
     // in the journal.
     // `request` is the remote request it answers and `sender` the label its sender gave, if any:
     // both journaled.
-    Exchange chooseSign(Sign kind, Origin origin = Origin::Mouse, const QString& request = {}, const QString& sender = {});
+    // `cause`: why the post chose it by itself, journaled with it.
+    Exchange chooseSign(Sign kind, Origin origin = Origin::Mouse, const QString& request = {}, const QString& sender = {}, const QString& cause = {});
     // Opens and closes the port, sending nothing, so the status line says whether it opens.
     SendOutcome probeLine(Origin origin)
     {

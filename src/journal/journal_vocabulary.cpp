@@ -14,6 +14,8 @@ QString originText(Origin origin)
     case Origin::Remote: return QStringLiteral("remoto");
     case Origin::Operator: return QStringLiteral("operador");
     case Origin::Central: return QStringLiteral("central");
+    case Origin::Safety: return QStringLiteral("segurança");
+    case Origin::DurationEnd: return QStringLiteral("fim de duração");
     }
     return {};
 }

@@ -12,7 +12,8 @@
 // entry holds and the columns it is shown in.
 
 // Who or what started an action.
-enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator, Central };
+// Safety: the post's own rule when race control is lost; DurationEnd: a sign's time ran out.
+enum class Origin { Mouse, Keyboard, Accessibility, Startup, Animation, LampTest, KeepAlive, Remote, Operator, Central, Safety, DurationEnd };
 [[nodiscard]] QString originText(Origin origin);
 
 // How the line stood after an exchange with the panel.

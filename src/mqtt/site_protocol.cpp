@@ -66,12 +66,14 @@ QByteArray toJson(const State& state)
                      {QStringLiteral("eco"), state.echo}};
     // A failure has a reason, said even when the port gave none; so has a send whose echo is no proof.
     if (state.outcome != outcomeText(SendOutcome::Sent) || !state.reason.isEmpty()) json.insert(QStringLiteral("motivo"), state.reason);
+    if (!state.cause.isEmpty()) json.insert(QStringLiteral("causa"), state.cause);
+    if (state.ends.isValid()) json.insert(QStringLiteral("termina"), time(state.ends));
     return compact(json);
 }
 
 std::optional<State> readState(const QByteArray& payload)
 {
-    const auto json = textObject(payload, {"sinal", "escolhido", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido", "eco"});
+    const auto json = textObject(payload, {"sinal", "escolhido", "modo", "cor", "hora", "resultado", "motivo", "origem", "pedido", "eco", "causa", "termina"});
     if (!json) return std::nullopt;
     const bool older = !json->contains(QStringLiteral("escolhido"));
     const std::optional<Sign> chosen = signFromCaption(text(*json, older ? "sinal" : "escolhido"));
@@ -85,7 +87,11 @@ std::optional<State> readState(const QByteArray& payload)
                 .reason = text(*json, "motivo"),
                 .origin = text(*json, "origem"),
                 .request = text(*json, "pedido"),
-                .echo = text(*json, "eco")};
+                .echo = text(*json, "eco"),
+                .cause = text(*json, "causa"),
+                .ends = QDateTime::fromString(text(*json, "termina"), Qt::ISODateWithMs).toUTC()};
+    // An end that is no time is none.
+    if (json->contains(QStringLiteral("termina")) && !state.ends.isValid()) return std::nullopt;
     // What the panel shows is a sign's exact name, or nothing when the post cannot tell.
     if (!chosen || (!shown && !text(*json, "sinal").isEmpty()) || state.outcome.isEmpty() || !state.when.isValid()) return std::nullopt;
     return state;
@@ -110,12 +116,11 @@ std::optional<Info> readInfo(const QByteArray& payload)
 
 QByteArray toJson(const Request& request)
 {
-    return compact({{QStringLiteral("sinal"), signCaption(request.sign)},
-                    {QStringLiteral("pedido"), request.id},
-                    {QStringLiteral("origem"), QStringLiteral("central")},
-                    {QStringLiteral("relogio"), request.clock},
-                    {QStringLiteral("emitido"), request.sentMs},
-                    {QStringLiteral("validade_ms"), request.validityMs}});
+    QJsonObject json{{QStringLiteral("sinal"), signCaption(request.sign)},  {QStringLiteral("pedido"), request.id},
+                     {QStringLiteral("origem"), QStringLiteral("central")}, {QStringLiteral("relogio"), request.clock},
+                     {QStringLiteral("emitido"), request.sentMs},           {QStringLiteral("validade_ms"), request.validityMs}};
+    if (request.durationSeconds > 0) json.insert(QStringLiteral("duracao_s"), request.durationSeconds);
+    return compact(json);
 }
 
 QByteArray toJson(const Answer& answer)

@@ -63,6 +63,8 @@ struct State {
     QString origin;            // the journal's word for who chose it
     QString request;           // the request it answers; empty for any other choice
     QString echo;              // the cable's echo: "confirmado", "sem eco", "diferente", "incompleto", "desligado"
+    QString cause;             // why the post chose it by itself ("causa"): its safe state, a time run out
+    QDateTime ends;            // when the sign's time runs out ("termina"), by the post's own clock; null: no end
 };
 [[nodiscard]] QByteArray toJson(const State& state);
 // nullopt unless `payload` is exactly a post's state: a JSON object (a byte-order mark first makes
@@ -82,6 +84,9 @@ struct Info {
 [[nodiscard]] QByteArray toJson(const Info& info);
 [[nodiscard]] std::optional<Info> readInfo(const QByteArray& payload);
 
+// The longest a sign is asked to stand ("duracao_s"): a day.
+inline constexpr int maxDurationSeconds = 86'400;
+
 // A control room's request, on a post's .../sinal/set or on everybody's stop.
 struct Request {
     Sign sign = Sign::Stop;
@@ -89,6 +94,7 @@ struct Request {
     QString clock;     // the control room's run, whose monotonic clock stamped it
     qint64 sentMs = 0; // on that clock
     qint64 validityMs = 0;
+    int durationSeconds = 0; // "duracao_s": the sign stands this long, then the post's base sign; 0 for ever
 };
 [[nodiscard]] QByteArray toJson(const Request& request);
 
@@ -105,6 +111,11 @@ struct Answer {
 };
 [[nodiscard]] QByteArray toJson(const Answer& answer);
 [[nodiscard]] std::optional<Answer> readAnswer(const QByteArray& payload);
+
+// painel-central/<id>/estado, retained: "online" while the control room is connected; its last will
+// says "offline" when the connection is lost, and a control room closed on purpose takes it away.
+inline const QByteArray centralOnline = "online";
+inline const QByteArray centralLost = "offline";
 
 // painel-central/<id>/relogio: the control room's clock, now.
 struct ClockTick {

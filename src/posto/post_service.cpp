@@ -43,8 +43,9 @@ int runPostService(const QStringList& arguments)
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty())
         return refuse(parser.errorText().isEmpty() ? QStringLiteral("argumento a mais (--help diz mais)") : parser.errorText());
     if (parser.isSet(help) || parser.isSet(version)) {
-        std::fputs(qPrintable((parser.isSet(help) ? parser.helpText().trimmed() : QStringLiteral("painel-posto %1").arg(QStringLiteral(PAINEL_VERSION))) + '\n'),
-                   stdout);
+        std::fputs(
+            qPrintable((parser.isSet(help) ? parser.helpText().trimmed() : QStringLiteral("painel-posto %1").arg(QStringLiteral(PAINEL_VERSION))) + '\n'),
+            stdout);
         return 0;
     }
 
@@ -80,7 +81,8 @@ int runPostService(const QStringList& arguments)
         manager.ready();
         manager.status(QStringLiteral("%1 em %2").arg(requests.sign(), requests.port()));
     });
-    QObject::connect(&post.session, &PanelSession::signChosen, &manager, [&] { manager.status(QStringLiteral("%1 em %2").arg(requests.sign(), requests.port())); });
+    QObject::connect(&post.session, &PanelSession::signChosen, &manager,
+                     [&] { manager.status(QStringLiteral("%1 em %2").arg(requests.sign(), requests.port())); });
     // systemd's stop, a shutdown or Ctrl+C end it as "Sair" ends the desk program.
     SignalEvents endSignals(SignalEvents::endings());
     QObject::connect(&endSignals, &SignalEvents::received, &manager, [] { QCoreApplication::exit(0); });

@@ -4,6 +4,7 @@
 #include "session/panel_session.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -11,7 +12,9 @@ class PostMqttClient;
 
 // The session on the broker painel-sinaletico.conf names: started once the session has read its
 // settings, and afresh whenever "Mais opções" changes them; a refusal is journaled and said in the
-// session's standing note, as is the broker's state.
+// session's standing note, as is the broker's state. When race control is lost, the post keeps its
+// sign or, as [seguranca] says, sends "Parar" once the loss has lasted its delay; nothing is sent
+// when race control comes back.
 class MqttRemote final : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +33,12 @@ private:
     void publishState(const PanelSession::Choice& choice);
     // The post's port and settings, retained.
     void publishInfo();
+    // Race control lost: the safe state, when the settings ask for it, once the delay has passed.
+    void raceControlLost(const QString& cause);
+    void raceControlBack();
 
     PanelSession& session_;
     std::unique_ptr<PostMqttClient> client_;
+    QTimer safeState_;
+    QString lostCause_;
 };

@@ -41,6 +41,14 @@ QString PanelRequests::lastFailure() const
 
 QString PanelRequests::echo() const { return QString::fromStdString(echoWord(session_.echo())); }
 
+QString PanelRequests::remainingSeconds() const
+{
+    const QDateTime ends = session_.timedSignEnds();
+    if (!ends.isValid()) return {};
+    // Whole seconds still to come, rounded up: "1" until the very end, never "0" while it stands.
+    return QString::number((QDateTime::currentDateTimeUtc().msecsTo(ends) + 999) / 1000);
+}
+
 QString PanelRequests::stateText() const
 {
     const std::pair<const char*, QString> lines[] = {{"sinal", sign()},
@@ -50,7 +58,8 @@ QString PanelRequests::stateText() const
                                                      {"dispositivo", device()},
                                                      {"ligacao", lineState()},
                                                      {"ultima_falha", lastFailure()},
-                                                     {"eco", echo()}};
+                                                     {"eco", echo()},
+                                                     {"resta_s", remainingSeconds()}};
     QString text;
     for (const auto& [key, value] : lines) text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), value);
     return text.trimmed();

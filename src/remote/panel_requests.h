@@ -35,6 +35,8 @@ public:
     [[nodiscard]] QString lastFailure() const;
     // The cable's echo of the last send: "desligado", "confirmado", "sem eco", "diferente", "incompleto".
     [[nodiscard]] QString echo() const;
+    // The seconds the sign chosen for a while still stands; empty while none has a time.
+    [[nodiscard]] QString remainingSeconds() const;
     // All of the above, one "key: value" a line under the command line's keys.
     [[nodiscard]] QString stateText() const;
 

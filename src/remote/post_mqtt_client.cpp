@@ -12,6 +12,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -71,6 +72,36 @@ PostMqttClient::PostMqttClient(MqttSettings settings, Chooser choose, Journal* j
     follow(topic(QStringLiteral("sinal/set")), true);
     follow(site::stopAllTopic(), true);
     follow(site::centralTopic(QStringLiteral("+"), QStringLiteral("relogio")));
+    follow(site::centralTopic(QStringLiteral("+"), QStringLiteral("estado")));
+    connect(this, &MqttConnection::connectedChanged, this, [this](bool connected) {
+        // Whoever was connected before is not known to be now: each says so again, retained.
+        if (!connected) centralsOnline_.clear();
+        updateRaceControl(QStringLiteral("sem ligação ao broker %1").arg(this->settings().host));
+    });
+}
+
+void PostMqttClient::centralPresence(const QString& id, const QByteArray& payload)
+{
+    if (payload == site::centralOnline) {
+        centralsKnown_.insert(id);
+        centralsOnline_.insert(id);
+    } else if (payload == site::centralLost || payload.isEmpty()) {
+        // An "offline" the broker kept from before this post knew the control room says nothing of
+        // now; one closed on purpose (its state taken away) was not lost.
+        if (centralsOnline_.erase(id) == 0) return;
+        if (payload.isEmpty()) centralsKnown_.erase(id);
+    } else {
+        return;
+    }
+    updateRaceControl(QStringLiteral("a central %1 perdeu a ligação ao broker").arg(id));
+}
+
+void PostMqttClient::updateRaceControl(const QString& cause)
+{
+    const bool reached = isConnected() && (centralsKnown_.empty() || !centralsOnline_.empty());
+    if (reached == std::exchange(raceControl_, reached)) return;
+    if (reached) emit raceControlBack();
+    else emit raceControlLost(cause);
 }
 
 PostMqttClient::~PostMqttClient()
@@ -98,7 +129,9 @@ void PostMqttClient::publishState(const State& state)
                                       .reason = state.reason,
                                       .origin = originText(state.origin),
                                       .request = state.request,
-                                      .echo = QString::fromStdString(echoWord(state.echo))});
+                                      .echo = QString::fromStdString(echoWord(state.echo)),
+                                      .cause = state.cause,
+                                      .ends = state.ends});
     publishKept(QStringLiteral("sinal"), state_);
 }
 
@@ -123,6 +156,14 @@ void PostMqttClient::messageArrived(const mosquitto_message& message, const Repl
     const bool set = where == topic(QStringLiteral("sinal/set"));
     const Route route = set ? Route::Set : Route::StopAll;
     const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
+    static const QString centralPrefix = site::centralRoot + QLatin1Char('/');
+    if (where.startsWith(centralPrefix) && where.endsWith(QStringLiteral("/estado"))) {
+        const QString id = where.mid(centralPrefix.size()).chopped(7);
+        if (message.payloadlen > 16 || id.isEmpty() || id.contains(QLatin1Char('/')) || !ticks_.admit()) return;
+        QMetaObject::invokeMethod(
+            this, [this, id, payload] { centralPresence(id, payload); }, Qt::QueuedConnection);
+        return;
+    }
     if (!set && where != site::stopAllTopic()) {
         // The control room's clock: small, and only ever a few a second. One the broker kept says
         // which clock is a control room's, but nothing of how long messages take.
@@ -280,6 +321,15 @@ void PostMqttClient::handleRequest(const QJsonObject& json, Request request, Rou
     const bool central =
         request.sender == QLatin1String("central") && std::find(tickingClocks_.begin(), tickingClocks_.end(), request.clock) != tickingClocks_.end();
     request.origin = central ? Origin::Central : Origin::Remote;
+    const QJsonValue duration = json.value(QStringLiteral("duracao_s"));
+    if (!duration.isUndefined()) {
+        const double seconds = duration.toDouble();
+        if (!duration.isDouble() || seconds != std::floor(seconds) || seconds < 1 || seconds > site::maxDurationSeconds)
+            return refuse(request, QStringLiteral("a \"duracao_s\" não é um número inteiro de segundos de 1 a %1").arg(site::maxDurationSeconds));
+        // Everybody's stop stands until a post is told otherwise.
+        if (route == Route::StopAll) return refuse(request, QStringLiteral("para todos os postos, \"Parar\" não tem duração"));
+        request.durationSeconds = int(seconds);
+    }
     choose(request);
 }
 
@@ -314,7 +364,8 @@ void PostMqttClient::choose(const Request& request)
         }
     }
     // The control room is said by the origin; any other sender by its own label.
-    const Outcome done = choose_(*request.sign, request.origin, request.id, request.origin == Origin::Central ? QString() : request.sender);
+    const Outcome done =
+        choose_(*request.sign, request.origin, request.id, request.origin == Origin::Central ? QString() : request.sender, request.durationSeconds);
     answer(request, outcomeText(done.outcome), done.reason, QString::fromStdString(echoWord(done.echo)));
 }
 

@@ -50,8 +50,9 @@ public:
         Echo echo = Echo::Off;
     };
     // Chooses a sign as a click would, with the origin, the request's id (empty for a bare
-    // name) and the sender's own label; returns how its send ended.
-    using Chooser = std::function<Outcome(Sign, Origin, const QString& request, const QString& sender)>;
+    // name), the sender's own label and how long it stands (0: until another); returns how its
+    // send ended.
+    using Chooser = std::function<Outcome(Sign, Origin, const QString& request, const QString& sender, int durationSeconds)>;
 
     static constexpr int maxPayloadBytes = 64;  // a bare name or place
     static constexpr int maxRequestBytes = 256; // a request in JSON
@@ -89,6 +90,8 @@ public:
         Origin origin = Origin::Startup;
         QString request; // the request it answers; empty for any other choice
         Echo echo = Echo::Off;
+        QString cause;  // why the post chose it by itself
+        QDateTime ends; // when its time runs out; null when it has none
     };
     // Published retained now, and again after every reconnection.
     void publishState(const State& state);
@@ -103,6 +106,13 @@ public:
 
     [[nodiscard]] QString topic(const QString& leaf) const;
 
+signals:
+    // Race control can no longer reach this post: the broker is lost, or the last control room
+    // known to be connected lost its connection (its last will). `cause` says which, in words.
+    void raceControlLost(const QString& cause);
+    // Race control is back: the broker again, with a control room connected when one was known.
+    void raceControlBack();
+
 private:
     // A request as it came, with when it arrived on this post's monotonic clock and where its
     // answer goes besides the post's own answer topic.
@@ -115,6 +125,7 @@ private:
         qint64 sentMs = 0;
         qint64 validityMs = defaultValidityMs;
         qint64 receivedMs = 0;
+        int durationSeconds = 0;
         Reply reply;
     };
     enum class Route { Set, StopAll };
@@ -142,6 +153,10 @@ private:
     // Too old to be carried out: answered and journaled.
     void expire(const Request& request, qint64 delayMs);
     void publishKept(const QString& leaf, const QByteArray& payload);
+    // A control room's painel-central/<id>/estado.
+    void centralPresence(const QString& id, const QByteArray& payload);
+    // Whether race control reaches this post now; said when it changes.
+    void updateRaceControl(const QString& cause);
 
     Chooser choose_;
     RequestAges ages_;
@@ -153,6 +168,10 @@ private:
     QByteArray state_; // the last state published, sent again on every connection
     QByteArray info_;
     QByteArray lastIgnored_; // the last retained set message journaled, journaled once
+    // The control rooms seen connected this run, and those connected now as far as this post knows.
+    std::set<QString> centralsKnown_;
+    std::set<QString> centralsOnline_;
+    bool raceControl_ = false;
     // Signs are counted by the window as they go out, however the queue bunched them: that is
     // the limit. The network thread lets through a few times as many messages, so that a flood
     // never reaches the window while the limit itself stays the window's.

@@ -4,6 +4,9 @@
 #include "serial/port_devices.h"
 #include "settings/preferences_file.h"
 #include "settings/setting_names.h"
+#include "signs/sign_names.h"
+
+#include <algorithm>
 
 namespace {
 QString statusPortText(std::int16_t comPort) { return comName(comPort) + QLatin1Char(':'); }
@@ -25,11 +28,24 @@ PanelSession::PanelSession(SerialPort& port, StatusLine& status, SignView& view,
         if (origin == Origin::KeepAlive) return;
         if (x.reachedPanel()) shown_ = kind;
         else if (x.outcome != SendOutcome::NotOpened) shown_.reset();
-        lastChoice_ = Choice{kind, origin, x.outcome, x.outcome == SendOutcome::Sent ? x.echoReason : x.reason, request, x.echoOn ? x.echo : Echo::Off, shown_};
+        if (sending_.durationSeconds > 0 && x.outcome == SendOutcome::Sent) {
+            timedSignEnds_ = QDateTime::currentDateTimeUtc().addSecs(sending_.durationSeconds);
+            durationTimer_.start(std::chrono::seconds(std::min(sending_.durationSeconds, maxDurationSeconds)));
+        }
+        // The lamp test puts the sign back, and leaves its time running.
+        lastChoice_ =
+            Choice{kind,   origin,         x.outcome,      x.outcome == SendOutcome::Sent ? x.echoReason : x.reason, request, x.echoOn ? x.echo : Echo::Off,
+                   shown_, sending_.cause, timedSignEnds()};
         emit signChosen(*lastChoice_);
     });
     connect(&control_, &PanelControl::lineStateChanged, this, &PanelSession::lineStateChanged);
     connect(&control_, &PanelControl::echoChanged, this, &PanelSession::echoChanged);
+    durationTimer_.setSingleShot(true);
+    durationTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&durationTimer_, &QTimer::timeout, this, [this] {
+        const Sign ended = chosenSign();
+        (void)chooseSign(more_.baseSign, Origin::DurationEnd, {}, {}, {0, QStringLiteral("fim do tempo de %1").arg(signCaption(ended))});
+    });
     // Said where the operator looks when something is wrong with the line.
     if (journal_ != nullptr) connect(journal_, &Journal::problemChanged, this, [this] { emit notesChanged(notes()); });
 }
@@ -56,9 +72,13 @@ void PanelSession::start()
     emit startUpSent();
 }
 
-SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender)
+SendOutcome PanelSession::chooseSign(Sign kind, Origin origin, const QString& request, const QString& sender, const Terms& terms)
 {
-    return control_.chooseSign(kind, origin, request, sender).outcome;
+    durationTimer_.stop();
+    sending_ = terms;
+    const SendOutcome outcome = control_.chooseSign(kind, origin, request, sender, terms.cause).outcome;
+    sending_ = {};
+    return outcome;
 }
 
 void PanelSession::setPreferences(const PanelSettings& settings)
@@ -99,6 +119,12 @@ void PanelSession::setMoreSettings(const MoreSettings& settings)
                            .arg(before.echo[port] ? QStringLiteral("ligado") : QStringLiteral("desligado"),
                                 more_.echo[port] ? QStringLiteral("ligado") : QStringLiteral("desligado"));
     applyEcho();
+    const auto onLost = [](const MoreSettings& m) {
+        return m.onCentralLost == MoreSettings::OnCentralLost::Stop ? QStringLiteral("Parar após %1 s").arg(m.safeDelaySeconds) : QStringLiteral("manter");
+    };
+    if (onLost(before) != onLost(more_)) changes << QStringLiteral("ao perder a central %1 → %2").arg(onLost(before), onLost(more_));
+    if (before.baseSign != more_.baseSign)
+        changes << QStringLiteral("sinal no fim de uma duração %1 → %2").arg(signCaption(before.baseSign), signCaption(more_.baseSign));
     if (before.mqtt != more_.mqtt) {
         changes << QStringLiteral("MQTT %1 → %2")
                        .arg(before.mqtt.enabled() ? before.mqtt.host : QStringLiteral("desligado"),

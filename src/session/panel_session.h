@@ -8,14 +8,24 @@
 #include "settings/more_settings.h"
 #include "settings/panel_settings.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <optional>
 
 class SerialPort;
 class SignView;
 class StatusLine;
+
+// What else a choice may carry: how long the sign stands before the base sign ([posto]
+// sinal_base) takes its place (0: until another is chosen), and why the post chose it by itself
+// (its safe state, a time that ran out).
+struct ChoiceTerms {
+    int durationSeconds = 0;
+    QString cause;
+};
 
 // The panel's state and everything that changes it: the settings and their files, the line and
 // its commands, the control of the panel with its animation, lamp test and keep-alive, and the
@@ -36,10 +46,16 @@ public:
     void start();
     [[nodiscard]] bool started() const { return started_; }
 
+    static constexpr int maxDurationSeconds = 86'400;
+    using Terms = ChoiceTerms;
     // The sign goes out as a click sends it, however it was chosen; the same sign again is sent
     // again. `request` is the id of the remote request it answers, if any, and `sender` the label
-    // its sender gave.
-    SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {}, const QString& sender = {});
+    // its sender gave. Any choice ends the time of one chosen for a while; a sign that did not go
+    // out is given none.
+    SendOutcome chooseSign(Sign kind, Origin origin, const QString& request = {}, const QString& sender = {}, const Terms& terms = {});
+    // When the sign chosen for a while gives way to the base sign, by this computer's clock; null
+    // while no sign has a time.
+    [[nodiscard]] QDateTime timedSignEnds() const { return durationTimer_.isActive() ? timedSignEnds_ : QDateTime(); }
     void startLampTest() { control_.startLampTest(); }
     // Escape: a running lamp test ends at once and the chosen sign is put back.
     void stopLampTest() { control_.stopLampTest(); }
@@ -84,6 +100,8 @@ public:
         // whole with its proof; what it showed before when the port did not open; unknown after a
         // send cut short or one whose echo did not prove it.
         std::optional<Sign> shown;
+        QString cause;    // why the post chose it by itself
+        QDateTime endsAt; // when its time runs out; null when it has none
     };
     [[nodiscard]] const std::optional<Choice>& lastChoice() const { return lastChoice_; }
 
@@ -124,6 +142,10 @@ private:
     PanelCommands commands_;
     PanelControl control_;
     std::optional<Choice> lastChoice_;
+    // The terms of the choice being sent, for its Choice.
+    Terms sending_;
+    QTimer durationTimer_;
+    QDateTime timedSignEnds_;
     std::optional<Sign> shown_;
     bool started_ = false;
 };

@@ -2,6 +2,7 @@
 #include "settings/more_settings.h"
 
 #include "serial/port_devices.h"
+#include "signs/sign_names.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,9 @@ const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
 const QString retentionKey = QStringLiteral("journal/retention_days");
 const QString journalSizeKey = QStringLiteral("journal/max_mb");
 const QString mqttGroup = QStringLiteral("mqtt/");
+const QString onCentralLostKey = QStringLiteral("seguranca/ao_perder_central");
+const QString safeDelayKey = QStringLiteral("seguranca/apos_s");
+const QString baseSignKey = QStringLiteral("posto/sinal_base");
 const QString echoGroup = QStringLiteral("eco/");
 
 // A whole number within the limits replaces `value`; anything else leaves the default and says so.
@@ -151,6 +155,17 @@ MoreSettings readMoreSettings(const QString& fileName, QStringList* problems)
         else if (file.contains(key) && value != QLatin1String("false") && value != QLatin1String("0") && problems)
             *problems << QStringLiteral("%1 = \"%2\" não se entende: só true ou false; o eco do cabo fica desligado.").arg(key, value);
     }
+    const QString onLost = file.value(onCentralLostKey).toString().trimmed();
+    if (onLost == QLatin1String("parar")) settings.onCentralLost = MoreSettings::OnCentralLost::Stop;
+    else if (file.contains(onCentralLostKey) && onLost != QLatin1String("manter") && problems)
+        *problems << QStringLiteral("%1 = \"%2\" não se entende: só manter ou parar; o posto mantém o sinal.").arg(onCentralLostKey, onLost);
+    readNumber(file, safeDelayKey, MoreSettings::minSafeDelaySeconds, MoreSettings::maxSafeDelaySeconds,
+               QStringLiteral("vale %1 s").arg(settings.safeDelaySeconds), settings.safeDelaySeconds, problems);
+    if (file.contains(baseSignKey)) {
+        const QString name = file.value(baseSignKey).toString().trimmed();
+        if (const auto sign = signFromName(name)) settings.baseSign = *sign;
+        else if (problems) *problems << QStringLiteral("%1: %2; vale Parar.").arg(baseSignKey, notASignText(name));
+    }
     settings.mqtt = readMqttSettings(file, problems, &settings.mqttRefused);
     return settings;
 }
@@ -230,6 +245,9 @@ std::optional<QString> writeMoreSettings(const MoreSettings& settings, const QSt
     file.setValue(retentionKey, settings.retentionDays);
     file.setValue(journalSizeKey, settings.journalMaxMb);
     for (std::size_t port = 0; port < settings.echo.size(); ++port) file.setValue(echoKey(port), echoValue(settings.echo[port]));
+    file.setValue(onCentralLostKey, settings.onCentralLost == MoreSettings::OnCentralLost::Stop ? QStringLiteral("parar") : QStringLiteral("manter"));
+    file.setValue(safeDelayKey, settings.safeDelaySeconds);
+    file.setValue(baseSignKey, signCaption(settings.baseSign));
     writeMqttSettings(settings.mqtt, file);
     return synced(file, fileName);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "journal/journal.h"
+#include "signs/sign_table.h"
 
 #include <QString>
 #include <QStringList>
@@ -62,6 +63,15 @@ struct MoreSettings {
     // The cable's echo on COM1 and COM2: every send checked against what comes back. Off, as the
     // port is then opened for writing only and nothing is read, as the panel never answers.
     std::array<bool, 2> echo{};
+    // When race control is lost (the broker gone, or the control room's connection ended by its
+    // last will): the sign kept, as ever, or "Parar" sent after safeDelaySeconds.
+    enum class OnCentralLost { Keep, Stop };
+    OnCentralLost onCentralLost = OnCentralLost::Keep;
+    static constexpr int minSafeDelaySeconds = 1;
+    static constexpr int maxSafeDelaySeconds = 3600;
+    int safeDelaySeconds = 10;
+    // What a sign chosen for a while gives way to when its time is up.
+    Sign baseSign = Sign::Stop;
     MqttSettings mqtt;
     // Why the file's [mqtt] was not used, when it was set but not safe or not understood.
     QString mqttRefused;

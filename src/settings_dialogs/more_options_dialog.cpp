@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings_dialogs/more_options_dialog.h"
 
+#include "signs/sign_names.h"
+
 #include "settings_dialogs/mqtt_settings_box.h"
 #include "widgets/scrolling_body.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -64,9 +68,39 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     // The broker: off while its host is empty.
     mqtt_ = new MqttSettingsBox(settings_.mqtt, MqttSettingsBox::For::Post, mqttState, this);
     layout->addWidget(mqtt_);
+
+    auto* safety = new QGroupBox(QStringLiteral("Segurança"), this);
+    safety->setObjectName(QStringLiteral("safety"));
+    onCentralLost = new QComboBox(safety);
+    onCentralLost->setObjectName(QStringLiteral("onCentralLost"));
+    onCentralLost->setAccessibleName(QStringLiteral("Ao perder a central"));
+    onCentralLost->addItems({QStringLiteral("manter o sinal"), QStringLiteral("enviar Parar")});
+    onCentralLost->setCurrentIndex(settings_.onCentralLost == MoreSettings::OnCentralLost::Stop ? 1 : 0);
+    safeDelay = number("safeDelay", QStringLiteral("Parar ao fim de"), MoreSettings::minSafeDelaySeconds, MoreSettings::maxSafeDelaySeconds,
+                       QStringLiteral(" s"), settings_.safeDelaySeconds);
+    safeDelay->setParent(safety);
+    baseSign = new QComboBox(safety);
+    baseSign->setObjectName(QStringLiteral("baseSign"));
+    baseSign->setAccessibleName(QStringLiteral("Sinal no fim de uma duração"));
+    for (const Sign sign : signsInScreenOrder) baseSign->addItem(signCaption(sign), signIndex(sign));
+    baseSign->setCurrentIndex(baseSign->findData(signIndex(settings_.baseSign)));
+    auto* safetyForm = new QFormLayout(safety);
+    safetyForm->addRow(QStringLiteral("Ao perder a c&entral:"), onCentralLost);
+    safetyForm->addRow(QStringLiteral("&Parar ao fim de:"), safeDelay);
+    safetyForm->addRow(QStringLiteral("&Sinal no fim de uma duração:"), baseSign);
+    auto* safetyHelp = new QLabel(QStringLiteral("A central perde-se quando o broker deixa de responder, ou quando a central perde a "
+                                                 "ligação; fechada de propósito, não. Ao voltar a ligação, nada se envia por si. "
+                                                 "Um sinal pedido com duração dá lugar ao sinal do fim quando ela acaba."),
+                                  safety);
+    safetyHelp->setWordWrap(true);
+    safetyForm->addRow(safetyHelp);
+    safeDelay->setEnabled(onCentralLost->currentIndex() == 1);
+    connect(onCentralLost, &QComboBox::currentIndexChanged, safeDelay, [this](int index) { safeDelay->setEnabled(index == 1); });
+    layout->addWidget(safety);
 #ifndef PAINEL_MQTT
     // Not on this system yet: the file's values are kept as they are, neither shown nor checked.
     mqtt_->hide();
+    safety->hide();
 #endif
     layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -97,6 +131,9 @@ void MoreOptionsDialog::accept()
     settings_.mqttRefused.clear();
     settings_.retentionDays = retention->value();
     settings_.journalMaxMb = journalSize->value();
+    settings_.onCentralLost = onCentralLost->currentIndex() == 1 ? MoreSettings::OnCentralLost::Stop : MoreSettings::OnCentralLost::Keep;
+    settings_.safeDelaySeconds = safeDelay->value();
+    settings_.baseSign = static_cast<Sign>(baseSign->currentData().toInt());
     // The setting applies for this run even when it cannot be kept for the next one.
     if (const auto failure = writeMoreSettings(settings_, fileName_))
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível gravar as opções.\n\n%1").arg(*failure));

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class MqttSettingsBox;
+class QComboBox;
 class QSpinBox;
 
 // "Mais opções": the settings of painel-sinaletico.conf. OK applies and writes them; any other
@@ -24,5 +25,9 @@ private:
     QSpinBox* keepAlive = nullptr;
     QSpinBox* retention = nullptr;
     QSpinBox* journalSize = nullptr;
+    // When race control is lost, and what a sign with a time gives way to.
+    QComboBox* onCentralLost = nullptr;
+    QSpinBox* safeDelay = nullptr;
+    QComboBox* baseSign = nullptr;
     MqttSettingsBox* mqtt_ = nullptr;
 };

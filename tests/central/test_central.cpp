@@ -165,7 +165,7 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
     QStringList chosen;
     PostMqttClient post(
         settings,
-        [&](Sign kind, Origin, const QString& request, const QString&) {
+        [&](Sign kind, Origin, const QString& request, const QString&, int) {
             chosen << signCaption(kind) + " " + request;
             return PostMqttClient::Outcome{};
         },

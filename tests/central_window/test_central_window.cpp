@@ -150,7 +150,13 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     ASSERT_TRUE(ghost.publish("painel-sinaletico/posto-0/estado", "online", 1, true));
 
     startCentral();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 5 && central->board.post("posto-9")->sign.has_value(); }, 10000));
+    // Ordered by their names once each post's info has told it.
+    const auto named = [&] {
+        for (const char* id : {"posto-1", "posto-2", "posto-3", "posto-9"})
+            if (const Post* p = central->board.post(id); p == nullptr || p->name == id) return false;
+        return true;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return central->board.ids().size() == 5 && central->board.post("posto-9")->sign.has_value() && named(); }, 10000));
     EXPECT_EQ(central->board.ids().join(" "), "posto-1 posto-2 posto-3 posto-9 posto-0"); // Curva 1, 2, 3, Meta, posto-0
     // Heard as the broker kept it: online since before the control room started, no more is known.
     EXPECT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").startsWith("Curva 1 (posto-1)\n● em linha (desde antes do arranque)\nParar, no arranque do posto às "); }, 5000))

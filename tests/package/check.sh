@@ -17,7 +17,9 @@ deb=$build_dir/painel-sinaletico_${version}-1_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $deb"
 
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-for path in usr/bin/painel-sinaletico usr/bin/painel-monitor usr/bin/painel-central \
+for path in usr/bin/painel-sinaletico usr/bin/painel-monitor usr/bin/painel-central usr/bin/painel-posto \
+            usr/lib/systemd/system/painel-posto.service usr/lib/systemd/user/painel-posto.service usr/lib/sysusers.d/painel-sinaletico.conf \
+            usr/share/man/man1/painel-posto.1.gz \
             "usr/share/applications/$app_id.desktop" "usr/share/applications/$app_id.Central.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
             "usr/share/icons/hicolor/scalable/apps/$app_id.svg" "usr/share/icons/hicolor/48x48/apps/$app_id.png" \
             "usr/share/icons/hicolor/256x256/apps/$app_id.png" "usr/share/icons/hicolor/16x16/apps/$app_id.png" \
@@ -35,7 +37,7 @@ done
 for field in "Section: electronics" "Priority: optional" "Version: ${version}-1"; do
     dpkg-deb -f "$deb" | grep -qx "$field" || fail "no '$field' in the control file"
 done
-for dependency in libqt6serialport6 libqt6widgets6 libqt6sql6-sqlite qt6-translations-l10n; do
+for dependency in libqt6serialport6 libqt6widgets6 libqt6sql6-sqlite qt6-translations-l10n libsystemd0; do
     dpkg-deb -f "$deb" Depends | grep -q "\b$dependency\b" || fail "does not depend on $dependency"
 done
 
@@ -56,6 +58,22 @@ appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/$app_id.metainf
 lintian --fail-on error "$deb" >"$scratch/lintian.txt" 2>&1 || { cat "$scratch/lintian.txt" >&2; fail "lintian"; }
 "$scratch/root/usr/bin/painel-monitor" --version | grep -qx "painel-monitor $version" || fail "painel-monitor --version"
 "$scratch/root/usr/bin/painel-central" --version | grep -qx "painel-central $version" || fail "painel-central --version"
+"$scratch/root/usr/bin/painel-posto" --version | grep -qx "painel-posto $version" || fail "painel-posto --version"
+# The post without a screen loads no display library, whatever its libraries would pull in.
+libraries=$(ldd "$scratch/root/usr/bin/painel-posto")
+! grep -Eq 'libQt6(Gui|Widgets)|libX11|libxcb' <<<"$libraries" || fail "painel-posto links a display library"
+
+# The service's units as systemd reads them (its ExecStart is looked up in the unpacked tree), and
+# how exposed the system service is: below 2.0 on systemd's scale.
+for unit in usr/lib/systemd/system/painel-posto.service usr/lib/systemd/user/painel-posto.service; do
+    mkdir -p "$scratch/units/$(dirname "$unit")"
+    sed "s|/usr/bin/painel-posto|$scratch/root/usr/bin/painel-posto|" "$scratch/root/$unit" >"$scratch/units/$unit"
+    (cd "$scratch/units/$(dirname "$unit")" && systemd-analyze verify --man=no painel-posto.service) || fail "systemd-analyze verify $unit"
+done
+exposure=$(systemd-analyze security --offline=yes "$scratch/units/usr/lib/systemd/system/painel-posto.service" 2>/dev/null | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level"
+echo "package check: painel-posto.service's exposure: $exposure"
+awk -v e="$exposure" 'BEGIN { exit !(e < 2.0) }' || fail "painel-posto.service is exposed at $exposure, not below 2.0"
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_STATE_HOME=$scratch/home/state
 export XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus

@@ -104,8 +104,7 @@ TEST_F(PostService, StartsWithoutADisplayReadyOnlyOnceTheStartUpIsOut)
     QFile maps(QStringLiteral("/proc/%1/maps").arg(post.processId()));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     const QString mapped = QString::fromLatin1(maps.readAll());
-    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libX11", "libxcb", "libEGL", "libfontconfig"})
-        EXPECT_FALSE(mapped.contains(QLatin1String(library))) << library;
+    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libX11", "libxcb", "libEGL", "libfontconfig"}) EXPECT_FALSE(mapped.contains(QLatin1String(library))) << library;
 
     int fed = 0;
     for (std::string m = notify.next(500); !m.empty() && fed < 3; m = notify.next(500)) fed += m == "WATCHDOG=1";

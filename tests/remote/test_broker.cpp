@@ -105,7 +105,7 @@ TEST(PostMqttClient, EachConnectionFailureIsSaidInPortugueseAndJournaledOnce)
     for (const auto& [mqtt, cause] : cases) {
         Journal journal(dir.filePath(QStringLiteral("registo-%1.sqlite").arg(mqtt.port)));
         PostMqttClient link(
-            mqtt, [](Sign, Origin, const QString&, const QString&) { return PostMqttClient::Outcome{}; }, &journal);
+            mqtt, [](Sign, Origin, const QString&, const QString&, int) { return PostMqttClient::Outcome{}; }, &journal);
         QString status;
         QObject::connect(&link, &PostMqttClient::statusChanged, [&](const QString& s) { status = s; });
         ASSERT_EQ(link.start(), std::nullopt) << cause.toStdString();

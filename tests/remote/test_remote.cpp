@@ -58,7 +58,8 @@ TEST_F(DoorTest, TheLocalDoorAnswersItsRequestsAndNothingElse)
     };
     for (const auto& [request, answer, sent] :
          {std::tuple{QString("raise"), QString("0|"), std::string()},
-          {"estado", "0|sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + deviceForPort(1) + "\nligacao: ligação em ordem\nultima_falha: \neco: desligado", ""},
+          {"estado",
+           "0|sinal: Parar\nmodo: multicor\ncor: \nporta: COM1\ndispositivo: " + deviceForPort(1) + "\nligacao: ligação em ordem\nultima_falha: \neco: desligado\nresta_s:", ""},
           {"sinal frente", "0|", frames::sign[1]},
           {"sinal nada", "2|\"nada\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5", ""},
           {"Sinal 1", "2|pedido desconhecido", ""},

@@ -141,7 +141,8 @@ porta: COM1
 dispositivo: COM1
 ligacao: ligação em ordem
 ultima_falha: 
-eco: desligado" ] || fail "--estado said: $state"
+eco: desligado
+resta_s:" ] || fail "--estado said: $state"
 code=0
 timeout 60 wine "$program" --sinal nada >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] || fail "--sinal nada ended with $code, not 2"
