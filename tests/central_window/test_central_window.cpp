@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -178,6 +179,18 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     EXPECT_EQ(first->port.sent(), frames::sign[2]);
     EXPECT_EQ(second.port.sent(), frames::sign[2]);
     EXPECT_EQ(failing.port.writes.size(), 0U);
+    // For a while: the tile counts the time down; the control room is known to be connected.
+    click("posto-1");
+    central->window.findChild<QSpinBox*>("duration")->setValue(30);
+    central->window.signButton(Sign::Left).click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains(QRegularExpression("Esquerda, pela central .*⏱ termina daqui a (29|30) s")); }, 5000))
+        << tileText("posto-1").toStdString();
+    EXPECT_TRUE(first->post->session.timedSignEnds().isValid());
+    central->window.findChild<QSpinBox*>("duration")->setValue(0);
+    MqttClient watcher(broker.port);
+    watcher.subscribe("painel-central/+/estado");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.on("painel-central/central/estado").size() == 1; }, 5000));
+    EXPECT_EQ(watcher.on("painel-central/central/estado")[0].payload, "online");
 
     // All at once, without a question.
     for (SitePost* post : {first.get(), &second}) post->port.clearRecord();

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "frames.h"
 #include "mqtt/site_protocol.h"
 #include "mqtt_broker.h"
 #include "painel_version.h"
@@ -10,6 +11,7 @@
 #include "remote/post_mqtt_client.h"
 #include "stalled_line.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -317,7 +319,11 @@ TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
         {R"({"sinal":"Frente","pedido":"p4","origem":")" + std::string(33, 'o') + R"("})", "p4", "a \"origem\" não é um texto de 1 a 32 caracteres"},
         {R"({"sinal":"Frente","pedido":"p5")", "", "o pedido não é um objeto JSON"},
         {R"({"sinal":"Frente","pedido":")" + std::string(250, 'p') + R"("})", "", "mensagem de 280 bytes, acima de 256"},
-        {"nada", "", "\"nada\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5"}};
+        {"nada", "", "\"nada\" não é um sinal: Parar, Frente, Esquerda, Direita, Xadrez ou 1 a 5"},
+        {R"({"sinal":"Frente","pedido":"d0","duracao_s":0})", "d0", "a \"duracao_s\" não é um número inteiro de segundos de 1 a 86400"},
+        {R"({"sinal":"Frente","pedido":"d1","duracao_s":1.5})", "d1", "a \"duracao_s\" não é um número inteiro de segundos de 1 a 86400"},
+        {R"({"sinal":"Frente","pedido":"d2","duracao_s":86401})", "d2", "a \"duracao_s\" não é um número inteiro de segundos de 1 a 86400"},
+        {R"({"sinal":"Frente","pedido":"d3","duracao_s":"10"})", "d3", "a \"duracao_s\" não é um número inteiro de segundos de 1 a 86400"}};
     for (const auto& [payload, id, reason] : refusals) {
         ASSERT_TRUE(site.publish(set, payload));
         const auto refused = [&, &id = id, &reason = reason] {
@@ -501,6 +507,87 @@ TEST_F(BrokerTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     EXPECT_EQ(post->mqtt.client(), nullptr);
     EXPECT_TRUE(post->session.notes().contains("mqtt/sem_cifra = \"no\" não se entende")) << post->session.notes().toStdString();
     EXPECT_EQ(journaled("count(*)", "resultado = 'recusado' AND motivo LIKE '%sem_cifra%'"), "1");
+}
+
+// A sign asked for a while gives way to the post's base sign when its time is up, as a click
+// sends it; one chosen meanwhile ends that time; a restart sends the start-up sign, not the old one.
+TEST_F(BrokerTest, ATimedSignGivesWayToTheBaseSignUnlessAnotherCameFirst)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-4\n[posto]\nsinal_base=Direita\n").arg(broker.port).toUtf8()));
+    start();
+    MqttClient site(broker.port);
+    site.subscribe("painel-sinaletico/posto-4/#");
+    port.clearRecord();
+    EXPECT_EQ(ask(site, "posto-4", R"({"sinal":"Frente","pedido":"t1","duracao_s":1})", "t1")["resultado"], "enviado");
+    const QJsonObject timed = last(site, "painel-sinaletico/posto-4/sinal");
+    const qint64 left = QDateTime::currentDateTimeUtc().msecsTo(QDateTime::fromString(timed["termina"].toString(), Qt::ISODateWithMs));
+    EXPECT_TRUE(left > 0 && left <= 1000) << timed["termina"].toString().toStdString();
+    EXPECT_EQ(PanelRequests(post->session).remainingSeconds(), "1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port.sent() == frames::sign[1] + " " + frames::sign[2]; }, 3000)) << port.sent();
+    const auto ended = [&] { return last(site, "painel-sinaletico/posto-4/sinal"); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended()["origem"] == "fim de duração"; }, 3000));
+    EXPECT_EQ(ended()["escolhido"], "Direita");
+    EXPECT_EQ(ended()["causa"], "fim do tempo de Frente");
+    EXPECT_FALSE(ended().contains("termina"));
+    EXPECT_EQ(journaled("pormenor", "origem = 'fim de duração'"), "fim do tempo de Frente");
+
+    EXPECT_EQ(ask(site, "posto-4", R"({"sinal":"Frente","pedido":"t2","duracao_s":60})", "t2")["resultado"], "enviado");
+    EXPECT_TRUE(post->session.timedSignEnds().isValid());
+    EXPECT_EQ(ask(site, "posto-4", R"({"sinal":"Esquerda","pedido":"t3"})", "t3")["resultado"], "enviado");
+    EXPECT_FALSE(post->session.timedSignEnds().isValid());
+    EXPECT_EQ(ask(site, "posto-4", R"({"sinal":"Frente","pedido":"t4","duracao_s":60})", "t4")["resultado"], "enviado");
+    port.clearRecord();
+    start();
+    EXPECT_EQ(port.sent(), frames::startup + " " + frames::sign[0]);
+    EXPECT_FALSE(post->session.timedSignEnds().isValid());
+}
+
+// Race control lost, by the control room's last will or by the broker's loss: "Parar" once the
+// loss has lasted [seguranca] apos_s, with its cause; and nothing sent when race control is back.
+TEST_F(BrokerTest, RaceControlLostStopsThePostAfterItsDelayAndItsReturnSendsNothing)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-5\n[seguranca]\nao_perder_central=parar\napos_s=1\n").arg(broker.port).toUtf8()));
+    start();
+    MqttClient site(broker.port);
+    site.subscribe("painel-sinaletico/posto-5/#");
+    const std::string presence = "painel-central/sala/estado";
+    auto room = std::make_unique<MqttClient>(broker.port, nullptr, nullptr, false, std::pair{presence, std::string("offline")});
+    ASSERT_TRUE(room->publish(presence, "online", 1, true));
+    const auto stoppedFor = [&](const QString& cause) {
+        port.clearRecord();
+        QElapsedTimer lost;
+        lost.start();
+        return std::pair(QTest::qWaitFor([&] { return port.sent() == frames::sign[0]; }, 3000) ? lost.elapsed() : -1, cause);
+    };
+    const auto state = [&] { return last(site, "painel-sinaletico/posto-5/sinal"); };
+
+    EXPECT_EQ(ask(site, "posto-5", R"({"sinal":"Frente","pedido":"s1"})", "s1")["resultado"], "enviado");
+    room->drop();
+    const auto [afterWill, willCause] = stoppedFor("a central sala perdeu a ligação ao broker há 1 s");
+    EXPECT_TRUE(afterWill >= 900 && afterWill <= 2000) << afterWill;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state()["origem"] == "segurança"; }, 3000));
+    EXPECT_EQ(state()["causa"], willCause);
+    EXPECT_EQ(journaled("motivo", "resultado = 'Parar dentro de 1 s'"), "a central sala perdeu a ligação ao broker");
+
+    room = std::make_unique<MqttClient>(broker.port);
+    ASSERT_TRUE(room->publish(presence, "online", 1, true));
+    port.clearRecord();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'central de volta'") == "1"; }, 3000));
+    EXPECT_EQ(ask(site, "posto-5", R"({"sinal":"Frente","pedido":"s2"})", "s2")["resultado"], "enviado");
+    EXPECT_EQ(port.sent(), frames::sign[1]); // the Frente asked, nothing of the post's own
+
+    broker.stop();
+    const auto [afterBroker, brokerCause] = stoppedFor(QStringLiteral("sem ligação ao broker 127.0.0.1 há 1 s"));
+    EXPECT_TRUE(afterBroker >= 900 && afterBroker <= 2000) << afterBroker;
+    EXPECT_EQ(journaled("pormenor", "id = (SELECT max(id) FROM registo WHERE origem = 'segurança' AND acao = 'sinal')"), brokerCause);
+    port.clearRecord();
+    ASSERT_TRUE(broker.start());
+    room = std::make_unique<MqttClient>(broker.port); // as a control room says at every connection
+    ASSERT_TRUE(room->publish(presence, "online", 1, true));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'central de volta'") == "2"; }, 10000));
+    EXPECT_EQ(port.sent(), "");
 }
 
 } // namespace

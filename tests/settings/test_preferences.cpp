@@ -143,6 +143,8 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
     EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{1,64}$").match(missing.mqtt.id).hasMatch()) << missing.mqtt.id.toStdString();
     missing.mqtt.id.clear();
     EXPECT_EQ(missing, MoreSettings{});
+    // A post keeps its sign when race control is lost, unless told otherwise.
+    EXPECT_EQ(std::tuple(missing.onCentralLost, missing.safeDelaySeconds, missing.baseSign), std::tuple(MoreSettings::OnCentralLost::Keep, 10, Sign::Stop));
     // Each key on its own: a value out of its limits or not a whole number gives the default.
     // The key, then each value written and what is read (-1: the default).
     using Values = std::vector<std::pair<QByteArray, int>>;
@@ -150,6 +152,7 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
         {"[keepalive]\ninterval_s=", &MoreSettings::keepAliveSeconds, {{"0", 0}, {" 3600", 3600}, {"3601", -1}, {"-1", -1}, {"1e2", -1}}},
         {"[journal]\nretention_days=", &MoreSettings::retentionDays, {{"1", 1}, {"3650", 3650}, {"0", -1}, {"3651", -1}}},
         {"[journal]\nmax_mb=", &MoreSettings::journalMaxMb, {{"1", 1}, {"0", -1}}},
+        {"[seguranca]\napos_s=", &MoreSettings::safeDelaySeconds, {{"1", 1}, {"3600", 3600}, {"0", -1}, {"3601", -1}}},
     };
     QDir().mkpath(folder);
     for (const auto& [key, field, values] : cases) {
@@ -165,6 +168,21 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
             EXPECT_EQ(readMoreSettings(each, &problems).*field, value < 0 ? MoreSettings{}.*field : value) << text.toStdString();
             EXPECT_EQ(problems.size(), value < 0 ? 1 : 0) << text.toStdString();
         }
+    }
+    // What race control's loss does and the base sign: their words exactly, else the default and a line.
+    using Lost = MoreSettings::OnCentralLost;
+    for (const auto& [text, lost, base] : {std::tuple{"[seguranca]\nao_perder_central=parar", Lost::Stop, Sign::Stop},
+                                           {"[seguranca]\nao_perder_central=sim", Lost::Keep, Sign::Stop},
+                                           {"[posto]\nsinal_base=xadrez", Lost::Keep, Sign::Chequer},
+                                           {"[posto]\nsinal_base=Amarelo", Lost::Keep, Sign::Stop}}) {
+        const QString each = folder + "/rule" + QString::number(qHash(QByteArray(text))) + ".conf";
+        QFile f(each);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray(text) + "\n") > 0);
+        f.close();
+        problems.clear();
+        const MoreSettings read = readMoreSettings(each, &problems);
+        EXPECT_EQ(std::pair(read.onCentralLost, read.baseSign), std::pair(lost, base)) << text;
+        EXPECT_EQ(problems.size(), QByteArray(text).contains("sim") || QByteArray(text).contains("Amarelo") ? 1 : 0) << text;
     }
     // The cable's echo: exactly true or false (1 or 0), as the file's other flags; writing one
     // port's leaves every other line as the operator left it, a bad one too.

@@ -47,6 +47,10 @@ TEST_F(PreferencesFile, MoreOptionsDialogWritesWhatItShows)
     dialog.findChild<QSpinBox*>("keepAlive")->setValue(30);
     dialog.findChild<QSpinBox*>("retention")->setValue(90);
     dialog.findChild<QSpinBox*>("journalSize")->setValue(7);
+    EXPECT_FALSE(dialog.findChild<QSpinBox*>("safeDelay")->isEnabled()); // kept, the delay is moot
+    dialog.findChild<QComboBox*>("onCentralLost")->setCurrentIndex(1);
+    dialog.findChild<QSpinBox*>("safeDelay")->setValue(45);
+    dialog.findChild<QComboBox*>("baseSign")->setCurrentText("Esquerda");
     // An OK refused for MQTT's sake changes nothing, so that Cancel then keeps its promise.
     dialog.findChild<QLineEdit*>("mqttHost")->setText("broker.example.org");
     dialog.findChild<QLineEdit*>("mqttId")->setText("posto-1");
@@ -74,6 +78,7 @@ TEST_F(PreferencesFile, MoreOptionsDialogWritesWhatItShows)
     EXPECT_EQ(more.mqtt.displayName() + (more.mqtt.homeAssistant ? " HA" : ""), "Curva 3 HA");
     EXPECT_EQ(more.keepAliveSeconds * 1000 + more.retentionDays, 30'090);
     EXPECT_EQ(more.journalMaxMb, 7);
+    EXPECT_EQ(std::tuple(more.onCentralLost, more.safeDelaySeconds, more.baseSign), std::tuple(MoreSettings::OnCentralLost::Stop, 45, Sign::Left));
     EXPECT_FALSE(QFile::exists(file));
 }
 

@@ -125,12 +125,14 @@ struct MqttClient {
     mutable std::mutex mutex;
     std::vector<Message> received;
 
-    // Anonymous, or as `user` with `password`; MQTT 3.1.1, or 5.
-    explicit MqttClient(int port, const char* user = nullptr, const char* password = nullptr, bool mqtt5 = false)
+    // Anonymous, or as `user` with `password`; MQTT 3.1.1, or 5; with a last will `will` (topic,
+    // payload), retained, when given.
+    explicit MqttClient(int port, const char* user = nullptr, const char* password = nullptr, bool mqtt5 = false, std::pair<std::string, std::string> will = {})
     {
         mosquitto_lib_init();
         client = mosquitto_new(nullptr, true, this);
         if (user != nullptr) mosquitto_username_pw_set(client, user, password);
+        if (!will.first.empty()) mosquitto_will_set(client, will.first.c_str(), int(will.second.size()), will.second.data(), 1, true);
         if (mqtt5) mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         mosquitto_message_v5_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m, const mosquitto_property* properties) {
             auto* me = static_cast<MqttClient*>(self);
@@ -147,9 +149,17 @@ struct MqttClient {
     }
     ~MqttClient()
     {
+        if (client == nullptr) return;
         mosquitto_disconnect(client);
         mosquitto_loop_stop(client, false);
         mosquitto_destroy(client);
+    }
+    // The connection lost, as by a crash or a cut cable: no goodbye, so the broker sends the will.
+    void drop()
+    {
+        mosquitto_loop_stop(client, true);
+        mosquitto_destroy(client);
+        client = nullptr;
     }
     MqttClient(const MqttClient&) = delete;
     MqttClient& operator=(const MqttClient&) = delete;
