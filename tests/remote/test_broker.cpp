@@ -518,6 +518,8 @@ TEST_F(BrokerTest, ATimedSignGivesWayToTheBaseSignUnlessAnotherCameFirst)
     start();
     MqttClient site(broker.port);
     site.subscribe("painel-sinaletico/posto-4/#");
+    // Its subscriptions go before its info: once that is here, requests reach it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !last(site, "painel-sinaletico/posto-4/info").isEmpty(); }, 10000));
     port.clearRecord();
     EXPECT_EQ(ask(site, "posto-4", R"({"sinal":"Frente","pedido":"t1","duracao_s":1})", "t1")["resultado"], "enviado");
     const QJsonObject timed = last(site, "painel-sinaletico/posto-4/sinal");
@@ -552,6 +554,7 @@ TEST_F(BrokerTest, RaceControlLostStopsThePostAfterItsDelayAndItsReturnSendsNoth
     start();
     MqttClient site(broker.port);
     site.subscribe("painel-sinaletico/posto-5/#");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !last(site, "painel-sinaletico/posto-5/info").isEmpty(); }, 10000));
     const std::string presence = "painel-central/sala/estado";
     auto room = std::make_unique<MqttClient>(broker.port, nullptr, nullptr, false, std::pair{presence, std::string("offline")});
     ASSERT_TRUE(room->publish(presence, "online", 1, true));
