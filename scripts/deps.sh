@@ -11,6 +11,9 @@
 #   deps.sh windows the Windows build and its tests: the mingw-w64 compiler, Debian's Qt as the host
 #                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit), and
 #                   what the tests under Wine need (unzip, Xvfb, xdotool, openbox, ImageMagick)
+#   deps.sh arm64   the arm64 build and its tests: Debian's cross compiler, the arm64 libraries beside
+#                   this machine's (multiarch: Qt, libmosquitto, libsystemd, GoogleTest), qemu-user,
+#                   Mosquitto, and what the arm64 package needs
 #   deps.sh node-red the example flow's check: Mosquitto, curl, Node.js and npm (Debian's, unless a
 #                   Node.js with npm is there already), and Node-RED from npm, once, into
 #                   ~/.cache/painel-sinaletico/node-red/
@@ -26,9 +29,11 @@ case "${1:-test}" in
     package) packages+=("${packaging[@]}") ;;
     windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix
                        gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 unzip xvfb xdotool openbox imagemagick) ;;
+    arm64) packages+=(crossbuild-essential-arm64 qemu-user mosquitto "${packaging[@]}")
+           for p in qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libmosquitto-dev libsystemd-dev libgtest-dev; do packages+=("$p:arm64"); done ;;
     node-red) packages=(mosquitto curl python3)
               command -v npm >/dev/null || packages+=(nodejs npm) ;;
-    *) echo "usage: $0 [build|test|bench|package|windows|node-red]" >&2; exit 2 ;;
+    *) echo "usage: $0 [build|test|bench|package|windows|arm64|node-red]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -40,6 +45,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    # arm64's libraries come from the same archive, once dpkg takes that architecture too.
+    if [ "${1:-test}" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then "${sudo_cmd[@]}" dpkg --add-architecture arm64; fi
     "${sudo_cmd[@]}" apt-get update
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
 fi

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the two programs without the tests, with Debian's hardening flags, into BUILD_DIR
-# (default build-pkg/) and writes the Debian package there:
+# Builds the programs without the tests, with Debian's hardening flags, into BUILD_DIR (default
+# build-pkg/) and writes the Debian package there:
 #   build-pkg/painel-sinaletico_<version>-1_<arch>.deb
+# ARCH=arm64 cross-builds it for arm64 instead (scripts/arm64.sh --package), into build-pkg-arm64/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${BUILD_DIR:-$root/build-pkg}
+arch=${ARCH:-$(dpkg --print-architecture)}
+if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+    preset=default deps=package build_dir=${BUILD_DIR:-$root/build-pkg}
+else
+    preset=$arch deps=$arch build_dir=${BUILD_DIR:-$root/build-pkg-$arch}
+    # The flags of a package built for that architecture.
+    eval "$(dpkg-architecture -a "$arch" -s 2>/dev/null)"
+    export DEB_HOST_ARCH DEB_HOST_MULTIARCH DEB_HOST_GNU_TYPE
+fi
 
-"$root/scripts/deps.sh" package
+"$root/scripts/deps.sh" "$deps"
 # Debian's compiler and linker flags (fortify, stack protector, relro, now), as a package of
 # the archive gets them.
 eval "$(dpkg-buildflags --export=sh)"
 export CXXFLAGS CPPFLAGS LDFLAGS
 CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-DEPS=package BUILD_DIR="$build_dir" BUILD_TYPE=Release "$root/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DPAINEL_DEBIAN_PACKAGE=ON
+DEPS=$deps PRESET=$preset BUILD_DIR="$build_dir" BUILD_TYPE=Release "$root/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DPAINEL_DEBIAN_PACKAGE=ON
 rm -f "$build_dir"/painel-sinaletico_*.deb
 (cd "$build_dir" && cpack -G DEB >&2)
 ls "$build_dir"/painel-sinaletico_*.deb

@@ -416,7 +416,18 @@ TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
                                                 : "resposta.schema.json",
                   QByteArray::fromStdString(m.payload));
     messages += PAINEL_SOURCE_DIR "/tests/remote/homeassistant-select.schema.json\t" + QJsonDocument(json(discovery)).toJson(QJsonDocument::Compact) + '\n';
-    check("pedido.schema.json", site::toJson(site::Request{.sign = Sign::Stop, .id = "central-1", .clock = "c1", .sentMs = 5, .validityMs = 2000}));
+    check("pedido.schema.json", site::toJson(site::Request{.sign = Sign::Ahead, .id = "central-1", .clock = "c1", .sentMs = 5, .validityMs = 2000, .durationSeconds = 20}));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const char* origin : {"segurança", "fim de duração"})
+        check("estado.schema.json", site::toJson(site::State{.sign = Sign::Stop,
+                                                             .shown = Sign::Stop,
+                                                             .mode = "multicor",
+                                                             .when = now,
+                                                             .outcome = "enviado",
+                                                             .origin = origin,
+                                                             .echo = "desligado",
+                                                             .cause = "sem ligação ao broker há 10 s",
+                                                             .ends = now}));
     for (const auto& [schema, message] : {std::pair{"estado.schema.json", json("painel-sinaletico/posto-3/sinal")}, {"resposta.schema.json", answers().back()}}) {
         QJsonObject wrong = message;
         wrong["sinal"] = "frente";
