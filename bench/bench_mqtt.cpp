@@ -65,7 +65,11 @@ int main(int argc, char** argv)
     mqtt.port = broker.port;
     mqtt.id = QStringLiteral("bench");
     PostMqttClient client(
-        mqtt, [&](Sign kind, Origin origin, const QString& request) { return display.chooseSign(kind, origin, request); }, nullptr);
+        mqtt,
+        [&](Sign kind, Origin origin, const QString& request, const QString&, int) {
+            return PostMqttClient::Outcome{display.chooseSign(kind, origin, request)};
+        },
+        nullptr);
     MqttClient site(broker.port);
     if (client.start() || !QTest::qWaitFor([&] { return client.isConnected(); }, 10000)) {
         std::fprintf(stderr, "bench_mqtt: no broker\n");

@@ -110,6 +110,6 @@ int main(int argc, char** argv)
     std::printf("| painel-posto hung: watchdog noticed, then running again (READY=1), median of %d | %.0f ms | %.0f ms (WatchdogSec) | %.2f |\n", runs,
                 median(ready), double(watchdogMs), median(ready) / watchdogMs);
     std::printf("| of which: the hang noticed | %.0f ms | %.0f ms | — |\n", median(detected), double(watchdogMs));
-    std::printf("| safe state: broker lost to the last byte of \"Parar\" on the line, apos_s = 1, median of %d | %.0f ms | 1000 ms (+ 1 s allowed) | %.2f |\n", runs,
-                median(safe), median(safe) / 1000);
+    std::printf("| safe state: broker lost to the last byte of \"Parar\" on the line, apos_s = 1, median of %d | %.0f ms | 1000 ms (+ 1 s allowed) | %.2f |\n",
+                runs, median(safe), median(safe) / 1000);
 }

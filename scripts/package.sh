@@ -3,7 +3,8 @@
 # Builds the programs without the tests, with Debian's hardening flags, into BUILD_DIR (default
 # build-pkg/) and writes the Debian package there:
 #   build-pkg/painel-sinaletico_<version>-1_<arch>.deb
-# ARCH=arm64 cross-builds it for arm64 instead (scripts/arm64.sh --package), into build-pkg-arm64/.
+# ARCH=arm64 cross-builds it for arm64 instead, into build-pkg-arm64/ (scripts/arm64.sh makes the same
+# package beside its tests).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${ARCH:-$(dpkg --print-architecture)}
@@ -12,8 +13,7 @@ if [ "$arch" = "$(dpkg --print-architecture)" ]; then
 else
     preset=$arch deps=$arch build_dir=${BUILD_DIR:-$root/build-pkg-$arch}
     # The flags of a package built for that architecture.
-    eval "$(dpkg-architecture -a "$arch" -s 2>/dev/null)"
-    export DEB_HOST_ARCH DEB_HOST_MULTIARCH DEB_HOST_GNU_TYPE
+    export DEB_HOST_ARCH=$arch
 fi
 
 "$root/scripts/deps.sh" "$deps"

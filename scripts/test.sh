@@ -27,3 +27,7 @@ if [ -z "${PAINEL_SKIP_WINDOWS:-}" ]; then
     "$root/scripts/windows.sh"
     "$root/tests/windows/run.sh" "${WIN_BUILD_DIR:-$root/build-win}" "$build_dir"
 fi
+# The programs for arm64, cross-built once, the core's tests under qemu-user, and the arm64
+# package (scripts/arm64.sh, about 15 min); PAINEL_SKIP_ARM64=1 leaves them out, as the sanitizer
+# run does.
+[ -n "${PAINEL_SKIP_ARM64:-}" ] || "$root/scripts/arm64.sh"
