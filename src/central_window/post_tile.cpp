@@ -51,8 +51,8 @@ QString originWords(const QString& origin)
     if (origin == QLatin1String("central")) return QStringLiteral("pela central");
     if (origin == QLatin1String("remoto")) return QStringLiteral("remotamente");
     if (origin == QLatin1String("arranque")) return QStringLiteral("no arranque do posto");
-    if (origin == QLatin1String("segurança")) return QStringLiteral("pelo posto, por segurança");
-    if (origin == QLatin1String("fim de duração")) return QStringLiteral("pelo posto, no fim da duração");
+    if (origin == QStringLiteral("segurança")) return QStringLiteral("pelo posto, por segurança");
+    if (origin == QStringLiteral("fim de duração")) return QStringLiteral("pelo posto, no fim da duração");
     if (origin.isEmpty()) return QStringLiteral("por quem não se sabe");
     return QStringLiteral("no posto (%1)").arg(origin);
 }
@@ -122,8 +122,8 @@ void PostTile::showSign(const Post& post)
     if (post.endsAt.isValid()) {
         const qint64 left = QDateTime::currentDateTimeUtc().secsTo(post.endsAt);
         const QString end = post.endsAt.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
-        text += left > 0 ? QStringLiteral("; ⏱ termina daqui a %1 s (%2, hora do posto)").arg(left).arg(end)
-                         : QStringLiteral("; ⏱ devia ter terminado às %1 (hora do posto)").arg(end);
+        text += left > 0 ? QStringLiteral("; termina daqui a %1 s (%2, hora do posto)").arg(left).arg(end)
+                         : QStringLiteral("; devia ter terminado às %1 (hora do posto)").arg(end);
     }
     sign_->setText(text);
 }

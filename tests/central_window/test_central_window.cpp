@@ -121,6 +121,16 @@ struct CentralTest : ::testing::Test {
     }
 };
 
+// Each origin a post reports reads as words on its tile, accents and all.
+TEST(PostTileText, EveryOriginReadsAsWords)
+{
+    for (const auto& [origin, words] : {std::pair{Origin::Central, "pela central"},
+                                        {Origin::Safety, "pelo posto, por segurança"},
+                                        {Origin::DurationEnd, "pelo posto, no fim da duração"},
+                                        {Origin::Mouse, "no posto (rato)"}})
+        EXPECT_EQ(originWords(originText(origin)), QString::fromUtf8(words));
+}
+
 // Posts appear by themselves, by name, as they come; a sign goes to one, some or all of them
 // with exact frames on every post's line, and each tile and the summary say how it was answered:
 // confirmed, failed with the post's reason, or silent after 2 s. A post that is killed goes
@@ -183,7 +193,7 @@ TEST_F(CentralTest, SeesEveryPostAndSetsOneSomeOrAllOfThem)
     click("posto-1");
     central->window.findChild<QSpinBox*>("duration")->setValue(30);
     central->window.signButton(Sign::Left).click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains(QRegularExpression("Esquerda, pela central .*⏱ termina daqui a (29|30) s")); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tileText("posto-1").contains(QRegularExpression("Esquerda, pela central .*termina daqui a (29|30) s")); }, 5000))
         << tileText("posto-1").toStdString();
     EXPECT_TRUE(first->post->session.timedSignEnds().isValid());
     central->window.findChild<QSpinBox*>("duration")->setValue(0);
