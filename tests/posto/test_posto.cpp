@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "frames.h"
 #include "notify_socket.h"
-#include "post_rig.h"
 #include "program_home.h"
 #include "pty_pair.h"
-#include "remote/local_requests.h"
-#include "remote/panel_requests.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -56,7 +53,7 @@ TEST_F(PostService, StartsWithoutADisplayReadyOnlyOnceTheStartUpIsOut)
 {
     const NotifySocket notify(home.dir.filePath("notify"));
     ASSERT_TRUE(notify.bound());
-    QProcess& post = start(serviceEnvironment());
+    QProcess& post = start(serviceEnvironment(), {"--grupo"});
     const auto told = notify.until("READY=1", 10000);
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(told.back(), "READY=1");
@@ -76,6 +73,10 @@ TEST_F(PostService, StartsWithoutADisplayReadyOnlyOnceTheStartUpIsOut)
     ::kill(pid_t(post.processId()), SIGCONT);
     EXPECT_EQ(notify.next(400), "WATCHDOG=1");
 
+    // The system service's door is its group's too, and nobody else's.
+    using P = QFileDevice;
+    const P::Permissions others = P::ReadGroup | P::WriteGroup | P::ReadOther | P::WriteOther;
+    EXPECT_EQ(QFileInfo(home.runtime() + "/painel-sinaletico.socket").permissions() & others, P::ReadGroup | P::WriteGroup);
     QProcess line;
     line.setProcessEnvironment(home.environment());
     line.start(PAINEL_SINALETICO_PATH, {"--sinal", "Frente"});
@@ -98,6 +99,7 @@ TEST_F(PostService, ASecondPostAndAHeldPortEndWithoutSending)
     QProcess& first = start(serviceEnvironment());
     ASSERT_FALSE(notify.until("READY=1", 10000).empty());
     (void)com1.read(57);
+    EXPECT_EQ(QFileInfo(home.runtime() + "/painel-sinaletico.socket").permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
 
     ProgramHome other;
     ASSERT_TRUE(other.linkPort(1, QString::fromStdString(com1.slavePath())));
@@ -115,23 +117,6 @@ TEST_F(PostService, ASecondPostAndAHeldPortEndWithoutSending)
         EXPECT_TRUE(said.contains(c.says)) << c.what << ": " << said.toStdString();
     }
     EXPECT_TRUE(com1.read(1, 300).empty());
-}
-
-// The system service's door is open to its group, the desk program's to its user alone.
-TEST(PostDoor, TheServicesDoorIsItsGroupsAndNobodyElses)
-{
-    PostRig rig;
-    rig.start();
-    PanelRequests requests(rig.post->session);
-    const ProgramHome home;
-    using P = QFileDevice;
-    const P::Permissions others = P::ReadGroup | P::WriteGroup | P::ReadOther | P::WriteOther;
-    for (const auto& [access, rights] : {std::pair(LocalRequests::Access::User, P::Permissions{}), std::pair(LocalRequests::Access::Group, P::ReadGroup | P::WriteGroup)}) {
-        LocalRequests door(requests, {});
-        const QString name = home.runtime() + "/door-" + QString::number(int(access));
-        ASSERT_EQ(door.listen(name, access), std::nullopt);
-        EXPECT_EQ(QFileInfo(name).permissions() & others, rights);
-    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <functional>
 #include <future>
 
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -74,34 +75,43 @@ TEST_F(DoorTest, TheLocalDoorAnswersItsRequestsAndNothingElse)
 }
 
 // The running copy answers no other user's program, even through a socket whose permissions
-// were opened to all: the request is dropped, and nothing goes to the panel.
+// were opened to all: the request is dropped, and nothing goes to the panel. The system service's
+// door answers its group's members too, and still nobody else.
 TEST_F(DoorTest, TheDoorAnswersNoOtherUser)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "plays another user, which needs root";
     start();
     PanelRequests requests(post->session);
-    LocalRequests door(requests, [] {});
     const QString folder = home.filePath("porta");
-    ASSERT_TRUE(QDir().mkpath(folder) && QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther));
-    ASSERT_EQ(door.listen(folder + "/porta.socket"), std::nullopt);
-    ASSERT_TRUE(QFile::setPermissions(folder + "/porta.socket", QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QFile::setPermissions(home.path(), QFile::permissions(home.path()) | QFileDevice::ExeOther);
-    port.clearRecord();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(folder + "/porta.socket").constData(), sizeof address.sun_path - 1);
-    const pid_t client = ::fork();
-    if (client == 0) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
-        (void)::write(fd, "sinal Frente\n", 13);
-        char reply[64];
-        ::_exit(::read(fd, reply, sizeof reply) <= 0 ? 0 : 2); // dropped without a word
+    using P = QFileDevice;
+    ASSERT_TRUE(QDir().mkpath(folder) && QFile::setPermissions(folder, P::ReadOwner | P::WriteOwner | P::ExeOwner | P::ExeGroup | P::ExeOther));
+    QFile::setPermissions(home.path(), QFile::permissions(home.path()) | P::ExeGroup | P::ExeOther);
+    using Access = LocalRequests::Access;
+    for (const auto& [access, inGroup, answered] : {std::tuple{Access::User, true, false}, {Access::Group, false, false}, {Access::Group, true, true}}) {
+        LocalRequests door(requests, [] {});
+        const QString socket = folder + QStringLiteral("/porta-%1-%2.socket").arg(int(access)).arg(inGroup);
+        ASSERT_EQ(door.listen(socket, access), std::nullopt);
+        ASSERT_TRUE(QFile::setPermissions(socket, P::ReadOwner | P::WriteOwner | P::ReadGroup | P::WriteGroup | P::ReadOther | P::WriteOther));
+        port.clearRecord();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path - 1);
+        const gid_t group = ::getegid();
+        const pid_t client = ::fork();
+        if (client == 0) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::setgroups(inGroup ? 1 : 0, &group) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0
+                || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+                ::_exit(1);
+            (void)::write(fd, "sinal Frente\n", 13);
+            char reply[64];
+            ::_exit(::read(fd, reply, sizeof reply) <= 0 ? 0 : 2); // 0: dropped without a word
+        }
+        int status = -1;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(client, &status, WNOHANG) == client; }, 10000));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (answered ? 2 : 0)) << status;
+        EXPECT_EQ(port.sent(), answered ? frames::sign[1] : "");
     }
-    int status = -1;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(client, &status, WNOHANG) == client; }, 10000));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(port.sent(), "");
 }
 
 // The same on the session bus: each sign by its caption or its place goes as a click's frames,
