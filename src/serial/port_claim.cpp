@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <mutex>
+#include <set>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +23,10 @@ QString claimFile(const QString& device)
     return QStringLiteral("/run/lock/painel-sinaletico") + canonical.replace(QLatin1Char('/'), QLatin1Char('_')) + QStringLiteral(".lock");
 }
 
+// The claim files this process holds: it is their holder, and no other process can be.
+std::mutex heldMutex;
+std::set<QString> held;
+
 QString processText(qint64 pid)
 {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -31,7 +38,8 @@ QString processText(qint64 pid)
 std::optional<QString> PortClaim::claim(const QString& device)
 {
     release();
-    const QByteArray name = QFile::encodeName(claimFile(device));
+    const QString file = claimFile(device);
+    const QByteArray name = QFile::encodeName(file);
     // Read-only is enough for flock(), and lets a file another user made serve all the same.
     const int fd = ::open(name.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return std::nullopt;
@@ -41,19 +49,38 @@ std::optional<QString> PortClaim::claim(const QString& device)
         return holderOf(device).value_or(QStringLiteral("outro programa"));
     }
     fd_ = fd;
+    file_ = file;
+    const std::lock_guard lock(heldMutex);
+    held.insert(file_);
     return std::nullopt;
 }
 
 void PortClaim::release()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    {
+        const std::lock_guard lock(heldMutex);
+        held.erase(file_);
+    }
+    ::close(fd_);
     fd_ = -1;
 }
 
 std::optional<QString> PortClaim::holderOf(const QString& device)
 {
+    // Asked before every open: the answer is quick unless another process holds the port.
+    const QString file = claimFile(device);
+    {
+        const std::lock_guard lock(heldMutex);
+        if (held.count(file) != 0) return std::nullopt;
+    }
+    const int probe = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (probe < 0) return std::nullopt;
+    const bool free = ::flock(probe, LOCK_SH | LOCK_NB) == 0;
     struct stat st {};
-    if (::stat(QFile::encodeName(claimFile(device)).constData(), &st) != 0) return std::nullopt;
+    const bool known = ::fstat(probe, &st) == 0;
+    ::close(probe);
+    if (free || !known) return std::nullopt;
     // /proc/locks: "1: FLOCK  ADVISORY  WRITE 812 08:02:131 0 EOF"; a waiter's line has "->".
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly)) return std::nullopt;

@@ -29,4 +29,5 @@ public:
 
 private:
     int fd_ = -1;
+    QString file_;
 };
