@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int keepAliveSeconds = 30;
-
 // The library once a process, before any client.
 void initLibrary()
 {
@@ -168,7 +166,7 @@ void MqttConnection::connectToBroker()
         looping_ = loopEnded_ = false;
     }
     hostMismatch_ = false;
-    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds);
+    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds_);
     // A broker that refuses at once (not running yet, a name that does not resolve) would leave
     // libmosquitto's thread waiting for ever: tried again from here, 1 s, then doubling to 30 s.
     if (code != MOSQ_ERR_SUCCESS) {

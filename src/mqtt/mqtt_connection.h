@@ -43,6 +43,10 @@ public:
     // Where the client connects: without TLS, the loopback address the host was checked to be.
     [[nodiscard]] const QString& connectHost() const { return connectHost_; }
 
+    // How often an idle connection is proved alive; a broker gone without a word (a cut cable) is
+    // noticed within about one and a half of it. Before start().
+    void setKeepAlive(int seconds) { keepAliveSeconds_ = seconds; }
+
 signals:
     // "MQTT: ligado a host:port como id", or why not, for the status bar's tooltip.
     void statusChanged(const QString& status);
@@ -113,6 +117,7 @@ private:
     QByteArray will_;
     std::vector<std::pair<QString, bool>> follows_;
     bool mqtt5_ = false;
+    int keepAliveSeconds_ = 30;
     std::atomic<bool> refused_{false}; // the broker refused the connection just now
 
     std::thread::id windowThread_ = std::this_thread::get_id();

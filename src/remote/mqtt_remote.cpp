@@ -84,6 +84,8 @@ void MqttRemote::start()
             },
             session_.journal());
         connect(client.get(), &PostMqttClient::statusChanged, &session_, &PanelSession::setMqttNote);
+        // A post that stops when race control is lost must notice a silent loss soon, not in 45 s.
+        if (more.onCentralLost == MoreSettings::OnCentralLost::Stop) client->setKeepAlive(safeStateKeepAliveSeconds);
         connect(client.get(), &PostMqttClient::raceControlLost, this, &MqttRemote::raceControlLost);
         connect(client.get(), &PostMqttClient::raceControlBack, this, &MqttRemote::raceControlBack);
         return client;

@@ -19,6 +19,8 @@ class MqttRemote final : public QObject {
     Q_OBJECT
 public:
     explicit MqttRemote(PanelSession& session, QObject* parent = nullptr);
+    // The broker's keep-alive of a post with a safe state: a silent loss is noticed in under 10 s.
+    static constexpr int safeStateKeepAliveSeconds = 5;
     ~MqttRemote() override;
 
     // Starts the client as the session's settings say; again whenever they change.

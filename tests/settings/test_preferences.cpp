@@ -172,7 +172,7 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
     // What race control's loss does and the base sign: their words exactly, else the default and a line.
     using Lost = MoreSettings::OnCentralLost;
     for (const auto& [text, lost, base] : {std::tuple{"[seguranca]\nao_perder_central=parar", Lost::Stop, Sign::Stop},
-                                           {"[seguranca]\nao_perder_central=sim", Lost::Keep, Sign::Stop},
+                                           {"[seguranca]\nao_perder_central=parar já", Lost::Keep, Sign::Stop},
                                            {"[posto]\nsinal_base=xadrez", Lost::Keep, Sign::Chequer},
                                            {"[posto]\nsinal_base=Amarelo", Lost::Keep, Sign::Stop}}) {
         const QString each = folder + "/rule" + QString::number(qHash(QByteArray(text))) + ".conf";
@@ -182,7 +182,7 @@ TEST_F(PreferencesFile, MoreSettingsFallBackOnBadValues)
         problems.clear();
         const MoreSettings read = readMoreSettings(each, &problems);
         EXPECT_EQ(std::pair(read.onCentralLost, read.baseSign), std::pair(lost, base)) << text;
-        EXPECT_EQ(problems.size(), QByteArray(text).contains("sim") || QByteArray(text).contains("Amarelo") ? 1 : 0) << text;
+        EXPECT_EQ(problems.size(), QByteArray(text).contains("já") || QByteArray(text).contains("Amarelo") ? 1 : 0) << text;
     }
     // The cable's echo: exactly true or false (1 or 0), as the file's other flags; writing one
     // port's leaves every other line as the operator left it, a bad one too.
