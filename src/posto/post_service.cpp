@@ -58,7 +58,11 @@ int runPostService(const QStringList& arguments)
     PostCore post(port, display, display, preferencesPath(configFolder()), &journal);
     for (const QString& problem : post.session.moreSettingsProblems()) qCWarning(postLog, "%s", qPrintable(problem));
     // Nothing goes on the line while another program drives this panel: not even the start-up.
-    if (const auto holder = post.claimPort()) return refuse(*holder + QStringLiteral(": este posto termina"));
+    if (const auto holder = post.claimPort()) {
+        journal.record(journalEntry(Origin::Startup, QStringLiteral("arranque"), QStringLiteral("recusado"), *holder, {}, true));
+        journal.flush();
+        return refuse(*holder + QStringLiteral(": este posto termina"));
+    }
     QObject::connect(&post.session, &PanelSession::notesChanged, &manager, [](const QString& notes) {
         if (!notes.isEmpty()) qCWarning(postLog, "%s", qPrintable(notes));
     });

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "frames.h"
+#include "journal_rows.h"
 #include "notify_socket.h"
 #include "program_home.h"
 #include "pty_pair.h"
@@ -118,6 +119,9 @@ TEST_F(PostService, ASecondPostAndAHeldPortEndWithoutSending)
         EXPECT_TRUE(said.contains(c.says)) << c.what << ": " << said.toStdString();
     }
     EXPECT_TRUE(com1.read(1, 300).empty());
+    // Said in the journal too, where the operator looks later.
+    const QStringList refused = journalRows(other.dir.path() + "/.local/state/painel-sinaletico/registo.sqlite", "resultado || '|' || motivo", "acao = 'arranque'");
+    EXPECT_TRUE(refused.size() == 1 && refused[0].startsWith("recusado|a porta COM1") && refused[0].contains("painel-posto")) << refused.join('\n').toStdString();
 }
 
 } // namespace
