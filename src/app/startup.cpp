@@ -62,7 +62,9 @@ int runPanelProgram()
     MainWindow& form = program.window;
     // One program drives a panel: the post without a screen may have it already.
     if (const auto holder = program.claimPort()) {
-        QMessageBox(QMessageBox::Warning, QStringLiteral("Info"), *holder + QLatin1Char('.'), QMessageBox::Ok).exec();
+        QString text = *holder + QLatin1Char('.');
+        text[0] = text[0].toUpper();
+        QMessageBox(QMessageBox::Warning, QStringLiteral("Info"), text, QMessageBox::Ok).exec();
         return 1;
     }
     // The command line, a second copy and other programs come in through these; the window
