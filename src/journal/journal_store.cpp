@@ -78,7 +78,7 @@ QString sqliteCause(const QSqlError& error, const QString& fileName)
     }
 }
 
-JournalStore::JournalStore(QString fileName, Journal& owner, QObject& context) : fileName_(std::move(fileName)), owner_(owner), context_(context)
+JournalStore::JournalStore(QString fileName, Journal& owner, QObject& context) : fileName_(std::move(fileName)), owner_(owner), timers_(new QObject(&context))
 {
     static std::atomic<int> serial{0};
     connection_ = QStringLiteral("painel-registo-%1").arg(++serial);
@@ -88,11 +88,12 @@ JournalStore::~JournalStore()
 {
     drain();
     close();
+    delete timers_;
 }
 
 void JournalStore::gather()
 {
-    QTimer::singleShot(Journal::gatherMs, &context_, [this] { drain(); });
+    QTimer::singleShot(Journal::gatherMs, timers_, [this] { drain(); });
 }
 
 void JournalStore::prune(int days)
@@ -252,7 +253,7 @@ void JournalStore::drain()
     writeOut();
     if (pending_.empty() || retrying_) return;
     retrying_ = true;
-    QTimer::singleShot(Journal::retryMs, &context_, [this] {
+    QTimer::singleShot(Journal::retryMs, timers_, [this] {
         retrying_ = false;
         drain();
     });

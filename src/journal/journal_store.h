@@ -73,7 +73,9 @@ private:
 
     QString fileName_;
     Journal& owner_;
-    QObject& context_;
+    // The receiver of the store's own timers, gone with the store: a gathering or a retry still
+    // pending when the journal ends never reaches a store that is no more.
+    QObject* timers_;
     QString connection_;
     QSqlDatabase db_;
     std::deque<JournalEntry> pending_;

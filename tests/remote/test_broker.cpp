@@ -609,7 +609,7 @@ TEST_F(BrokerTest, RaceControlLostStopsThePostAfterItsDelayAndItsReturnSendsNoth
     ASSERT_TRUE(roomBack() && backs("2"));
     port.clearRecord();
     room->drop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'central perdida'") == "3"; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return journaled("count(*)", "acao = 'central perdida'") == "3"; }, 10000));
     ASSERT_TRUE(roomBack() && backs("3"));
     EXPECT_FALSE(QTest::qWaitFor([&] { return !port.sent().empty(); }, 1500)) << port.sent();
 }
