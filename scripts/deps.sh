@@ -9,8 +9,10 @@
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
 #                   desktop-file-utils, appstream, man-db)
 #   deps.sh windows the Windows build and its tests: the mingw-w64 compiler, Debian's Qt as the host
-#                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit), and
-#                   what the tests under Wine need (unzip, Xvfb, xdotool, openbox, ImageMagick)
+#                   tools and its Portuguese texts, GoogleTest's sources, NSIS, Wine (64-bit),
+#                   dpkg-dev to unpack the source packages of libmosquitto and OpenSSL, and what the
+#                   tests under Wine need (unzip, Xvfb, xdotool, openbox, ImageMagick, Mosquitto
+#                   with its clients, openssl for the test certificates)
 #   deps.sh arm64   the arm64 build and its tests: Debian's cross compiler, the arm64 libraries beside
 #                   this machine's (multiarch: Qt, libmosquitto, libsystemd, GoogleTest), qemu-user,
 #                   Mosquitto, and what the arm64 package needs
@@ -28,7 +30,8 @@ case "${1:-test}" in
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix
-                       gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 unzip xvfb xdotool openbox imagemagick) ;;
+                       gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nsis wine wine64 unzip xvfb xdotool openbox imagemagick
+                       dpkg-dev perl mosquitto mosquitto-clients openssl python3) ;;
     arm64) packages+=(crossbuild-essential-arm64 qemu-user mosquitto "${packaging[@]}")
            for p in qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libmosquitto-dev libsystemd-dev libgtest-dev; do packages+=("$p:arm64"); done ;;
     node-red) packages=(mosquitto curl python3)

@@ -6,6 +6,8 @@
 # Qt for Windows comes from ../shared/windows/ beside the project (or PAINEL_WINDOWS_QT, a folder
 # holding qt6.4.2-mingw-x86_64.tar.xz or build-qt.sh): the prebuilt copy is unpacked once into
 # ~/.cache/painel-sinaletico/; without one, its recipe builds Qt there once (about an hour).
+# libmosquitto and OpenSSL for Windows are built there by scripts/windows-mqtt.sh, once, and again
+# whenever that script changes (about 8 minutes).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${WIN_BUILD_DIR:-$root/build-win}
@@ -30,8 +32,13 @@ if [ ! -x "$qt/bin/qt-cmake" ]; then
     fi
 fi
 
-# The preset "windows" names that Qt's toolchain, as the folder above holds it.
-(cd "$root" && cmake --preset windows -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" "$@")
+mqtt=$cache/mqtt-mingw
+"$root/scripts/windows-mqtt.sh" "$mqtt"
+
+# The preset "windows" names that Qt's toolchain and libmosquitto's folder, as above; libmosquitto
+# is found as on Linux, by pkg-config, there and only there.
+(cd "$root" && PKG_CONFIG_LIBDIR=$mqtt/lib/pkgconfig cmake --preset windows -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+    -DQT_ADDITIONAL_PACKAGES_PREFIX_PATH="$mqtt" "$@")
 cmake --build "$build_dir" --parallel "$(nproc)"
 (cd "$build_dir" && cpack -C Release)
 ls "$build_dir"/painel-sinaletico-*-win64-setup.exe "$build_dir"/painel-sinaletico-*-win64.zip

@@ -313,7 +313,12 @@ void PostBoard::expire(const QString& request)
                QStringLiteral("nenhuma resposta em %1 s").arg(answerTimeoutMs / 1000), true);
         emit postChanged(id);
     }
-    if (request == lastRequest_) emit summaryChanged(summary());
+    if (request != lastRequest_) return;
+    // The request's outcome as race control saw it at the end of its wait, for whoever reads the
+    // journal later.
+    const AnswersSummary answers = answersSummary();
+    record(QStringLiteral("resumo"), answers.text, QStringLiteral("pedido %1").arg(request), {}, !answers.allConfirmed, lastSign_);
+    emit summaryChanged(summary());
 }
 
 void PostBoard::setConnected(bool connected)
@@ -334,12 +339,12 @@ void PostBoard::setConnected(bool connected)
     }
 }
 
-QString PostBoard::summary() const
+PostBoard::AnswersSummary PostBoard::answersSummary() const
 {
     QStringList parts;
-    if (!lastSummary_.isEmpty()) parts << lastSummary_.section(QStringLiteral("; lista cheia"), 0, 0);
-    else if (!lastRequest_.isEmpty()) {
-        int confirmed = 0, onCable = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0, noEcho = 0, refused = 0;
+    int confirmed = 0;
+    {
+        int onCable = 0, failed = 0, silent = 0, waiting = 0, late = 0, expired = 0, noEcho = 0, refused = 0;
         for (const QString& id : lastTargets_) {
             const Post* target = post(id);
             if (target == nullptr || target->asked != lastRequest_) continue;
@@ -370,7 +375,14 @@ QString PostBoard::summary() const
         if (expired > 0) parts << countOf(expired, QStringLiteral("pedido expirado"), QStringLiteral("pedidos expirados"));
         if (waiting > 0) parts << QStringLiteral("%1 à espera").arg(waiting);
     }
-    QString text = parts.join(QStringLiteral(", "));
+    return {parts.join(QStringLiteral(", ")), confirmed == static_cast<int>(lastTargets_.size())};
+}
+
+QString PostBoard::summary() const
+{
+    QString text = !lastSummary_.isEmpty()  ? lastSummary_.section(QStringLiteral("; lista cheia"), 0, 0)
+                   : lastRequest_.isEmpty() ? QString()
+                                            : answersSummary().text;
     if (!ignored_.empty()) {
         if (!text.isEmpty()) text += QStringLiteral("; ");
         text += ignored_.size() == 1

@@ -164,6 +164,12 @@ signals:
     void summaryChanged(const QString& summary);
 
 private:
+    // The last request's answers, and whether every post it went to confirmed it.
+    struct AnswersSummary {
+        QString text;
+        bool allConfirmed = false;
+    };
+    [[nodiscard]] AnswersSummary answersSummary() const;
     Post* postFor(const QString& id);
     void receiveState(Post& post, const Message& message);
     void receiveSign(Post& post, const Message& message);

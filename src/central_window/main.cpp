@@ -2,6 +2,7 @@
 #include "central_window/central_program.h"
 #include "painel_version.h"
 #include "platform/qt_translation.h"
+#include "platform/starting_console.h"
 #include "program_icon.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
 {
     // --help and --version need no display.
     if (argc > 1) {
+        useStartingConsole();
         const QCoreApplication app(argc, argv);
         installQtTranslation();
         QCommandLineParser parser;

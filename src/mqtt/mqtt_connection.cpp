@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mqtt/mqtt_connection.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -13,6 +17,12 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+// After winsock2.h, which it needs.
+#include <wincrypt.h>
+#endif
 
 namespace {
 
@@ -33,6 +43,40 @@ std::optional<QString> readPassword(const QString& fileName, QByteArray& passwor
     return std::nullopt;
 }
 
+// The authorities the system trusts, for a broker whose own authority is not named: OpenSSL reads
+// Debian's folder of them on Linux. On Windows they live in the system's store, which OpenSSL
+// cannot read: they are written out, as this user sees them, to a file of the user's own that the
+// library reads instead, anew at each start so that the store's changes are followed.
+struct SystemAuthorities {
+    QByteArray file;
+    QByteArray folder;
+    QString where; // for the operator, when they cannot be used
+};
+SystemAuthorities systemAuthorities()
+{
+#ifdef Q_OS_WIN
+    const QString fileName = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/painel-sinaletico/autoridades.pem");
+    SystemAuthorities authorities{QFile::encodeName(fileName), {}, QStringLiteral("do arquivo de certificados do Windows")};
+    HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+    if (store == nullptr) return authorities;
+    QByteArray pem;
+    for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store, nullptr); cert != nullptr; cert = CertEnumCertificatesInStore(store, cert)) {
+        const QByteArray der(reinterpret_cast<const char*>(cert->pbCertEncoded), static_cast<qsizetype>(cert->cbCertEncoded));
+        pem += "-----BEGIN CERTIFICATE-----\n";
+        const QByteArray text = der.toBase64();
+        for (qsizetype at = 0; at < text.size(); at += 64) pem += text.mid(at, 64) + '\n';
+        pem += "-----END CERTIFICATE-----\n";
+    }
+    CertCloseStore(store, 0);
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(pem) != pem.size() || !file.commit()) return authorities;
+    return authorities;
+#else
+    return {{}, QByteArrayLiteral("/etc/ssl/certs"), QStringLiteral("do sistema em /etc/ssl/certs")};
+#endif
+}
+
 // Says when libmosquitto's thread ends: made by the first callback on that thread, destroyed as
 // the thread ends.
 struct LoopWatch {
@@ -50,9 +94,20 @@ QString beginFailure(int code, int error, const QString& host, int port)
 {
     if (code == MOSQ_ERR_EAI) return QStringLiteral("o nome %1 não se encontra").arg(host);
     if (code != MOSQ_ERR_ERRNO) return QStringLiteral("a ligação a %1:%2 não começou").arg(host).arg(port);
+    // libmosquitto leaves Winsock's own numbers in errno on Windows.
     switch (error) {
+#ifdef Q_OS_WIN
+    case WSAECONNREFUSED:
+#endif
     case ECONNREFUSED: return QStringLiteral("não há broker em %1:%2").arg(host).arg(port);
+#ifdef Q_OS_WIN
+    case WSAETIMEDOUT:
+#endif
     case ETIMEDOUT: return QStringLiteral("%1 não responde").arg(host);
+#ifdef Q_OS_WIN
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+#endif
     case EHOSTUNREACH:
     case ENETUNREACH: return QStringLiteral("não há caminho na rede até %1").arg(host);
     default: return QStringLiteral("a ligação a %1:%2 falhou").arg(host).arg(port);
@@ -142,10 +197,12 @@ std::optional<QString> MqttConnection::start()
     if (!settings_.user.isEmpty()) mosquitto_username_pw_set(client_, settings_.user.toUtf8().constData(), password.isEmpty() ? nullptr : password.constData());
     if (settings_.tls) {
         const QByteArray ca = QFile::encodeName(settings_.caFile);
-        const int code =
-            mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        const SystemAuthorities system = ca.isEmpty() ? systemAuthorities() : SystemAuthorities{};
+        const QByteArray& file = ca.isEmpty() ? system.file : ca;
+        const int code = mosquitto_tls_set(client_, file.isEmpty() ? nullptr : file.constData(), system.folder.isEmpty() ? nullptr : system.folder.constData(),
+                                           nullptr, nullptr, nullptr);
         if (code != MOSQ_ERR_SUCCESS)
-            return ca.isEmpty() ? QStringLiteral("os certificados do sistema em /etc/ssl/certs não se podem usar")
+            return ca.isEmpty() ? QStringLiteral("os certificados %1 não se podem usar").arg(system.where)
                                 : QStringLiteral("o ficheiro %1 não se pode usar como certificado da autoridade").arg(settings_.caFile);
     }
     // Without TLS the broker is on this machine: the connection goes to the very address that

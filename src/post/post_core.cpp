@@ -6,25 +6,14 @@
 #include <QtGlobal>
 
 PostCore::PostCore(SerialPort& port, StatusLine& status, SignView& view, QString preferencesFile, Journal* journal)
-    : session(port, status, view, std::move(preferencesFile), journal)
-#ifdef PAINEL_MQTT
-      ,
-      mqtt(session)
-#endif
+    : session(port, status, view, std::move(preferencesFile), journal), mqtt(session)
 {
     session.load();
-#ifdef PAINEL_MQTT
     // The broker, its library and its thread wait until the panel's start-up is on the line.
     QObject::connect(&session, &PanelSession::startUpSent, &mqtt, &MqttRemote::start);
-#endif
 }
 
-void PostCore::stop()
-{
-#ifdef PAINEL_MQTT
-    mqtt.stop();
-#endif
-}
+void PostCore::stop() { mqtt.stop(); }
 
 std::optional<QString> PostCore::claimPort()
 {

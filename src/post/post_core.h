@@ -4,9 +4,7 @@
 #include "serial/port_claim.h"
 #include "session/panel_session.h"
 
-#ifdef PAINEL_MQTT
 #include "remote/mqtt_remote.h"
-#endif
 
 class Journal;
 class SerialPort;
@@ -31,9 +29,7 @@ public:
 
     PanelSession session;
     PortClaim claim;
-#ifdef PAINEL_MQTT
     MqttRemote mqtt;
-#endif
 
 private:
     bool claimFollowsPort_ = false;

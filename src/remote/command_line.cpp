@@ -2,6 +2,7 @@
 #include "remote/command_line.h"
 
 #include "painel_version.h"
+#include "platform/starting_console.h"
 #include "remote/local_requests.h"
 #include "signs/sign_names.h"
 
@@ -10,28 +11,11 @@
 
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace {
 
 // A sign goes out within a second even on a failing line; a copy stuck in a dialog of its own
 // still answers, as dialogs run the event loop.
 constexpr int replyTimeoutMs = 10'000;
-
-// A Windows program without a console of its own prints into the one it was started from,
-// unless its output already goes elsewhere (a pipe, a file); in UTF-8, as everywhere.
-void useStartingConsole()
-{
-#ifdef Q_OS_WIN
-    if (::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_UNKNOWN && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        ::SetConsoleOutputCP(CP_UTF8);
-        (void)std::freopen("CONOUT$", "w", stdout);
-        (void)std::freopen("CONOUT$", "w", stderr);
-    }
-#endif
-}
 
 int say(int code, const QString& text)
 {

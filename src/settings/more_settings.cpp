@@ -16,6 +16,10 @@
 
 #ifdef Q_OS_WIN
 #include <ws2tcpip.h>
+// After ws2tcpip.h, which brings windows.h in the order it needs.
+#include <aclapi.h>
+#include <memory>
+#include <sddl.h>
 #else
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -25,6 +29,39 @@
 #endif
 
 namespace {
+#ifdef Q_OS_WIN
+// This process's user, as the security identifier Windows compares.
+QByteArray currentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    QByteArray buffer(256, Qt::Uninitialized);
+    DWORD size = 0;
+    const bool known = GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
+    CloseHandle(token);
+    if (!known) return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    return QByteArray(static_cast<const char*>(sid), static_cast<qsizetype>(GetLengthSid(sid)));
+}
+
+// An account as the operator knows it ("PC\maria"), or its identifier when it has no name here.
+QString sidName(PSID sid)
+{
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use{};
+    if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+        return domainSize > 0 ? QString::fromWCharArray(domain) + QLatin1Char('\\') + QString::fromWCharArray(name) : QString::fromWCharArray(name);
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return QStringLiteral("outro utilizador");
+    const QString named = QString::fromWCharArray(text);
+    LocalFree(text);
+    return named;
+}
+#endif
+
 const QString keepAliveKey = QStringLiteral("keepalive/interval_s");
 const QString retentionKey = QStringLiteral("journal/retention_days");
 const QString journalSizeKey = QStringLiteral("journal/max_mb");
@@ -122,6 +159,40 @@ std::optional<QString> passwordFileProblem(const QString& fileName)
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (chmod 600 %1)").arg(fileName);
+#elif defined(Q_OS_WIN)
+    if (!QFileInfo(fileName).isFile()) return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
+    // Windows' meaning of "its owner's alone": the file is the user's and its access list lets
+    // nobody in but the user and the system itself (not Administrators, not Everyone).
+    PSID owner = nullptr;
+    PACL access = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring path = QDir::toNativeSeparators(fileName).toStdWString();
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &access, nullptr,
+                              &descriptor)
+        != ERROR_SUCCESS)
+        return QStringLiteral("o ficheiro da palavra-passe %1 não se pode ler").arg(fileName);
+    const std::unique_ptr<void, decltype(&LocalFree)> freeDescriptor(descriptor, &LocalFree);
+    const QByteArray user = currentUserSid();
+    if (user.isEmpty() || !EqualSid(owner, const_cast<char*>(user.constData())))
+        return QStringLiteral("o ficheiro da palavra-passe %1 é de %2, não deste utilizador: use um ficheiro seu").arg(fileName, sidName(owner));
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize);
+    bool others = access == nullptr; // no list at all lets everyone in
+    for (DWORD index = 0; !others && index < access->AceCount; ++index) {
+        ACE_HEADER* entry = nullptr;
+        if (!GetAce(access, index, reinterpret_cast<void**>(&entry)) || entry->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        // Every other kind of entry grants something; allowed ones say to whom.
+        if (entry->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            others = true;
+            break;
+        }
+        PSID whom = &reinterpret_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
+        others = !EqualSid(whom, const_cast<char*>(user.constData())) && !EqualSid(whom, system);
+    }
+    if (others)
+        return QStringLiteral("o ficheiro da palavra-passe %1 pode ser lido por outros (icacls \"%2\" /inheritance:r /grant:r \"%3\":R)")
+            .arg(fileName, QDir::toNativeSeparators(fileName), qEnvironmentVariable("USERNAME"));
 #else
     if (!QFileInfo(fileName).isFile()) return QStringLiteral("o ficheiro da palavra-passe %1 não existe").arg(fileName);
 #endif

@@ -97,11 +97,6 @@ MoreOptionsDialog::MoreOptionsDialog(MoreSettings& settings, QString fileName, c
     safeDelay->setEnabled(onCentralLost->currentIndex() == 1);
     connect(onCentralLost, &QComboBox::currentIndexChanged, safeDelay, [this](int index) { safeDelay->setEnabled(index == 1); });
     layout->addWidget(safety);
-#ifndef PAINEL_MQTT
-    // Not on this system yet: the file's values are kept as they are, neither shown nor checked.
-    mqtt_->hide();
-    safety->hide();
-#endif
     layout->addStretch();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
@@ -115,11 +110,7 @@ void MoreOptionsDialog::accept()
 {
     // Nothing changes until the settings are safe to use: the operator corrects them here, told
     // beside the fields concerned of all the program itself would refuse.
-#ifdef PAINEL_MQTT
     const std::optional<MqttSettings> mqtt = mqtt_->accepted();
-#else
-    const std::optional<MqttSettings> mqtt = mqtt_->fields();
-#endif
     if (!mqtt) {
         // Grown to the words, which would otherwise be cut under the buttons.
         fitBodyToScreen(*this, width());

@@ -24,12 +24,13 @@ public:
     // `state`: how the broker stands now, shown at the top when given.
     MqttSettingsBox(const MqttSettings& settings, For who, const QString& state, QWidget* parent = nullptr);
 
-    // What the fields say, unchecked.
-    [[nodiscard]] MqttSettings fields() const;
     // The fields' settings once they are safe to use; nullopt, with the problems shown, otherwise.
     [[nodiscard]] std::optional<MqttSettings> accepted();
 
 private:
+    // What the fields say, unchecked.
+    [[nodiscard]] MqttSettings fields() const;
+
     MqttSettings kept_; // what has no field here stays as it was
     QLineEdit* host_ = nullptr;
     QSpinBox* port_ = nullptr;

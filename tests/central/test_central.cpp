@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central/central_mqtt_client.h"
 #include "central/post_board.h"
+#include "journal_rows.h"
 #include "mqtt_broker.h"
 #include "qt_printing.h"
 #include "remote/post_mqtt_client.h"
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -90,17 +92,20 @@ TEST(PostBoard, OnlyAPostsExactMessagesChangeIt)
 // An answer is timed by when it reached the control room, never by the post's clock nor by when
 // the window got round to it: one that comes after the wait is late, however busy the window
 // was, and counted apart, as is one after "sem resposta" and a post's refusal of a request that
-// reached it too late. The post's own time is shown as the post's.
+// reached it too late. The post's own time is shown as the post's. The journal keeps each
+// request's summary as the wait ended.
 TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
 {
     std::vector<std::pair<QString, QByteArray>> published;
+    const QTemporaryDir folder;
+    Journal journal(folder.filePath(QStringLiteral("registo.sqlite")));
     PostBoard board(
         QStringLiteral("central"),
         [&](const QString& topic, const QByteArray& payload) {
             published.emplace_back(topic, payload);
             return true;
         },
-        nullptr);
+        &journal);
     const auto state = [](const QString& request) { return QString::fromUtf8(goodState).replace(R"("pedido":"")", R"("pedido":")" + request + "\"").toUtf8(); };
     const auto take = [&](const QString& id, const char* leaf, const QByteArray& payload, qint64 afterMs) {
         auto message = PostBoard::parse(QStringLiteral("painel-sinaletico/%1/%2").arg(id, leaf).toUtf8(), payload, false, board.post(id)->askedAtMs + afterMs);
@@ -120,6 +125,9 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
     ASSERT_TRUE(take("b", "sinal", state(request), 2097));
     EXPECT_EQ(board.summary(), "Parar: 1 de 4 confirmados, 1 respondeu tarde, 2 à espera");
     ASSERT_TRUE(QTest::qWaitFor([&] { return board.post("c")->answer == Post::Answer::Silent; }, 5000));
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "resultado, pormenor, falha", "acao = 'resumo'"),
+              QStringList{"Parar: 1 de 4 confirmados, 2 sem resposta, 1 respondeu tarde|pedido " + request + "|1"});
     ASSERT_TRUE(take("c", "sinal", state(request), 2500));
     ASSERT_TRUE(take("d", "resposta",
                      QStringLiteral(R"({"pedido":"%1","resultado":"pedido expirado","motivo":"chegou tarde","hora":"2026-12-08T05:00:00.000Z"})").arg(request).toUtf8(), 10450));

@@ -5,10 +5,8 @@
 #include "journal/journal.h"
 #include "journal_rows.h"
 #include "post/post_core.h"
-#ifdef PAINEL_MQTT
-#include "remote/post_mqtt_client.h"
-#endif
 #include "recording_view.h"
+#include "remote/post_mqtt_client.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,7 +44,5 @@ struct PostRig {
         journal->flush();
         return journalRows(journal->fileName(), columns, where).join(", ");
     }
-#ifdef PAINEL_MQTT
     [[nodiscard]] bool connected() const { return post != nullptr && post->session.started() && post->mqtt.client() != nullptr && post->mqtt.client()->isConnected(); }
-#endif
 };

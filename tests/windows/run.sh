@@ -8,10 +8,13 @@
 #      Wine's default /dev/ttyS*): the start-up's 57 bytes frame by frame, a click on "Xadrez" and
 #      its ticks 250 ms apart, the command line, Preferências -> COM2 -> OK and the exact bytes of
 #      pref.vyr, a second copy refused;
-#   3. the installer: a silent install into Program Files with its Start-menu entry, the installed
+#   3. the installer: a silent install into Program Files with the two programs' Start-menu
+#      entries and the broker's client with its licences, the installed
 #      program's start-up (reading an older installation's c:\pref.vyr) on COM2, whose virtual
 #      panel loops the cable back: the echo confirmed, then cut ("sem eco", exit 5); the silent
-#      uninstall.
+#      uninstall;
+#   4. a site over TLS (tests/windows/site.sh): the Windows post and painel-central.exe with a
+#      Linux post on a Linux Mosquitto.
 # Usage: tests/windows/run.sh [WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -181,6 +184,9 @@ timeout 180 wine "$win/painel-sinaletico-$version-win64-setup.exe" /S >"$scratch
 installed="$WINEPREFIX/drive_c/Program Files/Painel Sinaletico"
 [ -f "$installed/painel-sinaletico.exe" ] || fail "nothing in Program Files: $(ls "$WINEPREFIX/drive_c/Program Files")"
 [ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Painel Sinal*.lnk')" ] || fail "no Start-menu entry"
+[ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Painel Central.lnk')" ] || fail "no Start-menu entry for Painel Central"
+[ -f "$installed/painel-central.exe" ] && [ -f "$installed/libmosquitto.dll" ] && [ -f "$installed/licences/openssl-LICENSE.txt" ] ||
+    fail "the installation lacks the control room or the broker's client: $(ls "$installed")"
 # An older installation's settings: c:\pref.vyr, read while %APPDATA% has none (COM2 here).
 cp "$prefs" "$WINEPREFIX/drive_c/pref.vyr"
 rm "$prefs"
@@ -205,4 +211,7 @@ timeout 60 wineserver -w || fail "the installed program's process did not end"
 timeout 120 wine "$installed/Uninstall.exe" /S >"$scratch/uninstall.log" 2>&1 || fail "the uninstaller failed"
 # The uninstaller works from a copy of itself, after the one started has returned.
 within 30 test ! -e "$installed/painel-sinaletico.exe" || fail "the uninstaller left the program"
+
+# shellcheck source=tests/windows/site.sh
+source "$root/tests/windows/site.sh"
 echo "windows check: all passed"
