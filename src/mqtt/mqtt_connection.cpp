@@ -93,6 +93,11 @@ thread_local LoopWatch loopWatch;
 QString beginFailure(int code, int error, const QString& host, int port)
 {
     if (code == MOSQ_ERR_EAI) return QStringLiteral("o nome %1 não se encontra").arg(host);
+#ifdef Q_OS_WIN
+    // A refusal reaches libmosquitto on Windows as the connection reset under the CONNECT it
+    // writes at once.
+    if (code == MOSQ_ERR_CONN_LOST && error == WSAECONNRESET) return beginFailure(MOSQ_ERR_ERRNO, WSAECONNREFUSED, host, port);
+#endif
     if (code != MOSQ_ERR_ERRNO) return QStringLiteral("a ligação a %1:%2 não começou").arg(host).arg(port);
     // libmosquitto leaves Winsock's own numbers in errno on Windows.
     switch (error) {

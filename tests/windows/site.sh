@@ -28,7 +28,8 @@ mqtt_port=$(free_port)
 for address in 127.0.0.1 ::1; do
     printf 'listener %s %s\ncafile %s\ncertfile %s\nkeyfile %s\n' "$mqtt_port" "$address" "$site/ca.pem" "$site/broker.pem" "$site/broker.key"
 done >"$site/mosquitto.conf"
-echo 'allow_anonymous true' >>"$site/mosquitto.conf"
+# As whoever runs the test, who alone may read its folder (root's Mosquitto would become mosquitto).
+printf 'allow_anonymous true\nuser %s\n' "$(id -un)" >>"$site/mosquitto.conf"
 /usr/sbin/mosquitto -c "$site/mosquitto.conf" >"$scratch/mosquitto.log" 2>&1 &
 pids+=($!)
 broker=(-h localhost -p "$mqtt_port" --cafile "$site/ca.pem" -q 1)
@@ -73,17 +74,27 @@ end_posts() {
     within 10 bash -c "! kill -0 $linux_pid 2>/dev/null" || fail "the Linux post did not end"
 }
 # The last MQTT failure a journal holds: "resultado: motivo", with the post's own file names as FILE.
-mqtt_failure() {
+# A journal's rows, `$2` a query: read from a copy of the file and its write-ahead log, as a
+# Windows program's locks on the log's index mean nothing to Linux's SQLite.
+journal_query() {
     python3 - "$1" "$2" <<'PY'
-import sqlite3, sys
-try:
-    row = sqlite3.connect(f"file:{sys.argv[1]}?mode=ro", uri=True).execute(
-        "SELECT resultado, motivo FROM registo WHERE acao = 'MQTT' AND falha = 1 ORDER BY id DESC LIMIT 1").fetchone()
-except sqlite3.Error:
-    row = None
-if row:
-    print(f"{row[0]}: {row[1]}".replace(sys.argv[2], "FILE"))
+import os, shutil, sqlite3, sys, tempfile
+with tempfile.TemporaryDirectory() as folder:
+    copy = os.path.join(folder, "registo.sqlite")
+    try:
+        shutil.copy(sys.argv[1], copy)
+        if os.path.exists(sys.argv[1] + "-wal"):
+            shutil.copy(sys.argv[1] + "-wal", copy + "-wal")
+        rows = sqlite3.connect(copy).execute(sys.argv[2]).fetchall()
+    except (OSError, sqlite3.Error):
+        rows = []
+print("\n".join(str(row[0]) for row in rows))
 PY
+}
+mqtt_failure() {
+    local said
+    said=$(journal_query "$1" "SELECT resultado || ': ' || motivo FROM registo WHERE acao = 'MQTT' AND falha = 1 ORDER BY id DESC LIMIT 1")
+    printf '%s' "${said//$2/FILE}"
 }
 win_journal() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/painel-sinaletico/registo.sqlite' | head -n 1; }
 linux_journal=$home/state/painel-sinaletico/registo.sqlite
@@ -102,6 +113,15 @@ port=$mqtt_port
 tls=true
 home_assistant=true
 "
+printf '[mqtt]\r\nhost=localhost\r\nport=%s\r\ntls=true\r\nca_file=%s\r\nid=central\r\n' "$mqtt_port" "$win_ca" >"$appdata/painel-central.conf"
+wine "$scratch/portable/painel-central.exe" >"$scratch/central.log" 2>&1 &
+pids+=($!)
+within 60 shown '^Painel Central$' || fail "no Painel Central window"
+central_journal() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/painel-sinaletico/registo-central.sqlite' | head -n 1; }
+journal_says() { journal_query "$(central_journal)" "SELECT acao || ' ' || resultado || ' ' || coalesce(pormenor, '') FROM registo ORDER BY id"; }
+# The control room first: the posts' coming online is news it journals.
+central_connected() { local j; j=$(journal_says); grep -q '^MQTT MQTT ligado' <<<"$j"; }
+within 60 central_connected || fail "the control room did not connect: $(journal_says)"
 before_win=$(lines_of "$scratch/com1.log")
 win_post
 linux_post
@@ -127,46 +147,34 @@ retained() { timeout 10 mosquitto_sub "${broker[@]}" -t "$1" -C 1 -W 5 2>/dev/nu
 held() {
     python3 -c '
 import json, sys
-state = json.loads(sys.stdin.read())
+text = sys.stdin.read()
+try:
+    state = json.loads(text)
+except ValueError:
+    sys.exit(print(repr(text)))
 for key in ("hora", "nome"):
     state.pop(key, None)
 print(json.dumps(state, ensure_ascii=False, sort_keys=True))'
 }
-[ "$(held <"$site/janela.answer")" = '{"eco": "desligado", "pedido": "wine-janela", "resultado": "enviado", "sinal": "Xadrez"}' ] ||
+[ "$(held <"$site/janela.answer")" = '{"eco": "desligado", "origem": "teste", "pedido": "wine-janela", "resultado": "enviado", "sinal": "Xadrez"}' ] ||
     fail "the Windows post's answer: $(cat "$site/janela.answer")"
 win_state=$(retained painel-sinaletico/janela/sinal | held)
-[ "$win_state" = '{"cor": "", "eco": "desligado", "escolhido": "Xadrez", "modo": "multicor", "origem": "teste", "pedido": "wine-janela", "resultado": "enviado", "sinal": "Xadrez"}' ] ||
+[ "$win_state" = '{"cor": "", "eco": "desligado", "escolhido": "Xadrez", "modo": "multicor", "origem": "remoto", "pedido": "wine-janela", "resultado": "enviado", "sinal": "Xadrez"}' ] ||
     fail "the Windows post's retained state: $win_state"
 [ "$(retained painel-sinaletico/linux/sinal | held | sed 's/wine-linux/wine-janela/')" = "$win_state" ] ||
     fail "the Linux post's state differs: $(retained painel-sinaletico/linux/sinal)"
 win_info=$(retained painel-sinaletico/janela/info | held)
 [ "$win_info" = "{\"cor\": \"\", \"dispositivo\": \"COM1\", \"modo\": \"multicor\", \"porta\": \"COM1\", \"versao\": \"$version\"}" ] ||
     fail "the Windows post's info: $win_info"
-ha() { retained "homeassistant/select/painel-sinaletico-$1/config" | held | sed "s/$1/ID/g"; }
+ha() { retained "homeassistant/select/$1/sinal/config" | held | sed "s/$1/ID/g"; }
 win_ha=$(ha janela)
 [[ "$win_ha" == *'"command_topic": "painel-sinaletico/ID/sinal/set"'* ]] || fail "no Home Assistant entry from the Windows post: $win_ha"
 [ "$(ha linux | sed 's/"name": "[^"]*", "sw_version"/"sw_version"/')" = "$(sed 's/"name": "[^"]*", "sw_version"/"sw_version"/' <<<"$win_ha")" ] ||
     fail "the posts' Home Assistant entries differ: $win_ha"
 
 step "a site over TLS: painel-central.exe stops both with Escape"
-printf '[mqtt]\r\nhost=localhost\r\nport=%s\r\ntls=true\r\nca_file=%s\r\nid=central\r\n' "$mqtt_port" "$win_ca" >"$appdata/painel-central.conf"
 before_linux=$(lines_of "$scratch/linux-panel.log")
 before_win=$(lines_of "$scratch/com1.log")
-wine "$scratch/portable/painel-central.exe" >"$scratch/central.log" 2>&1 &
-pids+=($!)
-within 60 shown '^Painel Central$' || fail "no Painel Central window"
-central_journal() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/painel-sinaletico/registo-central.sqlite' | head -n 1; }
-journal_says() {
-    python3 - "$(central_journal)" "$1" <<'PY'
-import sqlite3, sys
-try:
-    rows = sqlite3.connect(f"file:{sys.argv[1]}?mode=ro", uri=True).execute(
-        "SELECT acao || ' ' || resultado || ' ' || coalesce(pormenor, '') FROM registo").fetchall()
-except sqlite3.Error:
-    rows = []
-print("\n".join(r[0] for r in rows))
-PY
-}
 sees_both() { local j; j=$(journal_says); grep -q '^posto em linha .*janela' <<<"$j" && grep -q '^posto em linha .*linux' <<<"$j"; }
 within 60 sees_both || fail "the control room did not see both posts: $(journal_says)"
 xdo windowactivate --sync "$(window '^Painel Central$')" key Escape
@@ -184,9 +192,9 @@ for line in "$scratch/com1.log:$before_win" "$scratch/linux-panel.log:$before_li
     got=$(frames_since "${line%:*}" "${line##*:}" | sed -n '/set_redled_time 25$/,$p' | head -n 6)
     [ "$got" = "$stop_frames" ] || fail "Parar on ${line%:*} differs: $got"
 done
-summary() { journal_says | grep '^resumo ' | tail -n 1; }
-within 20 bash -c "$(declare -f journal_says central_journal summary); summary | grep -q '^resumo Parar: 2 de 2 confirmados '" ||
-    fail "the control room's summary: $(summary)"
+summary() { local j; j=$(journal_says); grep '^resumo ' <<<"$j" | tail -n 1; }
+summed_up() { [[ "$(summary)" == "resumo Parar: 2 de 2 confirmados pedido "* ]]; }
+within 20 summed_up || fail "the control room's summary: $(summary)"
 
 step "a site over TLS: a request's publication to its last byte on the line, each post"
 # One publisher connected beforehand, so that only the request's own way is timed: 10 signs in
@@ -250,6 +258,10 @@ port=$(free_port)
 tls=true
 "
 check_refusal "no broker at the start" "$win_ca" "$site/ca.pem"
+settings "$win_ca" "$site/ca.pem" "host=127.0.0.1
+port=$(free_port)
+"
+check_refusal "no broker at the start, on this machine without TLS" "$win_ca" "$site/ca.pem"
 printf 'segredo\n' >"$site/password"
 chmod 644 "$site/password"
 settings "$win_ca" "$site/ca.pem" "host=localhost
