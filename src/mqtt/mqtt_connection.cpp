@@ -81,10 +81,11 @@ SystemAuthorities systemAuthorities()
 // the thread ends.
 struct LoopWatch {
     MqttConnection* link = nullptr;
-    std::function<void(MqttConnection*)> ended;
+    int generation = 0;
+    std::function<void(MqttConnection*, int)> ended;
     ~LoopWatch()
     {
-        if (link != nullptr && ended) ended(link);
+        if (link != nullptr && ended) ended(link, generation);
     }
 };
 thread_local LoopWatch loopWatch;
@@ -144,7 +145,10 @@ MqttConnection::MqttConnection(MqttSettings settings, QString program, Origin or
     : QObject(parent), settings_(std::move(settings)), program_(std::move(program)), origin_(origin), journal_(journal)
 {
     retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &MqttConnection::connectToBroker);
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        current_ = nextBroker_;
+        connectToBroker();
+    });
 }
 
 MqttConnection::~MqttConnection() { stop(); }
@@ -193,8 +197,12 @@ std::optional<QString> MqttConnection::start()
     mosquitto_message_v5_callback_set(client_, &MqttConnection::onMessage);
     if (mqtt5_) mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_log_callback_set(client_, &MqttConnection::onLog);
-    // 1 s, then doubling up to 30 s between tries while the broker is away.
-    mosquitto_reconnect_delay_set(client_, 1, 30, true);
+    brokers_ = brokerAddresses(settings_).value_or(std::vector<BrokerAddress>{});
+    if (brokers_.empty()) return QStringLiteral("não há broker nas opções");
+    // 1 s, then doubling up to 30 s between tries while the broker is away. With a list, the
+    // library never gets to try the lost one again: its thread is ended and the next one tried.
+    mosquitto_reconnect_delay_set(client_, brokers_.size() > 1 ? 30 : 1, 30, brokers_.size() == 1);
+    if (brokers_.size() > 1) keepAliveSeconds_ = std::min(keepAliveSeconds_, failoverKeepAliveSeconds);
     // A sign, or its answer, is one small packet: sent at once rather than held back while the
     // last one waits for its acknowledgement (up to 40 ms).
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
@@ -212,13 +220,18 @@ std::optional<QString> MqttConnection::start()
     }
     // Without TLS the broker is on this machine: the connection goes to the very address that
     // was found to be this machine's, not to a name that could resolve elsewhere by then.
-    connectHost_ = settings_.tls || settings_.plain ? settings_.host : loopbackAddress(settings_.host).value_or(settings_.host);
-    setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(settings_.host).arg(settings_.port));
+    connectHosts_.clear();
+    for (const BrokerAddress& broker : brokers_)
+        connectHosts_.push_back(settings_.tls || settings_.plain ? broker.host : loopbackAddress(broker.host).value_or(broker.host));
+    setStatus(QStringLiteral("MQTT: à espera de %1:%2").arg(brokers_.front().host).arg(brokers_.front().port));
     connectToBroker();
     return std::nullopt;
 }
 
-QString MqttConnection::where() const { return QStringLiteral("%1:%2 como %3").arg(settings_.host).arg(settings_.port).arg(settings_.id); }
+QString MqttConnection::where() const
+{
+    return QStringLiteral("%1:%2 como %3").arg(broker().host).arg(broker().port).arg(settings_.id);
+}
 
 void MqttConnection::connectToBroker()
 {
@@ -228,16 +241,18 @@ void MqttConnection::connectToBroker()
         looping_ = loopEnded_ = false;
     }
     hostMismatch_ = false;
-    const int code = mosquitto_connect_async(client_, connectHost_.toUtf8().constData(), settings_.port, keepAliveSeconds_);
+    const BrokerAddress& broker = brokers_[current_];
+    const int code = mosquitto_connect_async(client_, connectHosts_[current_].toUtf8().constData(), broker.port, keepAliveSeconds_);
     // A broker that refuses at once (not running yet, a name that does not resolve) would leave
-    // libmosquitto's thread waiting for ever: tried again from here, 1 s, then doubling to 30 s.
+    // libmosquitto's thread waiting for ever: tried again from here.
     if (code != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
         const QString words = code == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error)) : QString::fromUtf8(mosquitto_strerror(code));
-        retry_.start(retryDelayS_ * 1000);
+        const QString cause = beginFailure(code, error, broker.host, broker.port);
         // A handshake that failed at once: the library's log has said why, and tlsFailed says it.
-        if (code != MOSQ_ERR_TLS) cannotConnect(beginFailure(code, error, settings_.host, settings_.port), words, retryDelayS_);
+        if (code != MOSQ_ERR_TLS) cannotConnect(cause, words);
+        const int retryS = planRetry();
+        if (code != MOSQ_ERR_TLS) showFailure(retryS);
         return;
     }
     if (looping_) return;
@@ -248,13 +263,42 @@ void MqttConnection::connectToBroker()
     looping_ = true;
 }
 
-void MqttConnection::loopEnded()
+void MqttConnection::loopEnded(int generation)
 {
-    if (loopEnded_ || !looping_) return;
+    if (generation != loopGeneration_ || loopEnded_ || !looping_) return;
     loopEnded_ = true;
+    const int retryS = planRetry();
+    if (!connected_ && !statusCause_.isEmpty()) showFailure(retryS);
+}
+
+void MqttConnection::endLoop()
+{
+    ++loopGeneration_;
+    if (looping_) {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+    }
+    looping_ = loopEnded_ = false;
+}
+
+int MqttConnection::planRetry()
+{
+    nextBroker_ = (current_ + 1) % brokers_.size();
+    if (brokers_.size() > 1 && ++triedInRound_ < brokers_.size()) {
+        retry_.start(0);
+        return 0;
+    }
+    triedInRound_ = 0;
     retryDelayS_ = std::clamp(retryDelayS_ * 2, 1, 30);
-    if (!connected_ && !statusCause_.isEmpty()) showFailure(retryDelayS_);
     retry_.start(retryDelayS_ * 1000);
+    return retryDelayS_;
+}
+
+void MqttConnection::failOver()
+{
+    if (brokers_.size() < 2 || client_ == nullptr || retry_.isActive()) return;
+    endLoop();
+    showFailure(planRetry());
 }
 
 void MqttConnection::tlsFailed(const QString& words)
@@ -264,12 +308,12 @@ void MqttConnection::tlsFailed(const QString& words)
     // said why.
     if (words.contains(QLatin1String("host name verification failed"))) {
         hostMismatch_ = true;
-        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(settings_.host), words, retryS);
+        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(brokers_[current_].host), words, retryS);
     }
     if (hostMismatch_) return;
     if (words.contains(QLatin1String("certificate verify failed")))
         return cannotConnect(QStringLiteral("o certificado do broker não é de uma autoridade em que se confia"), words, retryS);
-    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(settings_.host).arg(settings_.port), words, retryS);
+    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(brokers_[current_].host).arg(brokers_[current_].port), words, retryS);
 }
 
 void MqttConnection::showFailure(int retryS)
@@ -288,8 +332,8 @@ void MqttConnection::cannotConnect(const QString& cause, const QString& words, i
     ++failedAttempts_;
     statusCause_ = cause;
     showFailure(retryS);
-    if (!wasConnected && cause == lastCause_) return;
-    lastCause_ = cause;
+    if (!wasConnected && journaledCauses_.contains(cause)) return;
+    journaledCauses_ << cause;
     journal(QStringLiteral("MQTT desligado"), cause, QStringLiteral("%1; libmosquitto: %2").arg(where(), words), true);
 }
 
@@ -301,7 +345,12 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int code)
         link->refused_ = true;
         const QString words = QString::fromUtf8(link->mqtt5_ ? mosquitto_reason_string(code) : mosquitto_connack_string(code));
         QMetaObject::invokeMethod(
-            link, [link, code, words] { link->cannotConnect(refusal(code), words); }, Qt::QueuedConnection);
+            link,
+            [link, code, words] {
+                link->cannotConnect(refusal(code), words);
+                link->failOver();
+            },
+            Qt::QueuedConnection);
         return;
     }
     for (const auto& [filter, keepRetainFlag] : link->follows_)
@@ -319,9 +368,11 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int code)
     QMetaObject::invokeMethod(
         link,
         [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
+            const BrokerAddress& broker = link->brokers_[link->current_];
             link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
-                                                           : QStringLiteral("a ligação a %1:%2 caiu").arg(link->settings_.host).arg(link->settings_.port),
+                                                           : QStringLiteral("a ligação a %1:%2 caiu").arg(broker.host).arg(broker.port),
                                 words);
+            link->failOver();
         },
         Qt::QueuedConnection);
 }
@@ -332,7 +383,10 @@ void MqttConnection::onLog(mosquitto*, void* self, int level, const char* text)
     // The library logs on the window's thread too, from publish and connect.
     if (loopWatch.link == nullptr && std::this_thread::get_id() != link->windowThread_) {
         loopWatch.link = link;
-        loopWatch.ended = [](MqttConnection* watched) { QMetaObject::invokeMethod(watched, &MqttConnection::loopEnded, Qt::QueuedConnection); };
+        loopWatch.generation = link->loopGeneration_;
+        loopWatch.ended = [](MqttConnection* watched, int generation) {
+            QMetaObject::invokeMethod(watched, [watched, generation] { watched->loopEnded(generation); }, Qt::QueuedConnection);
+        };
     }
     if (level != MOSQ_LOG_ERR) return;
     const QString words = QString::fromUtf8(text);
@@ -366,7 +420,8 @@ void MqttConnection::becameConnected()
 {
     retryDelayS_ = 0;
     failedAttempts_ = 0;
-    lastCause_.clear();
+    journaledCauses_.clear();
+    triedInRound_ = 0;
     connected();
     if (std::exchange(connected_, true)) return;
     journal(QStringLiteral("MQTT ligado"), {}, where(), false);

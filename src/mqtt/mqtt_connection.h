@@ -40,8 +40,15 @@ public:
 
     [[nodiscard]] bool isConnected() const { return connected_; }
     [[nodiscard]] const MqttSettings& settings() const { return settings_; }
-    // Where the client connects: without TLS, the loopback address the host was checked to be.
-    [[nodiscard]] const QString& connectHost() const { return connectHost_; }
+    // Where the client connects, or connected last: without TLS, the loopback address the host was
+    // checked to be.
+    [[nodiscard]] QString connectHost() const { return connectHosts_.empty() ? QString() : connectHosts_[current_]; }
+    // The broker of the list tried or connected to, as the settings name it.
+    [[nodiscard]] BrokerAddress broker() const { return brokers_.empty() ? BrokerAddress{settings_.host, settings_.port} : brokers_[current_]; }
+    // With a list of brokers, how often an idle connection is proved alive at most (libmosquitto's
+    // least): a broker fallen silent is left for the next within about 7.5 s. One whose connection
+    // closes (killed, restarted, its machine's network gone) is left at once.
+    static constexpr int failoverKeepAliveSeconds = 5;
 
     // How often an idle connection is proved alive; a broker gone without a word (a cut cable) is
     // noticed within about one and a half of it. Before start().
@@ -91,9 +98,16 @@ private:
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message, const mqtt5__property* properties);
     static void onLog(mosquitto* client, void* self, int level, const char* text);
 
-    // libmosquitto's thread gave up for good (it does on a failed TLS handshake, with no
-    // callback): it is started again after the next delay.
-    void loopEnded();
+    // libmosquitto's thread of `generation` gave up for good (it does on a failed TLS handshake,
+    // with no callback): it is started again after the next delay.
+    void loopEnded(int generation);
+    // Ends libmosquitto's thread, which would otherwise try the lost broker again by itself.
+    void endLoop();
+    // The next try: with a list, the next broker at once, and after a whole round in vain (or with
+    // one broker) after 1 s, then doubling to 30 s. The delay in seconds, 0 for at once.
+    int planRetry();
+    // With a list of brokers, the lost one is left for the next.
+    void failOver();
     // The broker cannot be reached or kept: `cause` in the operator's words, `words` the library's.
     // Each distinct cause is journaled once, until a connection succeeds.
     void cannotConnect(const QString& cause, const QString& words, int retryS = 0);
@@ -121,10 +135,15 @@ private:
     std::atomic<bool> refused_{false}; // the broker refused the connection just now
 
     std::thread::id windowThread_ = std::this_thread::get_id();
-    QString connectHost_;       // the address that was checked, or the host itself with TLS
-    bool looping_ = false;      // libmosquitto's thread was started and not yet joined
-    bool loopEnded_ = false;    // and has ended by itself
-    QString lastCause_;         // the last failure journaled
+    std::vector<BrokerAddress> brokers_; // as the settings list them
+    std::vector<QString> connectHosts_;  // each: the address that was checked, or the host itself with TLS
+    std::size_t current_ = 0;            // the broker tried or connected to
+    std::size_t nextBroker_ = 0;         // the one the next try goes to
+    std::size_t triedInRound_ = 0;       // brokers tried in vain since the last connection or round
+    bool looping_ = false;               // libmosquitto's thread was started and not yet joined
+    bool loopEnded_ = false;             // and has ended by itself
+    std::atomic<int> loopGeneration_{0}; // which of its threads is the current one
+    QStringList journaledCauses_;        // the failures journaled since the last connection
     int failedAttempts_ = 0;    // since the last connection
     QString statusCause_;       // the last failure's cause, as the status says it
     bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name

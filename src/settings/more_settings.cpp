@@ -129,6 +129,34 @@ std::optional<QString> loopbackAddress(const QString& host)
 
 bool isLocalHost(const QString& host) { return loopbackAddress(host).has_value(); }
 
+std::optional<std::vector<BrokerAddress>> brokerAddresses(const MqttSettings& mqtt, QString* problem)
+{
+    std::vector<BrokerAddress> brokers;
+    for (const QString& part : mqtt.host.split(QLatin1Char(','))) {
+        const QString entry = part.trimmed();
+        BrokerAddress broker{entry, mqtt.port};
+        // "name:port" and "[v6]:port" carry their own port; a bare IPv6 address has colons of its own.
+        const qsizetype colon = entry.lastIndexOf(QLatin1Char(':'));
+        const bool bracketed = entry.startsWith(QLatin1Char('['));
+        if (colon > 0 && (bracketed ? entry.at(colon - 1) == QLatin1Char(']') : entry.count(QLatin1Char(':')) == 1)) {
+            bool number = false;
+            broker.port = entry.mid(colon + 1).toInt(&number);
+            if (!number || broker.port < 1 || broker.port > 65535) {
+                if (problem) *problem = QStringLiteral("o broker \"%1\" não serve: a porta vai de 1 a 65535").arg(entry);
+                return std::nullopt;
+            }
+            broker.host = entry.left(colon);
+        }
+        if (bracketed && broker.host.endsWith(QLatin1Char(']'))) broker.host = broker.host.mid(1, broker.host.size() - 2);
+        if (broker.host.isEmpty()) {
+            if (problem) *problem = QStringLiteral("a lista de brokers \"%1\" tem um lugar vazio").arg(mqtt.host);
+            return std::nullopt;
+        }
+        brokers.push_back(broker);
+    }
+    return brokers;
+}
+
 std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingNames names)
 {
     if (!mqtt.enabled()) return std::nullopt;
@@ -137,10 +165,15 @@ std::optional<QString> mqttSettingsProblem(const MqttSettings& mqtt, SettingName
     if (!idPattern.match(mqtt.id).hasMatch())
         return QStringLiteral("%1 \"%2\" não serve: só letras, algarismos, - e _ (até 64)")
             .arg(file ? QStringLiteral("mqtt/id") : QStringLiteral("a identificação"), mqtt.id);
-    if (!mqtt.tls && !mqtt.plain && !isLocalHost(mqtt.host))
-        return QStringLiteral("o broker %1 não está nesta máquina: %2")
-            .arg(mqtt.host, file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
-                                 : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
+    QString listProblem;
+    const auto brokers = brokerAddresses(mqtt, &listProblem);
+    if (!brokers) return listProblem;
+    // Every broker of the list under the same rule: the second is as trusted as the first.
+    for (const BrokerAddress& broker : *brokers)
+        if (!mqtt.tls && !mqtt.plain && !isLocalHost(broker.host))
+            return QStringLiteral("o broker %1 não está nesta máquina: %2")
+                .arg(broker.host, file ? QStringLiteral("ponha tls=true, ou sem_cifra=true sabendo o que quer dizer")
+                                       : QStringLiteral("marque \"Cifrar com TLS\", ou \"Sem cifra\" sabendo o que quer dizer"));
     if (mqtt.tls && !mqtt.caFile.isEmpty() && !QFileInfo(mqtt.caFile).isFile())
         return QStringLiteral("o ficheiro %1 não existe (%2)")
             .arg(mqtt.caFile, file ? QStringLiteral("mqtt/ca_file") : QStringLiteral("o certificado da autoridade"));
@@ -245,7 +278,12 @@ MqttSettings readMqttSettings(const QSettings& file, QStringList* problems, QStr
 {
     MqttSettings mqtt;
     mqtt.id = machineId();
-    const auto text = [&](const char* key) { return file.value(mqttGroup + QLatin1String(key)).toString().trimmed(); };
+    // An INI value with a comma and no quotes is a list to QSettings, and toString() would make it
+    // nothing: a list of brokers, or a name such as "Curva 3, Sector 2", is read as written.
+    const auto text = [&](const char* key) {
+        const QVariant value = file.value(mqttGroup + QLatin1String(key));
+        return (value.typeId() == QMetaType::QStringList ? value.toStringList().join(QStringLiteral(", ")) : value.toString()).trimmed();
+    };
     // A flag is exactly true or false (or 1 or 0): "no" or "off" read as anything else could
     // switch encryption off behind the operator's back.
     QString badFlag;

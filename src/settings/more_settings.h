@@ -11,10 +11,13 @@ class QSettings;
 
 #include <array>
 #include <optional>
+#include <vector>
 
 // The broker a site's controller publishes signs to. Off while `host` is empty.
 struct MqttSettings {
     static constexpr int maxNameChars = 64;
+    // One broker, or several tried in order ("broker-a.site,broker-b.site:8884"), each a name or
+    // an address with its own port or `port`.
     QString host;
     int port = 1883;
     QString id; // this panel's name in the topics; the machine's name when not set
@@ -30,6 +33,17 @@ struct MqttSettings {
     [[nodiscard]] QString displayName() const { return name.isEmpty() ? id : name; }
     friend bool operator==(const MqttSettings&, const MqttSettings&) = default;
 };
+
+// One of the brokers `host` names, with its port.
+struct BrokerAddress {
+    QString host;
+    int port = 0;
+    friend bool operator==(const BrokerAddress&, const BrokerAddress&) = default;
+};
+// The brokers `host` names, in order; a name or address, "[v6]:port" or "name:port", `port` for
+// those without one. nullopt, with `problem` said, when an entry is empty or its port is not 1
+// to 65535.
+[[nodiscard]] std::optional<std::vector<BrokerAddress>> brokerAddresses(const MqttSettings& mqtt, QString* problem = nullptr);
 
 // A broker on this machine needs no encryption; any other one does, unless "sem cifra" is set.
 // This machine is a literal loopback address (127.0.0.0/8, ::1), or localhost when everything it

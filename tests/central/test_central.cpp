@@ -3,6 +3,7 @@
 #include "central/post_board.h"
 #include "journal_rows.h"
 #include "mqtt_broker.h"
+#include "post_rig.h"
 #include "qt_printing.h"
 #include "remote/post_mqtt_client.h"
 #include "signs/sign_names.h"
@@ -225,6 +226,50 @@ TEST(MosquittoAcl, APostSetsNoOtherAndAnonymousNone)
         ASSERT_TRUE(checked.wait(10000)) << open;
         EXPECT_EQ(checked.first().first().toBool(), open);
     }
+}
+
+// A site on two brokers, the second bridged to the first as the example configuration bridges
+// them: a post and the control room on the first, which dies; both go on to the second, and race
+// control's stop, sent to the post and to the whole site, reaches the panel once and is confirmed.
+TEST(BrokerPair, APostAndRaceControlGoOnToTheSecondWhenTheFirstDies)
+{
+    MqttBroker second;
+    MqttBroker first(false, QStringLiteral("allow_anonymous true\nconnection ponte\naddress 127.0.0.1:%1\ntopic painel-sinaletico/# both 1\n"
+                                           "topic painel-central/# both 1\n")
+                                .arg(second.port));
+    const QString brokers = QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(first.port).arg(second.port);
+    PostRig post;
+    ASSERT_TRUE(post.writeConf(QStringLiteral("[mqtt]\nhost=%1\nid=posto-1\n").arg(brokers).toUtf8()));
+    post.start();
+    std::unique_ptr<CentralMqttClient> link;
+    PostBoard board("central", [&](const QString& topic, const QByteArray& payload) { return link != nullptr && link->request(topic, payload); }, nullptr);
+    MqttSettings central;
+    central.host = brokers;
+    central.id = "central";
+    link = std::make_unique<CentralMqttClient>(central, board, nullptr);
+    QObject::connect(link.get(), &MqttConnection::connectedChanged, &board, &PostBoard::setConnected);
+    ASSERT_EQ(link->start(), std::nullopt);
+    const auto bothOn = [&](int port) {
+        const Post* seen = board.post("posto-1");
+        return post.connected() && post.post->mqtt.client()->broker().port == port && link->isConnected() && link->broker().port == port && seen != nullptr &&
+               seen->stateKnown && seen->online;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bothOn(first.port); }, 10000)) << post.post->session.mqttNote().toStdString();
+
+    first.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bothOn(second.port); }, 10000));
+    MqttClient answers(second.port);
+    answers.subscribe("painel-sinaletico/posto-1/resposta");
+    post.port.clearRecord();
+    board.stopAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board.summary() == "Parar: 1 de 1 confirmados"; }, 5000)) << board.summary().toStdString();
+    // The same request by the other way is answered as one already carried out, and is not again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.on("painel-sinaletico/posto-1/resposta").size() == 2; }, 5000));
+    EXPECT_NE(answers.on("painel-sinaletico/posto-1/resposta").back().payload.find("pedido repetido"), std::string::npos);
+    const std::string sent = post.port.sent();
+    std::size_t stops = 0;
+    for (std::size_t at = sent.find("5A 7B 04"); at != std::string::npos; at = sent.find("5A 7B 04", at + 1)) ++stops;
+    EXPECT_EQ(stops, 1U) << sent;
 }
 
 } // namespace
