@@ -96,6 +96,7 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
             m.name.clear();
             m.nameRefused = QStringLiteral("o nome não tem letras, algarismos nem símbolos que se vejam");
         }
+        m.group = shownText(info->group, MqttSettings::maxNameChars).trimmed();
         m.version = shownText(info->version);
         m.port = shownText(info->port);
         m.device = shownText(info->device);
@@ -104,6 +105,22 @@ std::optional<PostBoard::Message> PostBoard::parse(const QByteArray& topic, cons
         return m;
     }
     return std::nullopt;
+}
+
+QString PostBoard::groupOf(const Post& post)
+{
+    if (!post.group.isEmpty()) return post.group;
+    static const QRegularExpression numbered(QStringLiteral("^(.*[^-_ 0-9])[-_ ]*[0-9]+$"));
+    const QRegularExpressionMatch match = numbered.match(post.id);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QStringList PostBoard::groups() const
+{
+    QStringList found;
+    for (const QString& id : ids())
+        if (const QString group = groupOf(posts_.at(id)); !group.isEmpty() && !found.contains(group)) found << group;
+    return found;
 }
 
 const Post* PostBoard::post(const QString& id) const
@@ -203,7 +220,8 @@ void PostBoard::receiveSign(Post& post, const Message& message)
 
 void PostBoard::receiveInfo(Post& post, const Message& message)
 {
-    const bool renamed = message.name != post.name;
+    const bool renamed = message.name != post.name || message.group != post.group;
+    post.group = message.group;
     if (message.nameRefused != post.nameRefused && !message.nameRefused.isEmpty())
         record(QStringLiteral("nome recusado"), QStringLiteral("recusado"), post.id, message.nameRefused, true);
     post.name = message.name;

@@ -17,6 +17,7 @@
 struct Post {
     QString id;
     QString name;               // from its info; the id until then
+    QString group;              // from its info: the group it says it belongs to
     QString nameRefused;        // why the name in its info could not be shown
     bool online = false;        // as last heard, also while it cannot be heard
     bool presenceHeard = false; // its "estado" has been heard at all
@@ -117,6 +118,7 @@ public:
         QString cause;     // sinal
         QDateTime endsAt;  // sinal
         QString name;
+        QString group;
         QString nameRefused;
         QString version;
         QString port;
@@ -150,6 +152,11 @@ public:
     [[nodiscard]] const Post* post(const QString& id) const;
     // Every post's id, ordered by name.
     [[nodiscard]] QStringList ids() const;
+    // A post's group: the one its info names, else its id's stem before a closing number
+    // ("curva-12" is in "curva"); empty when it has neither.
+    [[nodiscard]] static QString groupOf(const Post& post);
+    // Every group a post is in, ordered as the posts are.
+    [[nodiscard]] QStringList groups() const;
     // The last request's answers so far: "Parar: 18 de 20 confirmados, 1 falhou, 1 sem resposta".
     [[nodiscard]] QString summary() const;
     // The posts offline and unheard of for a day by `now`.

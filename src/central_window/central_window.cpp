@@ -7,9 +7,11 @@
 #include "journal_window/journal_window.h"
 #include "signs/sign_names.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -74,6 +76,40 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
     controls->addWidget(none);
     controls->addStretch();
     layout->addLayout(controls);
+
+    auto* finding = new QHBoxLayout;
+    search_ = new QLineEdit(body);
+    search_->setObjectName(QStringLiteral("search"));
+    search_->setAccessibleName(QStringLiteral("Procurar posto"));
+    search_->setPlaceholderText(QStringLiteral("nome ou identificação"));
+    search_->setClearButtonEnabled(true);
+    auto* searchLabel = new QLabel(QStringLiteral("&Procurar:"), body);
+    searchLabel->setBuddy(search_);
+    group_ = new QComboBox(body);
+    group_->setObjectName(QStringLiteral("group"));
+    group_->setAccessibleName(QStringLiteral("Grupo"));
+    group_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    group_->addItem(QStringLiteral("todos os grupos"));
+    auto* groupLabel = new QLabel(QStringLiteral("&Grupo:"), body);
+    groupLabel->setBuddy(group_);
+    stopGroup_ = new QPushButton(QStringLiteral("Parar no grupo"), body);
+    stopGroup_->setObjectName(QStringLiteral("stopGroup"));
+    stopGroup_->setAccessibleName(QStringLiteral("Parar no grupo"));
+    stopGroup_->setEnabled(false);
+    connect(stopGroup_, &QPushButton::clicked, this, &CentralWindow::stopGroup);
+    connect(search_, &QLineEdit::textChanged, this, &CentralWindow::arrange);
+    connect(group_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        stopGroup_->setEnabled(index > 0);
+        arrange();
+    });
+    finding->addWidget(searchLabel);
+    finding->addWidget(search_, 1);
+    finding->addSpacing(16);
+    finding->addWidget(groupLabel);
+    finding->addWidget(group_);
+    finding->addWidget(stopGroup_);
+    finding->addStretch(1);
+    layout->addLayout(finding);
 
     summary_ = new QLabel(QStringLiteral("Nenhum pedido enviado."), body);
     summary_->setObjectName(QStringLiteral("summary"));
@@ -195,12 +231,48 @@ void CentralWindow::resizeEvent(QResizeEvent* event)
     arrange();
 }
 
+bool CentralWindow::shown(const Post& post) const
+{
+    const QString wanted = search_->text().trimmed();
+    if (!wanted.isEmpty() && !post.id.contains(wanted, Qt::CaseInsensitive) && !post.name.contains(wanted, Qt::CaseInsensitive)) return false;
+    return group_->currentIndex() <= 0 || PostBoard::groupOf(post) == group_->currentText();
+}
+
+void CentralWindow::showGroups()
+{
+    const QStringList groups = board_.groups();
+    QStringList offered;
+    for (int i = 1; i < group_->count(); ++i) offered << group_->itemText(i);
+    if (offered == groups) return;
+    const QString chosen = group_->currentIndex() > 0 ? group_->currentText() : QString();
+    const QSignalBlocker quiet(group_);
+    while (group_->count() > 1) group_->removeItem(1);
+    group_->addItems(groups);
+    // A group gone (its posts renamed or removed) leaves every group shown.
+    const int index = chosen.isEmpty() ? 0 : std::max(0, int(groups.indexOf(chosen)) + 1);
+    group_->setCurrentIndex(index);
+    stopGroup_->setEnabled(index > 0);
+}
+
+void CentralWindow::stopGroup()
+{
+    if (group_->currentIndex() <= 0) return;
+    QStringList targets;
+    for (const QString& id : board_.ids())
+        if (PostBoard::groupOf(*board_.post(id)) == group_->currentText()) targets << id;
+    (void)board_.send(Sign::Stop, targets, 0);
+}
+
 void CentralWindow::arrange()
 {
-    const QStringList ids = board_.ids();
-    // Posts gone lose their tiles and their selection.
+    showGroups();
+    QStringList ids;
+    for (const QString& id : board_.ids())
+        if (shown(*board_.post(id))) ids << id;
+    // Posts gone, or not shown, lose their tiles and their selection: a sign goes only to posts
+    // the operator sees.
     for (auto it = tiles_.begin(); it != tiles_.end();) {
-        if (board_.post(it->first) != nullptr) {
+        if (const Post* post = board_.post(it->first); post != nullptr && shown(*post)) {
             ++it;
             continue;
         }
@@ -241,16 +313,18 @@ void CentralWindow::refresh()
 void CentralWindow::showCounts()
 {
     int online = 0, troubled = 0;
-    for (const auto& [id, tile] : tiles_) {
-        if (const Post* post = board_.post(id); post != nullptr && post->online) ++online;
+    const QStringList ids = board_.ids();
+    for (const QString& id : ids)
+        if (board_.post(id)->online) ++online;
+    for (const auto& [id, tile] : tiles_)
         if (tile->troubled()) ++troubled;
-    }
-    const std::size_t posts = tiles_.size();
+    const qsizetype posts = ids.size();
     QString text = QStringLiteral("%1, %2 em linha, %3 com problemas, %4 selecionados")
                        .arg(posts == 1 ? QStringLiteral("1 posto") : QStringLiteral("%1 postos").arg(posts))
                        .arg(online)
                        .arg(troubled)
                        .arg(selected_.size());
+    if (qsizetype(tiles_.size()) != posts) text += QStringLiteral("; %1 mostrados").arg(tiles_.size());
     const std::size_t ignored = board_.ignoredPosts();
     if (ignored > 0) text += ignored == 1 ? QStringLiteral("; lista cheia: 1 ignorado") : QStringLiteral("; lista cheia: %1 ignorados").arg(ignored);
     counts_->setText(text);

@@ -13,16 +13,19 @@
 
 class JournalWindow;
 class PostTile;
+class QComboBox;
 class QGridLayout;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QScrollArea;
 
 // The control room's window: every post as a tile, ordered by name; the operator selects posts
 // (click, Ctrl+click, "Todos") and sends them a sign with the five buttons or the keys 1 to 5;
-// "Parar em todos", or Escape, stops every post at once. The summary line and each tile then say
-// how the request was answered.
+// "Parar em todos", or Escape, stops every post at once. At a site's size, the tiles shown are
+// narrowed by a name or id typed in "Procurar" and by a group, which "Parar no grupo" stops. The
+// summary line and each tile then say how the request was answered.
 class CentralWindow final : public QMainWindow {
     Q_OBJECT
 public:
@@ -54,7 +57,12 @@ private:
     void selectAll(bool all);
     void send(Sign sign);
     void stopAll();
-    // Tiles made and removed, and placed in order, as many a row as fit.
+    void stopGroup();
+    // Whether the post is among the tiles shown: the search and the group let it through.
+    [[nodiscard]] bool shown(const Post& post) const;
+    // The groups offered, as the posts tell them, the one chosen kept.
+    void showGroups();
+    // Tiles made and removed, and the ones shown placed in order, as many a row as fit.
     void arrange();
     void refresh();
     void showCounts();
@@ -66,6 +74,9 @@ private:
     std::array<QPushButton*, signCount> signButtons_{};
     QPushButton* stopAll_ = nullptr;
     QSpinBox* duration_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    QComboBox* group_ = nullptr;
+    QPushButton* stopGroup_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* stale_ = nullptr;
     QLabel* linkStatus_ = nullptr;

@@ -228,10 +228,7 @@ std::optional<QString> MqttConnection::start()
     return std::nullopt;
 }
 
-QString MqttConnection::where() const
-{
-    return QStringLiteral("%1:%2 como %3").arg(broker().host).arg(broker().port).arg(settings_.id);
-}
+QString MqttConnection::where() const { return QStringLiteral("%1:%2 como %3").arg(broker().host).arg(broker().port).arg(settings_.id); }
 
 void MqttConnection::connectToBroker()
 {
@@ -385,7 +382,8 @@ void MqttConnection::onLog(mosquitto*, void* self, int level, const char* text)
         loopWatch.link = link;
         loopWatch.generation = link->loopGeneration_;
         loopWatch.ended = [](MqttConnection* watched, int generation) {
-            QMetaObject::invokeMethod(watched, [watched, generation] { watched->loopEnded(generation); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                watched, [watched, generation] { watched->loopEnded(generation); }, Qt::QueuedConnection);
         };
     }
     if (level != MOSQ_LOG_ERR) return;

@@ -144,10 +144,10 @@ private:
     bool loopEnded_ = false;             // and has ended by itself
     std::atomic<int> loopGeneration_{0}; // which of its threads is the current one
     QStringList journaledCauses_;        // the failures journaled since the last connection
-    int failedAttempts_ = 0;    // since the last connection
-    QString statusCause_;       // the last failure's cause, as the status says it
-    bool hostMismatch_ = false; // this attempt's TLS failure was the certificate's name
-    int retryDelayS_ = 0;       // before the first connection: the delay of the next try
+    int failedAttempts_ = 0;             // since the last connection
+    QString statusCause_;                // the last failure's cause, as the status says it
+    bool hostMismatch_ = false;          // this attempt's TLS failure was the certificate's name
+    int retryDelayS_ = 0;                // before the first connection: the delay of the next try
     QTimer retry_;
 };
 

@@ -99,19 +99,18 @@ std::optional<State> readState(const QByteArray& payload)
 
 QByteArray toJson(const Info& info)
 {
-    return compact({{QStringLiteral("nome"), info.name},
-                    {QStringLiteral("versao"), info.version},
-                    {QStringLiteral("porta"), info.port},
-                    {QStringLiteral("dispositivo"), info.device},
-                    {QStringLiteral("modo"), info.mode},
-                    {QStringLiteral("cor"), info.colour}});
+    QJsonObject json{{QStringLiteral("nome"), info.name},          {QStringLiteral("versao"), info.version}, {QStringLiteral("porta"), info.port},
+                     {QStringLiteral("dispositivo"), info.device}, {QStringLiteral("modo"), info.mode},      {QStringLiteral("cor"), info.colour}};
+    if (!info.group.isEmpty()) json.insert(QStringLiteral("grupo"), info.group);
+    return compact(json);
 }
 
 std::optional<Info> readInfo(const QByteArray& payload)
 {
-    const auto json = textObject(payload, {"nome", "versao", "porta", "dispositivo", "modo", "cor"});
+    const auto json = textObject(payload, {"nome", "grupo", "versao", "porta", "dispositivo", "modo", "cor"});
     if (!json) return std::nullopt;
-    return Info{text(*json, "nome"), text(*json, "versao"), text(*json, "porta"), text(*json, "dispositivo"), text(*json, "modo"), text(*json, "cor")};
+    return Info{text(*json, "nome"),        text(*json, "grupo"), text(*json, "versao"), text(*json, "porta"),
+                text(*json, "dispositivo"), text(*json, "modo"),  text(*json, "cor")};
 }
 
 QByteArray toJson(const Request& request)

@@ -75,6 +75,7 @@ struct State {
 // .../info, retained: what the post is.
 struct Info {
     QString name;
+    QString group; // "grupo", only when the post has one
     QString version;
     QString port;
     QString device;

@@ -137,7 +137,8 @@ void PostMqttClient::publishState(const State& state)
 
 void PostMqttClient::publishInfo(const Info& info)
 {
-    info_ = site::toJson(site::Info{settings().displayName(), QStringLiteral(PAINEL_VERSION), info.port, info.device, info.mode, info.colour});
+    info_ =
+        site::toJson(site::Info{settings().displayName(), settings().group, QStringLiteral(PAINEL_VERSION), info.port, info.device, info.mode, info.colour});
     publishKept(QStringLiteral("info"), info_);
 }
 

@@ -303,6 +303,7 @@ MqttSettings readMqttSettings(const QSettings& file, QStringList* problems, QStr
     mqtt.passwordFile = text("password_file");
     mqtt.plain = flag("sem_cifra");
     mqtt.name = text("nome").left(MqttSettings::maxNameChars);
+    mqtt.group = text("grupo").left(MqttSettings::maxNameChars);
     mqtt.homeAssistant = flag("home_assistant");
     const auto problem = badFlag.isEmpty() ? mqttSettingsProblem(mqtt) : std::optional(badFlag);
     if (!problem) return mqtt;
@@ -314,10 +315,11 @@ MqttSettings readMqttSettings(const QSettings& file, QStringList* problems, QStr
 
 void writeMqttSettings(const MqttSettings& mqtt, QSettings& file)
 {
-    const std::array<std::pair<const char*, QVariant>, 10> values{{{"host", mqtt.host},
+    const std::array<std::pair<const char*, QVariant>, 11> values{{{"host", mqtt.host},
                                                                    {"port", mqtt.port},
                                                                    {"id", mqtt.id},
                                                                    {"nome", mqtt.name},
+                                                                   {"grupo", mqtt.group},
                                                                    {"tls", mqtt.tls},
                                                                    {"ca_file", mqtt.caFile},
                                                                    {"user", mqtt.user},

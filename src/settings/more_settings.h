@@ -27,6 +27,7 @@ struct MqttSettings {
     QString passwordFile;       // the password's file, readable by its owner only
     bool plain = false;         // "sem cifra": a broker on another machine without TLS, chosen knowingly
     QString name;               // what a control room calls this panel ("Curva 3"); the id when empty
+    QString group;              // the control room's group of posts it belongs to ("Sector 3"); none when empty
     bool homeAssistant = false; // announced to Home Assistant's MQTT discovery
 
     [[nodiscard]] bool enabled() const { return !host.isEmpty(); }

@@ -48,6 +48,7 @@ MqttSettingsBox::MqttSettingsBox(const MqttSettings& settings, For who, const QS
         form->addRow(now);
     }
     line(host_, "mqttHost", QStringLiteral("&Broker (vazio: desligado):"), settings.host);
+    host_->setToolTip(QStringLiteral("Um broker, ou vários separados por vírgulas, tentados por ordem: broker-a.site,broker-b.site:8884"));
     port_ = new QSpinBox(this);
     port_->setObjectName(QStringLiteral("mqttPort"));
     port_->setRange(1, 65535);
@@ -57,6 +58,8 @@ MqttSettingsBox::MqttSettingsBox(const MqttSettings& settings, For who, const QS
     if (who == For::Post) {
         line(name_, "mqttName", QStringLiteral("&Nome na central (vazio: a identificação):"), settings.name);
         name_->setMaxLength(MqttSettings::maxNameChars);
+        line(group_, "mqttGroup", QStringLiteral("Grupo na central (vazio: nenhum):"), settings.group);
+        group_->setMaxLength(MqttSettings::maxNameChars);
     }
     check(tls_, "mqttTls", QStringLiteral("Cifrar com T&LS"), settings.tls);
     line(caFile_, "mqttCaFile", QStringLiteral("&Certificado da autoridade:"), settings.caFile);
@@ -82,6 +85,7 @@ MqttSettings MqttSettingsBox::fields() const
     mqtt.passwordFile = passwordFile_->text().trimmed();
     mqtt.plain = plain_->isChecked();
     if (name_ != nullptr) mqtt.name = name_->text().trimmed();
+    if (group_ != nullptr) mqtt.group = group_->text().trimmed();
     if (homeAssistant_ != nullptr) mqtt.homeAssistant = homeAssistant_->isChecked();
     return mqtt;
 }

@@ -36,6 +36,7 @@ private:
     QSpinBox* port_ = nullptr;
     QLineEdit* id_ = nullptr;
     QLineEdit* name_ = nullptr;
+    QLineEdit* group_ = nullptr;
     QCheckBox* tls_ = nullptr;
     QLineEdit* caFile_ = nullptr;
     QLineEdit* user_ = nullptr;

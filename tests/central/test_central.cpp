@@ -242,7 +242,8 @@ TEST(BrokerPair, APostAndRaceControlGoOnToTheSecondWhenTheFirstDies)
     ASSERT_TRUE(post.writeConf(QStringLiteral("[mqtt]\nhost=%1\nid=posto-1\n").arg(brokers).toUtf8()));
     post.start();
     std::unique_ptr<CentralMqttClient> link;
-    PostBoard board("central", [&](const QString& topic, const QByteArray& payload) { return link != nullptr && link->request(topic, payload); }, nullptr);
+    PostBoard board(
+        "central", [&](const QString& topic, const QByteArray& payload) { return link != nullptr && link->request(topic, payload); }, nullptr);
     MqttSettings central;
     central.host = brokers;
     central.id = "central";
@@ -251,8 +252,8 @@ TEST(BrokerPair, APostAndRaceControlGoOnToTheSecondWhenTheFirstDies)
     ASSERT_EQ(link->start(), std::nullopt);
     const auto bothOn = [&](int port) {
         const Post* seen = board.post("posto-1");
-        return post.connected() && post.post->mqtt.client()->broker().port == port && link->isConnected() && link->broker().port == port && seen != nullptr &&
-               seen->stateKnown && seen->online;
+        return post.connected() && post.post->mqtt.client()->broker().port == port && link->isConnected() && link->broker().port == port && seen != nullptr && seen->stateKnown
+               && seen->online;
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return bothOn(first.port); }, 10000)) << post.post->session.mqttNote().toStdString();
 

@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -122,6 +124,49 @@ struct CentralTest : ::testing::Test {
 };
 
 // Each origin a post reports reads as words on its tile, accents and all.
+// At a site's size: what is typed in "Procurar" narrows the tiles to the posts it names, a group
+// (the post's own, or its id's stem) narrows them too, and "Parar no grupo" stops every post of
+// the group, shown or not, and no other.
+TEST(CentralWindowAtSize, FindsPostsAndStopsAGroup)
+{
+    QStringList asked;
+    PostBoard board(
+        QStringLiteral("central"),
+        [&](const QString& topic, const QByteArray&) {
+            asked << topic;
+            return true;
+        },
+        nullptr);
+    for (const auto& [id, info] : {std::pair{"curva-1", R"({"nome":"Curva 1","grupo":"Sector 3"})"},
+                                   {"curva-2", R"({"nome":"Curva 2","grupo":"Sector 3"})"},
+                                   {"meta", R"({"nome":"Meta"})"},
+                                   {"box-10", R"({"nome":"Boxes"})"}})
+        ASSERT_TRUE(board.receive(*PostBoard::parse(QStringLiteral("painel-sinaletico/%1/info").arg(id).toUtf8(), info, false)));
+    CentralWindow window(board, nullptr);
+    const auto tiles = [&] {
+        QStringList shown;
+        for (const QString& id : board.ids())
+            if (window.tile(id) != nullptr) shown << id;
+        return shown.join(",");
+    };
+    auto* search = window.findChild<QLineEdit*>("search");
+    auto* group = window.findChild<QComboBox*>("group");
+    QTRY_COMPARE(tiles(), "box-10,curva-1,curva-2,meta");
+    QStringList groups;
+    for (int i = 0; i < group->count(); ++i) groups << group->itemText(i);
+    EXPECT_EQ(groups.join(","), "todos os grupos,box,Sector 3");
+    QTest::keyClicks(search, "CURVA");
+    EXPECT_EQ(tiles(), "curva-1,curva-2");
+    search->clear();
+    group->setCurrentIndex(2);
+    EXPECT_EQ(tiles(), "curva-1,curva-2");
+    QTest::keyClicks(search, "2");
+    EXPECT_EQ(tiles(), "curva-2");
+    EXPECT_TRUE(window.findChild<QLabel*>("counts")->text().endsWith("; 1 mostrados"));
+    QTest::mouseClick(window.findChild<QPushButton*>("stopGroup"), Qt::LeftButton);
+    EXPECT_EQ(asked.join(","), "painel-sinaletico/curva-1/sinal/set,painel-sinaletico/curva-2/sinal/set");
+}
+
 TEST(PostTileText, EveryOriginReadsAsWords)
 {
     for (const auto& [origin, words] : {std::pair{Origin::Central, "pela central"},

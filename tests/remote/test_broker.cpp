@@ -294,7 +294,7 @@ TEST_F(BrokerTest, EveryWayInTakesTheSameSpellings)
 TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
 {
     MqttBroker broker;
-    ASSERT_TRUE(writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-3\nnome=Curva 3\nhome_assistant=true\n").arg(broker.port).toUtf8()));
+    ASSERT_TRUE(writeConf(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nid=posto-3\nnome=Curva 3\ngrupo=Sector 3, Norte\nhome_assistant=true\n").arg(broker.port).toUtf8()));
     start();
     MqttClient site(broker.port);
     site.subscribe("painel-sinaletico/posto-3/#");
@@ -303,8 +303,9 @@ TEST_F(BrokerTest, AControlRoomsRequestIsAnsweredAndThePostDescribed)
     const std::string discovery = "homeassistant/select/posto-3/sinal/config";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !json("painel-sinaletico/posto-3/info").isEmpty() && !json(discovery).isEmpty(); }, 10000));
     const QJsonObject info = json("painel-sinaletico/posto-3/info");
-    EXPECT_EQ(QStringList({info["nome"].toString(), info["versao"].toString(), info["porta"].toString(), info["modo"].toString(), info["cor"].toString()}).join("|"),
-              "Curva 3|" PAINEL_VERSION "|COM1|multicor|");
+    EXPECT_EQ(QStringList({info["nome"].toString(), info["grupo"].toString(), info["versao"].toString(), info["porta"].toString(), info["modo"].toString(), info["cor"].toString()})
+                  .join("|"),
+              "Curva 3|Sector 3, Norte|" PAINEL_VERSION "|COM1|multicor|");
     MqttClient later(broker.port); // kept by the broker for Home Assistant started later
     later.subscribe(discovery);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !later.on(discovery).empty() && later.on(discovery).back().retained; }, 5000));
