@@ -4,9 +4,13 @@
 //    from a click on "PARAR EM TODOS" to the last byte on the slowest post's line, and to the
 //    last confirmation shown; 100 rounds, beside a local click's time to its last byte (the
 //    program's sign display on its own pseudo-terminal) in the same run, one of each a round.
-// 2. Two hundred posts simulated by a client publishing their retained topics, then a state
-//    change from each of them every two seconds for ten seconds: painel-central's memory and CPU
-//    time, and how late its event loop ran a 10 ms probe.
+// 2. A thousand posts (the most the control room takes) simulated by a client publishing their
+//    retained topics, then 500 state changes a second for ten seconds: painel-central's memory
+//    and CPU time, and how late its event loop ran a 10 ms probe; then "PARAR EM TODOS" to the
+//    last of the thousand confirmations shown, the simulator answering each request as a post
+//    does, by the state it leaves.
+// 3. A post and the control room on two bridged brokers: the one they use killed, to each
+//    connected to the other, 20 times.
 #include "bench_line.h"
 #include "central_window/central_program.h"
 #include "central_window/post_tile.h"
@@ -17,6 +21,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -29,7 +35,9 @@
 namespace {
 
 constexpr int rounds = 100;
-constexpr int simulatedPosts = 200;
+constexpr int simulatedPosts = 1000;
+constexpr int changesPerSecond = 500;
+constexpr int failovers = 20;
 constexpr std::size_t stopBytes = 43;
 
 // Runs the window's event loop until `done` or `seconds` have passed, looking every millisecond.
@@ -166,6 +174,7 @@ int simulatedSite()
     };
     for (int i = 0; i < simulatedPosts; ++i) {
         const std::string base = "painel-sinaletico/sim-" + std::to_string(i) + "/";
+        if (i % 100 == 0) runUntil([] { return false; }, 0.05); // the broker's queue for a client is 1,000 long
         site.publish(base + "estado", "online", 1, true);
         site.publish(base + "info",
                      R"({"nome":"Posto )" + std::to_string(i) + R"(","versao":"1.3.0","porta":"COM1","dispositivo":"/dev/ttyUSB0","modo":"multicor","cor":""})",
@@ -186,33 +195,158 @@ int simulatedSite()
     const double cpuBefore = cpuSeconds();
     const double start = now();
     const auto central = centralOn(home, broker.port, journal);
-    if (!central || !runUntil([&] { return central->board.posts().size() == std::size_t(simulatedPosts) && central->window.tile("sim-199") != nullptr; }, 30)) {
+    const std::string lastPost = "sim-" + std::to_string(simulatedPosts - 1);
+    if (!central
+        || !runUntil(
+            [&] { return central->board.posts().size() == std::size_t(simulatedPosts) && central->window.tile(QString::fromStdString(lastPost)) != nullptr; },
+            60)) {
         std::fprintf(stderr, "bench_central: the %d simulated posts were not all shown\n", simulatedPosts);
         return 1;
     }
     const double shown = (now() - start) * 1000;
-    // Every post changes its sign every two seconds, spread evenly: 100 messages a second.
-    const EventLoopProbe probe;
+    // State changes spread evenly, five every 10 ms.
     const double busyStart = cpuSeconds();
-    int published = 0;
-    QTimer pace;
-    pace.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&pace, &QTimer::timeout, [&] {
-        const int i = published % simulatedPosts;
-        site.publish("painel-sinaletico/sim-" + std::to_string(i) + "/sinal", state(published / simulatedPosts % 2 ? "Parar" : "Xadrez"), 1, true);
-        ++published;
-    });
-    pace.start(10);
-    runUntil([] { return false; }, 10);
-    pace.stop();
+    long long longest = 0, late = 0;
+    {
+        const EventLoopProbe probe;
+        int published = 0;
+        QTimer pace;
+        pace.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            for (int n = 0; n < changesPerSecond / 100; ++n, ++published)
+                site.publish("painel-sinaletico/sim-" + std::to_string(published % simulatedPosts) + "/sinal",
+                             state(published / simulatedPosts % 2 ? "Parar" : "Xadrez"), 1, true);
+        });
+        pace.start(10);
+        runUntil([] { return false; }, 10);
+        pace.stop();
+        longest = probe.longest;
+        late = probe.blocked;
+    }
     const double busyCpu = cpuSeconds() - busyStart;
+    const double memory = residentMegabytes();
+
+    // Each request answered as a post answers it: by its state, with the request's id. The
+    // site's stop, which names no post, is every post's.
+    runUntil([] { return false; }, 1);
+    mosquitto* simulator = mosquitto_new(nullptr, true, nullptr);
+    mosquitto_message_callback_set(simulator, [](mosquitto* client, void*, const mosquitto_message* message) {
+        const QJsonObject request = QJsonDocument::fromJson(QByteArray(static_cast<const char*>(message->payload), message->payloadlen)).object();
+        const QString topic = QString::fromUtf8(message->topic);
+        const auto answer = [&](const QString& id) {
+            const QByteArray payload =
+                QStringLiteral(R"({"sinal":"Parar","modo":"multicor","cor":"","hora":"%1","resultado":"enviado","origem":"central","pedido":"%2"})")
+                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), request["pedido"].toString())
+                    .toUtf8();
+            mosquitto_publish(client, nullptr, ("painel-sinaletico/" + id + "/sinal").toUtf8().constData(), int(payload.size()), payload.constData(), 1, true);
+        };
+        if (topic == QLatin1String("painel-central/parar")) return; // each post's own request comes too, and is what it answers
+        answer(topic.section(QLatin1Char('/'), 1, 1));
+    });
+    mosquitto_connect(simulator, "127.0.0.1", broker.port, 60);
+    mosquitto_subscribe(simulator, nullptr, "painel-sinaletico/+/sinal/set", 1);
+    mosquitto_loop_start(simulator);
+    runUntil([] { return false; }, 0.5);
+    auto* summary = central->window.findChild<QLabel*>("summary");
+    const QString allConfirmed = QStringLiteral("Parar: %1 de %1 confirmados").arg(simulatedPosts);
+    const double stopAt = now();
+    central->window.stopAllButton().click();
+    const bool confirmed = runUntil([&] { return summary->text() == allConfirmed; }, 10);
+    const double stopMs = (now() - stopAt) * 1000;
+    mosquitto_disconnect(simulator);
+    mosquitto_loop_stop(simulator, false);
+    mosquitto_destroy(simulator);
+    if (!confirmed) {
+        std::fprintf(stderr, "bench_central: the stop was not confirmed by every simulated post: %s\n", qPrintable(summary->text()));
+        return 1;
+    }
     std::printf("| painel-central with %d simulated posts: retained topics to every tile shown | %.0f ms | — | — |\n", simulatedPosts, shown);
-    std::printf("| the same: resident memory vs the window with no post | %.1f MiB | %.1f MiB | %.2f |\n", residentMegabytes(), emptyMb,
-                residentMegabytes() / emptyMb);
-    std::printf("| the same, %d state changes a second for 10 s: CPU time | %.1f %% of a core | start-up %.2f s | — |\n", 100, busyCpu * 10,
+    std::printf("| the same: resident memory vs the window with no post | %.1f MiB | %.1f MiB | %.2f |\n", memory, emptyMb, memory / emptyMb);
+    std::printf("| the same, %d state changes a second for 10 s: CPU time | %.1f %% of a core | start-up %.2f s | — |\n", changesPerSecond, busyCpu * 10,
                 busyStart - cpuBefore);
-    std::printf("| the same: event loop, longest gap of a 10 ms probe; total late | %lld ms | %lld ms | — |\n", static_cast<long long>(probe.longest),
-                static_cast<long long>(probe.blocked));
+    std::printf("| the same: event loop, longest gap of a 10 ms probe; total late | %lld ms | %lld ms | — |\n", longest, late);
+    std::printf("| the same: \"PARAR EM TODOS\" to the last of %d confirmations shown (the simulator answers as posts do) | %.0f ms | — | — |\n",
+                simulatedPosts, stopMs);
+    return 0;
+}
+
+// Two brokers, the second bridged to the first; a post (a painel-sinaletico process) and the
+// control room on both, in that order. Each round kills the broker they use and times each's
+// connection to the other, then starts the killed one again.
+int failover()
+{
+    MqttBroker second;
+    MqttBroker first(false, QStringLiteral("allow_anonymous true\nconnection ponte\naddress 127.0.0.1:%1\ntopic painel-sinaletico/# both 1\n"
+                                           "topic painel-central/# both 1\n")
+                                .arg(second.port));
+    const QString brokers = QStringLiteral("127.0.0.1:%1,127.0.0.1:%2").arg(first.port).arg(second.port);
+    BenchLine line(false);
+    ProgramHome postHome;
+    QFile conf(postHome.config() + "/painel-sinaletico.conf");
+    if (!postHome.linkPort(1, QString::fromStdString(line.device())) || !conf.open(QIODevice::WriteOnly)) return 1;
+    conf.write(QStringLiteral("[mqtt]\nhost=\"%1\"\nid=posto-1\n").arg(brokers).toUtf8());
+    conf.close();
+    QProcess post;
+    post.setProcessEnvironment(postHome.environment());
+    post.start(QStringLiteral(PROGRAM_PATH), {});
+    QTemporaryDir home;
+    QFile centralConf(home.filePath("painel-central.conf"));
+    if (!centralConf.open(QIODevice::WriteOnly)) return 1;
+    centralConf.write(QStringLiteral("[mqtt]\nhost=\"%1\"\nid=central\n").arg(brokers).toUtf8());
+    centralConf.close();
+    Journal journal(home.filePath("registo-central.sqlite"));
+    CentralProgram central(home.filePath("painel-central.conf"), &journal);
+    central.startLink();
+    // The post is on a broker when the control room, on the same one, has it online from there.
+    MqttBroker* brokersInOrder[] = {&first, &second};
+    const auto onBroker = [&](int which, bool postToo) {
+        const MqttConnection* link = central.client();
+        if (link == nullptr || !link->isConnected() || link->broker().port != brokersInOrder[which]->port) return false;
+        const Post* seen = central.board.post(QStringLiteral("posto-1"));
+        return !postToo || (seen != nullptr && seen->online && seen->stateKnown);
+    };
+    if (!runUntil([&] { return onBroker(0, true); }, 30)) {
+        std::fprintf(stderr, "bench_central: the post and the control room did not connect\n");
+        return 1;
+    }
+    std::vector<double> toCentral, toPost;
+    int using_ = 0;
+    for (int round = 0; round < failovers; ++round) {
+        MqttClient watcher(brokersInOrder[1 - using_]->port);
+        watcher.subscribe("painel-sinaletico/posto-1/estado");
+        runUntil([&] { return !watcher.on("painel-sinaletico/posto-1/estado").empty(); }, 5);
+        const std::size_t before = watcher.on("painel-sinaletico/posto-1/estado").size();
+        const double killed = now();
+        brokersInOrder[using_]->process.kill();
+        brokersInOrder[using_]->process.waitForFinished(3000);
+        double centralAt = 0, postAt = 0;
+        // The post says "online" again once it is connected to the other broker.
+        const bool moved = runUntil(
+            [&] {
+                if (centralAt == 0 && onBroker(1 - using_, false)) centralAt = now();
+                if (postAt == 0 && watcher.on("painel-sinaletico/posto-1/estado").size() > before
+                    && watcher.on("painel-sinaletico/posto-1/estado").back().payload == "online")
+                    postAt = now();
+                return centralAt != 0 && postAt != 0;
+            },
+            20);
+        if (!moved) {
+            std::fprintf(stderr, "bench_central: round %d: the post or the control room did not move to the other broker\n", round);
+            return 1;
+        }
+        toCentral.push_back((centralAt - killed) * 1000);
+        toPost.push_back((postAt - killed) * 1000);
+        if (!brokersInOrder[using_]->start()) return 1;
+        using_ = 1 - using_;
+        runUntil([] { return false; }, 1); // the bridge up again
+    }
+    post.terminate();
+    post.waitForFinished(5000);
+    const Spread p = spreadOf(toPost), c = spreadOf(toCentral);
+    std::printf("| failover: broker killed to the post reconnected (its \"online\" on the other broker), median; worst of %d | %.0f ms | %.0f ms | — |\n",
+                failovers, p.median, *std::max_element(toPost.begin(), toPost.end()));
+    std::printf("| failover: broker killed to the control room reconnected, median; worst of %d | %.0f ms | %.0f ms | — |\n", failovers, c.median,
+                *std::max_element(toCentral.begin(), toCentral.end()));
     return 0;
 }
 
@@ -226,11 +360,14 @@ int main(int argc, char** argv)
     // runs the second part when asked.
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.contains(QStringLiteral("--simulated"))) return simulatedSite();
+    if (arguments.contains(QStringLiteral("--failover"))) return failover();
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--posts")); at > 0 && at + 1 < arguments.size()) return stopEveryPost(arguments[at + 1].toInt());
     if (const int failed = stopEveryPost(20)) return failed;
     std::fflush(stdout); // this part's rows before the other's
     QProcess simulated;
     simulated.setProcessChannelMode(QProcess::ForwardedChannels);
     simulated.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--simulated")});
-    return simulated.waitForFinished(120'000) && simulated.exitCode() == 0 ? 0 : 1;
+    if (!simulated.waitForFinished(300'000) || simulated.exitCode() != 0) return 1;
+    simulated.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--failover")});
+    return simulated.waitForFinished(300'000) && simulated.exitCode() == 0 ? 0 : 1;
 }

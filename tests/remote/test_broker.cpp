@@ -507,7 +507,10 @@ TEST_F(BrokerTest, SettingsThatWouldOpenAWayInLeaveMqttOff)
     EXPECT_EQ(post->mqtt.client(), nullptr);
     EXPECT_TRUE(post->session.notes().contains("pode ser lido por outros")) << post->session.notes().toStdString();
     EXPECT_EQ(journaled("count(*)", "motivo LIKE '%segredo%' OR pormenor LIKE '%segredo%'"), "0");
-    for (const QByteArray& conf : {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n")}) {
+    // A second broker is held to the rules as the first; a list with a hole or a bad port is no list.
+    for (const QByteArray& conf :
+         {QByteArray("[mqtt]\nhost=broker.example.org\n"), QByteArray("[mqtt]\nhost=localhost\nid=posto/+\n"), QByteArray("[mqtt]\nhost=127.0.0.1,broker.example.org:1883\n"),
+          QByteArray("[mqtt]\nhost=127.0.0.1,,localhost\n"), QByteArray("[mqtt]\nhost=\"127.0.0.1:70000\"\n")}) {
         QStringList problems;
         ASSERT_TRUE(writeConf(conf));
         EXPECT_FALSE(readMoreSettings(home.filePath("painel-sinaletico.conf"), &problems).mqtt.enabled()) << conf.toStdString();
