@@ -7,7 +7,7 @@
 #   libraries, lib/pkgconfig/libmosquitto.pc, and licences/ (each project's licence, as shipped).
 # Every source file is checked against the SHA-256 below before it is used. PREFIX/.stamp holds
 # this script's own hash: scripts/windows.sh runs the script again when the stamp is missing or
-# differs (a new version here, a changed recipe). About 8 minutes on 2 cores.
+# differs (a new version here, a changed recipe). About 5 minutes on 2 cores.
 set -euo pipefail
 prefix=${1:?usage: $0 PREFIX}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,7 +28,7 @@ work=$prefix.work
 jobs=$(nproc)
 rm -rf "$prefix" "$work" && mkdir -p "$work/src" "$work/lists/partial"
 cd "$work"
-echo "Building libmosquitto $mosquitto and OpenSSL $openssl for Windows into $prefix (about 8 minutes)"
+echo "Building libmosquitto $mosquitto and OpenSSL $openssl for Windows into $prefix (about 5 minutes)"
 
 # The source packages, through a private list of the archive the machine's apt already uses.
 uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)

@@ -7,7 +7,7 @@
 # holding qt6.4.2-mingw-x86_64.tar.xz or build-qt.sh): the prebuilt copy is unpacked once into
 # ~/.cache/painel-sinaletico/; without one, its recipe builds Qt there once (about an hour).
 # libmosquitto and OpenSSL for Windows are built there by scripts/windows-mqtt.sh, once, and again
-# whenever that script changes (about 8 minutes).
+# whenever that script changes (about 5 minutes).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${WIN_BUILD_DIR:-$root/build-win}
