@@ -22,7 +22,7 @@ cmake --build "$build_dir" --parallel "$(nproc)"
 # clone(CLONE_VFORK | CLONE_PIDFD), which Debian 12's qemu-user refuses (EINVAL), so the start
 # itself fails there. The post's own start is checked end to end below instead, qemu-user
 # starting it as a shell would.
-spawning='QtSerialPortTest\.(TheEchoProves|ALiveProgramsLock|OpenFailuresSay)|DoorTest\.TheSessionBus|PostMqttClient\.EachConnection|BrokerTest|MosquittoAcl|PostService'
+spawning='QtSerialPortTest\.(TheEchoProves|ALiveProgramsLock|OpenFailuresSay)|DoorTest\.TheSessionBus|PostMqttClient\.EachConnection|BrokerTest|BrokerPair|MosquittoAcl|PostService'
 ctest --test-dir "$build_dir" -L CORE -E "$spawning" --output-on-failure --timeout 900
 python3 "$root/tests/arm64/service_start.py" "$build_dir"
 
