@@ -115,10 +115,10 @@ QString PostBoard::groupOf(const Post& post)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-QStringList PostBoard::groups() const
+QStringList PostBoard::groups(const QStringList& ids) const
 {
     QStringList found;
-    for (const QString& id : ids())
+    for (const QString& id : ids)
         if (const QString group = groupOf(posts_.at(id)); !group.isEmpty() && !found.contains(group)) found << group;
     return found;
 }

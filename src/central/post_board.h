@@ -155,8 +155,8 @@ public:
     // A post's group: the one its info names, else its id's stem before a closing number
     // ("curva-12" is in "curva"); empty when it has neither.
     [[nodiscard]] static QString groupOf(const Post& post);
-    // Every group a post is in, ordered as the posts are.
-    [[nodiscard]] QStringList groups() const;
+    // Every group the posts `ids` (as ids() orders them) are in, in that order.
+    [[nodiscard]] QStringList groups(const QStringList& ids) const;
     // The last request's answers so far: "Parar: 18 de 20 confirmados, 1 falhou, 1 sem resposta".
     [[nodiscard]] QString summary() const;
     // The posts offline and unheard of for a day by `now`.

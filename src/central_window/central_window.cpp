@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSet>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -238,9 +239,9 @@ bool CentralWindow::shown(const Post& post) const
     return group_->currentIndex() <= 0 || PostBoard::groupOf(post) == group_->currentText();
 }
 
-void CentralWindow::showGroups()
+void CentralWindow::showGroups(const QStringList& ids)
 {
-    const QStringList groups = board_.groups();
+    const QStringList groups = board_.groups(ids);
     QStringList offered;
     for (int i = 1; i < group_->count(); ++i) offered << group_->itemText(i);
     if (offered == groups) return;
@@ -265,14 +266,16 @@ void CentralWindow::stopGroup()
 
 void CentralWindow::arrange()
 {
-    showGroups();
+    const QStringList all = board_.ids();
+    showGroups(all);
     QStringList ids;
-    for (const QString& id : board_.ids())
+    for (const QString& id : all)
         if (shown(*board_.post(id))) ids << id;
+    const QSet<QString> showing(ids.begin(), ids.end());
     // Posts gone, or not shown, lose their tiles and their selection: a sign goes only to posts
     // the operator sees.
     for (auto it = tiles_.begin(); it != tiles_.end();) {
-        if (const Post* post = board_.post(it->first); post != nullptr && shown(*post)) {
+        if (showing.contains(it->first)) {
             ++it;
             continue;
         }

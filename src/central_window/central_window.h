@@ -60,8 +60,8 @@ private:
     void stopGroup();
     // Whether the post is among the tiles shown: the search and the group let it through.
     [[nodiscard]] bool shown(const Post& post) const;
-    // The groups offered, as the posts tell them, the one chosen kept.
-    void showGroups();
+    // The groups offered, as the posts `ids` tell them, the one chosen kept.
+    void showGroups(const QStringList& ids);
     // Tiles made and removed, and the ones shown placed in order, as many a row as fit.
     void arrange();
     void refresh();

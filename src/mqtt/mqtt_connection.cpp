@@ -68,9 +68,10 @@ SystemAuthorities systemAuthorities()
         pem += "-----END CERTIFICATE-----\n";
     }
     CertCloseStore(store, 0);
+    // Not written, the library refuses the file, and the operator is told why.
     QDir().mkpath(QFileInfo(fileName).absolutePath());
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pem) != pem.size() || !file.commit()) return authorities;
+    if (file.open(QIODevice::WriteOnly) && file.write(pem) == pem.size()) (void)file.commit();
     return authorities;
 #else
     return {{}, QByteArrayLiteral("/etc/ssl/certs"), QStringLiteral("do sistema em /etc/ssl/certs")};
@@ -305,12 +306,12 @@ void MqttConnection::tlsFailed(const QString& words)
     // said why.
     if (words.contains(QLatin1String("host name verification failed"))) {
         hostMismatch_ = true;
-        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(brokers_[current_].host), words, retryS);
+        return cannotConnect(QStringLiteral("o certificado do broker não é para %1").arg(broker().host), words, retryS);
     }
     if (hostMismatch_) return;
     if (words.contains(QLatin1String("certificate verify failed")))
         return cannotConnect(QStringLiteral("o certificado do broker não é de uma autoridade em que se confia"), words, retryS);
-    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(brokers_[current_].host).arg(brokers_[current_].port), words, retryS);
+    cannotConnect(QStringLiteral("a ligação cifrada (TLS) a %1:%2 falhou").arg(broker().host).arg(broker().port), words, retryS);
 }
 
 void MqttConnection::showFailure(int retryS)
@@ -365,7 +366,7 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int code)
     QMetaObject::invokeMethod(
         link,
         [link, code, words = QString::fromUtf8(mosquitto_strerror(code))] {
-            const BrokerAddress& broker = link->brokers_[link->current_];
+            const BrokerAddress broker = link->broker();
             link->cannotConnect(code == MOSQ_ERR_KEEPALIVE ? QStringLiteral("o broker deixou de responder")
                                                            : QStringLiteral("a ligação a %1:%2 caiu").arg(broker.host).arg(broker.port),
                                 words);
