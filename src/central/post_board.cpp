@@ -262,6 +262,9 @@ QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone, int
         if (found == posts_.end()) continue;
         Post& post = found->second;
         lastTargets_ << id;
+        // The request still waited on is answered here, or never: an answer to it would no
+        // longer be heard.
+        if (post.answer == Post::Answer::Waiting) recordSilence(id, post.asked, QStringLiteral("substituído pelo pedido %1 antes de responder").arg(request));
         post.asked = request;
         post.askedAtMs = sentMs;
         post.answerMs = 0;
@@ -327,8 +330,7 @@ void PostBoard::expire(const QString& request)
     for (auto& [id, post] : posts_) {
         if (post.asked != request || post.answer != Post::Answer::Waiting) continue;
         post.answer = Post::Answer::Silent;
-        record(QStringLiteral("sem resposta"), QStringLiteral("sem resposta"), QStringLiteral("%1; pedido %2").arg(id, request),
-               QStringLiteral("nenhuma resposta em %1 s").arg(answerTimeoutMs / 1000), true);
+        recordSilence(id, request, QStringLiteral("nenhuma resposta em %1 s").arg(answerTimeoutMs / 1000));
         emit postChanged(id);
     }
     if (request != lastRequest_) return;
@@ -426,6 +428,11 @@ void PostBoard::remove(const QStringList& ids)
     for (const QString& id : ids)
         if (posts_.erase(id) != 0) record(QStringLiteral("posto removido"), QStringLiteral("feito"), id);
     emit postsChanged();
+}
+
+void PostBoard::recordSilence(const QString& id, const QString& request, const QString& reason)
+{
+    record(QStringLiteral("sem resposta"), QStringLiteral("sem resposta"), QStringLiteral("%1; pedido %2").arg(id, request), reason, true);
 }
 
 void PostBoard::record(const QString& action, const QString& outcome, const QString& detail, const QString& reason, bool failure, std::optional<Sign> sign)

@@ -184,6 +184,7 @@ private:
     void answered(Post& post, const Message& message);
     void expire(const QString& request);
     QString request(Sign sign, const QStringList& ids, bool everyone, int durationSeconds = 0);
+    void recordSilence(const QString& id, const QString& request, const QString& reason);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,
                 std::optional<Sign> sign = std::nullopt);
 

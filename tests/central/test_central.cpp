@@ -148,6 +148,13 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
     EXPECT_EQ(board.summary(), "Parar: 2 de 4 confirmados (1 no cabo, 1 sem prova do cabo), 2 sem eco");
     EXPECT_EQ(std::pair(board.post("c")->answer, board.post("c")->answerReason), std::pair(Post::Answer::NoEcho, QString("sem eco do cabo em COM1: o cabo pode estar cortado")));
     EXPECT_TRUE(board.post("a")->onTheCable() && !board.post("b")->onTheCable() && board.post("d")->echoFailed());
+
+    // A request replaced before its post answered is journaled unanswered then, not forgotten.
+    const QString replaced = board.send(Sign::Ahead, {"a"});
+    const QString replacing = board.send(Sign::Stop, {"a"});
+    journal.flush();
+    EXPECT_EQ(journalRows(journal.fileName(), "pormenor, motivo", "acao = 'sem resposta' AND pormenor LIKE '%" + replaced + "'"),
+              QStringList{"a; pedido " + replaced + "|substituído pelo pedido " + replacing + " antes de responder"});
 }
 
 // The example ACL, on a real Mosquitto: a post's credentials cannot set another post's sign or
