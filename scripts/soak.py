@@ -238,13 +238,19 @@ def rows(path, query):
 
 
 def line_signs(log):
-    """The sign codes the virtual panel received, in order."""
+    """The sign codes the virtual panel received, in order, each with whether its cable's echo
+    was cut then."""
     codes = []
+    cut = False
     with open(log, errors="replace") as f:
         for line in f:
             m = re.match(r"^[0-9.]+  A5 79 5A 7B ([0-9A-F]{2})  set_sign_code", line)
             if m:
-                codes.append(int(m.group(1), 16))
+                codes.append((int(m.group(1), 16), cut))
+            elif "eco: cabo cortado" in line:
+                cut = True
+            elif "eco: cabo ligado de novo" in line:
+                cut = False
     return codes
 
 
@@ -284,8 +290,8 @@ def account_post(site, name, n, acc, lives):
             continue
         code = CODES[e["sinal"]]
         skipped = []
-        while i < len(line) and line[i] != code:
-            skipped.append(line[i])
+        while i < len(line) and line[i][0] != code:
+            skipped.append(line[i][0])
             i += 1
         if i == len(line):
             acc.wrong(f"{name}: entry {e['id']} says {e['sinal']} was sent ({e['eco']}), but it is not on the line after what came before")
@@ -294,12 +300,16 @@ def account_post(site, name, n, acc, lives):
             if e["acao"] != "arranque":
                 acc.wrong(f"{name}: {len(skipped)} sign(s) on the line nobody journaled before entry {e['id']} ({e['sinal']}): codes {skipped}")
             unjournaled += len(skipped)
-        i += 1
-        acc.add("line signs journaled")
         if e["eco"] == "confirmado":
             acc.add("confirmed on the cable, on the line")
+            if line[i][1]:
+                acc.wrong(f"{name}: entry {e['id']} says {e['sinal']} came back on the cable, which was cut then")
+        elif line[i][1]:
+            acc.add("sent while the cable was cut, not confirmed")
+        i += 1
+        acc.add("line signs journaled")
     if i < len(line):
-        acc.wrong(f"{name}: {len(line) - i} sign(s) at the end of the line that nobody journaled: codes {line[i:]}")
+        acc.wrong(f"{name}: {len(line) - i} sign(s) at the end of the line that nobody journaled: codes {[c for c, _ in line[i:]]}")
     if unjournaled > lives - 1:
         acc.wrong(f"{name}: {unjournaled} signs lost from the journal, more than {lives - 1} kills could take")
     acc.add("line signs lost with a killed post", unjournaled)
@@ -341,6 +351,8 @@ def run(args):
         print(f"soak: {args.posts} posts, 2 bridged brokers, 2 control rooms, {args.minutes} min, seed {args.seed}, logs in {scratch}", flush=True)
         down = {}  # name -> wall time it comes back
         next_fault = start + rng.uniform(*args.fault_every)
+        kinds = []
+        cuts = []  # (when it is mended, panel)
         next_sample = start
         witnesses = ["posto-1", "central-b"] + [f"painel-{n}" for n in range(1, args.posts + 1)]
         while time.time() < end:
@@ -357,11 +369,41 @@ def run(args):
                     else:
                         lives[name] += 1
                         site.start_central(name)
+            for back, n in [c for c in cuts if c[0] <= now]:
+                cuts.remove((back, n))
+                site.procs[f"painel-{n}"].send_signal(signal.SIGUSR1)
+                site.log(f"mended painel-{n}'s cable")
+            # Nothing ends but by the script's hand: a crash is a fault found, and the site goes on.
+            for name in ["broker-a", "broker-b"] + posts + centrals + [f"painel-{n}" for n in range(1, args.posts + 1)]:
+                if name not in down and not site.alive(name):
+                    acc.wrong(f"{name} ended by itself (exit status {site.procs[name].returncode})")
+                    if name.startswith("painel"):
+                        raise RuntimeError(f"virtual panel {name} ended")
+                    down[name] = now
             if now >= next_fault and now < end - 20:
-                # One broker at a time: the site keeps one, as a broken machine leaves it.
-                choices = [p for p in posts[1:] if p not in down] + (["central-a"] if "central-a" not in down else [])
-                if not any(b in down for b in ("broker-a", "broker-b")):
-                    choices += ["broker-a", "broker-b"]
+                # Each kind of fault in turn, in an order drawn anew each round; one broker at a
+                # time, as a broken machine leaves the site the other.
+                if not kinds:
+                    kinds = rng.sample(["broker", "posto", "central", "cabo"], 4)
+                kind = kinds.pop()
+                if kind == "broker":
+                    choices = [] if any(b in down for b in ("broker-a", "broker-b")) else ["broker-a", "broker-b"]
+                elif kind == "posto":
+                    choices = [p for p in posts[1:] if p not in down]
+                elif kind == "cabo":
+                    # The cable's echo cut for a while at one panel: its sends then are no proof.
+                    n = rng.randint(1, args.posts)
+                    site.procs[f"painel-{n}"].send_signal(signal.SIGUSR1)
+                    site.log(f"cut painel-{n}'s cable")
+                    acc.add("cables cut")
+                    cuts.append((time.time() + rng.uniform(2, 8), n))
+                    next_fault = time.time() + rng.uniform(*args.fault_every)
+                    continue
+                else:
+                    choices = [] if "central-a" in down else ["central-a"]
+                if not choices:
+                    next_fault = time.time() + 1
+                    continue
                 victim = rng.choice(choices)
                 site.kill(victim)
                 site.log(f"kill {victim}")
@@ -394,6 +436,8 @@ def run(args):
                 actions.append({"at": at, "kind": kind, "who": who, "sign": sign, "rc": rc, "said": said})
             time.sleep(rng.uniform(*args.pace))
         # Everything back, every wait over, then the programs closed as a user closes them.
+        for _, n in cuts:
+            site.procs[f"painel-{n}"].send_signal(signal.SIGUSR1)
         for name in list(down):
             if name.startswith("broker"):
                 site.start_broker(name)
@@ -431,19 +475,26 @@ def run(args):
 
 def account(site, args, acc, posts, centrals, lives, actions, central_kills, samples):
     carried = {}  # (post, request) -> how many times its journal says it was carried out
+    echoes = {}  # (post, request) -> its cable's echo, as its journal says
     for n, name in enumerate(posts, start=1):
         entries = account_post(site, name, n, acc, lives[name]) or []
         for e in entries:
             if e["origem"] == "central" and e["resultado"] == "enviado":
                 r = request_of(e["pormenor"])
                 carried[(name, r)] = carried.get((name, r), 0) + 1
+                echoes[(name, r)] = e["eco"]
         keyed = sum(1 for e in entries if e["origem"] == "teclado" and e["acao"] == "sinal")
         pressed = sum(1 for a in actions if a["kind"] == "key" and a["who"] == name and a["done"])
         acc.add("signs by a post's key", keyed)
         if keyed > pressed:
             acc.wrong(f"{name}: {keyed} signs by key journaled, {pressed} keys pressed")
         remote = [e for e in entries if e["origem"] == "remoto" and e["acao"] == "sinal"]
-        said_sent = [a for a in actions if a["kind"] == "command line" and a["who"] == name and a["rc"] in (0, 5)]
+        runs = [a for a in actions if a["kind"] == "command line" and a["who"] == name]
+        for a in runs:
+            acc.add(f"command lines: exit {a['rc']}")
+            if a["rc"] is None:
+                acc.wrong(f"{name}: a command line had no answer in 15 s ({a['sign']})")
+        said_sent = [a for a in runs if a["rc"] in (0, 5)]
         acc.add("command lines that said sent", len(said_sent))
         sent_remote = [e for e in remote if e["resultado"] == "enviado"]
         if len(sent_remote) < len(said_sent):
@@ -484,8 +535,8 @@ def account(site, args, acc, posts, centrals, lives, actions, central_kills, sam
                         acc.wrong(f"{central}: request {r} to {post} has neither an answer nor \"sem resposta\"")
                     continue
                 acc.add(f"answers: {said[0][0]}")
-                if said[0][0] == "confirmação" and said[0][1] == "confirmado no cabo" and carried.get((post, r), 0) != 1:
-                    acc.wrong(f"{central}: {post} confirmed request {r}, which its journal does not show carried out")
+                if said[0][0] == "confirmação" and said[0][1] == "confirmado no cabo" and (carried.get((post, r), 0) != 1 or echoes[(post, r)] != "confirmado"):
+                    acc.wrong(f"{central}: told {post} confirmed request {r} on the cable, which its journal does not show")
     for (name, r) in carried:
         if not any(r and r.startswith(c + "-") for c in centrals):
             acc.wrong(f"{name}: carried out request {r}, which no control room of the site sent")
