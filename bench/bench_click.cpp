@@ -5,6 +5,7 @@
 // written with POSIX calls to the same device, in one write and in the click's own writes; and
 // the preview's redraw alone.
 #include "bench_line.h"
+#include "journal/journal.h"
 #include "serial/qt_serial_port.h"
 
 #include <QApplication>
@@ -95,10 +96,32 @@ void BM_PreviewDraw(benchmark::State& state)
     state.counters["bytes"] = 0;
 }
 
+// The journal's own cost of an entry, on its thread: a thousand clicks' entries recorded and
+// written to the file, per entry.
+void BM_JournalEntries(benchmark::State& state)
+{
+    const QTemporaryDir folder;
+    Journal journal(folder.filePath(QStringLiteral("registo.sqlite")));
+    JournalEntry e = journalEntry(Origin::Mouse, QStringLiteral("sinal"), QStringLiteral("enviado"), {}, {}, false);
+    e.sign = QStringLiteral("Parar");
+    e.mode = QStringLiteral("multicor");
+    e.port = 1;
+    e.bytes = 43;
+    e.echo = QStringLiteral("desligado");
+    journal.flush();
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i) journal.record(e);
+        journal.flush();
+    }
+    state.SetItemsProcessed(state.iterations() * 1000);
+    state.counters["bytes"] = 0;
+}
+
 BENCHMARK(BM_SignClick)->ArgNames({"journal", "echo"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->UseRealTime();
 BENCHMARK(BM_PosixFloor)->UseRealTime();
 BENCHMARK(BM_PosixFloorPerWrite)->UseRealTime();
 BENCHMARK(BM_PreviewDraw)->UseRealTime();
+BENCHMARK(BM_JournalEntries)->UseRealTime();
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "central_window/central_program.h"
+#include "journal/journal_chain.h"
 #include "painel_version.h"
 #include "platform/qt_translation.h"
 #include "platform/starting_console.h"
@@ -22,7 +23,16 @@ int main(int argc, char** argv)
                                                         "pelo broker MQTT que os postos usam (ficheiro painel-central.conf)."));
         const QCommandLineOption help = parser.addHelpOption();
         const QCommandLineOption version = parser.addVersionOption();
-        if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QCommandLineOption verify(QStringLiteral("verificar-registo"),
+                                        QStringLiteral("Verifica a cadeia do registo da central (ou de FICHEIRO) e diz onde se quebra: 0 íntegro, 1 "
+                                                       "alterado, 2 não se pode verificar."));
+        parser.addOption(verify);
+        parser.addPositionalArgument(QStringLiteral("FICHEIRO"), QStringLiteral("Com --verificar-registo: o registo a verificar."),
+                                     QStringLiteral("[FICHEIRO]"));
+        const bool parsed = parser.parse(QCoreApplication::arguments());
+        if (parsed && parser.isSet(verify) && parser.positionalArguments().size() <= 1)
+            return verifyJournal(parser.positionalArguments().value(0, centralJournalPath()));
+        if (!parsed || !parser.positionalArguments().isEmpty()) {
             const QString error = parser.errorText().isEmpty() ? QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
                                                                : parser.errorText();
             std::fputs((error + QLatin1Char('\n')).toUtf8().constData(), stderr);

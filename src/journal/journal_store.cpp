@@ -2,6 +2,7 @@
 #include "journal/journal_store.h"
 
 #include "journal/journal.h"
+#include "journal/journal_chain.h"
 #include "panel/port_settings.h"
 
 #include <QDir>
@@ -39,8 +40,14 @@ const std::vector<QStringList> migrations{
     {QStringLiteral("CREATE INDEX registo_falhas ON registo (id) WHERE falha = 1")},
     // The cable's echo of each send: off, or how it came back.
     {QStringLiteral("ALTER TABLE registo ADD COLUMN eco TEXT")},
+    // Each entry's link in the chain, and where the kept chain starts (the entry before the
+    // first kept one, by its link), so that removing the oldest never breaks it.
+    {QStringLiteral("ALTER TABLE registo ADD COLUMN cadeia TEXT"), QStringLiteral("CREATE TABLE cadeia_inicio (id INTEGER NOT NULL, anterior TEXT NOT NULL)"),
+     QStringLiteral("INSERT INTO cadeia_inicio SELECT coalesce(min(id), 1), '' FROM registo")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
+
+static_assert(chainedSchemaVersion == 4);
 
 int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xFF; }
 
@@ -51,6 +58,8 @@ JournalEntry journalNote(const QString& outcome, const QString& reason, const QS
 }
 
 } // namespace
+
+int journalSchemaVersion() { return schemaVersion; }
 
 QString sqliteCause(const QSqlError& error, const QString& fileName)
 {
@@ -179,23 +188,115 @@ bool JournalStore::prepare(QSqlError& error)
                 return false;
             }
         }
+        if (step + 1 == chainedSchemaVersion && !chainExisting(error)) {
+            db_.rollback();
+            return false;
+        }
         if (!db_.commit()) {
             error = db_.lastError();
             return false;
         }
     }
-    return pruneNow(error) && trimToSize(error);
+    return loadChainEnd(error) && pruneNow(error) && trimToSize(error);
+}
+
+bool JournalStore::chainExisting(QSqlError& error)
+{
+    QSqlQuery rows(db_);
+    rows.setForwardOnly(true);
+    QSqlQuery update(db_);
+    update.prepare(QStringLiteral("UPDATE registo SET cadeia = ? WHERE id = ?"));
+    if (!rows.exec(QStringLiteral("SELECT %1 FROM registo ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))))) {
+        error = rows.lastError();
+        return false;
+    }
+    // Read whole before writing: SQLite's reading cursor and writes to the same table do not mix.
+    std::vector<std::pair<qint64, QStringList>> entries;
+    while (rows.next()) {
+        QStringList values;
+        for (int i = 0; i < chainedColumns().size(); ++i) values << rows.value(i).toString();
+        entries.emplace_back(rows.value(0).toLongLong(), std::move(values));
+    }
+    rows.finish();
+    QByteArray link;
+    for (const auto& [id, values] : entries) {
+        link = chainLink(link, values);
+        update.addBindValue(QString::fromLatin1(link));
+        update.addBindValue(id);
+        if (!update.exec()) {
+            error = update.lastError();
+            return false;
+        }
+    }
+    // First in the next batch: it comes before whatever was written after it.
+    if (!entries.empty())
+        pending_.push_front(journalNote(
+            QStringLiteral("registo encadeado"), {},
+            QStringLiteral("as %1 entradas anteriores foram encadeadas agora: uma alteração feita nelas antes disto não se pode ver").arg(entries.size()),
+            false));
+    return true;
+}
+
+bool JournalStore::loadChainEnd(QSqlError& error)
+{
+    QSqlQuery query(db_);
+    if (query.exec(QStringLiteral("SELECT id, cadeia FROM registo ORDER BY id DESC LIMIT 1")) && query.next()) {
+        nextId_ = query.value(0).toLongLong() + 1;
+        lastLink_ = query.value(1).toByteArray();
+        return true;
+    }
+    if (!query.lastError().isValid() && query.exec(QStringLiteral("SELECT id, anterior FROM cadeia_inicio")) && query.next()) {
+        nextId_ = query.value(0).toLongLong();
+        lastLink_ = query.value(1).toByteArray();
+        return true;
+    }
+    error = query.lastError().isValid()
+                ? query.lastError()
+                : QSqlError(QStringLiteral("o registo não diz onde começa a sua cadeia"), {}, QSqlError::StatementError, QString::number(sqliteCorrupt));
+    return false;
+}
+
+bool JournalStore::removeBefore(qint64 id, QSqlError& error, qint64* removed)
+{
+    QSqlQuery query(db_);
+    query.prepare(QStringLiteral("SELECT cadeia FROM registo WHERE id < ? ORDER BY id DESC LIMIT 1"));
+    query.addBindValue(id);
+    if (!query.exec()) {
+        error = query.lastError();
+        return false;
+    }
+    if (!query.next()) return true;
+    const QString before = query.value(0).toString();
+    db_.transaction();
+    query.prepare(QStringLiteral("DELETE FROM registo WHERE id < ?"));
+    query.addBindValue(id);
+    bool done = query.exec();
+    if (done && removed != nullptr) *removed += query.numRowsAffected();
+    if (done) {
+        query.prepare(QStringLiteral("UPDATE cadeia_inicio SET id = ?, anterior = ?"));
+        query.addBindValue(id);
+        query.addBindValue(before);
+        done = query.exec();
+    }
+    if (done && db_.commit()) return true;
+    error = query.lastError().isValid() ? query.lastError() : db_.lastError();
+    db_.rollback();
+    return false;
 }
 
 bool JournalStore::pruneNow(QSqlError& error)
 {
     if (retentionDays_ <= 0) return true;
+    // Up to the first entry still within the retention, by number: a clock set back can leave
+    // an older time after a newer one, and only the oldest entries may go or the chain breaks.
     QSqlQuery query(db_);
-    query.prepare(QStringLiteral("DELETE FROM registo WHERE utc_ms < ?"));
+    query.prepare(QStringLiteral("SELECT coalesce((SELECT min(id) FROM registo WHERE utc_ms >= ?), (SELECT max(id) + 1 FROM registo))"));
     query.addBindValue(QDateTime::currentMSecsSinceEpoch() - qint64{retentionDays_} * 24 * 3600 * 1000);
-    if (query.exec()) return true;
-    error = query.lastError();
-    return false;
+    if (!query.exec()) {
+        error = query.lastError();
+        return false;
+    }
+    return !query.next() || query.value(0).isNull() || removeBefore(query.value(0).toLongLong(), error);
 }
 
 bool JournalStore::trimToSize(QSqlError& error)
@@ -222,13 +323,7 @@ bool JournalStore::trimToSize(QSqlError& error)
         if (*last <= *first) break;
         const qint64 span = *last - *first + 1;
         const qint64 count = std::clamp(span * (used - maxBytes_ * 9 / 10) / used, qint64{1}, span - 1);
-        query.prepare(QStringLiteral("DELETE FROM registo WHERE id < ?"));
-        query.addBindValue(*first + count);
-        if (!query.exec()) {
-            error = query.lastError();
-            return false;
-        }
-        removed += query.numRowsAffected();
+        if (!removeBefore(*first + count, error, &removed)) return false;
     }
     if (removed > 0 && !saidTrimmed_) {
         saidTrimmed_ = true;
@@ -269,11 +364,17 @@ void JournalStore::writeOut()
     if (pending_.empty() || !open()) return;
     db_.transaction();
     QSqlQuery insert(db_);
-    // SQLite puts the times in words: far cheaper than QDateTime's formatting.
-    insert.prepare(QStringLiteral("INSERT INTO registo (hora_local, hora_utc, utc_ms, origem, acao, sinal, modo, cor, porta, "
-                                  "dispositivo, bytes, eco, resultado, motivo, pormenor, falha) VALUES ("
-                                  "strftime('%Y-%m-%d %H:%M:%f', ? / 1000.0, 'unixepoch', 'localtime'), "
-                                  "strftime('%Y-%m-%dT%H:%M:%fZ', ? / 1000.0, 'unixepoch'), ?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    // Every column the link covers, in its order, then the link.
+    insert.prepare(QStringLiteral("INSERT INTO registo (%1, cadeia) VALUES (?%2)")
+                       .arg(chainedColumns().join(QStringLiteral(", ")), QStringLiteral(",?").repeated(int(chainedColumns().size()))));
+    // The numbers and the link an entry takes are kept only once the batch is written.
+    const qint64 firstId = nextId_;
+    const QByteArray firstLink = lastLink_;
+    const auto undo = [&](const QSqlError& error) {
+        nextId_ = firstId;
+        lastLink_ = firstLink;
+        failed(error);
+    };
     // Each port's name and device are looked up once a batch.
     std::map<int, std::pair<QString, QString>> ports;
     const auto portOf = [&](int port) -> const std::pair<QString, QString>& {
@@ -283,8 +384,10 @@ void JournalStore::writeOut()
     };
     const auto insertOne = [&](const JournalEntry& e) {
         const qint64 ms = e.when.toMSecsSinceEpoch();
-        const QVariantList values{ms,
-                                  ms,
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms);
+        const QVariantList values{nextId_,
+                                  when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                                  when.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")),
                                   ms,
                                   originText(e.origin),
                                   e.action,
@@ -299,18 +402,27 @@ void JournalStore::writeOut()
                                   e.reason,
                                   e.detail,
                                   e.failure ? 1 : 0};
-        for (int i = 0; i < values.size(); ++i) insert.bindValue(i, values[i]);
-        return insert.exec();
+        QStringList text;
+        for (int i = 0; i < values.size(); ++i) {
+            insert.bindValue(i, values[i]);
+            text << values[i].toString();
+        }
+        const QByteArray link = chainLink(lastLink_, text);
+        insert.bindValue(int(values.size()), QString::fromLatin1(link));
+        if (!insert.exec()) return false;
+        ++nextId_;
+        lastLink_ = link;
+        return true;
     };
     if (lost_ > 0) {
         JournalEntry note = journalNote(QStringLiteral("entradas perdidas"), {},
                                         QStringLiteral("%1 entradas mais antigas não foram guardadas enquanto o registo esteve indisponível").arg(lost_), true);
         note.when = pending_.front().when;
-        if (!insertOne(note)) return failed(insert.lastError());
+        if (!insertOne(note)) return undo(insert.lastError());
     }
     for (const JournalEntry& e : pending_)
-        if (!insertOne(e)) return failed(insert.lastError());
-    if (!db_.commit()) return failed(db_.lastError());
+        if (!insertOne(e)) return undo(insert.lastError());
+    if (!db_.commit()) return undo(db_.lastError());
     pending_.clear();
     lost_ = 0;
     if (QSqlError error; !trimToSize(error)) return failed(error);

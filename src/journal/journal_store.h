@@ -14,6 +14,9 @@ class Journal;
 class QObject;
 class QSqlError;
 
+// The journal's schema as this program writes it (SQLite's user_version).
+[[nodiscard]] int journalSchemaVersion();
+
 // Why SQLite could not use `fileName`, in the operator's words, from the error's code.
 [[nodiscard]] QString sqliteCause(const QSqlError& error, const QString& fileName);
 
@@ -48,6 +51,16 @@ private:
     // they free take the next entries, so the file grows no further.
     bool trimToSize(QSqlError& error);
 
+    // Links the entries an older version wrote, in the migration's transaction; said in the
+    // journal, as a change made to them before now cannot be seen.
+    bool chainExisting(QSqlError& error);
+    // Where the next entry goes and the link it follows: after the last entry, or where the
+    // chain's recorded start says when every entry was removed.
+    bool loadChainEnd(QSqlError& error);
+    // Removes the entries before `id`, recording the first kept one's predecessor, so that the
+    // chain still checks from there.
+    bool removeBefore(qint64 id, QSqlError& error, qint64* removed = nullptr);
+
     // A damaged file is renamed with the time, never deleted: it may still hold what someone needs.
     bool setAside();
 
@@ -80,6 +93,8 @@ private:
     QSqlDatabase db_;
     std::deque<JournalEntry> pending_;
     std::size_t lost_ = 0;
+    qint64 nextId_ = 0;
+    QByteArray lastLink_;
     int retentionDays_ = 0;
     qint64 maxBytes_ = 0; // 0 until the limit is set
     bool saidTrimmed_ = false;

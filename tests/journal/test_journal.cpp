@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal/journal.h"
+#include "journal/journal_chain.h"
 #include "journal_rows.h"
+#include "qt_printing.h"
 
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -47,7 +49,7 @@ TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
     }
     EXPECT_EQ(journalRows(file, "acao").join(","), "400,366,364,10,0");
     EXPECT_EQ(journalRows(file, "hora_local, hora_utc", "acao = '0'").join(""), now.toString("yyyy-MM-dd HH:mm:ss.zzz|") + now.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|3");
+    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|4");
     Journal journal(file);
     for (const auto& [days, kept] : {std::pair{365, "364,10,0"}, {5, "0"}}) {
         journal.setRetention(days);
@@ -138,6 +140,68 @@ TEST(JournalFile, ACorruptFileIsSetAsideAndOneThatCannotBeKeptIsSaidOnce)
                "registo|voltou a ser guardado|o ficheiro "
                + heldFile + " não se pode abrir: é uma pasta|unable to open database file Error opening database")
                   .toStdString());
+}
+
+// Each entry is chained to the one before: whatever is changed, put in or taken out of the file
+// afterwards is found at its entry. Removing the oldest by retention or size leaves a chain that
+// checks, and a journal of an older version is chained when opened, and says so.
+TEST(JournalChain, EachTamperingIsFoundAtItsEntryAndRetentionKeepsItWhole)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("registo.sqlite");
+    // One made by the version before the chain, with entries of its own.
+    for (const char* statement :
+         {"CREATE TABLE registo (id INTEGER PRIMARY KEY, hora_local TEXT NOT NULL, hora_utc TEXT NOT NULL, utc_ms INTEGER NOT NULL, origem TEXT, acao TEXT, "
+          "sinal TEXT, modo TEXT, cor TEXT, porta TEXT, dispositivo TEXT, bytes INTEGER, resultado TEXT, motivo TEXT, pormenor TEXT, falha INTEGER NOT "
+          "NULL DEFAULT 0, eco TEXT)",
+          "INSERT INTO registo (id, hora_local, hora_utc, utc_ms, acao) VALUES (5, 'a', 'b', 0, 'antiga'), (7, 'a', 'b', 1000, 'antiga')", "PRAGMA user_version = 3"})
+        sqlValue(file, statement);
+    EXPECT_EQ(checkJournalChain(file).problem, "o registo ainda não tem cadeia: o programa encadeia-o quando o abrir");
+    {
+        Journal journal(file);
+        for (int i = 0; i < 8; ++i) journal.record(journalEntry(Origin::Mouse, QString::number(i), QStringLiteral("enviado"), {}, {}, false));
+    }
+    const ChainReport whole = checkJournalChain(file);
+    EXPECT_EQ(std::tuple(whole.entries, whole.firstId, whole.lastId, whole.brokenAt), std::tuple(11, 5, 16, std::optional<qint64>()));
+    EXPECT_EQ(journalRows(file, "resultado, pormenor", "id = 8"),
+              QStringList{"registo encadeado|as 2 entradas anteriores foram encadeadas agora: uma alteração feita nelas antes disto não se pode ver"});
+    EXPECT_EQ(verifyJournal(file), 0);
+    const std::vector<std::tuple<const char*, qint64, const char*>> tampering{
+        {"UPDATE registo SET resultado = 'falhou' WHERE id = 11", 11, "a entrada 11 não é a que foi escrita"},
+        {"UPDATE registo SET acao = 'nova' WHERE id = 5", 5, "a entrada 5 não é a que foi escrita"},
+        {"DELETE FROM registo WHERE id = 12", 13, "faltam as entradas de 12 a 12, depois da 11"},
+        {"DELETE FROM registo WHERE id < 9", 9, "faltam as entradas de 5 a 8 no início"},
+        {"INSERT INTO registo (id, hora_local, hora_utc, utc_ms, cadeia) SELECT 17, hora_local, hora_utc, utc_ms, cadeia FROM registo WHERE id = 16", 17,
+         "a entrada 17 não é a que foi escrita"},
+        {"INSERT INTO registo (id, hora_local, hora_utc, utc_ms, cadeia) VALUES (1, '', '', 0, 'x')", 1, "antes do início da cadeia"},
+        {"UPDATE registo SET cadeia = NULL WHERE id = 14", 14, "a entrada 14 não tem elo"},
+    };
+    for (const auto& [statement, at, why] : tampering) {
+        const QString copy = dir.filePath("alterado.sqlite");
+        QFile::remove(copy);
+        ASSERT_TRUE(QFile::copy(file, copy));
+        sqlValue(copy, statement);
+        const ChainReport broken = checkJournalChain(copy);
+        EXPECT_EQ(broken.brokenAt, std::optional<qint64>(at)) << statement;
+        EXPECT_TRUE(broken.breakText.contains(QString::fromUtf8(why))) << broken.breakText.toStdString();
+        EXPECT_EQ(verifyJournal(copy), 1);
+    }
+    EXPECT_EQ(verifyJournal(dir.filePath("nenhum.sqlite")), 2);
+
+    // The oldest go, by retention and by size, and what stays still checks; its first entry's
+    // predecessor is no longer there to be removed unseen.
+    {
+        Journal journal(file);
+        journal.setRetention(1);
+        journal.flush();
+        EXPECT_EQ(checkJournalChain(file).firstId, 8);
+        journal.setSizeLimit(1);
+        for (int i = 0; i < 7000; ++i) journal.record(journalEntry(Origin::Mouse, QStringLiteral("x"), {}, {}, QString(200, QChar(u'ç')), false));
+    }
+    const ChainReport kept = checkJournalChain(file);
+    EXPECT_TRUE(kept.firstId > 8 && kept.lastId >= 7016 && !kept.brokenAt && kept.problem.isEmpty()) << kept.firstId << " " << kept.lastId << kept.breakText.toStdString();
+    sqlValue(file, QStringLiteral("DELETE FROM registo WHERE id = %1").arg(kept.firstId));
+    EXPECT_EQ(checkJournalChain(file).brokenAt, std::optional<qint64>(kept.firstId + 1));
 }
 
 } // namespace
