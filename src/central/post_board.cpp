@@ -216,6 +216,40 @@ void PostBoard::receiveSign(Post& post, const Message& message)
     post.shownAt = message.shownAt;
     post.cause = message.cause;
     post.endsAt = message.endsAt;
+    // A state the broker kept was published long ago: its time says nothing of the clocks.
+    std::optional<qint64> offset;
+    if (!message.retained && message.shownAt.isValid()) {
+        constexpr qint64 windowMs = 10 * 60 * 1000;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        offset = message.shownAt.toMSecsSinceEpoch() - now;
+        while (!post.offsetSamples.empty() && post.offsetSamples.front().first < now - windowMs) post.offsetSamples.pop_front();
+        post.offsetSamples.emplace_back(now, *offset);
+        post.clockOffsetMs =
+            std::max_element(post.offsetSamples.begin(), post.offsetSamples.end(), [](const auto& a, const auto& b) { return a.second < b.second; })->second;
+    }
+    recordState(post, message, offset);
+}
+
+void PostBoard::recordState(const Post& post, const Message& message, std::optional<qint64> offsetMs)
+{
+    if (journal_ == nullptr) return;
+    QString detail = QStringLiteral("%1; mostra %2; origem %3")
+                         .arg(post.id, message.shown ? signCaption(*message.shown) : QStringLiteral("desconhecido"),
+                              message.origin.isEmpty() ? QStringLiteral("?") : message.origin);
+    if (!message.request.isEmpty()) detail += QStringLiteral("; pedido %1").arg(message.request);
+    if (!message.cause.isEmpty()) detail += QStringLiteral("; causa %1").arg(message.cause);
+    detail += QStringLiteral("; hora do posto %1").arg(message.shownAt.toUTC().toString(Qt::ISODateWithMs));
+    detail += offsetMs ? QStringLiteral("; relógio do posto %1%2 ms").arg(*offsetMs >= 0 ? QStringLiteral("+") : QString()).arg(*offsetMs)
+                       : QStringLiteral("; conservado pelo broker");
+    const bool failed = !message.outcome.isEmpty() && message.outcome != QLatin1String("enviado");
+    JournalEntry e =
+        journalEntry(Origin::Central, QStringLiteral("sinal do posto"), message.outcome, message.reason, detail,
+                     failed || (!message.echo.isEmpty() && message.echo != QLatin1String("confirmado") && message.echo != QLatin1String("desligado")));
+    e.sign = signCaption(message.sign);
+    e.mode = message.mode;
+    e.colour = message.colour;
+    e.echo = message.echo;
+    journal_->record(std::move(e));
 }
 
 void PostBoard::receiveInfo(Post& post, const Message& message)

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -43,6 +44,10 @@ struct Post {
     QDateTime shownAt;
     QString cause;    // why the post chose it by itself: its safe state, a time run out
     QDateTime endsAt; // when the sign's time runs out, by the post's clock; null when it has none
+    // Its clock less this control room's, from the times in its states: the largest of the last
+    // ten minutes' differences, the one least held up on the way.
+    std::optional<qint64> clockOffsetMs;
+    std::deque<std::pair<qint64, qint64>> offsetSamples; // (when here, difference), in ms
 
     // What it is.
     QString port;
@@ -184,6 +189,8 @@ private:
     void answered(Post& post, const Message& message);
     void expire(const QString& request);
     QString request(Sign sign, const QStringList& ids, bool everyone, int durationSeconds = 0);
+    // A post's sign as it told it, on both clocks.
+    void recordState(const Post& post, const Message& message, std::optional<qint64> offsetMs);
     void recordSilence(const QString& id, const QString& request, const QString& reason);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,
                 std::optional<Sign> sign = std::nullopt);

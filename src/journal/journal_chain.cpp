@@ -15,10 +15,10 @@
 
 const QStringList& chainedColumns()
 {
-    static const QStringList columns{QStringLiteral("id"),     QStringLiteral("hora_local"), QStringLiteral("hora_utc"), QStringLiteral("utc_ms"),
-                                     QStringLiteral("origem"), QStringLiteral("acao"),       QStringLiteral("sinal"),    QStringLiteral("modo"),
+    static const QStringList columns{QStringLiteral("id"),     QStringLiteral("hora_local"), QStringLiteral("hora_utc"),    QStringLiteral("utc_ms"),
+                                     QStringLiteral("origem"), QStringLiteral("acao"),       QStringLiteral("sinal"),       QStringLiteral("modo"),
                                      QStringLiteral("cor"),    QStringLiteral("porta"),      QStringLiteral("dispositivo"), QStringLiteral("bytes"),
-                                     QStringLiteral("eco"),    QStringLiteral("resultado"),  QStringLiteral("motivo"),   QStringLiteral("pormenor"),
+                                     QStringLiteral("eco"),    QStringLiteral("resultado"),  QStringLiteral("motivo"),      QStringLiteral("pormenor"),
                                      QStringLiteral("falha")};
     return columns;
 }
@@ -109,19 +109,16 @@ ChainReport checkJournalChain(const QString& fileName)
         const QByteArray stored = query.value(columns).toByteArray();
         const QString previousId = report.entries > 0 ? QString::number(expected - 1) : QString();
         QString broken;
-        if (id < startId)
-            broken = QStringLiteral("a entrada %1 está antes do início da cadeia (%2): foi posta lá depois").arg(id).arg(startId);
-        else if (stored.isEmpty())
-            broken = QStringLiteral("a entrada %1 não tem elo na cadeia").arg(id);
+        if (id < startId) broken = QStringLiteral("a entrada %1 está antes do início da cadeia (%2): foi posta lá depois").arg(id).arg(startId);
+        else if (stored.isEmpty()) broken = QStringLiteral("a entrada %1 não tem elo na cadeia").arg(id);
         else if (chainLink(previous, values) != stored)
-            broken = id == expected ? QStringLiteral("a entrada %1 não é a que foi escrita: foi alterada, ou posta lá depois").arg(id)
-                     : report.entries == 0
-                         ? QStringLiteral("faltam as entradas de %1 a %2 no início da cadeia: foram apagadas").arg(startId).arg(id - 1)
-                         : QStringLiteral("faltam as entradas de %1 a %2, depois da %3: foram apagadas, ou a %4 foi alterada")
-                               .arg(expected)
-                               .arg(id - 1)
-                               .arg(previousId)
-                               .arg(id);
+            broken = id == expected        ? QStringLiteral("a entrada %1 não é a que foi escrita: foi alterada, ou posta lá depois").arg(id)
+                     : report.entries == 0 ? QStringLiteral("faltam as entradas de %1 a %2 no início da cadeia: foram apagadas").arg(startId).arg(id - 1)
+                                           : QStringLiteral("faltam as entradas de %1 a %2, depois da %3: foram apagadas, ou a %4 foi alterada")
+                                                 .arg(expected)
+                                                 .arg(id - 1)
+                                                 .arg(previousId)
+                                                 .arg(id);
         if (!broken.isEmpty()) {
             report.brokenAt = id;
             report.breakText = broken;

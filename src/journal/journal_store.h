@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 #include <utility>
 
 class Journal;
@@ -71,6 +72,8 @@ public:
 
 private:
     void writeOut();
+    // The local time's distance from UTC at `ms`.
+    qint64 localOffsetMs(qint64 ms);
 
     // The database library has now set up what it keeps for the whole run.
     void met();
@@ -93,6 +96,8 @@ private:
     QSqlDatabase db_;
     std::deque<JournalEntry> pending_;
     std::size_t lost_ = 0;
+    qint64 offsetQuarter_ = std::numeric_limits<qint64>::min();
+    qint64 localOffsetMs_ = 0;
     qint64 nextId_ = 0;
     QByteArray lastLink_;
     int retentionDays_ = 0;

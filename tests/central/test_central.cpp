@@ -149,6 +149,16 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
     EXPECT_EQ(std::pair(board.post("c")->answer, board.post("c")->answerReason), std::pair(Post::Answer::NoEcho, QString("sem eco do cabo em COM1: o cabo pode estar cortado")));
     EXPECT_TRUE(board.post("a")->onTheCable() && !board.post("b")->onTheCable() && board.post("d")->echoFailed());
 
+    // Each state is journaled on both clocks; the post's runs as far behind as its least held-up
+    // state says.
+    const qint64 behind = QDateTime::fromString("2026-12-08T05:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch();
+    EXPECT_TRUE(board.post("a")->clockOffsetMs && std::abs(*board.post("a")->clockOffsetMs - behind) < 5000);
+    journal.flush();
+    const QStringList states = journalRows(journal.fileName(), "sinal, eco, pormenor", "acao = 'sinal do posto' AND pormenor LIKE 'c;%'");
+    ASSERT_EQ(states.size(), 2);
+    EXPECT_TRUE(states[1].startsWith("Frente|sem eco|c; mostra Frente; origem rato; pedido " + next + "; hora do posto 2026-12-08T05:00:00.000Z; relógio do posto -"))
+        << states[1].toStdString();
+
     // A request replaced before its post answered is journaled unanswered then, not forgotten.
     const QString replaced = board.send(Sign::Ahead, {"a"});
     const QString replacing = board.send(Sign::Stop, {"a"});
