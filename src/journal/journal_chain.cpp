@@ -61,7 +61,7 @@ struct Connection {
 
 } // namespace
 
-ChainReport checkJournalChain(const QString& fileName)
+ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop)
 {
     ChainReport report;
     if (!QFileInfo(fileName).isFile()) {
@@ -103,6 +103,10 @@ ChainReport checkJournalChain(const QString& fileName)
     qint64 expected = startId;
     QStringList values;
     while (query.next()) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            report.problem = QStringLiteral("verificação interrompida");
+            return report;
+        }
         values.clear();
         for (int i = 0; i < columns; ++i) values << query.value(i).toString();
         const qint64 id = query.value(0).toLongLong();

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
 
 // Each entry carries a link: the SHA-256 of the link before it and of the entry's own columns.
@@ -32,8 +33,9 @@ struct ChainReport {
     QString problem; // why the file could not be checked at all
 };
 
-// Reads the file without changing it, whether or not a program is writing it.
-[[nodiscard]] ChainReport checkJournalChain(const QString& fileName);
+// Reads the file without changing it, whether or not a program is writing it; gives up, said as
+// the problem, once `stop` is set.
+[[nodiscard]] ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop = nullptr);
 
 // The command line's check: the report in words on the standard output (a problem on the
 // standard error); 0 when the chain holds, 1 when it breaks, 2 when the file cannot be checked.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal_window/journal_window.h"
 
+#include "journal/journal_chain.h"
+
 #include "journal/journal.h"
 #include "journal/journal_csv.h"
 #include "journal/journal_store.h"
@@ -24,6 +26,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,6 +48,12 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     problem->setTextFormat(Qt::PlainText);
     problem->setStyleSheet(QStringLiteral("color: #b00000"));
     layout->addWidget(problem);
+    chain = new QLabel(QStringLiteral("A verificar a cadeia do registo…"), this);
+    chain->setObjectName(QStringLiteral("journalChain"));
+    chain->setWordWrap(true);
+    chain->setTextFormat(Qt::PlainText);
+    chain->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(chain);
 
     auto* filters = new QHBoxLayout;
     day = new QComboBox(this);
@@ -87,6 +96,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     connect(&journal_, &Journal::written, this, &JournalWindow::addNewer);
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
     refresh();
+    checkChain();
     // Wide enough for every column, the reasons included, as far as the screen allows.
     int width =
         2 * entries->frameWidth() + entries->verticalScrollBar()->sizeHint().width() + layout->contentsMargins().left() + layout->contentsMargins().right();
@@ -97,6 +107,10 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
 
 JournalWindow::~JournalWindow()
 {
+    if (checker_ != nullptr) {
+        stopChecking_ = true;
+        checker_->wait();
+    }
     model_->clear();
     if (QSqlDatabase::contains(connection_)) {
         QSqlDatabase::database(connection_, false).close();
@@ -210,6 +224,39 @@ void JournalWindow::showProblem()
     problem->setText(lines.join(QLatin1Char('\n')));
     problem->setAccessibleDescription(problem->text());
     problem->setVisible(!lines.isEmpty());
+}
+
+void JournalWindow::checkChain()
+{
+    const QString file = journal_.fileName();
+    checker_ = QThread::create([this, file] {
+        const ChainReport report = checkJournalChain(file, &stopChecking_);
+        // Dropped with the window, if it is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, report] { showChain(report); }, Qt::QueuedConnection);
+    });
+    checker_->setParent(this);
+    checker_->start();
+}
+
+void JournalWindow::showChain(const ChainReport& report)
+{
+    QString text;
+    if (!report.problem.isEmpty()) text = QStringLiteral("A cadeia do registo não se pode verificar: %1.").arg(report.problem);
+    else if (report.brokenAt)
+        text = QStringLiteral("⚠ O registo foi alterado: a cadeia quebra-se na entrada %1 (%2): %3. As entradas mostram-se como estão no ficheiro.")
+                   .arg(*report.brokenAt)
+                   .arg(report.breakTime, report.breakText);
+    else if (report.entries > 0)
+        text = QStringLiteral("Cadeia do registo íntegra: %1 entradas, da %2 à %3; último elo %4")
+                   .arg(report.entries)
+                   .arg(report.firstId)
+                   .arg(report.lastId)
+                   .arg(QString::fromLatin1(report.lastLink));
+    chain->setText(text);
+    chain->setAccessibleDescription(text);
+    chain->setStyleSheet(report.brokenAt ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
+    chain->setVisible(!text.isEmpty());
 }
 
 std::optional<QString> JournalWindow::exportCsv(const QString& fileName)

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QList>
 
+#include <atomic>
 #include <optional>
 
 class Journal;
@@ -13,6 +14,8 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class JournalTableModel;
+class QThread;
+struct ChainReport;
 class QTableView;
 
 // "Registo": the journal, newest first, by day and failures only, and exported as CSV as shown.
@@ -39,6 +42,9 @@ private:
     void cannotRead(const QString& cause);
     void chooseExportFile();
     void showProblem();
+    // Whether the file is as it was written, checked on a thread of its own as the window opens.
+    void checkChain();
+    void showChain(const ChainReport& report);
     // What the table's last read met, if anything.
     void showReadProblem();
     [[nodiscard]] bool openReader();
@@ -47,6 +53,9 @@ private:
     QString connection_;
     QString readProblem_; // why the file could not be read, if it could not
     QLabel* problem = nullptr;
+    QLabel* chain = nullptr;
+    QThread* checker_ = nullptr;
+    std::atomic<bool> stopChecking_{false};
     QComboBox* day = nullptr;
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;

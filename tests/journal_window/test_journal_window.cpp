@@ -2,6 +2,8 @@
 #include "journal/journal.h"
 #include "journal_window/journal_window.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QtWidgets>
 
@@ -73,6 +75,21 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
                   + failedAt.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString()
                   + ",teclado,sinal,Frente,monocor,Verde,COM2,/dev/ttyUSB0,10,,falhou na escrita,\"Ação falhou, \"\"linha\"\" caiu\",\"tentou\nde novo\"\r\n");
     EXPECT_NE(window.exportCsv("/proc/self/painel/registo.csv"), std::nullopt);
+
+    // Whether the file is as written is said on top; altered, where it breaks, entries untouched.
+    const auto chainSays = [](const JournalWindow& shown, const QString& text) {
+        return QTest::qWaitFor([&] { return shown.findChild<QLabel*>("journalChain")->text().contains(text); }, 5000);
+    };
+    EXPECT_TRUE(chainSays(window, "Cadeia do registo íntegra: 3 entradas, da 1 à 3; último elo "));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        db.setDatabaseName(journal.fileName());
+        ASSERT_TRUE(db.open() && QSqlQuery(db).exec("UPDATE registo SET pormenor = 'outro' WHERE id = 2"));
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    const JournalWindow altered(journal);
+    EXPECT_TRUE(chainSays(altered, "⚠ O registo foi alterado: a cadeia quebra-se na entrada 2 (2026-12-06 23:59:59.999)"));
+    EXPECT_EQ(altered.findChild<QTableView*>("entries")->model()->rowCount(), 3);
 
     // Open, it puts what is written on top and keeps the operator's place; reopened, it reads a
     // page at a time, and every row comes once, in order, as the operator scrolls or exports.
