@@ -219,36 +219,45 @@ bool JournalStore::chainExisting(QSqlError& error)
 {
     QSqlQuery rows(db_);
     rows.setForwardOnly(true);
+    rows.prepare(QStringLiteral("SELECT %1 FROM registo WHERE id > ? ORDER BY id LIMIT 10000").arg(chainedColumns().join(QStringLiteral(", "))));
     QSqlQuery update(db_);
     update.prepare(QStringLiteral("UPDATE registo SET cadeia = ? WHERE id = ?"));
-    if (!rows.exec(QStringLiteral("SELECT %1 FROM registo ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))))) {
-        error = rows.lastError();
-        return false;
-    }
-    // Read whole before writing: SQLite's reading cursor and writes to the same table do not mix.
-    std::vector<std::pair<qint64, QStringList>> entries;
-    while (rows.next()) {
-        QStringList values;
-        for (int i = 0; i < chainedColumns().size(); ++i) values << rows.value(i).toString();
-        entries.emplace_back(rows.value(0).toLongLong(), std::move(values));
-    }
-    rows.finish();
+    // A page at a time, each read whole before it is written (SQLite's reading cursor and writes
+    // to the same table do not mix): a year of entries never sits in memory at once.
     QByteArray link;
-    for (const auto& [id, values] : entries) {
-        link = chainLink(link, values);
-        update.addBindValue(QString::fromLatin1(link));
-        update.addBindValue(id);
-        if (!update.exec()) {
-            error = update.lastError();
+    qint64 last = std::numeric_limits<qint64>::min();
+    qint64 chained = 0;
+    std::vector<std::pair<qint64, QStringList>> page;
+    do {
+        page.clear();
+        rows.addBindValue(last);
+        if (!rows.exec()) {
+            error = rows.lastError();
             return false;
         }
-    }
+        while (rows.next()) {
+            QStringList values;
+            for (int i = 0; i < chainedColumns().size(); ++i) values << rows.value(i).toString();
+            page.emplace_back(rows.value(0).toLongLong(), std::move(values));
+        }
+        rows.finish();
+        for (const auto& [id, values] : page) {
+            link = chainLink(link, values);
+            update.addBindValue(QString::fromLatin1(link));
+            update.addBindValue(id);
+            if (!update.exec()) {
+                error = update.lastError();
+                return false;
+            }
+            last = id;
+            ++chained;
+        }
+    } while (!page.empty());
     // First in the next batch: it comes before whatever was written after it.
-    if (!entries.empty())
+    if (chained > 0)
         pending_.push_front(journalNote(
             QStringLiteral("registo encadeado"), {},
-            QStringLiteral("as %1 entradas anteriores foram encadeadas agora: uma alteração feita nelas antes disto não se pode ver").arg(entries.size()),
-            false));
+            QStringLiteral("as %1 entradas anteriores foram encadeadas agora: uma alteração feita nelas antes disto não se pode ver").arg(chained), false));
     return true;
 }
 

@@ -202,6 +202,18 @@ TEST(JournalChain, EachTamperingIsFoundAtItsEntryAndRetentionKeepsItWhole)
     EXPECT_TRUE(kept.firstId > 8 && kept.lastId >= 7016 && !kept.brokenAt && kept.problem.isEmpty()) << kept.firstId << " " << kept.lastId << kept.breakText.toStdString();
     sqlValue(file, QStringLiteral("DELETE FROM registo WHERE id = %1").arg(kept.firstId));
     EXPECT_EQ(checkJournalChain(file).brokenAt, std::optional<qint64>(kept.firstId + 1));
+
+    // A large older journal is chained a page at a time, every entry once.
+    const QString large = dir.filePath("grande.sqlite");
+    sqlValue(large, "CREATE TABLE registo (id INTEGER PRIMARY KEY, hora_local TEXT NOT NULL, hora_utc TEXT NOT NULL, utc_ms INTEGER NOT NULL, origem TEXT, acao "
+                    "TEXT, sinal TEXT, modo TEXT, cor TEXT, porta TEXT, dispositivo TEXT, bytes INTEGER, resultado TEXT, motivo TEXT, pormenor TEXT, falha "
+                    "INTEGER NOT NULL DEFAULT 0, eco TEXT)");
+    sqlValue(large, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 25000) INSERT INTO registo (hora_local, hora_utc, utc_ms) "
+                    "SELECT 'a', 'b', i FROM n");
+    sqlValue(large, "PRAGMA user_version = 3");
+    Journal(large).record({});
+    const ChainReport chained = checkJournalChain(large);
+    EXPECT_EQ(std::tuple(chained.entries, chained.brokenAt, chained.problem), std::tuple(qint64{25002}, std::optional<qint64>(), QString()));
 }
 
 } // namespace
