@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <limits>
 
 const QStringList& chainedColumns()
 {
@@ -61,9 +62,9 @@ struct Connection {
 
 } // namespace
 
-ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop)
+ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop, const ChainReport* after)
 {
-    ChainReport report;
+    ChainReport report = after != nullptr ? *after : ChainReport{};
     if (!QFileInfo(fileName).isFile()) {
         report.problem = QStringLiteral("o ficheiro %1 não existe").arg(QDir::toNativeSeparators(fileName));
         return report;
@@ -91,11 +92,14 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
         report.problem = QStringLiteral("o registo não diz onde começa a sua cadeia");
         return report;
     }
-    const qint64 startId = query.value(0).toLongLong();
-    QByteArray previous = query.value(1).toByteArray();
+    const qint64 startId = after != nullptr && after->entries > 0 ? after->lastId + 1 : query.value(0).toLongLong();
+    QByteArray previous = after != nullptr && after->entries > 0 ? after->lastLink : query.value(1).toByteArray();
     query.finish();
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT %1, cadeia FROM registo ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))))) {
+    query.prepare(QStringLiteral("SELECT %1, cadeia FROM registo WHERE id >= ? ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))));
+    // Entries before the recorded start are part of no chain: put there afterwards.
+    query.addBindValue(after != nullptr && after->entries > 0 ? startId : std::numeric_limits<qint64>::min());
+    if (!query.exec()) {
         report.problem = sqliteCause(query.lastError(), fileName);
         return report;
     }

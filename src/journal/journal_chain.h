@@ -34,8 +34,9 @@ struct ChainReport {
 };
 
 // Reads the file without changing it, whether or not a program is writing it; gives up, said as
-// the problem, once `stop` is set.
-[[nodiscard]] ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop = nullptr);
+// the problem, once `stop` is set. With `after`, a whole chain checked before, only the entries
+// written since are checked, on from its last link.
+[[nodiscard]] ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* stop = nullptr, const ChainReport* after = nullptr);
 
 // The command line's check: the report in words on the standard output (a problem on the
 // standard error); 0 when the chain holds, 1 when it breaks, 2 when the file cannot be checked.

@@ -94,6 +94,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     connect(onlyFailures, &QCheckBox::toggled, this, &JournalWindow::showEntries);
     connect(exportButton, &QPushButton::clicked, this, &JournalWindow::chooseExportFile);
     connect(&journal_, &Journal::written, this, &JournalWindow::addNewer);
+    connect(&journal_, &Journal::written, this, &JournalWindow::checkChain);
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
     refresh();
     checkChain();
@@ -110,6 +111,7 @@ JournalWindow::~JournalWindow()
     if (checker_ != nullptr) {
         stopChecking_ = true;
         checker_->wait();
+        delete checker_;
     }
     model_->clear();
     if (QSqlDatabase::contains(connection_)) {
@@ -228,19 +230,30 @@ void JournalWindow::showProblem()
 
 void JournalWindow::checkChain()
 {
+    // One check at a time; what is written meanwhile is checked after it, on from its end.
+    if (checker_ != nullptr) {
+        checkAgain_ = true;
+        return;
+    }
+    // A chain found broken, or not checked, stays as it was said.
+    if (checked_ && (checked_->brokenAt || !checked_->problem.isEmpty())) return;
     const QString file = journal_.fileName();
-    checker_ = QThread::create([this, file] {
-        const ChainReport report = checkJournalChain(file, &stopChecking_);
+    const std::optional<ChainReport> after = checked_ ? std::optional(*checked_) : std::nullopt;
+    checker_ = QThread::create([this, file, after] {
+        const ChainReport report = checkJournalChain(file, &stopChecking_, after ? &*after : nullptr);
         // Dropped with the window, if it is gone by then.
         QMetaObject::invokeMethod(
             this, [this, report] { showChain(report); }, Qt::QueuedConnection);
     });
-    checker_->setParent(this);
     checker_->start();
 }
 
 void JournalWindow::showChain(const ChainReport& report)
 {
+    checker_->wait();
+    delete std::exchange(checker_, nullptr);
+    checked_ = std::make_unique<ChainReport>(report);
+    if (std::exchange(checkAgain_, false)) checkChain();
     QString text;
     if (!report.problem.isEmpty()) text = QStringLiteral("A cadeia do registo não se pode verificar: %1.").arg(report.problem);
     else if (report.brokenAt)

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 
 class Journal;
@@ -56,6 +57,8 @@ private:
     QLabel* chain = nullptr;
     QThread* checker_ = nullptr;
     std::atomic<bool> stopChecking_{false};
+    std::unique_ptr<ChainReport> checked_; // the last check's, on which the next goes on
+    bool checkAgain_ = false;              // entries were written while it ran
     QComboBox* day = nullptr;
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;

@@ -102,6 +102,8 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     journal.flush();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3 + more; }, 2000)) << model->rowCount();
     EXPECT_EQ(model->index(0, 4).data().toString(), QString::number(more - 1));
+    EXPECT_TRUE(chainSays(window, QStringLiteral("íntegra: %1 entradas, da 1 à %1;").arg(3 + more))); // the new ones alone checked
+    EXPECT_TRUE(chainSays(altered, "a cadeia quebra-se na entrada 2 "));
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1 + more);
     window.refresh();
     EXPECT_LT(model->rowCount(), 3 + more);
