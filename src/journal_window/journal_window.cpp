@@ -97,7 +97,6 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     connect(&journal_, &Journal::written, this, &JournalWindow::checkChain);
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
     refresh();
-    checkChain();
     // Wide enough for every column, the reasons included, as far as the screen allows.
     int width =
         2 * entries->frameWidth() + entries->verticalScrollBar()->sizeHint().width() + layout->contentsMargins().left() + layout->contentsMargins().right();
@@ -167,6 +166,10 @@ void JournalWindow::cannotRead(const QString& cause) { readProblem_ = QStringLit
 
 void JournalWindow::refresh()
 {
+    // The file may have been changed while the window was closed: the whole chain again.
+    ++checkRound_;
+    checked_.reset();
+    checkChain();
     readProblem_.clear();
     if (!openReader()) {
         model_->clear();
@@ -239,19 +242,24 @@ void JournalWindow::checkChain()
     if (checked_ && (checked_->brokenAt || !checked_->problem.isEmpty())) return;
     const QString file = journal_.fileName();
     const std::optional<ChainReport> after = checked_ ? std::optional(*checked_) : std::nullopt;
-    checker_ = QThread::create([this, file, after] {
+    checker_ = QThread::create([this, file, after, round = checkRound_] {
         const ChainReport report = checkJournalChain(file, &stopChecking_, after ? &*after : nullptr);
         // Dropped with the window, if it is gone by then.
         QMetaObject::invokeMethod(
-            this, [this, report] { showChain(report); }, Qt::QueuedConnection);
+            this, [this, report, round] { showChain(report, round); }, Qt::QueuedConnection);
     });
     checker_->start();
 }
 
-void JournalWindow::showChain(const ChainReport& report)
+void JournalWindow::showChain(const ChainReport& report, int round)
 {
     checker_->wait();
     delete std::exchange(checker_, nullptr);
+    // A check begun before the window was opened again says nothing of the file now.
+    if (round != checkRound_) {
+        checkAgain_ = false;
+        return checkChain();
+    }
     checked_ = std::make_unique<ChainReport>(report);
     if (std::exchange(checkAgain_, false)) checkChain();
     QString text;

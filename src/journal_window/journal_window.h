@@ -45,7 +45,7 @@ private:
     void showProblem();
     // Whether the file is as it was written, checked on a thread of its own as the window opens.
     void checkChain();
-    void showChain(const ChainReport& report);
+    void showChain(const ChainReport& report, int round);
     // What the table's last read met, if anything.
     void showReadProblem();
     [[nodiscard]] bool openReader();
@@ -59,6 +59,7 @@ private:
     std::atomic<bool> stopChecking_{false};
     std::unique_ptr<ChainReport> checked_; // the last check's, on which the next goes on
     bool checkAgain_ = false;              // entries were written while it ran
+    int checkRound_ = 0;                   // a whole check for each refresh
     QComboBox* day = nullptr;
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;

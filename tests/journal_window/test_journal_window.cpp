@@ -107,6 +107,7 @@ TEST(JournalWindowTest, FiltersAndExportsWhatItShows)
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1 + more);
     window.refresh();
     EXPECT_LT(model->rowCount(), 3 + more);
+    EXPECT_TRUE(chainSays(window, "a cadeia quebra-se na entrada 2 ")); // reopened, the whole file again
     for (const bool failures : {false, true}) {
         onlyFailures->setChecked(failures);
         while (model->canFetchMore({})) model->fetchMore({});
