@@ -563,6 +563,13 @@ def account(site, args, acc, posts, centrals, lives, actions, central_kills, sam
         if fd_last > fd_mid + 2:
             acc.wrong(f"{w}: file descriptors grew from {fd_mid} to {fd_last}")
     acc.figures["memory and descriptors (second third, last third)"] = flat
+    # Under the sanitizers, what they found in any program, a leak at its end included.
+    for log in sorted(os.listdir(site.scratch)):
+        if log.endswith(".log"):
+            with open(os.path.join(site.scratch, log), errors="replace") as f:
+                found = [line.strip() for line in f if re.search(r"ERROR: (Address|Leak)Sanitizer|runtime error:", line)]
+            if found:
+                acc.wrong(f"{log}: {found[0]}")
 
 
 def main():
