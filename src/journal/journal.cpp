@@ -46,7 +46,13 @@ Journal::~Journal()
     // What was recorded is written before the program ends.
     QMetaObject::invokeMethod(
         context_,
-        [w = store_, c = context_] {
+        [this, w = store_, c = context_] {
+            // From here an entry (a note the last write makes) waits for the store's last
+            // writes rather than asking a store that is going for a write of its own.
+            {
+                const std::lock_guard lock(mutex_);
+                closing_ = true;
+            }
             delete w;
             c->deleteLater();
         },
@@ -60,7 +66,7 @@ void Journal::record(JournalEntry entry)
     {
         const std::lock_guard lock(mutex_);
         queued_.push_back(std::move(entry));
-        if (std::exchange(gathering_, true)) return;
+        if (std::exchange(gathering_, true) || closing_) return;
     }
     QMetaObject::invokeMethod(
         context_, [w = store_] { w->gather(); }, Qt::QueuedConnection);

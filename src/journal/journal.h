@@ -79,6 +79,7 @@ private:
     std::mutex mutex_;
     std::vector<JournalEntry> queued_;
     bool gathering_ = false;
+    bool closing_ = false;
     QThread thread_;
     QObject* context_ = nullptr; // lives on thread_: what is queued to it runs there
     JournalStore* store_ = nullptr;

@@ -110,7 +110,9 @@ JournalStore::JournalStore(QString fileName, Journal& owner, QObject& context) :
 
 JournalStore::~JournalStore()
 {
-    drain();
+    // What waits, then the notes that writing it made (the size limit's, say).
+    writeOut();
+    writeOut();
     close();
     delete timers_;
 }
