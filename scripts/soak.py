@@ -461,9 +461,31 @@ def run(args):
     account(site, args, acc, posts, centrals, lives, actions, central_kills, samples)
     acc.figures["minutes"] = round(elapsed / 60, 1)
     acc.figures["actions"] = len(actions)
-    report = {"figures": acc.figures, "problems": acc.problems, "seed": args.seed, "posts": args.posts, "actions": actions, "events": site.events}
+    report = {"figures": acc.figures, "problems": acc.problems, "seed": args.seed, "posts": args.posts, "actions": actions, "events": site.events,
+              "samples": samples}
     with open(os.path.join(scratch, "soak.json"), "w") as f:
         json.dump(report, f, indent=1, ensure_ascii=False)
+    return conclude(args, scratch, acc)
+
+
+def reaccount(args):
+    """The accounts of a run kept with --keep, again, from its soak.json, logs and journals."""
+    with open(os.path.join(args.account, "soak.json")) as f:
+        saved = json.load(f)
+    site = Site(args, args.account)
+    posts = [f"posto-{n}" for n in range(1, saved["posts"] + 1)]
+    centrals = ["central-a", "central-b"]
+    lives = {name: sum(1 for _, what in saved["events"] if what == f"start {name}") for name in posts + centrals}
+    central_kills = [(what.split()[1], t) for t, what in saved["events"] if what.startswith("kill central")]
+    acc = Accounts()
+    account(site, args, acc, posts, centrals, lives, saved["actions"], central_kills, saved.get("samples", {}))
+    for key in ("minutes", "actions") + (() if "samples" in saved else ("memory and descriptors (second third, last third)",)):
+        acc.figures[key] = saved["figures"][key]
+    args.keep = args.account
+    return conclude(args, args.account, acc)
+
+
+def conclude(args, scratch, acc):
     for key in sorted(acc.figures):
         print(f"  {key}: {acc.figures[key]}")
     if acc.problems:
@@ -483,16 +505,20 @@ def account(site, args, acc, posts, centrals, lives, actions, central_kills, sam
     for n, name in enumerate(posts, start=1):
         entries = account_post(site, name, n, acc, lives[name]) or []
         for e in entries:
-            if e["origem"] == "central" and e["resultado"] == "enviado":
-                r = request_of(e["pormenor"])
+            r = request_of(e["pormenor"])
+            if r and e["resultado"] == "enviado":
                 carried[(name, r)] = carried.get((name, r), 0) + 1
                 echoes[(name, r)] = e["eco"]
+                # Before the post has heard a control room's clock tick, its request is any
+                # program's: carried out, journaled "remoto", its origin in the detail.
+                if e["origem"] != "central":
+                    acc.add("control-room requests taken before its clock was heard (journaled remoto)")
         keyed = sum(1 for e in entries if e["origem"] == "teclado" and e["acao"] == "sinal")
         pressed = sum(1 for a in actions if a["kind"] == "key" and a["who"] == name and a["done"])
         acc.add("signs by a post's key", keyed)
         if keyed > pressed:
             acc.wrong(f"{name}: {keyed} signs by key journaled, {pressed} keys pressed")
-        remote = [e for e in entries if e["origem"] == "remoto" and e["acao"] == "sinal"]
+        remote = [e for e in entries if e["origem"] == "remoto" and e["acao"] == "sinal" and not request_of(e["pormenor"])]
         runs = [a for a in actions if a["kind"] == "command line" and a["who"] == name]
         for a in runs:
             acc.add(f"command lines: exit {a['rc']}")
@@ -582,9 +608,10 @@ def main():
     parser.add_argument("--fault-every", type=float, nargs=2, default=(10, 40), metavar=("MIN", "MAX"), help="seconds between two kills")
     parser.add_argument("--keep", help="keep the logs and journals in this folder")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--account", metavar="DIR", help="only the accounts of a run kept in DIR, again")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
-    return run(args)
+    return reaccount(args) if args.account else run(args)
 
 
 if __name__ == "__main__":
