@@ -352,6 +352,15 @@ def run(args):
         end = start + args.minutes * 60
         print(f"soak: {args.posts} posts, 2 bridged brokers, 2 control rooms, {args.minutes} min, seed {args.seed}, logs in {scratch}", flush=True)
         down = {}  # name -> wall time it comes back
+
+        def bring_back(name):
+            if name.startswith("broker"):
+                site.start_broker(name)
+                site.log(f"start {name}")
+            else:
+                lives[name] += 1
+                (site.start_post if name.startswith("posto") else site.start_central)(name)
+
         next_fault = start + rng.uniform(*args.fault_every)
         kinds = []
         cuts = []  # (when it is mended, panel)
@@ -362,15 +371,7 @@ def run(args):
             for name, back in list(down.items()):
                 if now >= back:
                     del down[name]
-                    if name.startswith("broker"):
-                        site.start_broker(name)
-                        site.log(f"start {name}")
-                    elif name.startswith("posto"):
-                        lives[name] += 1
-                        site.start_post(name)
-                    else:
-                        lives[name] += 1
-                        site.start_central(name)
+                    bring_back(name)
             for back, n in [c for c in cuts if c[0] <= now]:
                 cuts.remove((back, n))
                 site.procs[f"painel-{n}"].send_signal(signal.SIGUSR1)
@@ -443,14 +444,7 @@ def run(args):
         for _, n in cuts:
             site.procs[f"painel-{n}"].send_signal(signal.SIGUSR1)
         for name in list(down):
-            if name.startswith("broker"):
-                site.start_broker(name)
-            elif name.startswith("posto"):
-                lives[name] += 1
-                site.start_post(name)
-            else:
-                lives[name] += 1
-                site.start_central(name)
+            bring_back(name)
         time.sleep(WAIT_S + 3)
         for name in centrals + posts:
             site.kill(name, signal.SIGTERM)
