@@ -26,6 +26,12 @@ QString countOf(int n, const QString& one, const QString& many) { return QString
 
 } // namespace
 
+std::optional<qint64> Post::clockOffsetMs() const
+{
+    if (offsetSamples.empty()) return std::nullopt;
+    return std::max_element(offsetSamples.begin(), offsetSamples.end(), [](const auto& a, const auto& b) { return a.second < b.second; })->second;
+}
+
 QDateTime Post::lastHeard() const
 {
     if (online) return QDateTime::currentDateTimeUtc();
@@ -224,8 +230,6 @@ void PostBoard::receiveSign(Post& post, const Message& message)
         offset = message.shownAt.toMSecsSinceEpoch() - now;
         while (!post.offsetSamples.empty() && post.offsetSamples.front().first < now - windowMs) post.offsetSamples.pop_front();
         post.offsetSamples.emplace_back(now, *offset);
-        post.clockOffsetMs =
-            std::max_element(post.offsetSamples.begin(), post.offsetSamples.end(), [](const auto& a, const auto& b) { return a.second < b.second; })->second;
     }
     recordState(post, message, offset);
 }
@@ -241,10 +245,8 @@ void PostBoard::recordState(const Post& post, const Message& message, std::optio
     detail += QStringLiteral("; hora do posto %1").arg(message.shownAt.toUTC().toString(Qt::ISODateWithMs));
     detail += offsetMs ? QStringLiteral("; relógio do posto %1%2 ms").arg(*offsetMs >= 0 ? QStringLiteral("+") : QString()).arg(*offsetMs)
                        : QStringLiteral("; conservado pelo broker");
-    const bool failed = !message.outcome.isEmpty() && message.outcome != QLatin1String("enviado");
     JournalEntry e =
-        journalEntry(Origin::Central, QStringLiteral("sinal do posto"), message.outcome, message.reason, detail,
-                     failed || (!message.echo.isEmpty() && message.echo != QLatin1String("confirmado") && message.echo != QLatin1String("desligado")));
+        journalEntry(Origin::Central, QStringLiteral("sinal do posto"), message.outcome, message.reason, detail, post.sendFailed() || post.echoFailed());
     e.sign = signCaption(message.sign);
     e.mode = message.mode;
     e.colour = message.colour;

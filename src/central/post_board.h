@@ -44,10 +44,9 @@ struct Post {
     QDateTime shownAt;
     QString cause;    // why the post chose it by itself: its safe state, a time run out
     QDateTime endsAt; // when the sign's time runs out, by the post's clock; null when it has none
-    // Its clock less this control room's, from the times in its states: the largest of the last
-    // ten minutes' differences, the one least held up on the way.
-    std::optional<qint64> clockOffsetMs;
-    std::deque<std::pair<qint64, qint64>> offsetSamples; // (when here, difference), in ms
+    // Its clock less this control room's, from the times in its live states, the last ten
+    // minutes' (when here, difference), in ms.
+    std::deque<std::pair<qint64, qint64>> offsetSamples;
 
     // What it is.
     QString port;
@@ -75,6 +74,9 @@ struct Post {
     }
     // Proved to be at the panel's end of the cable.
     [[nodiscard]] bool onTheCable() const { return !sendFailed() && echo == QLatin1String("confirmado"); }
+    // Its clock less this control room's: the largest recent difference, the one least held up
+    // on the way; none before a live state.
+    [[nodiscard]] std::optional<qint64> clockOffsetMs() const;
     // When it was last heard of for certain: for an offline post, when it went (or its last sign).
     [[nodiscard]] QDateTime lastHeard() const;
 };

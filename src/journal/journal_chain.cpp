@@ -92,13 +92,14 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
         report.problem = QStringLiteral("o registo não diz onde começa a sua cadeia");
         return report;
     }
-    const qint64 startId = after != nullptr && after->entries > 0 ? after->lastId + 1 : query.value(0).toLongLong();
-    QByteArray previous = after != nullptr && after->entries > 0 ? after->lastLink : query.value(1).toByteArray();
+    const bool resuming = after != nullptr && after->entries > 0;
+    const qint64 startId = resuming ? after->lastId + 1 : query.value(0).toLongLong();
+    QByteArray previous = resuming ? after->lastLink : query.value(1).toByteArray();
     query.finish();
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1, cadeia FROM registo WHERE id >= ? ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))));
     // Entries before the recorded start are part of no chain: put there afterwards.
-    query.addBindValue(after != nullptr && after->entries > 0 ? startId : std::numeric_limits<qint64>::min());
+    query.addBindValue(resuming ? startId : std::numeric_limits<qint64>::min());
     if (!query.exec()) {
         report.problem = sqliteCause(query.lastError(), fileName);
         return report;
@@ -115,7 +116,6 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
         for (int i = 0; i < columns; ++i) values << query.value(i).toString();
         const qint64 id = query.value(0).toLongLong();
         const QByteArray stored = query.value(columns).toByteArray();
-        const QString previousId = report.entries > 0 ? QString::number(expected - 1) : QString();
         QString broken;
         if (id < startId) broken = QStringLiteral("a entrada %1 está antes do início da cadeia (%2): foi posta lá depois").arg(id).arg(startId);
         else if (stored.isEmpty()) broken = QStringLiteral("a entrada %1 não tem elo na cadeia").arg(id);
@@ -125,7 +125,7 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
                                            : QStringLiteral("faltam as entradas de %1 a %2, depois da %3: foram apagadas, ou a %4 foi alterada")
                                                  .arg(expected)
                                                  .arg(id - 1)
-                                                 .arg(previousId)
+                                                 .arg(expected - 1)
                                                  .arg(id);
         if (!broken.isEmpty()) {
             report.brokenAt = id;

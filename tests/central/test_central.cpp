@@ -152,7 +152,7 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
     // Each state is journaled on both clocks; the post's runs as far behind as its least held-up
     // state says.
     const qint64 behind = QDateTime::fromString("2026-12-08T05:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch();
-    EXPECT_TRUE(board.post("a")->clockOffsetMs && std::abs(*board.post("a")->clockOffsetMs - behind) < 5000);
+    EXPECT_TRUE(board.post("a")->clockOffsetMs() && std::abs(*board.post("a")->clockOffsetMs() - behind) < 5000);
     journal.flush();
     const QStringList states = journalRows(journal.fileName(), "sinal, eco, pormenor", "acao = 'sinal do posto' AND pormenor LIKE 'c;%'");
     ASSERT_EQ(states.size(), 2);
