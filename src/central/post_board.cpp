@@ -205,7 +205,7 @@ void PostBoard::receiveState(Post& post, const Message& message)
     post.since = QDateTime::currentDateTimeUtc();
     if (news)
         record(message.online ? QStringLiteral("posto em linha") : QStringLiteral("posto fora de linha"),
-               message.online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !message.online);
+               message.online ? QStringLiteral("em linha") : QStringLiteral("fora de linha"), post.id, {}, !message.online, std::nullopt, post.id);
 }
 
 void PostBoard::receiveSign(Post& post, const Message& message)
@@ -251,6 +251,7 @@ void PostBoard::recordState(const Post& post, const Message& message, std::optio
     e.mode = message.mode;
     e.colour = message.colour;
     e.echo = message.echo;
+    e.post = post.id;
     journal_->record(std::move(e));
 }
 
@@ -259,7 +260,7 @@ void PostBoard::receiveInfo(Post& post, const Message& message)
     const bool renamed = message.name != post.name || message.group != post.group;
     post.group = message.group;
     if (message.nameRefused != post.nameRefused && !message.nameRefused.isEmpty())
-        record(QStringLiteral("nome recusado"), QStringLiteral("recusado"), post.id, message.nameRefused, true);
+        record(QStringLiteral("nome recusado"), QStringLiteral("recusado"), post.id, message.nameRefused, true, std::nullopt, post.id);
     post.name = message.name;
     post.nameRefused = message.nameRefused;
     post.version = message.version;
@@ -309,7 +310,7 @@ QString PostBoard::request(Sign sign, const QStringList& ids, bool everyone, int
         if (!publish_(site::postTopic(id, QStringLiteral("sinal/set")), payload)) {
             post.answer = Post::Answer::Failed;
             post.answerReason = QStringLiteral("sem ligação ao broker");
-            record(QStringLiteral("falha"), QStringLiteral("não enviado"), QStringLiteral("%1; pedido %2").arg(id, request), post.answerReason, true, sign);
+            record(QStringLiteral("falha"), QStringLiteral("não enviado"), QStringLiteral("%1; pedido %2").arg(id, request), post.answerReason, true, sign, id);
         }
         emit postChanged(id);
     }
@@ -337,26 +338,26 @@ void PostBoard::answered(Post& post, const Message& message)
         if (message.outcome != site::expiredText && message.outcome != site::refusedText) return;
         post.answer = message.outcome == site::expiredText ? Post::Answer::Expired : Post::Answer::Refused;
         post.answerReason = message.reason;
-        record(message.outcome, message.outcome, detail, message.reason, true, post.sign);
+        record(message.outcome, message.outcome, detail, message.reason, true, post.sign, post.id);
     } else if (late) {
         post.answer = Post::Answer::Late;
         post.answerReason = post.sendFailed()
                                 ? QStringLiteral("falhou: %1").arg(post.reason.isEmpty() ? post.outcome : post.outcome + QStringLiteral(": ") + post.reason)
                                 : QStringLiteral("confirmado");
         record(QStringLiteral("resposta tardia"), post.answerReason, detail, QStringLiteral("depois de %1 ms sem resposta").arg(answerTimeoutMs), true,
-               post.sign);
+               post.sign, post.id);
     } else if (post.sendFailed()) {
         post.answer = Post::Answer::Failed;
         post.answerReason = post.reason.isEmpty() ? post.outcome : QStringLiteral("%1: %2").arg(post.outcome, post.reason);
-        record(QStringLiteral("falha"), post.outcome, detail, post.reason, true, post.sign);
+        record(QStringLiteral("falha"), post.outcome, detail, post.reason, true, post.sign, post.id);
     } else if (post.echoFailed()) {
         post.answer = Post::Answer::NoEcho;
         post.answerReason = post.reason.isEmpty() ? post.echo : post.reason;
-        record(QStringLiteral("sem eco"), post.echo, detail, post.reason, true, post.sign);
+        record(QStringLiteral("sem eco"), post.echo, detail, post.reason, true, post.sign, post.id);
     } else {
         post.answer = Post::Answer::Confirmed;
         record(QStringLiteral("confirmação"), post.onTheCable() ? QStringLiteral("confirmado no cabo") : QStringLiteral("confirmado, sem prova do cabo"),
-               detail, {}, false, post.sign);
+               detail, {}, false, post.sign, post.id);
     }
     emit summaryChanged(summary());
 }
@@ -462,19 +463,21 @@ QStringList PostBoard::absentForADay(const QDateTime& now) const
 void PostBoard::remove(const QStringList& ids)
 {
     for (const QString& id : ids)
-        if (posts_.erase(id) != 0) record(QStringLiteral("posto removido"), QStringLiteral("feito"), id);
+        if (posts_.erase(id) != 0) record(QStringLiteral("posto removido"), QStringLiteral("feito"), id, {}, false, std::nullopt, id);
     emit postsChanged();
 }
 
 void PostBoard::recordSilence(const QString& id, const QString& request, const QString& reason)
 {
-    record(QStringLiteral("sem resposta"), QStringLiteral("sem resposta"), QStringLiteral("%1; pedido %2").arg(id, request), reason, true);
+    record(QStringLiteral("sem resposta"), QStringLiteral("sem resposta"), QStringLiteral("%1; pedido %2").arg(id, request), reason, true, std::nullopt, id);
 }
 
-void PostBoard::record(const QString& action, const QString& outcome, const QString& detail, const QString& reason, bool failure, std::optional<Sign> sign)
+void PostBoard::record(const QString& action, const QString& outcome, const QString& detail, const QString& reason, bool failure, std::optional<Sign> sign,
+                       const QString& post)
 {
     if (journal_ == nullptr) return;
     JournalEntry e = journalEntry(Origin::Central, action, outcome, reason, detail, failure);
     if (sign) e.sign = signCaption(*sign);
+    e.post = post;
     journal_->record(std::move(e));
 }

@@ -195,7 +195,7 @@ private:
     void recordState(const Post& post, const Message& message, std::optional<qint64> offsetMs);
     void recordSilence(const QString& id, const QString& request, const QString& reason);
     void record(const QString& action, const QString& outcome, const QString& detail, const QString& reason = {}, bool failure = false,
-                std::optional<Sign> sign = std::nullopt);
+                std::optional<Sign> sign = std::nullopt, const QString& post = {});
 
     QString centralId_;
     Publisher publish_;

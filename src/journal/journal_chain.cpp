@@ -20,7 +20,7 @@ const QStringList& chainedColumns()
                                      QStringLiteral("origem"), QStringLiteral("acao"),       QStringLiteral("sinal"),       QStringLiteral("modo"),
                                      QStringLiteral("cor"),    QStringLiteral("porta"),      QStringLiteral("dispositivo"), QStringLiteral("bytes"),
                                      QStringLiteral("eco"),    QStringLiteral("resultado"),  QStringLiteral("motivo"),      QStringLiteral("pormenor"),
-                                     QStringLiteral("falha")};
+                                     QStringLiteral("falha"),  QStringLiteral("posto")};
     return columns;
 }
 
@@ -29,8 +29,10 @@ QByteArray chainLink(const QByteArray& previous, const QStringList& values)
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(previous);
     // Each value with its length, so that no two entries run together into the same bytes.
-    for (const QString& value : values) {
-        const QByteArray text = value.toUtf8();
+    const bool withPost = values.size() == chainedColumns().size() && !values.constLast().isEmpty();
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i == chainedColumns().size() - 1 && !withPost) break;
+        const QByteArray text = values.at(i).toUtf8();
         hash.addData(QByteArray::number(text.size()) + ':');
         hash.addData(text);
     }
@@ -97,14 +99,16 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
     QByteArray previous = resuming ? after->lastLink : query.value(1).toByteArray();
     query.finish();
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1, cadeia FROM registo WHERE id >= ? ORDER BY id").arg(chainedColumns().join(QStringLiteral(", "))));
+    QStringList columns = chainedColumns();
+    if (version < postSchemaVersion) columns.last() = QStringLiteral("NULL");
+    query.prepare(QStringLiteral("SELECT %1, cadeia FROM registo WHERE id >= ? ORDER BY id").arg(columns.join(QStringLiteral(", "))));
     // Entries before the recorded start are part of no chain: put there afterwards.
     query.addBindValue(resuming ? startId : std::numeric_limits<qint64>::min());
     if (!query.exec()) {
         report.problem = sqliteCause(query.lastError(), fileName);
         return report;
     }
-    const auto columns = static_cast<int>(chainedColumns().size());
+    const auto count = static_cast<int>(columns.size());
     qint64 expected = startId;
     QStringList values;
     while (query.next()) {
@@ -113,9 +117,9 @@ ChainReport checkJournalChain(const QString& fileName, const std::atomic<bool>* 
             return report;
         }
         values.clear();
-        for (int i = 0; i < columns; ++i) values << query.value(i).toString();
+        for (int i = 0; i < count; ++i) values << query.value(i).toString();
         const qint64 id = query.value(0).toLongLong();
-        const QByteArray stored = query.value(columns).toByteArray();
+        const QByteArray stored = query.value(count).toByteArray();
         QString broken;
         if (id < startId) broken = QStringLiteral("a entrada %1 está antes do início da cadeia (%2): foi posta lá depois").arg(id).arg(startId);
         else if (stored.isEmpty()) broken = QStringLiteral("a entrada %1 não tem elo na cadeia").arg(id);

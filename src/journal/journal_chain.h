@@ -15,11 +15,14 @@
 
 // The schema's version from which entries are chained.
 inline constexpr int chainedSchemaVersion = 4;
+// And from which an entry may name its post.
+inline constexpr int postSchemaVersion = 5;
 
-// The columns a link covers, in this order (the entry's number first).
+// The columns a link covers, in this order (the entry's number first, the post last).
 [[nodiscard]] const QStringList& chainedColumns();
 // An entry's link, in hex, from the link before it and its columns' text (no value and an empty
-// one are the same).
+// one are the same). The post, which came later, counts only when there is one: the entries
+// written before it link as they did.
 [[nodiscard]] QByteArray chainLink(const QByteArray& previous, const QStringList& values);
 
 struct ChainReport {

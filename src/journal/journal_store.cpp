@@ -46,10 +46,13 @@ const std::vector<QStringList> migrations{
     // first kept one, by its link), so that removing the oldest never breaks it.
     {QStringLiteral("ALTER TABLE registo ADD COLUMN cadeia TEXT"), QStringLiteral("CREATE TABLE cadeia_inicio (id INTEGER NOT NULL, anterior TEXT NOT NULL)"),
      QStringLiteral("INSERT INTO cadeia_inicio SELECT coalesce(min(id), 1), '' FROM registo")},
+    // The post a control room's entry is about, so that the timeline reads a lane by its index
+    // rather than the whole day; written only for those entries.
+    {QStringLiteral("ALTER TABLE registo ADD COLUMN posto TEXT"), QStringLiteral("CREATE INDEX registo_posto ON registo (posto, utc_ms) WHERE posto IS NOT NULL")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
 
-static_assert(chainedSchemaVersion == 4);
+static_assert(chainedSchemaVersion == 4 && postSchemaVersion == 5);
 
 // A time in the journal's words, "2026-12-08 10:15:02.120" (or with 'T' and 'Z' in UTC), written
 // out by hand: QDateTime's formatting costs more than the rest of an entry.
@@ -221,7 +224,9 @@ bool JournalStore::chainExisting(QSqlError& error)
 {
     QSqlQuery rows(db_);
     rows.setForwardOnly(true);
-    rows.prepare(QStringLiteral("SELECT %1 FROM registo WHERE id > ? ORDER BY id LIMIT 10000").arg(chainedColumns().join(QStringLiteral(", "))));
+    // No entry chained here has a post: the column came after.
+    const QStringList columns = chainedColumns().first(chainedColumns().size() - 1);
+    rows.prepare(QStringLiteral("SELECT %1 FROM registo WHERE id > ? ORDER BY id LIMIT 10000").arg(columns.join(QStringLiteral(", "))));
     QSqlQuery update(db_);
     update.prepare(QStringLiteral("UPDATE registo SET cadeia = ? WHERE id = ?"));
     // A page at a time, each read whole before it is written (SQLite's reading cursor and writes
@@ -239,7 +244,7 @@ bool JournalStore::chainExisting(QSqlError& error)
         }
         while (rows.next()) {
             QStringList values;
-            for (int i = 0; i < chainedColumns().size(); ++i) values << rows.value(i).toString();
+            for (int i = 0; i < columns.size(); ++i) values << rows.value(i).toString();
             page.emplace_back(rows.value(0).toLongLong(), std::move(values));
         }
         rows.finish();
@@ -426,7 +431,8 @@ void JournalStore::writeOut()
                                   e.outcome,
                                   e.reason,
                                   e.detail,
-                                  e.failure ? 1 : 0};
+                                  e.failure ? 1 : 0,
+                                  e.post.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(e.post)};
         QStringList text;
         for (int i = 0; i < values.size(); ++i) {
             insert.bindValue(i, values[i]);

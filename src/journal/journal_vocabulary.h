@@ -40,6 +40,7 @@ struct JournalEntry {
     QString outcome; // "enviado", "porta não abriu", "falhou na escrita", "feito", ...
     QString reason;  // why it failed
     QString detail;  // old and new values, counts
+    QString post;    // the control room's: the post the entry is about, its lane in the timeline
     bool failure = false;
 };
 

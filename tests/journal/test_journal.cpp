@@ -49,7 +49,7 @@ TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)
     }
     EXPECT_EQ(journalRows(file, "acao").join(","), "400,366,364,10,0");
     EXPECT_EQ(journalRows(file, "hora_local, hora_utc", "acao = '0'").join(""), now.toString("yyyy-MM-dd HH:mm:ss.zzz|") + now.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|4");
+    EXPECT_EQ(sqlValue(file, "PRAGMA journal_mode") + "|" + sqlValue(file, "PRAGMA user_version"), "wal|5");
     Journal journal(file);
     for (const auto& [days, kept] : {std::pair{365, "364,10,0"}, {5, "0"}}) {
         journal.setRetention(days);
@@ -159,7 +159,11 @@ TEST(JournalChain, EachTamperingIsFoundAtItsEntryAndRetentionKeepsItWhole)
     EXPECT_EQ(checkJournalChain(file).problem, "o registo ainda não tem cadeia: o programa encadeia-o quando o abrir");
     {
         Journal journal(file);
-        for (int i = 0; i < 8; ++i) journal.record(journalEntry(Origin::Mouse, QString::number(i), QStringLiteral("enviado"), {}, {}, false));
+        for (int i = 0; i < 8; ++i) {
+            JournalEntry e = journalEntry(Origin::Mouse, QString::number(i), QStringLiteral("enviado"), {}, {}, false);
+            if (i == 3) e.post = QStringLiteral("curva-1"); // entry 12: a control room's, about a post
+            journal.record(e);
+        }
     }
     const ChainReport whole = checkJournalChain(file);
     EXPECT_EQ(std::tuple(whole.entries, whole.firstId, whole.lastId, whole.brokenAt), std::tuple(11, 5, 16, std::optional<qint64>()));
@@ -175,6 +179,8 @@ TEST(JournalChain, EachTamperingIsFoundAtItsEntryAndRetentionKeepsItWhole)
          "a entrada 17 não é a que foi escrita"},
         {"INSERT INTO registo (id, hora_local, hora_utc, utc_ms, cadeia) VALUES (1, '', '', 0, 'x')", 1, "antes do início da cadeia"},
         {"UPDATE registo SET cadeia = NULL WHERE id = 14", 14, "a entrada 14 não tem elo"},
+        {"UPDATE registo SET posto = 'reta-2' WHERE id = 12", 12, "a entrada 12 não é a que foi escrita"},
+        {"UPDATE registo SET posto = 'curva-1' WHERE id = 13", 13, "a entrada 13 não é a que foi escrita"},
     };
     for (const auto& [statement, at, why] : tampering) {
         const QString copy = dir.filePath("alterado.sqlite");
