@@ -4,7 +4,7 @@
 #   deps.sh build   the two programs (compiler, CMake, Qt Widgets, SerialPort, DBus and SQL with SQLite, Qt's
 #                   Portuguese texts, libmosquitto)
 #   deps.sh test    and the test suite (GoogleTest, Qt Test, Xvfb, xdotool, openbox, clang for the fuzzer, clang-format for the layout, dbus-daemon, the Mosquitto broker and openssl for its test certificates,
-#                   and what the package's checks need)
+#                   pdftotext to read the exported PDF back, and what the package's checks need)
 #   deps.sh bench   and the benchmarks (Google Benchmark, the Mosquitto broker)
 #   deps.sh package the programs and their Debian package, and its checks (dpkg-dev, lintian,
 #                   desktop-file-utils, appstream, man-db)
@@ -26,7 +26,7 @@ packaging=(dpkg-dev file lintian desktop-file-utils appstream man-db systemd)
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-translations-l10n libmosquitto-dev libsystemd-dev libgl-dev fonts-dejavu-core)
 case "${1:-test}" in
     build) ;;
-    test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl python3-jsonschema "${packaging[@]}") ;;
+    test) packages+=(libgtest-dev libgmock-dev clang clang-format libclang-rt-14-dev xvfb xdotool openbox dbus-daemon mosquitto openssl python3-jsonschema poppler-utils "${packaging[@]}") ;;
     bench) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool mosquitto) ;;
     package) packages+=("${packaging[@]}") ;;
     windows) packages=(cmake ninja-build xz-utils qt6-base-dev qt6-base-dev-tools qt6-translations-l10n g++-mingw-w64-x86-64-posix

@@ -10,6 +10,7 @@
 #include "settings_dialogs/preferences_dialog.h"
 #include "settings_dialogs/serial_ports_window.h"
 #include "signs/sign_names.h"
+#include "timeline_window/timeline_window.h"
 #include "widgets/panel_preview.h"
 #include "widgets/twips.h"
 
@@ -18,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSysInfo>
 
 MainWindow::MainWindow(const QString& caption, PanelSession& session, PanelStatusBar* statusBar, PanelPreview* preview, QWidget* parent)
     : QMainWindow(parent), session_(session), statusBar_(statusBar), preview_(preview)
@@ -88,6 +90,11 @@ void MainWindow::buildMenu()
     journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     journal->setEnabled(session_.journal() != nullptr);
     connect(journal, &QAction::triggered, this, &MainWindow::showJournal);
+    QAction* timeline = menu->addAction(QStringLiteral("&Linha do tempo…"));
+    timeline->setObjectName(QStringLiteral("MNU_TIMELINE"));
+    timeline->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    timeline->setEnabled(session_.journal() != nullptr);
+    connect(timeline, &QAction::triggered, this, &MainWindow::showTimeline);
     // Escape ends the lamp test at once and puts the chosen sign back.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session_, &PanelSession::stopLampTest);
     menu->addSeparator()->setObjectName(QStringLiteral("mnuFileBar0"));
@@ -162,6 +169,19 @@ void MainWindow::showJournal()
     journalWindow_->show();
     journalWindow_->raise();
     journalWindow_->activateWindow();
+}
+
+void MainWindow::showTimeline()
+{
+    if (session_.journal() == nullptr) return;
+    if (!timelineWindow_) {
+        const MqttSettings& mqtt = session_.moreSettings().mqtt;
+        const QString name = mqtt.enabled() && !mqtt.displayName().isEmpty() ? mqtt.displayName() : QSysInfo::machineHostName();
+        timelineWindow_ = std::make_unique<TimelineWindow>(*session_.journal(), QStringLiteral("posto %1").arg(name), this);
+    }
+    timelineWindow_->show();
+    timelineWindow_->raise();
+    timelineWindow_->activateWindow();
 }
 
 void MainWindow::showAbout() { AboutBox(this).exec(); }

@@ -9,6 +9,7 @@
 
 class AboutBox;
 class JournalWindow;
+class TimelineWindow;
 class PanelPreview;
 class PanelSession;
 class PanelStatusBar;
@@ -28,6 +29,7 @@ public:
     void editPortBindings();
     void editMoreOptions();
     void showJournal();
+    void showTimeline();
     void showAbout();
     // Restored if minimised, raised and activated: another copy was started and refused.
     void comeForward();
@@ -51,5 +53,6 @@ private:
     PanelPreview* preview_;
     SignButtons* signButtons_ = nullptr;
     std::unique_ptr<JournalWindow> journalWindow_;
+    std::unique_ptr<TimelineWindow> timelineWindow_;
     bool centred_ = false;
 };

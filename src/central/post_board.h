@@ -151,6 +151,7 @@ public:
     // The control room's clock, which every request carries and which it publishes now and then:
     // its run's name and its monotonic time, which nobody sets.
     [[nodiscard]] const QString& clockId() const { return clockId_; }
+    [[nodiscard]] const QString& centralId() const { return centralId_; }
     [[nodiscard]] QByteArray clockTick() const;
     // The posts heard of beyond maxPosts, up to maxIgnoredCounted.
     [[nodiscard]] std::size_t ignoredPosts() const { return ignored_.size(); }

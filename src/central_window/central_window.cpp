@@ -6,6 +6,7 @@
 #include "central_window/post_tile.h"
 #include "journal_window/journal_window.h"
 #include "signs/sign_names.h"
+#include "timeline_window/timeline_window.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -160,6 +161,11 @@ CentralWindow::CentralWindow(PostBoard& board, Journal* journal, QWidget* parent
     journalAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     journalAction->setEnabled(journal_ != nullptr);
     connect(journalAction, &QAction::triggered, this, &CentralWindow::showJournal);
+    QAction* timelineAction = menu->addAction(QStringLiteral("&Linha do tempo…"));
+    timelineAction->setObjectName(QStringLiteral("MNU_TIMELINE"));
+    timelineAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    timelineAction->setEnabled(journal_ != nullptr);
+    connect(timelineAction, &QAction::triggered, this, &CentralWindow::showTimeline);
     QAction* absent = menu->addAction(QStringLiteral("Remover postos &ausentes…"));
     absent->setObjectName(QStringLiteral("MNU_REMOVE_ABSENT"));
     connect(absent, &QAction::triggered, this, &CentralWindow::removeAbsent);
@@ -374,6 +380,21 @@ void CentralWindow::showJournal()
     journalWindow_->show();
     journalWindow_->raise();
     journalWindow_->activateWindow();
+}
+
+void CentralWindow::showTimeline()
+{
+    if (journal_ == nullptr) return;
+    if (!timelineWindow_) {
+        timelineWindow_ = std::make_unique<TimelineWindow>(*journal_, QStringLiteral("sala de controlo %1").arg(board_.centralId()), this);
+        timelineWindow_->nameLanes([this](const QString& id) {
+            const Post* post = board_.post(id);
+            return post == nullptr || post->displayName() == id ? id : QStringLiteral("%1 (%2)").arg(post->displayName(), id);
+        });
+    }
+    timelineWindow_->show();
+    timelineWindow_->raise();
+    timelineWindow_->activateWindow();
 }
 
 void CentralWindow::removeAbsent()

@@ -12,6 +12,7 @@
 #include <set>
 
 class JournalWindow;
+class TimelineWindow;
 class PostTile;
 class QComboBox;
 class QGridLayout;
@@ -67,6 +68,7 @@ private:
     void refresh();
     void showCounts();
     void showJournal();
+    void showTimeline();
     void removeAbsent();
 
     PostBoard& board_;
@@ -93,4 +95,5 @@ private:
     QTimer ages_;                 // "há 3 min" moves on
     QTimer countdowns_;           // a sign's time runs out
     std::unique_ptr<JournalWindow> journalWindow_;
+    std::unique_ptr<TimelineWindow> timelineWindow_;
 };

@@ -47,8 +47,10 @@ const std::vector<QStringList> migrations{
     {QStringLiteral("ALTER TABLE registo ADD COLUMN cadeia TEXT"), QStringLiteral("CREATE TABLE cadeia_inicio (id INTEGER NOT NULL, anterior TEXT NOT NULL)"),
      QStringLiteral("INSERT INTO cadeia_inicio SELECT coalesce(min(id), 1), '' FROM registo")},
     // The post a control room's entry is about, so that the timeline reads a lane by its index
-    // rather than the whole day; written only for those entries.
-    {QStringLiteral("ALTER TABLE registo ADD COLUMN posto TEXT"), QStringLiteral("CREATE INDEX registo_posto ON registo (posto, utc_ms) WHERE posto IS NOT NULL")},
+    // rather than the whole day, and its requests likewise; each written only for those entries.
+    {QStringLiteral("ALTER TABLE registo ADD COLUMN posto TEXT"),
+     QStringLiteral("CREATE INDEX registo_posto ON registo (posto, utc_ms) WHERE posto IS NOT NULL"),
+     QStringLiteral("CREATE INDEX registo_pedidos ON registo (utc_ms) WHERE acao = 'pedido'")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
 

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal_window/journal_window.h"
 
-#include "journal/journal_chain.h"
-
 #include "journal/journal.h"
 #include "journal/journal_csv.h"
 #include "journal/journal_store.h"
+#include "journal_window/chain_line.h"
 #include "journal_window/journal_table_model.h"
 
 #include <QAbstractTableModel>
@@ -26,7 +25,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -48,11 +46,8 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     problem->setTextFormat(Qt::PlainText);
     problem->setStyleSheet(QStringLiteral("color: #b00000"));
     layout->addWidget(problem);
-    chain = new QLabel(QStringLiteral("A verificar a cadeia do registo…"), this);
+    chain = new ChainLine(this);
     chain->setObjectName(QStringLiteral("journalChain"));
-    chain->setWordWrap(true);
-    chain->setTextFormat(Qt::PlainText);
-    chain->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(chain);
 
     auto* filters = new QHBoxLayout;
@@ -94,7 +89,7 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
     connect(onlyFailures, &QCheckBox::toggled, this, &JournalWindow::showEntries);
     connect(exportButton, &QPushButton::clicked, this, &JournalWindow::chooseExportFile);
     connect(&journal_, &Journal::written, this, &JournalWindow::addNewer);
-    connect(&journal_, &Journal::written, this, &JournalWindow::checkChain);
+    connect(&journal_, &Journal::written, chain, &ChainLine::checkNew);
     connect(&journal_, &Journal::problemChanged, this, &JournalWindow::showProblem);
     refresh();
     // Wide enough for every column, the reasons included, as far as the screen allows.
@@ -107,11 +102,6 @@ JournalWindow::JournalWindow(Journal& journal, QWidget* parent) : QDialog(parent
 
 JournalWindow::~JournalWindow()
 {
-    if (checker_ != nullptr) {
-        stopChecking_ = true;
-        checker_->wait();
-        delete checker_;
-    }
     model_->clear();
     if (QSqlDatabase::contains(connection_)) {
         QSqlDatabase::database(connection_, false).close();
@@ -167,9 +157,7 @@ void JournalWindow::cannotRead(const QString& cause) { readProblem_ = QStringLit
 void JournalWindow::refresh()
 {
     // The file may have been changed while the window was closed: the whole chain again.
-    ++checkRound_;
-    checked_.reset();
-    checkChain();
+    chain->checkAll(journal_.fileName());
     readProblem_.clear();
     if (!openReader()) {
         model_->clear();
@@ -229,55 +217,6 @@ void JournalWindow::showProblem()
     problem->setText(lines.join(QLatin1Char('\n')));
     problem->setAccessibleDescription(problem->text());
     problem->setVisible(!lines.isEmpty());
-}
-
-void JournalWindow::checkChain()
-{
-    // One check at a time; what is written meanwhile is checked after it, on from its end.
-    if (checker_ != nullptr) {
-        checkAgain_ = true;
-        return;
-    }
-    // A chain found broken, or not checked, stays as it was said.
-    if (checked_ && (checked_->brokenAt || !checked_->problem.isEmpty())) return;
-    const QString file = journal_.fileName();
-    const std::optional<ChainReport> after = checked_ ? std::optional(*checked_) : std::nullopt;
-    checker_ = QThread::create([this, file, after, round = checkRound_] {
-        const ChainReport report = checkJournalChain(file, &stopChecking_, after ? &*after : nullptr);
-        // Dropped with the window, if it is gone by then.
-        QMetaObject::invokeMethod(
-            this, [this, report, round] { showChain(report, round); }, Qt::QueuedConnection);
-    });
-    checker_->start();
-}
-
-void JournalWindow::showChain(const ChainReport& report, int round)
-{
-    checker_->wait();
-    delete std::exchange(checker_, nullptr);
-    // A check begun before the window was opened again says nothing of the file now.
-    if (round != checkRound_) {
-        checkAgain_ = false;
-        return checkChain();
-    }
-    checked_ = std::make_unique<ChainReport>(report);
-    if (std::exchange(checkAgain_, false)) checkChain();
-    QString text;
-    if (!report.problem.isEmpty()) text = QStringLiteral("A cadeia do registo não se pode verificar: %1.").arg(report.problem);
-    else if (report.brokenAt)
-        text = QStringLiteral("⚠ O registo foi alterado: a cadeia quebra-se na entrada %1 (%2): %3. As entradas mostram-se como estão no ficheiro.")
-                   .arg(*report.brokenAt)
-                   .arg(report.breakTime, report.breakText);
-    else if (report.entries > 0)
-        text = QStringLiteral("Cadeia do registo íntegra: %1 entradas, da %2 à %3; último elo %4")
-                   .arg(report.entries)
-                   .arg(report.firstId)
-                   .arg(report.lastId)
-                   .arg(QString::fromLatin1(report.lastLink));
-    chain->setText(text);
-    chain->setAccessibleDescription(text);
-    chain->setStyleSheet(report.brokenAt ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
-    chain->setVisible(!text.isEmpty());
 }
 
 std::optional<QString> JournalWindow::exportCsv(const QString& fileName)

@@ -5,8 +5,6 @@
 #include <QDialog>
 #include <QList>
 
-#include <atomic>
-#include <memory>
 #include <optional>
 
 class Journal;
@@ -15,8 +13,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class JournalTableModel;
-class QThread;
-struct ChainReport;
+class ChainLine;
 class QTableView;
 
 // "Registo": the journal, newest first, by day and failures only, and exported as CSV as shown.
@@ -43,9 +40,6 @@ private:
     void cannotRead(const QString& cause);
     void chooseExportFile();
     void showProblem();
-    // Whether the file is as it was written, checked on a thread of its own as the window opens.
-    void checkChain();
-    void showChain(const ChainReport& report, int round);
     // What the table's last read met, if anything.
     void showReadProblem();
     [[nodiscard]] bool openReader();
@@ -54,12 +48,7 @@ private:
     QString connection_;
     QString readProblem_; // why the file could not be read, if it could not
     QLabel* problem = nullptr;
-    QLabel* chain = nullptr;
-    QThread* checker_ = nullptr;
-    std::atomic<bool> stopChecking_{false};
-    std::unique_ptr<ChainReport> checked_; // the last check's, on which the next goes on
-    bool checkAgain_ = false;              // entries were written while it ran
-    int checkRound_ = 0;                   // a whole check for each refresh
+    ChainLine* chain = nullptr;
     QComboBox* day = nullptr;
     QCheckBox* onlyFailures = nullptr;
     QTableView* entries = nullptr;

@@ -108,7 +108,7 @@ TEST_F(MainWindowTest, StartUpSendsThePanelItsFirstSignOnceAndExitClosesTheWindo
     EXPECT_EQ(port.sent(), "");
     QStringList menu;
     for (const QAction* item : form->findChild<QMenu*>("MNU_OPTIONS_TOP")->actions()) menu << item->text();
-    EXPECT_EQ(menu.join(", "), "&Preferências, Portas &série…, &Mais opções…, &Teste do painel, &Registo…, , Sa&ir");
+    EXPECT_EQ(menu.join(", "), "&Preferências, Portas &série…, &Mais opções…, &Teste do painel, &Registo…, &Linha do tempo…, , Sa&ir");
     EXPECT_EQ(form->findChild<QAction*>("MNU_JOURNAL")->shortcut(), QKeySequence("Ctrl+R"));
     EXPECT_EQ(program->session.keepAliveSeconds(), 5); // from painel-sinaletico.conf
     EXPECT_EQ(journaled("count(*)", "acao = 'antiga'"), "1");

@@ -15,22 +15,6 @@
 
 namespace {
 
-// SQLite's own view of the file: one value of a statement.
-QString sqlValue(const QString& file, const QString& statement)
-{
-    QString value;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-value");
-        db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery query(statement, db);
-            if (query.next()) value = query.value(0).toString();
-        }
-    }
-    QSqlDatabase::removeDatabase("test-value");
-    return value;
-}
-
 // The journal keeps both times to the millisecond in a WAL file with its schema's version, and
 // drops what is older than the retention when it is set, at start-up or shortened.
 TEST(JournalFile, IsVersionedInWalModeAndKeptToItsRetention)

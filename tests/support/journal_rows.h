@@ -26,3 +26,19 @@ inline QStringList journalRows(const QString& file, const QString& columns = QSt
     QSqlDatabase::removeDatabase(QStringLiteral("test-rows"));
     return rows;
 }
+
+// The first value `statement` gives on `file`, which it may change.
+inline QString sqlValue(const QString& file, const QString& statement)
+{
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("test-value"));
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(statement, db);
+            if (query.next()) value = query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("test-value"));
+    return value;
+}

@@ -1,0 +1,369 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "timeline_window/timeline_window.h"
+
+#include "journal/journal.h"
+#include "journal/journal_chain.h"
+#include "journal_window/chain_line.h"
+#include "timeline/timeline_model.h"
+#include "timeline_window/timeline_view.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <array>
+
+namespace {
+
+constexpr qint64 hourMs = 3600 * 1000;
+// The ranges offered, back from now; the last, the whole journal.
+struct Preset {
+    const char* name;
+    qint64 lengthMs; // 0: from the first entry to the last
+};
+constexpr std::array<Preset, 4> presets{{{"Última hora", hourMs}, {"Últimas 6 horas", 6 * hourMs}, {"Últimas 24 horas", 24 * hourMs}, {"Todo o registo", 0}}};
+// A bar's entries shown at most.
+constexpr int entriesShown = 500;
+
+QDateTime local(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms); }
+
+} // namespace
+
+TimelineWindow::TimelineWindow(Journal& journal, QString place, QWidget* parent) : QDialog(parent), journal_(journal), place_(std::move(place))
+{
+    setObjectName(QStringLiteral("TimelineWindow"));
+    setWindowTitle(QStringLiteral("Linha do tempo"));
+    auto* layout = new QVBoxLayout(this);
+
+    problem = new QLabel(this);
+    problem->setObjectName(QStringLiteral("timelineProblem"));
+    problem->setWordWrap(true);
+    problem->setTextFormat(Qt::PlainText);
+    problem->setStyleSheet(QStringLiteral("color: #b00000"));
+    problem->hide();
+    layout->addWidget(problem);
+    chain = new ChainLine(this);
+    chain->setObjectName(QStringLiteral("timelineChain"));
+    layout->addWidget(chain);
+
+    auto* controls = new QHBoxLayout;
+    range = new QComboBox(this);
+    range->setObjectName(QStringLiteral("range"));
+    range->setAccessibleName(QStringLiteral("Período"));
+    for (const Preset& preset : presets) range->addItem(QString::fromUtf8(preset.name));
+    range->addItem(QStringLiteral("Escolhido"));
+    auto* rangeLabel = new QLabel(QStringLiteral("&Período:"), this);
+    rangeLabel->setBuddy(range);
+    const auto timeEdit = [&](const char* name, const char* accessible) {
+        auto* edit = new QDateTimeEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setAccessibleName(QString::fromUtf8(accessible));
+        edit->setDisplayFormat(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
+        edit->setCalendarPopup(true);
+        return edit;
+    };
+    from = timeEdit("from", "Desde");
+    to = timeEdit("to", "Até");
+    now = new QPushButton(QStringLiteral("&Agora"), this);
+    now->setObjectName(QStringLiteral("now"));
+    now->setCheckable(true);
+    now->setToolTip(QStringLiteral("Seguir o que acontece agora"));
+    auto* zoomIn = new QPushButton(QStringLiteral("+"), this);
+    zoomIn->setObjectName(QStringLiteral("zoomIn"));
+    zoomIn->setAccessibleName(QStringLiteral("Aproximar"));
+    auto* zoomOut = new QPushButton(QStringLiteral("−"), this);
+    zoomOut->setObjectName(QStringLiteral("zoomOut"));
+    zoomOut->setAccessibleName(QStringLiteral("Afastar"));
+    for (QPushButton* b : {zoomIn, zoomOut}) b->setMaximumWidth(32);
+    clock = new QComboBox(this);
+    clock->setObjectName(QStringLiteral("clock"));
+    clock->setAccessibleName(QStringLiteral("Relógio"));
+    clock->addItem(QStringLiteral("Relógio da central"));
+    clock->addItem(QStringLiteral("Relógio de cada posto"));
+    clock->setToolTip(QStringLiteral("Os postos na hora da central (acertados pelo desvio do relógio de cada um), ou na hora que cada posto deu"));
+    exportPdfButton = new QPushButton(QStringLiteral("Exportar &PDF…"), this);
+    exportPdfButton->setObjectName(QStringLiteral("exportPdf"));
+    exportCsvButton = new QPushButton(QStringLiteral("Exportar &CSV…"), this);
+    exportCsvButton->setObjectName(QStringLiteral("exportCsv"));
+    openButton = new QPushButton(QStringLiteral("A&brir registo…"), this);
+    openButton->setObjectName(QStringLiteral("openJournal"));
+    for (QPushButton* b : {now, zoomIn, zoomOut, exportPdfButton, exportCsvButton, openButton}) b->setAutoDefault(false);
+    controls->addWidget(rangeLabel);
+    controls->addWidget(range);
+    controls->addWidget(from);
+    controls->addWidget(new QLabel(QStringLiteral("a"), this));
+    controls->addWidget(to);
+    controls->addWidget(now);
+    controls->addWidget(zoomIn);
+    controls->addWidget(zoomOut);
+    controls->addWidget(clock);
+    controls->addStretch();
+    controls->addWidget(openButton);
+    controls->addWidget(exportPdfButton);
+    controls->addWidget(exportCsvButton);
+    layout->addLayout(controls);
+
+    model_ = new TimelineModel(this);
+    timeline = new TimelineView(*model_, this);
+    timeline->setObjectName(QStringLiteral("timeline"));
+    layout->addWidget(timeline, 3);
+
+    entriesTitle = new QLabel(QStringLiteral("Clique numa barra para ver as suas entradas do registo."), this);
+    entriesTitle->setObjectName(QStringLiteral("entriesTitle"));
+    layout->addWidget(entriesTitle);
+    entries = new QTableWidget(this);
+    entries->setObjectName(QStringLiteral("entries"));
+    entries->setAccessibleName(QStringLiteral("Entradas do registo da barra escolhida"));
+    entries->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    entries->setSelectionBehavior(QAbstractItemView::SelectRows);
+    entries->verticalHeader()->hide();
+    entries->setColumnCount(int(TimelineReader::columnTitles().size()));
+    entries->setHorizontalHeaderLabels(TimelineReader::columnTitles());
+    entries->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(entries, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Fechar"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    connect(range, &QComboBox::activated, this, &TimelineWindow::choosePreset);
+    connect(from, &QDateTimeEdit::editingFinished, this, &TimelineWindow::rangeEdited);
+    connect(to, &QDateTimeEdit::editingFinished, this, &TimelineWindow::rangeEdited);
+    connect(now, &QPushButton::toggled, this, &TimelineWindow::follow);
+    connect(zoomIn, &QPushButton::clicked, this, [this] { timeline->zoom(1.5); });
+    connect(zoomOut, &QPushButton::clicked, this, [this] { timeline->zoom(1 / 1.5); });
+    connect(clock, &QComboBox::currentIndexChanged, this, [this](int index) { timeline->setClock(index == 0 ? TimelineClock::Central : TimelineClock::Post); });
+    connect(exportPdfButton, &QPushButton::clicked, this, &TimelineWindow::choosePdf);
+    connect(exportCsvButton, &QPushButton::clicked, this, &TimelineWindow::chooseCsv);
+    connect(openButton, &QPushButton::clicked, this, &TimelineWindow::chooseFile);
+    connect(model_, &TimelineModel::problemChanged, this, &TimelineWindow::showProblem);
+    connect(model_, &TimelineModel::opened, this, [this] { clock->setVisible(model_->isCentral()); });
+    connect(timeline, &TimelineView::moved, this, [this] {
+        // Looking back stops following now; zooming about now does not.
+        const auto [shownFrom, shownTo] = timeline->visibleTimes();
+        if (now->isChecked() && shownTo < timeline->range().second) now->setChecked(false);
+    });
+    connect(timeline, &TimelineView::picked, this, [this](const QString& post, qint64 fromMs, qint64 toMs, const QString& what) {
+        if (!reader_) return;
+        const QString lane = post.isEmpty() ? QStringLiteral("este painel") : (nameOf_ ? nameOf_(post) : post);
+        showEntries(reader_->entries(post, fromMs, toMs, entriesShown),
+                    QStringLiteral("%1: %2, de %3 a %4")
+                        .arg(lane, what, local(fromMs).toString(QStringLiteral("HH:mm:ss.zzz")), local(toMs).toString(QStringLiteral("HH:mm:ss.zzz"))));
+    });
+    connect(timeline, &TimelineView::requestPicked, this, [this](const TimelineRequest& request) {
+        if (!reader_) return;
+        showEntries(reader_->requestEntries(request, entriesShown),
+                    QStringLiteral("Pedido %1 (%2), às %3").arg(request.id, request.sign, local(request.ms).toString(QStringLiteral("HH:mm:ss.zzz"))));
+    });
+    connect(&journal_, &Journal::written, this, [this] { written_ = true; });
+    ticker_.setInterval(1000);
+    connect(&ticker_, &QTimer::timeout, this, &TimelineWindow::tick);
+    ticker_.start();
+
+    resize(1100, 700);
+    openFile(journal_.fileName());
+}
+
+TimelineWindow::~TimelineWindow() = default;
+
+void TimelineWindow::nameLanes(std::function<QString(const QString&)> nameOf)
+{
+    nameOf_ = nameOf;
+    timeline->nameLanes(std::move(nameOf));
+}
+
+void TimelineWindow::openFile(const QString& fileName)
+{
+    reader_ = std::make_unique<TimelineReader>(fileName);
+    if (!reader_->open()) {
+        problem->setText(QStringLiteral("O registo não se pode mostrar: %1").arg(reader_->problem()));
+        problem->show();
+        reader_.reset();
+    }
+    model_->open(fileName);
+    chain->checkAll(fileName);
+    entries->setRowCount(0);
+    setWindowTitle(fileName == journal_.fileName() ? QStringLiteral("Linha do tempo")
+                                                   : QStringLiteral("Linha do tempo — %1 (só leitura)").arg(QDir::toNativeSeparators(fileName)));
+    range->setCurrentIndex(0);
+    choosePreset();
+}
+
+void TimelineWindow::setRange(qint64 fromMs, qint64 toMs)
+{
+    now->setChecked(false);
+    const QSignalBlocker quietFrom(from);
+    const QSignalBlocker quietTo(to);
+    from->setDateTime(local(fromMs));
+    to->setDateTime(local(toMs));
+    timeline->setRange(fromMs, toMs);
+    timeline->showTimes(fromMs, toMs);
+}
+
+void TimelineWindow::choosePreset()
+{
+    const int index = range->currentIndex();
+    if (index < 0 || index >= int(presets.size())) return;
+    const qint64 end = QDateTime::currentMSecsSinceEpoch();
+    if (presets[std::size_t(index)].lengthMs > 0) {
+        setRange(end - presets[std::size_t(index)].lengthMs, end);
+        now->setChecked(true);
+        return;
+    }
+    // The whole journal: its extent, known once the model has opened it.
+    const auto whole = [this] {
+        const auto extent = model_->extent();
+        const qint64 last = QDateTime::currentMSecsSinceEpoch();
+        setRange(extent ? extent->first : last - hourMs, std::max(last, extent ? extent->second + 1 : last));
+    };
+    if (model_->idle()) whole();
+    else connect(model_, &TimelineModel::opened, this, whole, Qt::SingleShotConnection);
+    now->setChecked(false);
+}
+
+void TimelineWindow::rangeEdited()
+{
+    const qint64 fromMs = from->dateTime().toMSecsSinceEpoch();
+    const qint64 toMs = to->dateTime().toMSecsSinceEpoch();
+    if (toMs <= fromMs) {
+        // Left as it was, and said: an empty range shows nothing.
+        problem->setText(QStringLiteral("O período escolhido acaba antes de começar: escolha um «até» depois do «desde»."));
+        problem->show();
+        return;
+    }
+    showProblem();
+    range->setCurrentIndex(range->count() - 1);
+    now->setChecked(false);
+    setRange(fromMs, toMs);
+}
+
+void TimelineWindow::follow(bool on)
+{
+    if (on) tick();
+}
+
+void TimelineWindow::tick()
+{
+    if (!isVisible()) return;
+    // New entries are read at most once a second, however often they are written.
+    if (std::exchange(written_, false) && model_->fileName() == journal_.fileName()) {
+        model_->reload();
+        chain->checkNew();
+    }
+    if (!now->isChecked()) return;
+    const qint64 end = QDateTime::currentMSecsSinceEpoch();
+    const auto [rangeFrom, rangeTo] = timeline->range();
+    const auto [shownFrom, shownTo] = timeline->visibleTimes();
+    const qint64 moved = end - rangeTo;
+    {
+        const QSignalBlocker quietFrom(from);
+        const QSignalBlocker quietTo(to);
+        from->setDateTime(local(rangeFrom + moved));
+        to->setDateTime(local(end));
+    }
+    timeline->setRange(rangeFrom + moved, end);
+    timeline->showTimes(shownFrom + moved, shownTo + moved);
+}
+
+void TimelineWindow::showEntries(const std::vector<QStringList>& rows, const QString& title)
+{
+    entriesTitle->setText(rows.size() >= std::size_t(entriesShown) ? QStringLiteral("%1 — as primeiras %2 entradas").arg(title).arg(entriesShown)
+                                                                   : QStringLiteral("%1 — %2 entradas").arg(title).arg(rows.size()));
+    entries->setRowCount(int(rows.size()));
+    for (int r = 0; r < int(rows.size()); ++r)
+        for (int c = 0; c < rows[std::size_t(r)].size(); ++c) entries->setItem(r, c, new QTableWidgetItem(rows[std::size_t(r)].at(c)));
+    entries->resizeColumnsToContents();
+    if (reader_ && !reader_->problem().isEmpty()) showProblem();
+}
+
+void TimelineWindow::showProblem()
+{
+    const QString text = model_->problem();
+    problem->setText(text.isEmpty() ? QString() : QStringLiteral("Só leitura: %1.").arg(text));
+    problem->setVisible(!text.isEmpty());
+}
+
+TimelineReportHeader TimelineWindow::reportHeader() const
+{
+    TimelineReportHeader header;
+    header.place = place_;
+    std::tie(header.fromMs, header.toMs) = timeline->visibleTimes();
+    header.clock = clock->currentIndex() == 0 ? TimelineClock::Central : TimelineClock::Post;
+    const ChainReport* report = chain->report();
+    if (report == nullptr) {
+        // Not checked yet: checked now, for the report must say it.
+        const ChainReport checked = checkJournalChain(model_->fileName());
+        header.chain = chain->text();
+        if (checked.problem.isEmpty() && !checked.brokenAt)
+            header.chain = QStringLiteral("Cadeia do registo íntegra: %1 entradas, da %2 à %3; último elo %4")
+                               .arg(checked.entries)
+                               .arg(checked.firstId)
+                               .arg(checked.lastId)
+                               .arg(QString::fromLatin1(checked.lastLink));
+    } else {
+        header.chain = chain->text();
+    }
+    header.problem = model_->problem();
+    return header;
+}
+
+std::optional<QString> TimelineWindow::exportPdf(const QString& fileName)
+{
+    if (!reader_) return QStringLiteral("o registo não se pode ler");
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto failure = exportTimelinePdf(fileName, *reader_, reportHeader(), nameOf_);
+    QApplication::restoreOverrideCursor();
+    return failure;
+}
+
+std::optional<QString> TimelineWindow::exportCsv(const QString& fileName)
+{
+    if (!reader_) return QStringLiteral("o registo não se pode ler");
+    const auto [fromMs, toMs] = timeline->visibleTimes();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto failure = exportTimelineCsv(fileName, *reader_, fromMs, toMs);
+    QApplication::restoreOverrideCursor();
+    return failure;
+}
+
+QString TimelineWindow::suggestedName(const QString& extension) const
+{
+    const auto [fromMs, toMs] = timeline->visibleTimes();
+    return QDir::homePath() + QStringLiteral("/linha-do-tempo-%1.%2").arg(local(fromMs).toString(QStringLiteral("yyyy-MM-dd-HHmm")), extension);
+}
+
+void TimelineWindow::choosePdf()
+{
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar PDF"), suggestedName(QStringLiteral("pdf")), QStringLiteral("PDF (*.pdf)"));
+    if (fileName.isEmpty()) return;
+    if (const auto failure = exportPdf(fileName))
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível exportar a linha do tempo.\n\n%1").arg(*failure));
+}
+
+void TimelineWindow::chooseCsv()
+{
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"), suggestedName(QStringLiteral("csv")), QStringLiteral("CSV (*.csv)"));
+    if (fileName.isEmpty()) return;
+    if (const auto failure = exportCsv(fileName))
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível exportar a linha do tempo.\n\n%1").arg(*failure));
+}
+
+void TimelineWindow::chooseFile()
+{
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Abrir registo"), QFileInfo(model_->fileName()).absolutePath(),
+                                                          QStringLiteral("Registos (*.sqlite *.sqlite.*);;Todos os ficheiros (*)"));
+    if (!fileName.isEmpty()) openFile(fileName);
+}
