@@ -48,8 +48,10 @@ const std::vector<QStringList> migrations{
      QStringLiteral("INSERT INTO cadeia_inicio SELECT coalesce(min(id), 1), '' FROM registo")},
     // The post a control room's entry is about, so that the timeline reads a lane by its index
     // rather than the whole day, and its requests likewise; each written only for those entries.
+    // A lane's entries lie among every other post's: the index holds what sums up a pixel of
+    // them, so that only the last of each pixel is read from the table.
     {QStringLiteral("ALTER TABLE registo ADD COLUMN posto TEXT"),
-     QStringLiteral("CREATE INDEX registo_posto ON registo (posto, utc_ms) WHERE posto IS NOT NULL"),
+     QStringLiteral("CREATE INDEX registo_posto ON registo (posto, utc_ms, acao, falha, resultado, eco) WHERE posto IS NOT NULL"),
      QStringLiteral("CREATE INDEX registo_pedidos ON registo (utc_ms) WHERE acao = 'pedido'")},
 };
 const int schemaVersion = static_cast<int>(migrations.size());
