@@ -46,7 +46,7 @@ void TimelineModel::setProblem(const QString& problem)
     emit problemChanged(problem_);
 }
 
-void TimelineModel::open(const QString& fileName)
+void TimelineModel::open(const QString& fileName, bool live)
 {
     fileName_ = fileName;
     ++fileGeneration_;
@@ -60,9 +60,10 @@ void TimelineModel::open(const QString& fileName)
     opening_ = true;
     setProblem({});
     const int generation = fileGeneration_;
-    QMetaObject::invokeMethod(worker_, [this, fileName, generation] {
+    QMetaObject::invokeMethod(worker_, [this, fileName, generation, live] {
         if (generation != fileGeneration_) return;
         reader_ = std::make_unique<TimelineReader>(fileName);
+        reader_->setLive(live);
         const bool readable = reader_->open();
         QStringList posts = readable ? reader_->posts() : QStringList{};
         const auto extent = readable ? reader_->extent() : std::nullopt;

@@ -24,7 +24,8 @@ public:
     TimelineModel& operator=(const TimelineModel&) = delete;
 
     // Reads `fileName` from now on, for reading only; opened() says when its posts are known.
-    void open(const QString& fileName);
+    // `live`: the journal is being kept, so what it says last still holds now.
+    void open(const QString& fileName, bool live = false);
     [[nodiscard]] const QString& fileName() const { return fileName_; }
     // The times and detail to read; lanes read for another span stay until read again.
     void setSpan(const TimelineSpan& span);

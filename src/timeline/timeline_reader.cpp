@@ -81,11 +81,10 @@ void startBar(std::vector<TimelineBar>& bars, TimelineBar bar)
     bars.push_back(std::move(bar));
 }
 
-void endBars(std::vector<TimelineBar>& bars, const TimelineSpan& span)
+void endBars(std::vector<TimelineBar>& bars, const TimelineSpan& span, qint64 untilMs)
 {
     if (bars.empty()) return;
-    // Up to now, not into a future no one has seen.
-    bars.back().toMs = std::min(span.toMs, std::max(bars.back().fromMs, QDateTime::currentMSecsSinceEpoch()));
+    bars.back().toMs = std::min(span.toMs, std::max(bars.back().fromMs, untilMs));
     for (TimelineBar& bar : bars) {
         bar.fromMs = std::clamp(bar.fromMs, span.fromMs, span.toMs);
         bar.toMs = std::clamp(bar.toMs, bar.fromMs, span.toMs);
@@ -111,7 +110,8 @@ TimelineReader::~TimelineReader()
 bool TimelineReader::failedWith(const QSqlQuery& query)
 {
     if (!query.lastError().isValid()) return false;
-    problem_ = QStringLiteral("o registo não se pode ler: %1").arg(sqliteCause(query.lastError(), fileName_));
+    const QString text = QStringLiteral("o registo não se pode ler por inteiro: %1; mostra-se o que dele se pode ler").arg(sqliteCause(query.lastError(), fileName_));
+    if (!problem_.contains(text)) problem_ = problem_.isEmpty() ? text : problem_ + QStringLiteral("; ") + text;
     return true;
 }
 
@@ -134,12 +134,10 @@ bool TimelineReader::open()
         return false;
     }
     version_ = query.value(0).toInt();
+    // Read as it is, never mended nor brought up to date here: the reader says what it meets.
+    // A damaged part is met where it is read (a check of the whole file would take a day's
+    // journal half a minute); the chain's check, which reads it all, says so for the rest.
     QStringList reasons;
-    // Read as it is, never mended nor brought up to date here: the reader only says what it met.
-    if (query.exec(QStringLiteral("PRAGMA quick_check")) && query.next() && query.value(0).toString() != QLatin1String("ok"))
-        reasons << QStringLiteral("o ficheiro está danificado: mostra-se o que dele se pode ler");
-    else if (query.lastError().isValid())
-        reasons << QStringLiteral("o ficheiro está danificado (%1): mostra-se o que dele se pode ler").arg(sqliteCause(query.lastError(), fileName_));
     if (version_ > journalSchemaVersion())
         reasons << QStringLiteral("o registo foi escrito por uma versão mais recente do programa: mostra-se o que esta versão conhece");
     if (version_ >= postSchemaVersion) {
@@ -168,14 +166,25 @@ QStringList TimelineReader::posts()
     return ids;
 }
 
+qint64 TimelineReader::knownUntil()
+{
+    // A journal still being kept knows what its panels show now; any other only up to its last
+    // entry, never into a time no one saw.
+    if (live_) return QDateTime::currentMSecsSinceEpoch();
+    if (!lastEntryMs_) (void)extent();
+    return lastEntryMs_.value_or(0);
+}
+
 std::optional<std::pair<qint64, qint64>> TimelineReader::extent()
 {
     QSqlQuery query(db_);
-    if (!query.exec(QStringLiteral("SELECT min(utc_ms), max(utc_ms) FROM registo")) || !query.next() || query.isNull(0)) {
+    // Each on its own: together, SQLite would read every entry for them.
+    if (!query.exec(QStringLiteral("SELECT (SELECT min(utc_ms) FROM registo), (SELECT max(utc_ms) FROM registo)")) || !query.next() || query.isNull(0)) {
         (void)failedWith(query);
         return std::nullopt;
     }
-    return std::pair{query.value(0).toLongLong(), query.value(1).toLongLong()};
+    lastEntryMs_ = query.value(1).toLongLong();
+    return std::pair{query.value(0).toLongLong(), *lastEntryMs_};
 }
 
 TimelineLane TimelineReader::lane(const QString& post, const TimelineSpan& span)
@@ -259,7 +268,7 @@ void TimelineReader::readPostLane(TimelineLane& lane, const TimelineSpan& span)
         startBar(lane.bars, std::move(bar));
     }
     (void)failedWith(last);
-    endBars(lane.bars, span);
+    endBars(lane.bars, span, knownUntil());
 }
 
 void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
@@ -304,7 +313,7 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
         startBar(lane.bars, std::move(bar));
     }
     (void)failedWith(query);
-    endBars(lane.bars, span);
+    endBars(lane.bars, span, knownUntil());
 }
 
 void TimelineReader::readMarks(TimelineLane& lane, const TimelineSpan& span)

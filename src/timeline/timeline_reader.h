@@ -77,6 +77,8 @@ public:
     // only as it is (damaged, from a newer version) opens, and says why in problem().
     [[nodiscard]] bool open();
     [[nodiscard]] const QString& problem() const { return problem_; }
+    // A journal still being kept: its last bars go on to now, not only to its last entry.
+    void setLive(bool live) { live_ = live; }
     // A control room's journal: a lane for each post it heard of.
     [[nodiscard]] bool isCentral() const { return central_; }
 
@@ -105,6 +107,7 @@ private:
     void readPostLane(TimelineLane& lane, const TimelineSpan& span);
     void readOwnLane(TimelineLane& lane, const TimelineSpan& span);
     void readMarks(TimelineLane& lane, const TimelineSpan& span);
+    [[nodiscard]] qint64 knownUntil();
 
     QString fileName_;
     QString connection_;
@@ -112,4 +115,6 @@ private:
     QString problem_;
     int version_ = 0;
     bool central_ = false;
+    bool live_ = false;
+    std::optional<qint64> lastEntryMs_;
 };

@@ -69,8 +69,7 @@ std::optional<QString> exportTimelinePdf(const QString& fileName, TimelineReader
                                                     : QStringLiteral("Horas: relógio de cada posto"));
     text(header.chain);
     if (!header.problem.isEmpty()) text(QStringLiteral("Aviso: %1").arg(header.problem));
-    text(QStringLiteral("Legenda: barra na cor do sinal (bandeira às riscas); cinzento tracejado fora de linha; contorno vermelho e ▼ envio falhado; "
-                        "contorno laranja e ○ sem eco do cabo; □ sem resposta; traço preto arranque; traço azul pedido da central."));
+    text(timelineLegend());
     y += line / 2;
 
     // The lanes, as many pages as they take.

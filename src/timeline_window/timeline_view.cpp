@@ -103,6 +103,12 @@ void paintAxis(QPainter& p, const TimelineLayout& l)
 
 } // namespace
 
+QString timelineLegend()
+{
+    return QStringLiteral("Legenda: barra na cor do sinal (bandeira às riscas); cinzento tracejado fora de linha; contorno vermelho e ▼ envio falhado; "
+                          "contorno laranja e ○ sem eco do cabo; □ sem resposta; traço preto arranque; traço azul pedido da central.");
+}
+
 void paintTimeline(QPainter& p, const TimelineContent& content, const TimelineLayout& l, std::optional<std::pair<int, qint64>> selected)
 {
     p.save();
@@ -198,6 +204,7 @@ TimelineView::TimelineView(TimelineModel& model, QWidget* parent) : QAbstractScr
 {
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Linha do tempo: um posto em cada linha, cada sinal uma barra"));
+    setToolTip(timelineLegend());
     viewport()->setMinimumHeight(120);
     connect(&model_, &TimelineModel::lanesRead, viewport(), qOverload<>(&QWidget::update));
     connect(&model_, &TimelineModel::opened, this, [this] {

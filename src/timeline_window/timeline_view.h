@@ -36,6 +36,8 @@ struct TimelineContent {
     const std::vector<TimelineRequest>& requests;
     std::function<QString(const QString& post)> nameOf;
 };
+// The same in words, for the window's tooltip and the report.
+[[nodiscard]] QString timelineLegend();
 void paintTimeline(QPainter& painter, const TimelineContent& content, const TimelineLayout& layout,
                    std::optional<std::pair<int, qint64>> selected = std::nullopt);
 

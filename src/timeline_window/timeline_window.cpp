@@ -185,16 +185,18 @@ void TimelineWindow::nameLanes(std::function<QString(const QString&)> nameOf)
 
 void TimelineWindow::openFile(const QString& fileName)
 {
+    const bool live = fileName == journal_.fileName();
     reader_ = std::make_unique<TimelineReader>(fileName);
+    reader_->setLive(live);
     if (!reader_->open()) {
         problem->setText(QStringLiteral("O registo não se pode mostrar: %1").arg(reader_->problem()));
         problem->show();
         reader_.reset();
     }
-    model_->open(fileName);
+    model_->open(fileName, live);
     chain->checkAll(fileName);
     entries->setRowCount(0);
-    setWindowTitle(fileName == journal_.fileName() ? QStringLiteral("Linha do tempo")
+    setWindowTitle(live ? QStringLiteral("Linha do tempo")
                                                    : QStringLiteral("Linha do tempo — %1 (só leitura)").arg(QDir::toNativeSeparators(fileName)));
     range->setCurrentIndex(0);
     choosePreset();
@@ -279,7 +281,7 @@ void TimelineWindow::tick()
 void TimelineWindow::showEntries(const std::vector<QStringList>& rows, const QString& title)
 {
     entriesTitle->setText(rows.size() >= std::size_t(entriesShown) ? QStringLiteral("%1 — as primeiras %2 entradas").arg(title).arg(entriesShown)
-                                                                   : QStringLiteral("%1 — %2 entradas").arg(title).arg(rows.size()));
+                                                                   : QStringLiteral("%1 — %2 %3").arg(title).arg(rows.size()).arg(rows.size() == 1 ? QStringLiteral("entrada") : QStringLiteral("entradas")));
     entries->setRowCount(int(rows.size()));
     for (int r = 0; r < int(rows.size()); ++r)
         for (int c = 0; c < rows[std::size_t(r)].size(); ++c) entries->setItem(r, c, new QTableWidgetItem(rows[std::size_t(r)].at(c)));

@@ -154,17 +154,17 @@ TEST(PostBoard, AnAnswerAfterTheWaitIsLateAndCountedApart)
     const qint64 behind = QDateTime::fromString("2026-12-08T05:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch();
     EXPECT_TRUE(board.post("a")->clockOffsetMs() && std::abs(*board.post("a")->clockOffsetMs() - behind) < 5000);
     journal.flush();
-    const QStringList states = journalRows(journal.fileName(), "sinal, eco, pormenor", "acao = 'sinal do posto' AND pormenor LIKE 'c;%'");
+    const QStringList states = journalRows(journal.fileName(), "sinal, eco, posto, pormenor", "acao = 'sinal do posto' AND pormenor LIKE 'c;%'");
     ASSERT_EQ(states.size(), 2);
-    EXPECT_TRUE(states[1].startsWith("Frente|sem eco|c; mostra Frente; origem rato; pedido " + next + "; hora do posto 2026-12-08T05:00:00.000Z; relógio do posto -"))
+    EXPECT_TRUE(states[1].startsWith("Frente|sem eco|c|c; mostra Frente; origem rato; pedido " + next + "; hora do posto 2026-12-08T05:00:00.000Z; relógio do posto -"))
         << states[1].toStdString();
 
     // A request replaced before its post answered is journaled unanswered then, not forgotten.
     const QString replaced = board.send(Sign::Ahead, {"a"});
     const QString replacing = board.send(Sign::Stop, {"a"});
     journal.flush();
-    EXPECT_EQ(journalRows(journal.fileName(), "pormenor, motivo", "acao = 'sem resposta' AND pormenor LIKE '%" + replaced + "'"),
-              QStringList{"a; pedido " + replaced + "|substituído pelo pedido " + replacing + " antes de responder"});
+    EXPECT_EQ(journalRows(journal.fileName(), "posto, pormenor, motivo", "acao = 'sem resposta' AND pormenor LIKE '%" + replaced + "'"),
+              QStringList{"a|a; pedido " + replaced + "|substituído pelo pedido " + replacing + " antes de responder"});
 }
 
 // The example ACL, on a real Mosquitto: a post's credentials cannot set another post's sign or

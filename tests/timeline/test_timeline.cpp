@@ -32,6 +32,9 @@ TEST(TimelineReader, DrawsEachPostsSignsFailuresAndSilencesOnEitherClock)
     }
     TimelineReader reader(dir.filePath("central.sqlite"));
     ASSERT_TRUE(reader.open());
+    // Kept no longer, what it says last holds only until its last entry.
+    EXPECT_EQ(reader.lane("reta-2", TimelineSpan{start.toMSecsSinceEpoch(), start.toMSecsSinceEpoch() + 60'000, 1}).bars.back().toMs - start.toMSecsSinceEpoch(), 40'040);
+    reader.setLive(true);
     EXPECT_EQ(reader.problem(), "");
     EXPECT_TRUE(reader.isCentral());
     EXPECT_EQ(reader.posts(), (QStringList{"curva-1", "reta-2"}));
@@ -92,6 +95,7 @@ TEST(TimelineReader, ReadsAPostsOwnPanel)
     }
     TimelineReader reader(dir.filePath("posto.sqlite"));
     ASSERT_TRUE(reader.open());
+    reader.setLive(true);
     EXPECT_EQ(reader.posts(), QStringList{QString()});
     const TimelineLane lane = reader.lane({}, TimelineSpan{t, t + 60'000, 1, TimelineClock::Central});
     EXPECT_EQ(barsOf(lane, t), (std::vector<Bar>{{0, 5000, "Parar", false, 0, 0}, {5000, 15'000, "Frente", false, 0, 0}, {15'000, 60'000, "Direita", false, 0, 1}}));

@@ -101,9 +101,9 @@ TEST(TimelineWindowTest, ShowsTheLanesABarsEntriesAndExportsTheRange)
     EXPECT_EQ(QDir(site.dir.path()).entryList(QDir::Files).size(), 6) << "the journal and its WAL and index, the two reports, the file in the way";
 }
 
-// A journal altered, or written by a newer version, is shown as it is, for reading only, with
-// the reason on top; the file is never touched.
-TEST(TimelineWindowTest, ShowsAnAlteredOrNewerJournalAsItIsWithTheReason)
+// A journal altered, written by a newer version or damaged is shown as it is, for reading only,
+// with the reason on top; the file is never touched.
+TEST(TimelineWindowTest, ShowsAnAlteredNewerOrDamagedJournalAsItIsWithTheReason)
 {
     Site site;
     site.journal.flush();
@@ -111,16 +111,25 @@ TEST(TimelineWindowTest, ShowsAnAlteredOrNewerJournalAsItIsWithTheReason)
     window.show();
     const QString altered = site.dir.filePath("alterado.sqlite");
     const QString newer = site.dir.filePath("recente.sqlite");
-    for (const QString& copy : {altered, newer})
+    const QString damaged = site.dir.filePath("danificado.sqlite");
+    for (const QString& copy : {altered, newer, damaged})
         for (const QString& part : {QString(), QStringLiteral("-wal")}) ASSERT_TRUE(QFile::copy(site.file + part, copy + part));
     sqlValue(altered, "UPDATE registo SET resultado = 'enviado', falha = 0 WHERE id = 7");
     sqlValue(newer, "PRAGMA user_version = 99");
+    sqlValue(damaged, "PRAGMA wal_checkpoint(TRUNCATE)");
+    {
+        // The table's first page overwritten.
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.seek(4096));
+        f.write(QByteArray(4096, '\xff'));
+    }
     for (const auto& [file, reason] : {std::pair{altered, "O registo foi alterado: a cadeia quebra-se na entrada 7"},
-                                       std::pair{newer, "versão mais recente do programa: mostra-se o que esta versão conhece"}}) {
+                                       std::pair{newer, "versão mais recente do programa: mostra-se o que esta versão conhece"},
+                                       std::pair{damaged, "está danificado"}}) {
         const QByteArray before = digest(file);
         window.openFile(file);
         window.setRange(site.t, site.t + 60'000);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return lanesRead(window.model()); }, 5000)) << file.toStdString();
+        if (file != damaged) ASSERT_TRUE(QTest::qWaitFor([&] { return lanesRead(window.model()); }, 5000)) << file.toStdString();
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 return window.findChild<QLabel*>("timelineChain")->text().contains(QString::fromUtf8(reason))
