@@ -19,8 +19,10 @@ namespace {
 // What a lane is drawn from. A control room's: each state a post published, and its going off
 // and on line; a post's own: what reached its panel.
 const QString postStates = QStringLiteral("acao IN ('sinal do posto', 'posto em linha', 'posto fora de linha')");
-const QString ownStates =
-    QStringLiteral("acao IN ('arranque', 'sinal', 'início da animação', 'início do teste do painel', 'fim do teste do painel') AND resultado = 'enviado'");
+// A start-up, whatever came of it: a program started again says nothing of what the panel
+// showed while it was not running, and one whose start-up failed knows it no more.
+const QString ownStates = QStringLiteral("(acao = 'arranque' OR acao IN ('sinal', 'início da animação', 'início do teste do painel', 'fim do teste do painel') "
+                                         "AND resultado = 'enviado')");
 // A send that reached the line and whose echo did not come back from the cable.
 const QString withoutEcho = QStringLiteral("(resultado = 'enviado' AND coalesce(eco, '') NOT IN ('', 'confirmado', 'desligado'))");
 
@@ -280,13 +282,14 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
         const QString action = row.value(1).toString();
         bar.test = action == QLatin1String("início do teste do painel");
         // After its lamp test the panel shows what is sent next: not known until then.
-        if (!bar.test && action != QLatin1String("fim do teste do painel")) bar.sign = row.value(2).toString();
+        if (!bar.test && action != QLatin1String("fim do teste do painel") && row.value(4).toString() == QLatin1String("enviado"))
+            bar.sign = row.value(2).toString();
         bar.colour = row.value(3).toString();
         return bar;
     };
     QSqlQuery before(db_);
     before.prepare(
-        QStringLiteral("SELECT utc_ms, acao, sinal, cor FROM registo WHERE utc_ms < ? AND %1 AND %2 ORDER BY utc_ms DESC LIMIT 1").arg(own, ownStates));
+        QStringLiteral("SELECT utc_ms, acao, sinal, cor, resultado FROM registo WHERE utc_ms < ? AND %1 AND %2 ORDER BY utc_ms DESC LIMIT 1").arg(own, ownStates));
     before.addBindValue(span.fromMs);
     if (before.exec() && before.next()) {
         TimelineBar bar = barFrom(before);
@@ -296,7 +299,7 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
     if (failedWith(before)) return;
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT max(utc_ms), acao, sinal, cor, count(*), sum(%1) FROM registo "
+    query.prepare(QStringLiteral("SELECT max(utc_ms), acao, sinal, cor, resultado, count(*), sum(%1) FROM registo "
                                  "WHERE utc_ms >= ? AND utc_ms < ? AND %2 AND %3 GROUP BY utc_ms / ? ORDER BY 1")
                       .arg(withoutEcho, own, ownStates));
     query.addBindValue(span.fromMs);
@@ -308,8 +311,8 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
     }
     while (query.next()) {
         TimelineBar bar = barFrom(query);
-        bar.changes = query.value(4).toInt();
-        bar.noEcho = query.value(5).toInt();
+        bar.changes = query.value(5).toInt();
+        bar.noEcho = query.value(6).toInt();
         startBar(lane.bars, std::move(bar));
     }
     (void)failedWith(query);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -40,24 +41,75 @@ QColor colourOf(const TimelineBar& bar)
     return unknown;
 }
 
-// The chequered flag's red and green, striped.
-const QBrush& flagBrush()
-{
-    static const QBrush brush = [] {
-        QImage stripes(12, 12, QImage::Format_RGB32);
-        for (int y = 0; y < 12; ++y)
-            for (int x = 0; x < 12; ++x) stripes.setPixelColor(x, y, ((x + y) / 6) % 2 == 0 ? red : green);
-        return QBrush(stripes);
-    }();
-    return brush;
-}
-
 int xOf(const TimelineLayout& l, qint64 ms)
 {
     const int left = l.area.left() + l.nameWidth;
     const double span = double(std::max<qint64>(1, l.toMs - l.fromMs));
     const double x = left + double(ms - l.fromMs) * double(l.area.right() - left) / span;
     return int(std::clamp(x, double(left) - 2, double(l.area.right()) + 2));
+}
+
+// A lane's bars, a pixel column at a time into one image: a day of a thousand posts puts a bar
+// in nearly every column, and one painter call each would hold the window up.
+QImage laneImage(const TimelineLane& lane, const TimelineLayout& l, int width, int height)
+{
+    QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const int left = l.area.left() + l.nameWidth;
+    const QRgb light = QColor(0xEE, 0xEE, 0xEE).rgb();
+    const QRgb white = QColor(Qt::white).rgb();
+    const QRgb dark = offlineGrey.rgb();
+    for (const TimelineBar& bar : lane.bars) {
+        const int x0 = std::clamp(xOf(l, bar.fromMs) - left, 0, image.width() - 1);
+        const int x1 = std::clamp(std::max(x0 + 1, xOf(l, bar.toMs) - left), 0, image.width());
+        const QRgb solid = colourOf(bar).rgb();
+        const bool flag = bar.sign == QLatin1String("Xadrez") && bar.colour.isEmpty() && !bar.offline && !bar.test;
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = x0; x < x1; ++x) {
+                // Shapes as well as colours: the flag striped, off line cross-hatched, the test dotted.
+                if (bar.offline) line[x] = (x + y) % 6 == 0 || (x - y + 600) % 6 == 0 ? dark : light;
+                else if (bar.test) line[x] = x % 3 == 0 && y % 3 == 0 ? dark : white;
+                else if (flag) line[x] = ((x + y) / 5) % 2 == 0 ? red.rgb() : green.rgb();
+                else line[x] = solid;
+            }
+        }
+        // A failed send outlined red, a missing echo dashed orange.
+        if (bar.failed == 0 && bar.noEcho == 0) continue;
+        const QRgb edge = bar.failed > 0 ? red.rgb() : noEchoOrange.rgb();
+        for (const int y : {0, 1, image.height() - 2, image.height() - 1}) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(std::max(0, y)));
+            for (int x = x0; x < x1; ++x)
+                if (bar.failed > 0 || (x / 3) % 2 == 0) line[x] = edge;
+        }
+        for (int y = 0; y < image.height(); ++y)
+            if (bar.failed > 0 || (y / 3) % 2 == 0) reinterpret_cast<QRgb*>(image.scanLine(y))[x0] = edge;
+    }
+    return image;
+}
+
+// The marks above a bar, drawn once and then copied: a day can have thousands in sight.
+const QImage& markImage(bool failed)
+{
+    static const auto make = [](bool failed) {
+        QImage image(11, 8, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (failed) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(red);
+            p.drawPolygon(QPolygonF({QPointF(1, 0), QPointF(10, 0), QPointF(5.5, 7)}));
+        } else {
+            p.setPen(QPen(noEchoOrange, 2));
+            p.setBrush(Qt::white);
+            p.drawEllipse(QRectF(2.5, 1, 6, 6));
+        }
+        return image;
+    };
+    static const QImage triangle = make(true);
+    static const QImage circle = make(false);
+    return failed ? triangle : circle;
 }
 
 void triangleDown(QPainter& p, int x, int top, int size, const QColor& fill)
@@ -132,32 +184,16 @@ void paintTimeline(QPainter& p, const TimelineContent& content, const TimelineLa
             p.drawText(QRect(left + 4, top, 200, l.laneHeight), Qt::AlignVCenter, QStringLiteral("a ler…"));
             continue;
         }
+        p.drawImage(QPoint(left, top + 4), laneImage(*read, l, l.area.right() - left, l.laneHeight - 8));
+        int lastMark = std::numeric_limits<int>::min();
         for (const TimelineBar& bar : read->bars) {
+            if (bar.failed == 0 && bar.noEcho == 0 && !selected) continue;
             const int x0 = xOf(l, bar.fromMs);
             const QRect r(x0, top + 4, std::max(1, xOf(l, bar.toMs) - x0), l.laneHeight - 8);
-            if (bar.offline) {
-                p.fillRect(r, QColor(0xEE, 0xEE, 0xEE));
-                p.fillRect(r, QBrush(offlineGrey, Qt::DiagCrossPattern));
-            } else if (bar.test) {
-                p.fillRect(r, Qt::white);
-                p.fillRect(r, QBrush(Qt::darkGray, Qt::Dense5Pattern));
-            } else if (bar.sign == QLatin1String("Xadrez") && bar.colour.isEmpty()) {
-                p.setBrushOrigin(r.topLeft());
-                p.fillRect(r, flagBrush());
-            } else {
-                p.fillRect(r, colourOf(bar));
-            }
-            if (bar.failed > 0) {
-                p.setPen(QPen(red, 2));
-                p.drawRect(r.adjusted(1, 1, -1, -1));
-                triangleDown(p, x0, top, 4, red);
-            } else if (bar.noEcho > 0) {
-                p.setPen(QPen(noEchoOrange, 2, Qt::DashLine));
-                p.drawRect(r.adjusted(1, 1, -1, -1));
-                p.setPen(QPen(noEchoOrange, 2));
-                p.setBrush(Qt::white);
-                p.drawEllipse(QPoint(x0, top + 4), 3, 3);
-                p.setBrush(Qt::NoBrush);
+            // One mark where several fall within a few pixels; a failure before a missing echo.
+            if ((bar.failed > 0 || bar.noEcho > 0) && x0 - lastMark >= 6) {
+                p.drawImage(QPoint(x0 - 5, top - 2), markImage(bar.failed > 0));
+                lastMark = x0;
             }
             if (selected && selected->first == i && bar.fromMs <= selected->second && selected->second < std::max(bar.toMs, bar.fromMs + 1)) {
                 p.setPen(QPen(Qt::black, 2));

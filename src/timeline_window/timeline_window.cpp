@@ -156,7 +156,7 @@ TimelineWindow::TimelineWindow(Journal& journal, QString place, QWidget* parent)
     });
     connect(timeline, &TimelineView::picked, this, [this](const QString& post, qint64 fromMs, qint64 toMs, const QString& what) {
         if (!reader_) return;
-        const QString lane = post.isEmpty() ? QStringLiteral("este painel") : (nameOf_ ? nameOf_(post) : post);
+        const QString lane = nameOf_(post);
         showEntries(reader_->entries(post, fromMs, toMs, entriesShown),
                     QStringLiteral("%1: %2, de %3 a %4")
                         .arg(lane, what, local(fromMs).toString(QStringLiteral("HH:mm:ss.zzz")), local(toMs).toString(QStringLiteral("HH:mm:ss.zzz"))));
@@ -171,6 +171,7 @@ TimelineWindow::TimelineWindow(Journal& journal, QString place, QWidget* parent)
     connect(&ticker_, &QTimer::timeout, this, &TimelineWindow::tick);
     ticker_.start();
 
+    nameLanes({});
     resize(1100, 700);
     openFile(journal_.fileName());
 }
@@ -179,8 +180,11 @@ TimelineWindow::~TimelineWindow() = default;
 
 void TimelineWindow::nameLanes(std::function<QString(const QString&)> nameOf)
 {
-    nameOf_ = nameOf;
-    timeline->nameLanes(std::move(nameOf));
+    // A post's own journal has the one lane, its panel's.
+    nameOf_ = [nameOf = std::move(nameOf)](const QString& post) {
+        return post.isEmpty() ? QStringLiteral("Este painel") : nameOf ? nameOf(post) : post;
+    };
+    timeline->nameLanes(nameOf_);
 }
 
 void TimelineWindow::openFile(const QString& fileName)
