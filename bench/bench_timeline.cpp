@@ -192,7 +192,8 @@ int main(int argc, char** argv)
     std::vector<double> zooms, pages, sideways;
     for (int i = 0; i < 5; ++i) zooms.push_back(until(model, *view, [&] { key(*view, Qt::Key_Plus); }));
     for (int i = 0; i < 5; ++i)
-        pages.push_back(until(model, *view, [&] { view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + view->verticalScrollBar()->pageStep()); }));
+        pages.push_back(
+            until(model, *view, [&] { view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + view->verticalScrollBar()->pageStep()); }));
     for (int i = 0; i < 10; ++i) sideways.push_back(until(model, *view, [&] { key(*view, Qt::Key_Left); }));
     const double openHour = until(model, *view, [&] {
         model.open(file);
@@ -214,12 +215,12 @@ int main(int argc, char** argv)
         if (count.next()) rows = count.value(0).toLongLong();
     }
     std::printf("Timeline: %lld posts, a change every %lld s for %lld h: %lld entries, %.0f MB, made in %.0f s\n", static_cast<long long>(posts),
-                static_cast<long long>(changeMs / 1000), static_cast<long long>(hours), static_cast<long long>(rows),
-                double(QFileInfo(file).size()) / 1e6, fillSeconds);
+                static_cast<long long>(changeMs / 1000), static_cast<long long>(hours), static_cast<long long>(rows), double(QFileInfo(file).size()) / 1e6,
+                fillSeconds);
     std::printf("| timeline: opened on the whole day, every lane in sight drawn | %.0f ms | 1000 ms (goal) | %.2f |\n", openDay, openDay / 1000);
     std::printf("| timeline: opened on the last hour | %.0f ms | 1000 ms (goal) | %.2f |\n", openHour, openHour / 1000);
-    std::printf("| timeline: the day's lanes in sight drawn once (the window's thread), median of 5 | %.1f ms | 16.7 ms (a frame at 60 Hz) | %.2f |\n", median(paints),
-                median(paints) / 16.7);
+    std::printf("| timeline: the day's lanes in sight drawn once (the window's thread), median of 5 | %.1f ms | 16.7 ms (a frame at 60 Hz) | %.2f |\n",
+                median(paints), median(paints) / 16.7);
     std::printf("| timeline: zoom in one key (x1.5), lanes read again, median of 5 | %.0f ms | 100 ms (goal) | %.2f |\n", median(zooms), median(zooms) / 100);
     std::printf("| timeline: a page of lanes down, median of 5 | %.0f ms | 100 ms (goal) | %.2f |\n", median(pages), median(pages) / 100);
     std::printf("| timeline: a tenth of the times back, median of 10 | %.0f ms | 100 ms (goal) | %.2f |\n", median(sideways), median(sideways) / 100);

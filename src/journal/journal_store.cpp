@@ -90,17 +90,19 @@ QString sqliteCause(const QSqlError& error, const QString& fileName)
     const QString file = QDir::toNativeSeparators(fileName);
     const QFileInfo folder(QFileInfo(fileName).absolutePath());
     switch (primaryCode(error)) {
-    case 3:                                                                                      // SQLITE_PERM
-    case 23: return QStringLiteral("o sistema não deixa usar o ficheiro %1").arg(file);          // SQLITE_AUTH
-    case 5:                                                                                      // SQLITE_BUSY
-    case 6: return QStringLiteral("o ficheiro %1 está ocupado por outro programa").arg(file);    // SQLITE_LOCKED
-    case 7: return QStringLiteral("falta memória");                                              // SQLITE_NOMEM
-    case 8: return QStringLiteral("o ficheiro %1 só se pode ler").arg(file);                     // SQLITE_READONLY
-    case 10: return QStringLiteral("o disco falhou ao ler ou escrever o ficheiro %1").arg(file); // SQLITE_IOERR
-    case 11:                                                                                     // SQLITE_CORRUPT
-    case 26: return QStringLiteral("o ficheiro %1 está danificado").arg(file);                   // SQLITE_NOTADB
-    case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file);               // SQLITE_FULL
-    case 14:                                                                                     // SQLITE_CANTOPEN
+    case 1:
+        return QStringLiteral("o ficheiro %1 não tem as tabelas e colunas que a sua versão diz").arg(file); // SQLITE_ERROR: a schema not as its version says
+    case 3:                                                                                                 // SQLITE_PERM
+    case 23: return QStringLiteral("o sistema não deixa usar o ficheiro %1").arg(file);                     // SQLITE_AUTH
+    case 5:                                                                                                 // SQLITE_BUSY
+    case 6: return QStringLiteral("o ficheiro %1 está ocupado por outro programa").arg(file);               // SQLITE_LOCKED
+    case 7: return QStringLiteral("falta memória");                                                         // SQLITE_NOMEM
+    case 8: return QStringLiteral("o ficheiro %1 só se pode ler").arg(file);                                // SQLITE_READONLY
+    case 10: return QStringLiteral("o disco falhou ao ler ou escrever o ficheiro %1").arg(file);            // SQLITE_IOERR
+    case 11:                                                                                                // SQLITE_CORRUPT
+    case 26: return QStringLiteral("o ficheiro %1 está danificado").arg(file);                              // SQLITE_NOTADB
+    case 13: return QStringLiteral("o disco do ficheiro %1 está cheio").arg(file);                          // SQLITE_FULL
+    case 14:                                                                                                // SQLITE_CANTOPEN
         if (folder.isDir() && !folder.isWritable())
             return QStringLiteral("o ficheiro %1 não se pode abrir: a pasta %2 não deixa escrever").arg(file, QDir::toNativeSeparators(folder.filePath()));
         if (QFileInfo(fileName).isDir()) return QStringLiteral("o ficheiro %1 não se pode abrir: é uma pasta").arg(file);

@@ -112,7 +112,8 @@ TimelineReader::~TimelineReader()
 bool TimelineReader::failedWith(const QSqlQuery& query)
 {
     if (!query.lastError().isValid()) return false;
-    const QString text = QStringLiteral("o registo não se pode ler por inteiro: %1; mostra-se o que dele se pode ler").arg(sqliteCause(query.lastError(), fileName_));
+    const QString text =
+        QStringLiteral("o registo não se pode ler por inteiro: %1; mostra-se o que dele se pode ler").arg(sqliteCause(query.lastError(), fileName_));
     if (!problem_.contains(text)) problem_ = problem_.isEmpty() ? text : problem_ + QStringLiteral("; ") + text;
     return true;
 }
@@ -255,8 +256,7 @@ void TimelineReader::readPostLane(TimelineLane& lane, const TimelineSpan& span)
         int changes, failed, noEcho;
     };
     std::vector<Pixel> pixels;
-    while (query.next())
-        pixels.push_back(Pixel{query.value(1).toLongLong(), query.value(2).toInt(), query.value(3).toInt(), query.value(4).toInt()});
+    while (query.next()) pixels.push_back(Pixel{query.value(1).toLongLong(), query.value(2).toInt(), query.value(3).toInt(), query.value(4).toInt()});
     if (failedWith(query)) return;
     QSqlQuery last(db_);
     last.prepare(QStringLiteral("SELECT utc_ms, acao, pormenor, cor FROM registo WHERE id = ?"));
@@ -288,8 +288,8 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
         return bar;
     };
     QSqlQuery before(db_);
-    before.prepare(
-        QStringLiteral("SELECT utc_ms, acao, sinal, cor, resultado FROM registo WHERE utc_ms < ? AND %1 AND %2 ORDER BY utc_ms DESC LIMIT 1").arg(own, ownStates));
+    before.prepare(QStringLiteral("SELECT utc_ms, acao, sinal, cor, resultado FROM registo WHERE utc_ms < ? AND %1 AND %2 ORDER BY utc_ms DESC LIMIT 1")
+                       .arg(own, ownStates));
     before.addBindValue(span.fromMs);
     if (before.exec() && before.next()) {
         TimelineBar bar = barFrom(before);

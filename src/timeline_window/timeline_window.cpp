@@ -181,9 +181,7 @@ TimelineWindow::~TimelineWindow() = default;
 void TimelineWindow::nameLanes(std::function<QString(const QString&)> nameOf)
 {
     // A post's own journal has the one lane, its panel's.
-    nameOf_ = [nameOf = std::move(nameOf)](const QString& post) {
-        return post.isEmpty() ? QStringLiteral("Este painel") : nameOf ? nameOf(post) : post;
-    };
+    nameOf_ = [nameOf = std::move(nameOf)](const QString& post) { return post.isEmpty() ? QStringLiteral("Este painel") : nameOf ? nameOf(post) : post; };
     timeline->nameLanes(nameOf_);
 }
 
@@ -200,8 +198,7 @@ void TimelineWindow::openFile(const QString& fileName)
     model_->open(fileName, live);
     chain->checkAll(fileName);
     entries->setRowCount(0);
-    setWindowTitle(live ? QStringLiteral("Linha do tempo")
-                                                   : QStringLiteral("Linha do tempo — %1 (só leitura)").arg(QDir::toNativeSeparators(fileName)));
+    setWindowTitle(live ? QStringLiteral("Linha do tempo") : QStringLiteral("Linha do tempo — %1 (só leitura)").arg(QDir::toNativeSeparators(fileName)));
     range->setCurrentIndex(0);
     choosePreset();
 }
@@ -284,8 +281,10 @@ void TimelineWindow::tick()
 
 void TimelineWindow::showEntries(const std::vector<QStringList>& rows, const QString& title)
 {
-    entriesTitle->setText(rows.size() >= std::size_t(entriesShown) ? QStringLiteral("%1 — as primeiras %2 entradas").arg(title).arg(entriesShown)
-                                                                   : QStringLiteral("%1 — %2 %3").arg(title).arg(rows.size()).arg(rows.size() == 1 ? QStringLiteral("entrada") : QStringLiteral("entradas")));
+    entriesTitle->setText(
+        rows.size() >= std::size_t(entriesShown)
+            ? QStringLiteral("%1 — as primeiras %2 entradas").arg(title).arg(entriesShown)
+            : QStringLiteral("%1 — %2 %3").arg(title).arg(rows.size()).arg(rows.size() == 1 ? QStringLiteral("entrada") : QStringLiteral("entradas")));
     entries->setRowCount(int(rows.size()));
     for (int r = 0; r < int(rows.size()); ++r)
         for (int c = 0; c < rows[std::size_t(r)].size(); ++c) entries->setItem(r, c, new QTableWidgetItem(rows[std::size_t(r)].at(c)));

@@ -100,10 +100,9 @@ TEST(TimelineReader, ReadsAPostsOwnPanel)
     EXPECT_EQ(reader.posts(), QStringList{QString()});
     const TimelineLane lane = reader.lane({}, TimelineSpan{t, t + 60'000, 1, TimelineClock::Central});
     // Started again, and its start-up failed: what the panel shows is known no more.
-    EXPECT_EQ(barsOf(lane, t), (std::vector<Bar>{{0, 5000, "Parar", false, 0, 0},
-                                                 {5000, 15'000, "Frente", false, 0, 0},
-                                                 {15'000, 30'000, "Direita", false, 0, 1},
-                                                 {30'000, 60'000, "", false, 0, 0}}));
+    EXPECT_EQ(
+        barsOf(lane, t),
+        (std::vector<Bar>{{0, 5000, "Parar", false, 0, 0}, {5000, 15'000, "Frente", false, 0, 0}, {15'000, 30'000, "Direita", false, 0, 1}, {30'000, 60'000, "", false, 0, 0}}));
     std::vector<std::pair<qint64, MarkKind>> marks;
     for (const TimelineMark& m : lane.marks) marks.emplace_back(m.ms - t, m.kind);
     EXPECT_EQ(marks, (std::vector<std::pair<qint64, MarkKind>>{{0, MarkKind::Startup}, {10'000, MarkKind::Failure}, {30'000, MarkKind::Startup}}));

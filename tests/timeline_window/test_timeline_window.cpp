@@ -112,24 +112,27 @@ TEST(TimelineWindowTest, ShowsAnAlteredNewerOrDamagedJournalAsItIsWithTheReason)
     const QString altered = site.dir.filePath("alterado.sqlite");
     const QString newer = site.dir.filePath("recente.sqlite");
     const QString damaged = site.dir.filePath("danificado.sqlite");
-    for (const QString& copy : {altered, newer, damaged})
+    const QString halfMigrated = site.dir.filePath("meio.sqlite");
+    for (const QString& copy : {altered, newer, damaged, halfMigrated})
         for (const QString& part : {QString(), QStringLiteral("-wal")}) ASSERT_TRUE(QFile::copy(site.file + part, copy + part));
     sqlValue(altered, "UPDATE registo SET resultado = 'enviado', falha = 0 WHERE id = 7");
     sqlValue(newer, "PRAGMA user_version = 99");
     sqlValue(damaged, "PRAGMA wal_checkpoint(TRUNCATE)");
+    // Its version says the posts' column is there; it is not.
+    for (const char* undo : {"DROP INDEX registo_posto", "ALTER TABLE registo DROP COLUMN posto"}) sqlValue(halfMigrated, undo);
     {
         // The table's first page overwritten.
         QFile f(damaged);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.seek(4096));
         f.write(QByteArray(4096, '\xff'));
     }
-    for (const auto& [file, reason] : {std::pair{altered, "O registo foi alterado: a cadeia quebra-se na entrada 7"},
-                                       std::pair{newer, "versão mais recente do programa: mostra-se o que esta versão conhece"},
-                                       std::pair{damaged, "está danificado"}}) {
+    for (const auto& [file, reason] :
+         {std::pair{altered, "O registo foi alterado: a cadeia quebra-se na entrada 7"}, std::pair{newer, "versão mais recente do programa: mostra-se o que esta versão conhece"},
+          std::pair{damaged, "está danificado"}, std::pair{halfMigrated, "não tem as tabelas e colunas que a sua versão diz"}}) {
         const QByteArray before = digest(file);
         window.openFile(file);
         window.setRange(site.t, site.t + 60'000);
-        if (file != damaged) ASSERT_TRUE(QTest::qWaitFor([&] { return lanesRead(window.model()); }, 5000)) << file.toStdString();
+        if (file == altered || file == newer) ASSERT_TRUE(QTest::qWaitFor([&] { return lanesRead(window.model()); }, 5000)) << file.toStdString();
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 return window.findChild<QLabel*>("timelineChain")->text().contains(QString::fromUtf8(reason))
