@@ -149,7 +149,8 @@ int main(int argc, char** argv)
     const qint64 hours = setting("HOURS", 24);
     // JOURNAL names a file to keep and to use again as it is: a day takes minutes to make.
     QTemporaryDir dir;
-    const QString file = qEnvironmentVariableIsSet("JOURNAL") ? qEnvironmentVariable("JOURNAL") : dir.filePath(QStringLiteral("registo-central.sqlite"));
+    const QString kept = qEnvironmentVariable("JOURNAL");
+    const QString file = !kept.isEmpty() ? kept : dir.filePath(QStringLiteral("registo-central.sqlite"));
     qint64 end = QDateTime::currentMSecsSinceEpoch();
     qint64 start = end - hours * 3600 * 1000;
     QElapsedTimer made;
