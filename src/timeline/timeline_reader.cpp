@@ -83,6 +83,16 @@ void startBar(std::vector<TimelineBar>& bars, TimelineBar bar)
     bars.push_back(std::move(bar));
 }
 
+// What the panel showed as the span begins, from the last state before it: the lane's first bar.
+template <typename Read>
+void startFromBefore(QSqlQuery& before, std::vector<TimelineBar>& bars, Read barFrom)
+{
+    if (!before.exec() || !before.next()) return;
+    TimelineBar bar = barFrom(before);
+    bar.changes = 0;
+    startBar(bars, std::move(bar));
+}
+
 void endBars(std::vector<TimelineBar>& bars, const TimelineSpan& span, qint64 untilMs)
 {
     if (bars.empty()) return;
@@ -229,11 +239,7 @@ void TimelineReader::readPostLane(TimelineLane& lane, const TimelineSpan& span)
         QStringLiteral("SELECT utc_ms, acao, pormenor, cor FROM registo WHERE posto = ? AND utc_ms < ? AND %1 ORDER BY utc_ms DESC LIMIT 1").arg(postStates));
     before.addBindValue(lane.post);
     before.addBindValue(span.fromMs);
-    if (before.exec() && before.next()) {
-        TimelineBar bar = barFrom(before, 0);
-        bar.changes = 0;
-        startBar(lane.bars, std::move(bar));
-    }
+    startFromBefore(before, lane.bars, [&](const QSqlQuery& row) { return barFrom(row, 0); });
     if (failedWith(before)) return;
     // The database sums up each pixel's entries from the post's index alone (SQLite takes the id
     // from the row of the one max()); only each pixel's last entry is then read from the table.
@@ -291,11 +297,7 @@ void TimelineReader::readOwnLane(TimelineLane& lane, const TimelineSpan& span)
     before.prepare(QStringLiteral("SELECT utc_ms, acao, sinal, cor, resultado FROM registo WHERE utc_ms < ? AND %1 AND %2 ORDER BY utc_ms DESC LIMIT 1")
                        .arg(own, ownStates));
     before.addBindValue(span.fromMs);
-    if (before.exec() && before.next()) {
-        TimelineBar bar = barFrom(before);
-        bar.changes = 0;
-        startBar(lane.bars, std::move(bar));
-    }
+    startFromBefore(before, lane.bars, barFrom);
     if (failedWith(before)) return;
     QSqlQuery query(db_);
     query.setForwardOnly(true);

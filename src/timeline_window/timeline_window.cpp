@@ -144,8 +144,8 @@ TimelineWindow::TimelineWindow(Journal& journal, QString place, QWidget* parent)
     connect(zoomIn, &QPushButton::clicked, this, [this] { timeline->zoom(1.5); });
     connect(zoomOut, &QPushButton::clicked, this, [this] { timeline->zoom(1 / 1.5); });
     connect(clock, &QComboBox::currentIndexChanged, this, [this](int index) { timeline->setClock(index == 0 ? TimelineClock::Central : TimelineClock::Post); });
-    connect(exportPdfButton, &QPushButton::clicked, this, &TimelineWindow::choosePdf);
-    connect(exportCsvButton, &QPushButton::clicked, this, &TimelineWindow::chooseCsv);
+    connect(exportPdfButton, &QPushButton::clicked, this, [this] { chooseExport(QStringLiteral("PDF"), &TimelineWindow::exportPdf); });
+    connect(exportCsvButton, &QPushButton::clicked, this, [this] { chooseExport(QStringLiteral("CSV"), &TimelineWindow::exportCsv); });
     connect(openButton, &QPushButton::clicked, this, &TimelineWindow::chooseFile);
     connect(model_, &TimelineModel::problemChanged, this, &TimelineWindow::showProblem);
     connect(model_, &TimelineModel::opened, this, [this] { clock->setVisible(model_->isCentral()); });
@@ -348,21 +348,13 @@ QString TimelineWindow::suggestedName(const QString& extension) const
     return QDir::homePath() + QStringLiteral("/linha-do-tempo-%1.%2").arg(local(fromMs).toString(QStringLiteral("yyyy-MM-dd-HHmm")), extension);
 }
 
-void TimelineWindow::choosePdf()
+void TimelineWindow::chooseExport(const QString& kind, std::optional<QString> (TimelineWindow::*write)(const QString&))
 {
+    const QString extension = kind.toLower();
     const QString fileName =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar PDF"), suggestedName(QStringLiteral("pdf")), QStringLiteral("PDF (*.pdf)"));
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar %1").arg(kind), suggestedName(extension), QStringLiteral("%1 (*.%2)").arg(kind, extension));
     if (fileName.isEmpty()) return;
-    if (const auto failure = exportPdf(fileName))
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível exportar a linha do tempo.\n\n%1").arg(*failure));
-}
-
-void TimelineWindow::chooseCsv()
-{
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"), suggestedName(QStringLiteral("csv")), QStringLiteral("CSV (*.csv)"));
-    if (fileName.isEmpty()) return;
-    if (const auto failure = exportCsv(fileName))
+    if (const auto failure = (this->*write)(fileName))
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Não foi possível exportar a linha do tempo.\n\n%1").arg(*failure));
 }
 

@@ -52,8 +52,8 @@ private:
     void follow(bool on);
     void tick();
     void showEntries(const std::vector<QStringList>& rows, const QString& title);
-    void choosePdf();
-    void chooseCsv();
+    // Asks where, then writes the report of `kind` ("PDF", "CSV") there, or says why it could not.
+    void chooseExport(const QString& kind, std::optional<QString> (TimelineWindow::*write)(const QString&));
     void chooseFile();
     void showProblem();
     [[nodiscard]] TimelineReportHeader reportHeader() const;
