@@ -48,6 +48,8 @@ std::optional<QString> exportTimelinePdf(const QString& fileName, TimelineReader
     const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution()).translated(-pdf.pageLayout().paintRectPixels(pdf.resolution()).topLeft());
     QFont font = p.font();
     font.setPixelSize(12);
+    // No ligatures: "confirmado" stays letters a search of the PDF finds, not "ﬁ" and the rest.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     p.setFont(font);
     const int line = p.fontMetrics().height();
 
@@ -108,7 +110,7 @@ std::optional<QString> exportTimelinePdf(const QString& fileName, TimelineReader
     }
 
     // The entries, a line each.
-    const std::vector<ReportColumn> columns{{0, 11}, {14, 9}, {2, 7}, {3, 10}, {4, 6}, {11, 10}, {10, 8}, {12, 12}, {13, 27}};
+    const std::vector<ReportColumn> columns{{0, 14}, {14, 8}, {2, 6}, {3, 10}, {4, 6}, {11, 10}, {10, 7}, {12, 11}, {13, 28}};
     const QStringList titles = TimelineReader::columnTitles();
     pdf.newPage();
     y = 0;

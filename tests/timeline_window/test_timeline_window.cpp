@@ -78,9 +78,11 @@ TEST(TimelineWindowTest, ShowsTheLanesABarsEntriesAndExportsTheRange)
     text.start("pdftotext", {"-layout", pdf, "-"});
     ASSERT_TRUE(text.waitForFinished(30'000));
     const QString report = QString::fromUtf8(text.readAllStandardOutput());
-    for (const char* expected : {"Linha do tempo — sala de controlo central-a", "Período:", "Exportado em:", "último elo", "curva-1", "reta-2", "sinal do posto", "sem resposta",
-                                 "falhou na escrita", "pedido p-1 a 2 postos"})
-        EXPECT_TRUE(report.contains(QString::fromUtf8(expected))) << expected << "\n" << report.toStdString();
+    // Each entry's time whole, and words as they are written (no ligature in "confirmado").
+    for (const QString& expected : {QString("Linha do tempo — sala de controlo central-a"), QString("Período:"), QString("Exportado em:"), QString("último elo"),
+                                    QString("curva-1"), QString("reta-2"), QString("sinal do posto"), QString("sem resposta"), QString("falhou na escrita"),
+                                    QString("confirmado"), QString("pedido p-1 a 2 postos"), site.start.toLocalTime().toString("yyyy-MM-dd HH:mm:ss.zzz")})
+        EXPECT_TRUE(report.contains(expected)) << expected.toStdString() << "\n" << report.toStdString();
 
     const QString csv = site.dir.filePath("relatorio.csv");
     EXPECT_EQ(window.exportCsv(csv), std::nullopt);
