@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -185,7 +184,7 @@ void paintTimeline(QPainter& p, const TimelineContent& content, const TimelineLa
             continue;
         }
         p.drawImage(QPoint(left, top + 4), laneImage(*read, l, l.area.right() - left, l.laneHeight - 8));
-        int lastMark = std::numeric_limits<int>::min();
+        int lastMark = -1000; // left of any lane
         for (const TimelineBar& bar : read->bars) {
             if (bar.failed == 0 && bar.noEcho == 0 && !selected) continue;
             const int x0 = xOf(l, bar.fromMs);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 QByteArray digest(const QString& file)
@@ -52,10 +54,28 @@ TEST(TimelineWindowTest, ShowsTheLanesABarsEntriesAndExportsTheRange)
     EXPECT_EQ(model.lane(0)->marks.size(), 1U);
     EXPECT_EQ(model.requests().size(), 1U);
 
+    // Drawn: each sign in its colours, the flag striped, off line hatched, and the marks' shapes.
     TimelineView& view = window.view();
     const TimelineLayout layout = view.layoutOnScreen();
     const int left = layout.nameWidth;
-    const int x = left + int(25.0 / 60.0 * (layout.area.right() - left));
+    const QImage shot = view.viewport()->grab().toImage();
+    const auto xAt = [&](qint64 ms) { return left + int(double(ms) / 60'000 * (layout.area.right() - left)); };
+    // The colours found in a box `w` wide and `h` high from `dy` below the lane's top, at `ms`.
+    const auto coloursAt = [&](int lane, qint64 ms, int dy, int w, int h) {
+        std::set<QRgb> found;
+        for (int x = xAt(ms); x < xAt(ms) + w; ++x)
+            for (int y = layout.axisHeight + lane * layout.laneHeight + dy; y < layout.axisHeight + lane * layout.laneHeight + dy + h; ++y)
+                found.insert(shot.pixel(x, y) & 0xFFFFFF);
+        return found;
+    };
+    const auto has = [](const std::set<QRgb>& found, QRgb colour) { return found.count(colour) != 0; };
+    EXPECT_EQ(coloursAt(0, 10'000, 8, 10, 8), std::set<QRgb>{0xC62828}) << "Parar, red";
+    EXPECT_TRUE(has(coloursAt(0, 30'000, 8, 12, 4), 0xC62828) && has(coloursAt(0, 30'000, 8, 12, 4), 0x2E7D32)) << "the flag, red and green";
+    EXPECT_TRUE(has(coloursAt(1, 30'000, 6, 12, 12), 0x616161) && has(coloursAt(1, 30'000, 6, 12, 12), 0xEEEEEE)) << "off line, hatched";
+    EXPECT_TRUE(has(coloursAt(0, 40'000, 0, 2, 3), 0xC62828)) << "the failed send's triangle";
+    EXPECT_TRUE(has(coloursAt(1, 0, 0, 8, 6), 0xE65100)) << "the missing echo's circle";
+    EXPECT_TRUE(has(coloursAt(0, 29'900, 6, 10, 12), 0x37474F)) << "the silence's square";
+    const int x = xAt(25'000);
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(x, layout.axisHeight + layout.laneHeight / 2));
     auto* entries = window.findChild<QTableWidget*>("entries");
     EXPECT_EQ(entries->rowCount(), 2) << "the state, and the request it left unanswered";
@@ -80,8 +100,8 @@ TEST(TimelineWindowTest, ShowsTheLanesABarsEntriesAndExportsTheRange)
     const QString report = QString::fromUtf8(text.readAllStandardOutput());
     // Each entry's time whole, and words as they are written (no ligature in "confirmado").
     for (const QString& expected : {QString("Linha do tempo — sala de controlo central-a"), QString("Período:"), QString("Exportado em:"), QString("último elo"),
-                                    QString("curva-1"), QString("reta-2"), QString("sinal do posto"), QString("sem resposta"), QString("falhou na escrita"),
-                                    QString("confirmado"), QString("pedido p-1 a 2 postos"), site.start.toLocalTime().toString("yyyy-MM-dd HH:mm:ss.zzz")})
+                                    QString("curva-1"), QString("reta-2"), QString("sinal do posto"), QString("sem resposta"), QString("falhou na escrita"), QString("confirmado"),
+                                    QString("pedido p-1 a 2 postos"), site.start.toLocalTime().toString("yyyy-MM-dd HH:mm:ss.zzz")})
         EXPECT_TRUE(report.contains(expected)) << expected.toStdString() << "\n" << report.toStdString();
 
     const QString csv = site.dir.filePath("relatorio.csv");
