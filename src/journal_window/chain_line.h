@@ -24,6 +24,7 @@ public:
     void checkNew();
     // The last check's, once one has ended; nullptr before.
     [[nodiscard]] const ChainReport* report() const { return checked_.get(); }
+    [[nodiscard]] bool checking() const { return checker_ != nullptr; }
 
 signals:
     void checked();

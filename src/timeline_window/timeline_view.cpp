@@ -343,7 +343,9 @@ void TimelineView::updateSpan()
     if (!inside || detail < 0.7 || detail > 1.4 || read.clock != clock_) {
         TimelineSpan span;
         span.fromMs = std::max(rangeFrom_, viewFrom_ - length);
-        span.toMs = std::min(rangeTo_, viewTo_ + length);
+        // Past the range's end too: following now, the range moves on every second, and the
+        // lanes are read again only once it has moved a window's length.
+        span.toMs = viewTo_ + length;
         span.bucketMs = bucket;
         span.clock = clock_;
         model_.setSpan(span);

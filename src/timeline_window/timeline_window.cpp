@@ -2,7 +2,6 @@
 #include "timeline_window/timeline_window.h"
 
 #include "journal/journal.h"
-#include "journal/journal_chain.h"
 #include "journal_window/chain_line.h"
 #include "timeline/timeline_model.h"
 #include "timeline_window/timeline_view.h"
@@ -12,6 +11,7 @@
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -259,8 +259,10 @@ void TimelineWindow::follow(bool on)
 void TimelineWindow::tick()
 {
     if (!isVisible()) return;
-    // New entries are read at most once a second, however often they are written.
-    if (std::exchange(written_, false) && model_->fileName() == journal_.fileName()) {
+    // New entries are read at most once a second, however often they are written, and never
+    // before the last reading is done: a day's lanes can take longer than a second.
+    if (written_ && model_->idle() && model_->fileName() == journal_.fileName()) {
+        written_ = false;
         model_->reload();
         chain->checkNew();
     }
@@ -305,20 +307,7 @@ TimelineReportHeader TimelineWindow::reportHeader() const
     header.place = place_;
     std::tie(header.fromMs, header.toMs) = timeline->visibleTimes();
     header.clock = clock->currentIndex() == 0 ? TimelineClock::Central : TimelineClock::Post;
-    const ChainReport* report = chain->report();
-    if (report == nullptr) {
-        // Not checked yet: checked now, for the report must say it.
-        const ChainReport checked = checkJournalChain(model_->fileName());
-        header.chain = chain->text();
-        if (checked.problem.isEmpty() && !checked.brokenAt)
-            header.chain = QStringLiteral("Cadeia do registo íntegra: %1 entradas, da %2 à %3; último elo %4")
-                               .arg(checked.entries)
-                               .arg(checked.firstId)
-                               .arg(checked.lastId)
-                               .arg(QString::fromLatin1(checked.lastLink));
-    } else {
-        header.chain = chain->text();
-    }
+    header.chain = chain->text();
     header.problem = model_->problem();
     return header;
 }
@@ -327,6 +316,13 @@ std::optional<QString> TimelineWindow::exportPdf(const QString& fileName)
 {
     if (!reader_) return QStringLiteral("o registo não se pode ler");
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The report says whether the journal is whole: its check, still running on a large file,
+    // is waited for with the window alive.
+    if (chain->report() == nullptr && chain->checking()) {
+        QEventLoop checking;
+        connect(chain, &ChainLine::checked, &checking, &QEventLoop::quit);
+        checking.exec();
+    }
     const auto failure = exportTimelinePdf(fileName, *reader_, reportHeader(), nameOf_);
     QApplication::restoreOverrideCursor();
     return failure;
