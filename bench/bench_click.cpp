@@ -97,7 +97,8 @@ void BM_PreviewDraw(benchmark::State& state)
 }
 
 // The journal's own cost of an entry, on its thread: a thousand clicks' entries recorded and
-// written to the file, per entry.
+// written to the file, per entry; with `post`, a control room's entries of a post's state, which
+// name the post (its column, in the chain and in the timeline's index).
 void BM_JournalEntries(benchmark::State& state)
 {
     const QTemporaryDir folder;
@@ -108,9 +109,22 @@ void BM_JournalEntries(benchmark::State& state)
     e.port = 1;
     e.bytes = 43;
     e.echo = QStringLiteral("desligado");
+    if (state.range(0) != 0) {
+        e = journalEntry(Origin::Central, QStringLiteral("sinal do posto"), QStringLiteral("enviado"), {}, {}, false);
+        e.sign = QStringLiteral("Parar");
+        e.mode = QStringLiteral("multicor");
+        e.echo = QStringLiteral("confirmado");
+    }
+    int post = 0;
     journal.flush();
     for (auto _ : state) {
-        for (int i = 0; i < 1000; ++i) journal.record(e);
+        for (int i = 0; i < 1000; ++i) {
+            if (state.range(0) != 0) {
+                e.post = QStringLiteral("posto-%1").arg(++post % 1000, 4, 10, QLatin1Char('0'));
+                e.detail = e.post + QStringLiteral("; mostra Parar; origem central; hora do posto 2026-12-09T10:00:00.000Z; relógio do posto +12 ms");
+            }
+            journal.record(e);
+        }
         journal.flush();
     }
     state.SetItemsProcessed(state.iterations() * 1000);
@@ -121,7 +135,7 @@ BENCHMARK(BM_SignClick)->ArgNames({"journal", "echo"})->Args({0, 0})->Args({1, 0
 BENCHMARK(BM_PosixFloor)->UseRealTime();
 BENCHMARK(BM_PosixFloorPerWrite)->UseRealTime();
 BENCHMARK(BM_PreviewDraw)->UseRealTime();
-BENCHMARK(BM_JournalEntries)->UseRealTime();
+BENCHMARK(BM_JournalEntries)->ArgName("post")->Arg(0)->Arg(1)->UseRealTime();
 
 } // namespace
 

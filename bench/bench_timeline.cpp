@@ -182,13 +182,18 @@ int main(int argc, char** argv)
         view->setRange(start, end);
         view->showTimes(start, end);
     });
-    // One drawing of the whole day's lanes in sight, on the window's thread.
-    std::vector<double> paints;
+    // One drawing of the whole day's lanes in sight, on the window's thread: each lane drawn
+    // afresh (a pixel wider each time), and as kept.
+    std::vector<double> paints, again;
     for (int i = 0; i < 5; ++i) {
+        view->resize(view->width() + (i % 2 == 0 ? 1 : -1), view->height());
         QElapsedTimer clock;
         clock.start();
         view->viewport()->repaint();
         paints.push_back(double(clock.nsecsElapsed()) / 1e6);
+        clock.restart();
+        view->viewport()->repaint();
+        again.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
     std::vector<double> zooms, pages, sideways;
     for (int i = 0; i < 5; ++i) zooms.push_back(until(model, *view, [&] { key(*view, Qt::Key_Plus); }));
@@ -220,8 +225,9 @@ int main(int argc, char** argv)
                 fillSeconds);
     std::printf("| timeline: opened on the whole day, every lane in sight drawn | %.0f ms | 1000 ms (goal) | %.2f |\n", openDay, openDay / 1000);
     std::printf("| timeline: opened on the last hour | %.0f ms | 1000 ms (goal) | %.2f |\n", openHour, openHour / 1000);
-    std::printf("| timeline: the day's lanes in sight drawn once (the window's thread), median of 5 | %.1f ms | 16.7 ms (a frame at 60 Hz) | %.2f |\n",
+    std::printf("| timeline: the day's lanes in sight drawn afresh (the window's thread), median of 5 | %.1f ms | 16.7 ms (a frame at 60 Hz) | %.2f |\n",
                 median(paints), median(paints) / 16.7);
+    std::printf("| timeline: the same, drawn again as kept | %.1f ms | 16.7 ms (a frame at 60 Hz) | %.2f |\n", median(again), median(again) / 16.7);
     std::printf("| timeline: zoom in one key (x1.5), lanes read again, median of 5 | %.0f ms | 100 ms (goal) | %.2f |\n", median(zooms), median(zooms) / 100);
     std::printf("| timeline: a page of lanes down, median of 5 | %.0f ms | 100 ms (goal) | %.2f |\n", median(pages), median(pages) / 100);
     std::printf("| timeline: a tenth of the times back, median of 10 | %.0f ms | 100 ms (goal) | %.2f |\n", median(sideways), median(sideways) / 100);

@@ -13,29 +13,34 @@ constexpr std::size_t lanesABatch = 8;
 
 TimelineModel::TimelineModel(QObject* parent) : QObject(parent)
 {
-    worker_ = new QObject;
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    thread_.setObjectName(QStringLiteral("linha do tempo"));
-    thread_.start();
+    for (Worker& w : workers_) {
+        w.context = new QObject;
+        w.context->moveToThread(&w.thread);
+        connect(&w.thread, &QThread::finished, w.context, &QObject::deleteLater);
+        w.thread.setObjectName(QStringLiteral("linha do tempo"));
+        w.thread.start();
+    }
 }
 
 TimelineModel::~TimelineModel()
 {
-    // What is being read stops at its next lane; the reader goes on its own thread.
+    // What is being read stops at its next lane; each reader goes on its own thread.
     ++fileGeneration_;
     ++generation_;
-    QMetaObject::invokeMethod(
-        worker_, [this] { reader_.reset(); }, Qt::BlockingQueuedConnection);
-    thread_.quit();
-    thread_.wait();
+    for (Worker& w : workers_) {
+        QMetaObject::invokeMethod(
+            w.context, [&w] { w.reader.reset(); }, Qt::BlockingQueuedConnection);
+        w.thread.quit();
+        w.thread.wait();
+    }
 }
 
-void TimelineModel::onReader(std::function<void(TimelineReader&)> job)
+void TimelineModel::onReader(std::function<void(TimelineReader&)> job, std::size_t which)
 {
     const int generation = generation_;
-    QMetaObject::invokeMethod(worker_, [this, generation, job = std::move(job)] {
-        if (generation == generation_ && reader_) job(*reader_);
+    Worker& w = workers_[which];
+    QMetaObject::invokeMethod(w.context, [this, generation, &w, job = std::move(job)] {
+        if (generation == generation_ && w.reader) job(*w.reader);
     });
 }
 
@@ -60,14 +65,24 @@ void TimelineModel::open(const QString& fileName, bool live)
     opening_ = true;
     setProblem({});
     const int generation = fileGeneration_;
-    QMetaObject::invokeMethod(worker_, [this, fileName, generation, live] {
+    // The second reader opens its own connection; the first says what the file holds.
+    QMetaObject::invokeMethod(workers_[1].context, [this, fileName, generation, live] {
         if (generation != fileGeneration_) return;
-        reader_ = std::make_unique<TimelineReader>(fileName);
-        reader_->setLive(live);
-        const bool readable = reader_->open();
-        QStringList posts = readable ? reader_->posts() : QStringList{};
-        const auto extent = readable ? reader_->extent() : std::nullopt;
-        QMetaObject::invokeMethod(this, [this, generation, posts, extent, central = reader_->isCentral(), problem = reader_->problem()] {
+        Worker& w = workers_[1];
+        w.reader = std::make_unique<TimelineReader>(fileName);
+        w.reader->setLive(live);
+        // Kept even when it cannot open: its lanes then come back empty rather than never.
+        (void)w.reader->open();
+    });
+    QMetaObject::invokeMethod(workers_[0].context, [this, fileName, generation, live] {
+        if (generation != fileGeneration_) return;
+        std::unique_ptr<TimelineReader>& reader = workers_[0].reader;
+        reader = std::make_unique<TimelineReader>(fileName);
+        reader->setLive(live);
+        const bool readable = reader->open();
+        QStringList posts = readable ? reader->posts() : QStringList{};
+        const auto extent = readable ? reader->extent() : std::nullopt;
+        QMetaObject::invokeMethod(this, [this, generation, posts, extent, central = reader->isCentral(), problem = reader->problem()] {
             if (generation != fileGeneration_) return;
             opening_ = false;
             posts_ = posts;
@@ -90,11 +105,12 @@ void TimelineModel::reload()
     pending_.clear();
     opening_ = true;
     const int generation = fileGeneration_;
-    QMetaObject::invokeMethod(worker_, [this, generation] {
-        if (generation != fileGeneration_ || !reader_) return;
-        QStringList posts = reader_->posts();
-        const auto extent = reader_->extent();
-        QMetaObject::invokeMethod(this, [this, generation, posts, extent, problem = reader_->problem()] {
+    QMetaObject::invokeMethod(workers_[0].context, [this, generation] {
+        const std::unique_ptr<TimelineReader>& reader = workers_[0].reader;
+        if (generation != fileGeneration_ || !reader) return;
+        QStringList posts = reader->posts();
+        const auto extent = reader->extent();
+        QMetaObject::invokeMethod(this, [this, generation, posts, extent, problem = reader->problem()] {
             if (generation != fileGeneration_) return;
             opening_ = false;
             // New posts at the end of their order move the lanes after them: read again, in place.
@@ -148,35 +164,44 @@ void TimelineModel::want(int first, int last)
 {
     wanted_ = {first, last};
     if (opening_) return;
-    std::vector<std::pair<int, QString>> toRead;
+    // Every other lane to each reader, so that both fill the window from its top.
+    std::array<std::vector<std::pair<int, QString>>, 2> shares;
+    std::size_t next = 0;
     for (int i = std::max(0, first); i <= last && i < posts_.size(); ++i) {
         if (isCurrent(i) || pending_.count(i) != 0) continue;
         pending_.insert(i);
-        toRead.emplace_back(i, posts_.at(i));
+        shares[next++ % shares.size()].emplace_back(i, posts_.at(i));
     }
-    if (toRead.empty()) return;
+    for (std::size_t which = 0; which < shares.size(); ++which)
+        if (!shares[which].empty()) read(std::move(shares[which]), which);
+}
+
+void TimelineModel::read(std::vector<std::pair<int, QString>> toRead, std::size_t which)
+{
     const int generation = generation_;
-    onReader([this, generation, toRead = std::move(toRead), span = span_](TimelineReader& reader) {
-        std::vector<std::pair<int, TimelineLane>> batch;
-        const auto deliver = [&] {
-            QMetaObject::invokeMethod(this, [this, generation, span, batch = std::move(batch)]() mutable {
+    onReader(
+        [this, generation, toRead = std::move(toRead), span = span_](TimelineReader& reader) {
+            std::vector<std::pair<int, TimelineLane>> batch;
+            const auto deliver = [&] {
+                QMetaObject::invokeMethod(this, [this, generation, span, batch = std::move(batch)]() mutable {
+                    if (generation != generation_) return;
+                    for (auto& [index, lane] : batch) {
+                        pending_.erase(index);
+                        if (index < static_cast<int>(lanes_.size())) lanes_[std::size_t(index)] = Read{std::move(lane), span, ++reads_};
+                    }
+                    emit lanesRead();
+                });
+                batch.clear();
+            };
+            for (const auto& [index, post] : toRead) {
+                // Scrolled or zoomed on meanwhile: the rest is of no use.
                 if (generation != generation_) return;
-                for (auto& [index, lane] : batch) {
-                    pending_.erase(index);
-                    if (index < static_cast<int>(lanes_.size())) lanes_[std::size_t(index)] = Read{std::move(lane), span};
-                }
-                emit lanesRead();
-            });
-            batch.clear();
-        };
-        for (const auto& [index, post] : toRead) {
-            // Scrolled or zoomed on meanwhile: the rest is of no use.
-            if (generation != generation_) return;
-            batch.emplace_back(index, reader.lane(post, span));
-            if (batch.size() >= lanesABatch) deliver();
-        }
-        if (!batch.empty()) deliver();
-    });
+                batch.emplace_back(index, reader.lane(post, span));
+                if (batch.size() >= lanesABatch) deliver();
+            }
+            if (!batch.empty()) deliver();
+        },
+        which);
 }
 
 const TimelineLane* TimelineModel::lane(int index) const
@@ -185,6 +210,8 @@ const TimelineLane* TimelineModel::lane(int index) const
     const Read& read = lanes_[std::size_t(index)];
     return read.lane ? &*read.lane : nullptr;
 }
+
+quint64 TimelineModel::readNumber(int index) const { return index >= 0 && index < static_cast<int>(lanes_.size()) ? lanes_[std::size_t(index)].number : 0; }
 
 bool TimelineModel::isCurrent(int index) const
 {

@@ -6,13 +6,14 @@
 #include <QObject>
 #include <QThread>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <optional>
 #include <set>
 #include <vector>
 
-// The timeline as a window draws it: the lanes, read on a thread of their own only as they come
+// The timeline as a window draws it: the lanes, read on threads of their own only as they come
 // into sight and only at the detail a pixel can show, so that neither a day of a thousand posts
 // nor a slow disk holds up the window. What was read stays drawn until its replacement comes.
 class TimelineModel final : public QObject {
@@ -39,6 +40,8 @@ public:
     // The lane as last read, or nullptr before it is read at all.
     [[nodiscard]] const TimelineLane* lane(int index) const;
     [[nodiscard]] bool isCurrent(int index) const;
+    // Changes each time the lane is read: what was drawn from it can be kept until then.
+    [[nodiscard]] quint64 readNumber(int index) const;
     [[nodiscard]] const std::vector<TimelineRequest>& requests() const { return requests_; }
     [[nodiscard]] std::optional<std::pair<qint64, qint64>> extent() const { return extent_; }
     [[nodiscard]] bool isCentral() const { return central_; }
@@ -56,15 +59,23 @@ private:
     struct Read {
         std::optional<TimelineLane> lane;
         TimelineSpan span;
+        quint64 number = 0;
     };
-    // Runs `job` on the reading thread, unless the model has moved on by then.
-    void onReader(std::function<void(TimelineReader&)> job);
+    // Runs `job` on reading thread `which`, unless the model has moved on by then.
+    void onReader(std::function<void(TimelineReader&)> job, std::size_t which = 0);
     void readRequests();
+    // The lanes `toRead` (index, post) by reader `which`, a few at a time back to the window.
+    void read(std::vector<std::pair<int, QString>> toRead, std::size_t which);
     void setProblem(const QString& problem);
 
-    QThread thread_;
-    QObject* worker_ = nullptr;              // lives on thread_
-    std::unique_ptr<TimelineReader> reader_; // used on thread_ only
+    // Two readers, each with its connection on its thread: the lanes in sight are shared between
+    // them, the file's SQLite reading on both cores.
+    struct Worker {
+        QThread thread;
+        QObject* context = nullptr;             // lives on thread
+        std::unique_ptr<TimelineReader> reader; // used on thread only
+    };
+    std::array<Worker, 2> workers_;
     // Moved on by each file opened or read again, and by each span: what was asked before is dropped.
     std::atomic<int> fileGeneration_{0};
     std::atomic<int> generation_{0};
@@ -80,4 +91,5 @@ private:
     bool opening_ = false;
     bool readingRequests_ = false;
     std::pair<int, int> wanted_{0, -1};
+    quint64 reads_ = 0;
 };

@@ -50,9 +50,11 @@ int xOf(const TimelineLayout& l, qint64 ms)
 
 // A lane's bars, a pixel column at a time into one image: a day of a thousand posts puts a bar
 // in nearly every column, and one painter call each would hold the window up.
-QImage laneImage(const TimelineLane& lane, const TimelineLayout& l, int width, int height)
+} // namespace
+
+QImage timelineLaneImage(const TimelineLane& lane, const TimelineLayout& l, QSize size)
 {
-    QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+    QImage image(std::max(1, size.width()), std::max(1, size.height()), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     const int left = l.area.left() + l.nameWidth;
     const QRgb light = QColor(0xEE, 0xEE, 0xEE).rgb();
@@ -86,6 +88,8 @@ QImage laneImage(const TimelineLane& lane, const TimelineLayout& l, int width, i
     }
     return image;
 }
+
+namespace {
 
 // The marks above a bar, drawn once and then copied: a day can have thousands in sight.
 const QImage& markImage(bool failed)
@@ -183,7 +187,8 @@ void paintTimeline(QPainter& p, const TimelineContent& content, const TimelineLa
             p.drawText(QRect(left + 4, top, 200, l.laneHeight), Qt::AlignVCenter, QStringLiteral("a ler…"));
             continue;
         }
-        p.drawImage(QPoint(left, top + 4), laneImage(*read, l, l.area.right() - left, l.laneHeight - 8));
+        const QSize size(l.area.right() - left, l.laneHeight - 8);
+        p.drawImage(QPoint(left, top + 4), content.image ? content.image(i, *read, l, size) : timelineLaneImage(*read, l, size));
         int lastMark = -1000; // left of any lane
         for (const TimelineBar& bar : read->bars) {
             if (bar.failed == 0 && bar.noEcho == 0 && !selected) continue;
@@ -362,8 +367,18 @@ void TimelineView::wantLanes()
 void TimelineView::paintEvent(QPaintEvent*)
 {
     QPainter p(viewport());
-    const TimelineContent content{model_.posts(), [this](int i) { return model_.lane(i); }, model_.requests(), nameOf_};
-    paintTimeline(p, content, layoutOnScreen(), selected_);
+    const TimelineLayout layout = layoutOnScreen();
+    // Lanes out of sight are forgotten now and then.
+    if (drawn_.size() > 4 * (layout.last - layout.first + 1)) drawn_.clear();
+    const auto image = [this](int index, const TimelineLane& lane, const TimelineLayout& l, QSize size) {
+        Drawn& kept = drawn_[index];
+        const quint64 read = model_.readNumber(index);
+        if (kept.read != read || kept.fromMs != l.fromMs || kept.toMs != l.toMs || kept.image.size() != size)
+            kept = Drawn{read, l.fromMs, l.toMs, timelineLaneImage(lane, l, size)};
+        return kept.image;
+    };
+    const TimelineContent content{model_.posts(), [this](int i) { return model_.lane(i); }, model_.requests(), nameOf_, image};
+    paintTimeline(p, content, layout, selected_);
     if (model_.posts().isEmpty()) {
         p.setPen(Qt::gray);
         p.drawText(viewport()->rect(), Qt::AlignCenter, model_.idle() ? QStringLiteral("Sem entradas no registo.") : QStringLiteral("A ler o registo…"));

@@ -5,6 +5,7 @@
 
 #include <QAbstractScrollArea>
 #include <QHash>
+#include <QImage>
 
 #include <functional>
 #include <optional>
@@ -35,7 +36,11 @@ struct TimelineContent {
     std::function<const TimelineLane*(int index)> lane; // nullptr while it is being read
     const std::vector<TimelineRequest>& requests;
     std::function<QString(const QString& post)> nameOf;
+    // The lane's bars drawn (timelineLaneImage), or kept from before; drawn afresh when unset.
+    std::function<QImage(int index, const TimelineLane& lane, const TimelineLayout& layout, QSize size)> image = {};
 };
+// A lane's bars, a pixel column at a time, `size` large.
+[[nodiscard]] QImage timelineLaneImage(const TimelineLane& lane, const TimelineLayout& layout, QSize size);
 // The same in words, for the window's tooltip and the report.
 [[nodiscard]] QString timelineLegend();
 void paintTimeline(QPainter& painter, const TimelineContent& content, const TimelineLayout& layout,
@@ -96,4 +101,13 @@ private:
     qint64 scrollUnitMs_ = 1;
     bool settingBars_ = false;
     std::optional<std::pair<int, qint64>> selected_;
+    // Each lane in sight as last drawn: lanes come in a few at a time, and only those are drawn
+    // again, unless the times or the size changed.
+    struct Drawn {
+        quint64 read = 0;
+        qint64 fromMs = 0;
+        qint64 toMs = 0;
+        QImage image;
+    };
+    QHash<int, Drawn> drawn_;
 };
