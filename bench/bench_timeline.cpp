@@ -127,7 +127,7 @@ double until(TimelineModel& model, TimelineView& view, const std::function<void(
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
-void key(TimelineView& view, int k)
+void pressKey(TimelineView& view, int k)
 {
     QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
     QCoreApplication::sendEvent(view.viewport(), &press);
@@ -196,11 +196,11 @@ int main(int argc, char** argv)
         again.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
     std::vector<double> zooms, pages, sideways;
-    for (int i = 0; i < 5; ++i) zooms.push_back(until(model, *view, [&] { key(*view, Qt::Key_Plus); }));
+    for (int i = 0; i < 5; ++i) zooms.push_back(until(model, *view, [&] { pressKey(*view, Qt::Key_Plus); }));
     for (int i = 0; i < 5; ++i)
         pages.push_back(
             until(model, *view, [&] { view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + view->verticalScrollBar()->pageStep()); }));
-    for (int i = 0; i < 10; ++i) sideways.push_back(until(model, *view, [&] { key(*view, Qt::Key_Left); }));
+    for (int i = 0; i < 10; ++i) sideways.push_back(until(model, *view, [&] { pressKey(*view, Qt::Key_Left); }));
     const double openHour = until(model, *view, [&] {
         model.open(file);
         view->verticalScrollBar()->setValue(0);
