@@ -156,8 +156,8 @@ bool TimelineReader::open()
     if (version_ >= postSchemaVersion) {
         central_ = query.exec(QStringLiteral("SELECT 1 FROM registo WHERE posto IS NOT NULL LIMIT 1")) && query.next();
     } else if (query.exec(QStringLiteral("SELECT 1 FROM registo WHERE origem = 'central' LIMIT 1")) && query.next()) {
-        reasons << QStringLiteral("o registo é de uma versão anterior, que não dizia o posto de cada entrada: os postos aparecem depois de o programa o pôr "
-                                  "em dia");
+        reasons << QStringLiteral("o registo é de uma versão anterior, que não dizia o posto de cada entrada: as suas entradas não têm linha de posto "
+                                  "(estão no «Registo» e no CSV)");
     }
     if (query.lastError().isValid()) reasons << QStringLiteral("o registo não se pode ler por inteiro: %1").arg(sqliteCause(query.lastError(), fileName_));
     problem_ = reasons.join(QStringLiteral("; "));
