@@ -329,7 +329,7 @@ void TimelineReader::readMarks(TimelineLane& lane, const TimelineSpan& span)
                                               : QStringLiteral("posto = :post AND falha = 1 AND acao NOT IN ('sinal do posto', 'posto fora de linha')");
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT max(utc_ms), acao, resultado, motivo, count(*) FROM registo WHERE utc_ms >= :from AND utc_ms < :to AND %1 "
+    query.prepare(QStringLiteral("SELECT max(utc_ms), acao, resultado, motivo FROM registo WHERE utc_ms >= :from AND utc_ms < :to AND %1 "
                                  "GROUP BY utc_ms / :bucket, acao = 'arranque', acao = 'sem resposta' ORDER BY 1")
                       .arg(which));
     if (!lane.post.isEmpty()) query.bindValue(QStringLiteral(":post"), lane.post);
@@ -351,7 +351,6 @@ void TimelineReader::readMarks(TimelineLane& lane, const TimelineSpan& span)
         mark.text = action;
         if (!outcome.isEmpty() && outcome != action) mark.text += QStringLiteral(": ") + outcome;
         if (!reason.isEmpty()) mark.text += QStringLiteral(" (") + reason + QLatin1Char(')');
-        mark.count = query.value(4).toInt();
         lane.marks.push_back(std::move(mark));
     }
     (void)failedWith(query);
@@ -364,7 +363,7 @@ std::vector<TimelineRequest> TimelineReader::requests(qint64 fromMs, qint64 toMs
     QSqlQuery query(db_);
     query.setForwardOnly(true);
     // Read by the requests' own index.
-    query.prepare(QStringLiteral("SELECT id, utc_ms, sinal, pormenor FROM registo WHERE acao = 'pedido' AND utc_ms >= ? AND utc_ms < ? ORDER BY utc_ms"));
+    query.prepare(QStringLiteral("SELECT utc_ms, sinal, pormenor FROM registo WHERE acao = 'pedido' AND utc_ms >= ? AND utc_ms < ? ORDER BY utc_ms"));
     query.addBindValue(fromMs);
     query.addBindValue(toMs);
     if (!query.exec()) {
@@ -373,11 +372,10 @@ std::vector<TimelineRequest> TimelineReader::requests(qint64 fromMs, qint64 toMs
     }
     while (query.next()) {
         // "pedido <id> a 3 postos: a, b, c; e a todos os postos do site"
-        QString detail = query.value(3).toString();
+        QString detail = query.value(2).toString();
         TimelineRequest request;
-        request.entry = query.value(0).toLongLong();
-        request.ms = query.value(1).toLongLong();
-        request.sign = query.value(2).toString();
+        request.ms = query.value(0).toLongLong();
+        request.sign = query.value(1).toString();
         const QString everyone = QStringLiteral("; e a todos os postos do site");
         request.everyone = detail.endsWith(everyone);
         if (request.everyone) detail.chop(everyone.size());

@@ -36,7 +36,6 @@ struct TimelineMark {
     qint64 ms = 0;
     MarkKind kind = MarkKind::Failure;
     QString text;
-    int count = 1; // as many fell within one pixel
 };
 
 struct TimelineLane {
@@ -49,7 +48,6 @@ struct TimelineLane {
 // A control room's request, across the lanes of the posts it named.
 struct TimelineRequest {
     qint64 ms = 0;
-    qint64 entry = 0;
     QString sign;
     QString id;
     QStringList posts;
